@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs what building and testing acserver needs on a fresh Debian machine:
+# the compiler, CMake, GoogleTest, and the locales that the stamp tests use.
+# Idempotent and quick when everything is already there.
+set -euo pipefail
+
+need=()
+command -v g++ >/dev/null 2>&1 || need+=(g++)
+command -v cmake >/dev/null 2>&1 || need+=(cmake)
+command -v make >/dev/null 2>&1 || need+=(make)
+[ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
+command -v localedef >/dev/null 2>&1 || need+=(locales)
+
+if [ ${#need[@]} -gt 0 ]; then
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "install-deps: missing ${need[*]}; run as root or install them with apt-get" >&2
+    exit 1
+  fi
+  echo "install-deps: installing ${need[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq "${need[@]}" >/dev/null
+fi
+
+# The date and time stamps follow the locale; the tests compare three of them.
+# A locale that cannot be made here is skipped by the tests with a message.
+if [ "$(id -u)" -eq 0 ]; then
+  for loc in en_US ru_RU; do
+    if ! locale -a 2>/dev/null | grep -qi "^${loc}\.utf-\?8$"; then
+      localedef -i "$loc" -f UTF-8 "${loc}.UTF-8" 2>/dev/null || echo "install-deps: could not generate ${loc}.UTF-8" >&2
+    fi
+  done
+fi

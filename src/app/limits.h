@@ -1,0 +1,34 @@
+// Every fixed limit and number of the system in one place, unit in the name.
+#pragma once
+
+#include <cstddef>
+
+constexpr const char* kVersionText = "4.0.3";
+
+// Client and player tables.
+constexpr int kTableSlots = 33;
+constexpr size_t kNameChars = 32;
+constexpr size_t kAddressChars = 32;
+constexpr size_t kIdentifierChars = 64;
+constexpr size_t kStatusMarkChars = 32;
+constexpr int kMaxMissedUpdates = 3;
+
+// Command channel.
+constexpr int kCommandPortOffset = 1000;  // both listening ports are RconPort + 1000
+constexpr int kListenQueue = 15;
+constexpr int kMaxConnections = 50;
+constexpr size_t kMaxLineBytes = 16384;
+
+// Remote console and UDP.
+constexpr size_t kMaxDatagramBytes = 8192;
+constexpr size_t kMaxRconDatagramBytes = 515;  // the most a real game server executes
+constexpr int kDefaultRegistryPort = 27015;
+
+// Screenshots.
+constexpr size_t kScreenPieceBytes = 30;
+constexpr long kMaxScreenBytes = 16777216;  // 16 MiB
+
+// Settings capacities.
+constexpr size_t kClientIdChars = 128;
+constexpr size_t kFtpFieldChars = 124;
+constexpr size_t kRemotePassChars = 32;

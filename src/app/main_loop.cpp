@@ -1,0 +1,54 @@
+// The main loop. Each pass, in order:
+//   1. both counters advance by one;
+//   2. every 501 passes: the advertisement in the game chat, then, when no
+//      client is registered, both tables are reset (under BusyFlag, so that a
+//      client connecting at that moment is not lost);
+//   3. in pass 1 and every 30 passes: a supervision run, followed by the
+//      ban-base maintenance with every second run (the first included);
+//   4. a wait of one tick (1000 ms), cut short by a stop request.
+// A tick is the wait plus the pass's work; there is no drift correction.
+#include "app/main_loop.h"
+
+#include "app/server.h"
+#include "app/timing.h"
+#include "platform/stop_signal.h"
+#include "registry/busy_flag.h"
+#include "registry/tables.h"
+
+PassPlan NextPass(LoopCounters& counters) {
+  PassPlan plan;
+  ++counters.Supervision;
+  ++counters.Advertisement;
+  if (counters.Advertisement > Timing.AdvertEveryTicks - 1) {
+    counters.Advertisement = 0;
+    plan.Advertise = true;
+  }
+  if (counters.Supervision > Timing.SupervisionEveryTicks - 1) {
+    counters.Supervision = 0;
+    plan.Supervise = true;
+    counters.MaintenanceToggle = !counters.MaintenanceToggle;
+    plan.Maintain = counters.MaintenanceToggle;
+  }
+  return plan;
+}
+
+void RunMainLoop(TServer& server) {
+  LoopCounters counters;
+  counters.Supervision = Timing.SupervisionEveryTicks - 1;
+  while (!platform::StopRequested()) {
+    const PassPlan plan = NextPass(counters);
+    if (plan.Advertise) {
+      server.Advertise();
+      TBusyGuard busy;
+      if (ClientCount == 0) {
+        ResetClients();
+        ResetPlayers();
+      }
+    }
+    if (plan.Supervise && !platform::StopRequested()) {
+      server.Supervise();
+      if (plan.Maintain) server.MaintainBanBase();
+    }
+    if (platform::WaitForStop(Timing.TickMs)) break;
+  }
+}

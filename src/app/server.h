@@ -1,0 +1,69 @@
+// TServer: the one server object. It owns the network members and the
+// allow-list, and carries the operations that act on the game server.
+//
+// Construction, in order: empty AllowList; TcpServer configured with the six
+// commands and activated; ScreenServer when screenshots are on; the logs
+// rotated; RconClient and RegistryClient opened; the registration with the
+// central registry. Release, in order: AllowList, TcpServer, RegistryClient,
+// RconClient, ScreenServer.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "channel/command_server.h"
+#include "platform/socket.h"
+#include "screens/screen_server.h"
+
+class TServer {
+ public:
+  // Builds and activates everything; prints the lines of bind failures and of
+  // the registration. Main thread only.
+  TServer();
+  ~TServer();
+  TServer(const TServer&) = delete;
+  TServer& operator=(const TServer&) = delete;
+
+  // Releases the members in order. False when the command server's threads
+  // did not end within the termination wait. Idempotent. Main thread only.
+  bool Release();
+
+  // One command to the game server; the joined answer text, "" when it stayed
+  // silent, "sinw" after a failure. Never overlaps another exchange. Thread safe.
+  std::string RconCommand(const std::string& command);
+  // The advertisement in the game chat. Main thread only.
+  void Advertise();
+  // One run of the supervision cycle. Main thread only.
+  void Supervise();
+  // Carries out a reported ban. Caller holds BusyFlag.
+  bool EnforceBan(const std::string& name, const std::string& address, const std::string& reason,
+                  int32_t minutes);
+  // Counts every timed ban down by one minute. Main thread only.
+  void MaintainBanBase();
+  // Replaces AllowList with the accepted lines of allow_connections.txt. Main thread only.
+  void LoadAllowList();
+  void PrintOnlineCount();
+  // The start-up registration and its refresh. Main thread only.
+  void RegisterWithRegistry();
+  void RefreshRegistration();
+
+  // The members, in this order.
+  platform::TUdpSocket RconClient;
+  platform::TUdpSocket RegistryClient;
+  TCommandServer TcpServer;
+  std::unique_ptr<TScreenServer> ScreenServer;  // only when AllowScreens is on
+  // Main thread only (loaded and read by the supervision cycle).
+  std::vector<std::string> AllowList;
+
+ private:
+  // Guards RconClient: one remote-console exchange at a time, whichever thread
+  // (supervision, a ban, the advertisement) asks.
+  std::mutex rconLock_;
+  bool released_ = false;
+};
+
+// The one server object while it exists (null otherwise).
+extern TServer* MainServer;

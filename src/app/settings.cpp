@@ -1,0 +1,202 @@
+// Reading zelk_config.txt into the settings record.
+#include "app/settings.h"
+
+#include <cmath>
+
+#include "app/limits.h"
+#include "app/timing.h"
+#include "platform/console.h"
+#include "platform/files.h"
+#include "platform/program_dir.h"
+
+SettingsRecord Settings;
+TimingRecord Timing;
+
+namespace {
+
+constexpr const char* kWebAddress = "http://zelk.example.net";
+
+// Applies "registry_host": an address or host name, optionally ":port".
+void ApplyRegistryHost(const std::string& value) {
+  size_t colon = value.rfind(':');
+  if (colon == std::string::npos) {
+    Settings.RegistryHost = value;
+    return;
+  }
+  std::optional<int32_t> port = ConvertInteger(value.substr(colon + 1));
+  if (colon == 0 || !port || *port < 1 || *port > 65535) {
+    platform::ConsoleLine("registry_host must be a host with an optional :port from 1 to 65535!");
+    return;
+  }
+  Settings.RegistryHost = value.substr(0, colon);
+  Settings.RegistryPort = *port;
+}
+
+}  // namespace
+
+std::string DefaultComment() {
+  return std::string("Download ZELK anticheat from ") + kWebAddress + " <rus //\\\\ eng> Skachaite ZELK anticheat s " +
+         kWebAddress;
+}
+
+std::string DefaultAdvertText() { return std::string("This server is using ZELK AntiCheat <") + kWebAddress + ">"; }
+
+void ResetSettings() { Settings = SettingsRecord{}; }
+
+std::string ExtractQuoted(const std::string& line, int n) {
+  std::string rest = line;
+  std::string field;
+  for (int i = 0; i < n; ++i) {
+    size_t open = rest.find('"');
+    if (open != std::string::npos) rest = rest.substr(open + 1);
+    size_t close = rest.find('"');
+    if (close == std::string::npos) {
+      field.clear();
+    } else {
+      field = rest.substr(0, close);
+      rest = rest.substr(close + 1);
+    }
+  }
+  return field;
+}
+
+std::optional<int32_t> ConvertInteger(const std::string& text) {
+  size_t i = 0;
+  while (i < text.size() && text[i] == ' ') ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  bool hex = false;
+  if (i < text.size() && (text[i] == '$' || text[i] == 'x' || text[i] == 'X')) {
+    hex = true;
+    ++i;
+  } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+    hex = true;
+    i += 2;
+  }
+  if (i >= text.size()) return std::nullopt;
+  uint64_t value = 0;
+  for (; i < text.size(); ++i) {
+    char c = text[i];
+    int digit;
+    if (c >= '0' && c <= '9') {
+      digit = c - '0';
+    } else if (hex && c >= 'a' && c <= 'f') {
+      digit = c - 'a' + 10;
+    } else if (hex && c >= 'A' && c <= 'F') {
+      digit = c - 'A' + 10;
+    } else {
+      return std::nullopt;
+    }
+    value = value * (hex ? 16 : 10) + static_cast<uint64_t>(digit);
+    if (value > 0xFFFFFFFFull) return std::nullopt;
+  }
+  if (hex) {
+    uint32_t pattern = static_cast<uint32_t>(value);
+    if (negative) pattern = 0u - pattern;
+    return static_cast<int32_t>(pattern);
+  }
+  if (negative) {
+    if (value > 2147483648ull) return std::nullopt;
+    return static_cast<int32_t>(-static_cast<int64_t>(value));
+  }
+  if (value > 2147483647ull) return std::nullopt;
+  return static_cast<int32_t>(value);
+}
+
+std::string NormaliseScreenDir(const std::string& dir) {
+  if (dir.empty()) return dir;
+  std::string out = dir;
+  for (char& c : out) {
+    if (c == '\\') c = '/';
+  }
+  if (out.back() != '/') out += '/';
+  return out;
+}
+
+void ApplyConfigLine(const std::string& line) {
+  const std::string key = ExtractQuoted(line, 1);
+  const std::string value = ExtractQuoted(line, 2);
+  static const char* const kKeys[] = {"ban_time", "ftp_username", "ftp_pass", "ftp_host", "remote_pass",
+                                      "procs_dir", "procs", "cl_id", "scr_quality", "scr_dir",
+                                      "allow_screens", "rconpass", "rconhost", "rconport", "comment",
+                                      "client_version", "client_screen_speed", "registry_host"};
+  bool known = false;
+  for (const char* k : kKeys) known = known || key == k;
+  if (!known) return;
+  if (value.empty()) {
+    platform::ConsoleLine("parametr was not found");
+    return;
+  }
+  if (key == "ban_time") {
+    if (auto v = ConvertInteger(value)) {
+      Settings.BanTime = *v;
+    } else {
+      platform::ConsoleLine("Ban time must be number!");
+    }
+  } else if (key == "ftp_username") {
+    Settings.FtpUserName = value.substr(0, kFtpFieldChars);
+    Settings.FtpConfigured = true;
+  } else if (key == "ftp_pass") {
+    Settings.FtpPass = value.substr(0, kFtpFieldChars);
+    Settings.FtpConfigured = true;
+  } else if (key == "ftp_host") {
+    Settings.FtpHost = value.substr(0, kFtpFieldChars);
+    Settings.FtpConfigured = true;
+  } else if (key == "remote_pass") {
+    Settings.RemotePass = value.substr(0, kRemotePassChars);
+  } else if (key == "procs_dir") {
+    Settings.ProcsDir = value;
+  } else if (key == "procs") {
+    if (value == "1") Settings.ProcsEnabled = true;
+  } else if (key == "cl_id") {
+    Settings.ClientId = value.substr(0, kClientIdChars);
+  } else if (key == "scr_quality") {
+    if (auto q = ConvertInteger(value)) {
+      auto scaled = static_cast<uint8_t>(std::lround(*q * 0.4) & 0xFF);
+      Settings.ScreenQuality = scaled < 10 ? 10 : scaled;
+    }
+  } else if (key == "scr_dir") {
+    Settings.ScreenDir = value;
+  } else if (key == "allow_screens") {
+    if (value == "1") Settings.AllowScreens = true;
+  } else if (key == "rconpass") {
+    Settings.RconPass = value;
+  } else if (key == "rconhost") {
+    Settings.RconHost = value;
+  } else if (key == "rconport") {
+    if (auto v = ConvertInteger(value)) {
+      Settings.RconPort = *v;
+    } else {
+      platform::ConsoleLine("RCON port must have integer value!");
+    }
+  } else if (key == "comment") {
+    Settings.Comment = value;
+  } else if (key == "client_version") {
+    Settings.ClientVersion = value;
+  } else if (key == "client_screen_speed") {
+    if (auto s = ConvertInteger(value)) {
+      if (*s >= 6 && *s <= 50) Settings.ScreenInterval = static_cast<uint8_t>(*s);
+    }
+  } else if (key == "registry_host") {
+    ApplyRegistryHost(value);
+  }
+}
+
+bool LoadConfig() {
+  const std::string path = platform::DataDirectory() + "zelk_config.txt";
+  if (!platform::FileExists(path)) {
+    platform::ConsoleLine("ATTENTION!!! : Config file \"zelk_config.txt\" was not found :(");
+    return false;
+  }
+  std::vector<std::string> lines;
+  std::string error;
+  if (!platform::ReadTextLines(path, lines, &error)) {
+    platform::ConsoleLine("ATTENTION!!! : Config file \"zelk_config.txt\" could not be read: " + error);
+    return false;
+  }
+  for (const std::string& line : lines) {
+    if (line.empty() || line[0] == ';') continue;
+    ApplyConfigLine(line);
+  }
+  return true;
+}

@@ -1,0 +1,18 @@
+// The waits and ticks of the system in one record. The defaults are the
+// system's real numbers; tests shorten them to keep the suite fast.
+#pragma once
+
+struct TimingRecord {
+  int TickMs = 1000;               // one pass of the main loop waits this long
+  int RconWaitMs = 1000;           // each of the remote console's waits
+  int RegistryWaitMs = 3000;       // the central registry's answer
+  int TerminateWaitMs = 5000;      // release of the command server
+  int TerminateCheckMs = 250;      // how often the release looks at its threads
+  int RotatePauseMs = 200;         // pause after archiving the full log
+  int ScreenStopCheckMs = 1000;    // the screen receiver looks for a stop this often
+  int SupervisionEveryTicks = 30;  // supervision in pass 1 and every 30 passes
+  int AdvertEveryTicks = 501;      // advertisement every 501 passes
+};
+
+// Process-wide; set before the server object exists, read only afterwards.
+extern TimingRecord Timing;

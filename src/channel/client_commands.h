@@ -1,0 +1,13 @@
+// The client commands of the channel: "<connect>", "<disconnect>", "<update>"
+// and "<ban>". Each runs on its connection's thread, holds BusyFlag for its
+// whole work, releases it on every path and then sends exactly one reply.
+#pragma once
+
+#include "channel/command_server.h"
+
+class TServer;
+
+void ConnectCmd(CommandCall& call);
+void DisConnectCmd(CommandCall& call);
+void UpdateCmd(CommandCall& call);
+void BanCmd(TServer& server, CommandCall& call);

@@ -1,0 +1,20 @@
+// The ban base zelk_bans.txt: one record per ban, "<minutes or p>" "<identifier>".
+// Lookups, appends and the minute's maintenance are serialised by one lock, and
+// the maintenance replaces the file as one step, so no reader ever meets a
+// half-written base and a crash leaves the old or the new base whole.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+enum class BanLookup { NotBanned, Banned, Failed };
+
+std::string BanBasePath();
+// Whether a record bans the identifier. Failed (with a full-log line naming the
+// file and the error) when the base exists but cannot be read. Thread safe.
+BanLookup IsBanned(const std::string& identifier);
+// "banned permamently" for 0, else "banned for N minutes".
+std::string DurationText(int32_t minutes);
+// Appends one record, creating the base with its two header lines when missing.
+// False (with a full-log line) when it cannot be written. Thread safe.
+bool AppendBanRecord(int32_t minutes, const std::string& identifier);

@@ -1,0 +1,39 @@
+// Date and time texts in the shape of the locale (LC_TIME), read once at start:
+// the short date as the locale's D_FMT writes it, and the time as hour, minutes
+// and seconds with the locale's separator, leading-zero rule and 12- or 24-hour
+// clock. With LC_ALL=C: "12/07/26" and "15:59:56".
+#pragma once
+
+#include <ctime>
+#include <string>
+
+namespace platform {
+
+// What the locale says about time texts.
+struct TimeShape {
+  std::string DateFormat = "%m/%d/%y";  // strftime pattern of the short date
+  bool HourLeadingZero = true;
+  bool TwelveHour = false;
+  bool MarkerFirst = false;  // AM/PM before the time
+  std::string Separator = ":";
+  std::string Am = "am";
+  std::string Pm = "pm";
+};
+
+// Reads the shape from the environment's LC_TIME (setlocale(LC_TIME, "")). Main
+// thread, once, before other threads start.
+void InitClockTexts();
+// Reads the shape of a named locale without changing the process locale; false
+// when the locale cannot be had. For tests.
+bool ShapeOfLocale(const std::string& locale, TimeShape& shape);
+TimeShape CurrentShape();
+void SetShapeForTesting(const TimeShape& shape);
+
+std::string DateText(const std::tm& local, const TimeShape& shape);
+std::string TimeText(const std::tm& local, const TimeShape& shape);
+// The texts of the current local time with the current shape. Thread safe.
+std::string CurrentDateText();
+std::string CurrentTimeText();
+std::tm LocalNow();
+
+}  // namespace platform

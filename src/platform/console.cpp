@@ -1,0 +1,67 @@
+#include "platform/console.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <mutex>
+
+namespace platform {
+namespace {
+
+// Guards standard output, standard error and the capture below.
+std::mutex consoleLock;
+int captureDepth = 0;
+std::vector<std::string> captured;
+
+}  // namespace
+
+void ConsoleLine(const std::string& text) {
+  std::lock_guard<std::mutex> guard(consoleLock);
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+  if (captureDepth > 0) captured.push_back(text);
+}
+
+void ErrorLine(const std::string& text) {
+  std::lock_guard<std::mutex> guard(consoleLock);
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  std::fputc('\n', stderr);
+  std::fflush(stderr);
+}
+
+void SetConsoleTitle(const std::string& title) {
+  if (!::isatty(STDOUT_FILENO)) return;
+  std::lock_guard<std::mutex> guard(consoleLock);
+  std::fprintf(stdout, "\033]0;%s\007", title.c_str());
+  std::fflush(stdout);
+}
+
+TConsoleCapture::TConsoleCapture() {
+  std::lock_guard<std::mutex> guard(consoleLock);
+  if (captureDepth++ == 0) captured.clear();
+}
+
+TConsoleCapture::~TConsoleCapture() {
+  std::lock_guard<std::mutex> guard(consoleLock);
+  --captureDepth;
+}
+
+std::vector<std::string> TConsoleCapture::Lines() const {
+  std::lock_guard<std::mutex> guard(consoleLock);
+  return captured;
+}
+
+bool TConsoleCapture::Contains(const std::string& line) const {
+  std::lock_guard<std::mutex> guard(consoleLock);
+  return std::find(captured.begin(), captured.end(), line) != captured.end();
+}
+
+bool TConsoleCapture::ContainsPrefix(const std::string& prefix) const {
+  std::lock_guard<std::mutex> guard(consoleLock);
+  return std::any_of(captured.begin(), captured.end(),
+                     [&](const std::string& l) { return l.compare(0, prefix.size(), prefix) == 0; });
+}
+
+}  // namespace platform

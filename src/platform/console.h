@@ -1,0 +1,30 @@
+// The console: standard output, one line per write, flushed at once, so that an
+// admin running the server under systemd or in a pipe sees every line as it
+// happens. Lines from different threads never interleave.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// Writes one line (the text and LF) to standard output. Thread safe.
+void ConsoleLine(const std::string& text);
+// Writes one line to standard error, for faults that have nowhere else to go.
+void ErrorLine(const std::string& text);
+// Sets the terminal's title with an OSC sequence, only when standard output is a terminal.
+void SetConsoleTitle(const std::string& title);
+
+// While one exists, console lines are also recorded here (tests). Thread safe.
+class TConsoleCapture {
+ public:
+  TConsoleCapture();
+  ~TConsoleCapture();
+  TConsoleCapture(const TConsoleCapture&) = delete;
+  TConsoleCapture& operator=(const TConsoleCapture&) = delete;
+  std::vector<std::string> Lines() const;
+  bool Contains(const std::string& line) const;
+  bool ContainsPrefix(const std::string& prefix) const;
+};
+
+}  // namespace platform

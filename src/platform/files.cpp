@@ -1,0 +1,162 @@
+// File-system calls, with the errors that name the failing call.
+#include "platform/files.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+
+namespace platform {
+namespace {
+
+bool Fail(std::string* error, const std::string& what, const std::string& path) {
+  if (error) *error = what + " " + path + ": " + std::strerror(errno);
+  return false;
+}
+
+// Writes all bytes to fd; false on an error (errno set).
+bool WriteAllTo(int fd, const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool WriteWithFlags(const std::string& path, const std::string& bytes, int flags, std::string* error) {
+  int fd = ::open(path.c_str(), flags | O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return Fail(error, "open", path);
+  bool ok = WriteAllTo(fd, bytes);
+  int saved = errno;
+  if (::close(fd) != 0 && ok) return Fail(error, "close", path);
+  if (!ok) {
+    errno = saved;
+    return Fail(error, "write", path);
+  }
+  return true;
+}
+
+std::string DirectoryOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+}  // namespace
+
+bool FileExists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool DirectoryExists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool MakeDirectory(const std::string& path, std::string* error) {
+  if (::mkdir(path.c_str(), 0755) == 0) return true;
+  if (errno == EEXIST && DirectoryExists(path)) return true;
+  return Fail(error, "mkdir", path);
+}
+
+bool RenameFile(const std::string& from, const std::string& to, std::string* error) {
+  if (::rename(from.c_str(), to.c_str()) == 0) return true;
+  return Fail(error, "rename", from + " -> " + to);
+}
+
+bool CreateEmptyFile(const std::string& path, std::string* error) {
+  return WriteWithFlags(path, std::string(), O_TRUNC, error);
+}
+
+bool AppendToFile(const std::string& path, const std::string& bytes, std::string* error) {
+  return WriteWithFlags(path, bytes, O_APPEND, error);
+}
+
+bool WriteWholeFile(const std::string& path, const std::string& bytes, std::string* error) {
+  return WriteWithFlags(path, bytes, O_TRUNC, error);
+}
+
+bool ReplaceFileAtomically(const std::string& path, const std::string& bytes, std::string* error) {
+  static std::atomic<unsigned> counter{0};
+  std::string temp = path + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(counter++);
+  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return Fail(error, "open", temp);
+  if (!WriteAllTo(fd, bytes) || ::fsync(fd) != 0) {
+    int saved = errno;
+    ::close(fd);
+    ::unlink(temp.c_str());
+    errno = saved;
+    return Fail(error, "write", temp);
+  }
+  if (::close(fd) != 0) {
+    int saved = errno;
+    ::unlink(temp.c_str());
+    errno = saved;
+    return Fail(error, "close", temp);
+  }
+  if (::rename(temp.c_str(), path.c_str()) != 0) {
+    int saved = errno;
+    ::unlink(temp.c_str());
+    errno = saved;
+    return Fail(error, "rename", temp + " -> " + path);
+  }
+  // Make the rename itself durable.
+  int dir = ::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
+  return true;
+}
+
+bool ReadWholeFile(const std::string& path, std::string& bytes, std::string* error) {
+  bytes.clear();
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return Fail(error, "open", path);
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      int saved = errno;
+      ::close(fd);
+      errno = saved;
+      return Fail(error, "read", path);
+    }
+    if (n == 0) break;
+    bytes.append(buffer, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  return true;
+}
+
+std::vector<std::string> SplitTextLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::string line;
+  for (char c : text) {
+    if (c == '\n') {
+      lines.push_back(line);
+      line.clear();
+    } else if (c != '\r') {
+      line += c;
+    }
+  }
+  if (!line.empty()) lines.push_back(line);
+  return lines;
+}
+
+bool ReadTextLines(const std::string& path, std::vector<std::string>& lines, std::string* error) {
+  std::string text;
+  if (!ReadWholeFile(path, text, error)) return false;
+  lines = SplitTextLines(text);
+  return true;
+}
+
+}  // namespace platform

@@ -1,0 +1,33 @@
+// File-system operations of the program. Paths use "/"; every function reports
+// a failure as false plus an error text naming the call and the path.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace platform {
+
+bool FileExists(const std::string& path);
+bool DirectoryExists(const std::string& path);
+// Creates one directory level; true when it exists afterwards.
+bool MakeDirectory(const std::string& path, std::string* error = nullptr);
+bool RenameFile(const std::string& from, const std::string& to, std::string* error = nullptr);
+// Creates the file empty, or truncates it to length 0.
+bool CreateEmptyFile(const std::string& path, std::string* error = nullptr);
+// Appends the bytes at the end of the file, creating it when missing.
+bool AppendToFile(const std::string& path, const std::string& bytes, std::string* error = nullptr);
+// Creates or overwrites the file with exactly these bytes.
+bool WriteWholeFile(const std::string& path, const std::string& bytes, std::string* error = nullptr);
+// Replaces the file's content as one step: writes a temporary file in the same
+// directory, flushes it to disk, renames it over the file and flushes the
+// directory. A crash at any moment leaves the old or the new content whole.
+// On failure the temporary file is removed and the old file is untouched.
+bool ReplaceFileAtomically(const std::string& path, const std::string& bytes, std::string* error = nullptr);
+bool ReadWholeFile(const std::string& path, std::string& bytes, std::string* error = nullptr);
+// Reads a text file as lines: a line ends at LF; a CR before the LF is removed,
+// and so is a CR that is not followed by LF. The last line needs no line end.
+bool ReadTextLines(const std::string& path, std::vector<std::string>& lines, std::string* error = nullptr);
+// Splits text into lines with the rule of ReadTextLines.
+std::vector<std::string> SplitTextLines(const std::string& text);
+
+}  // namespace platform

@@ -1,0 +1,45 @@
+#include "platform/program_dir.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <mutex>
+
+namespace platform {
+namespace {
+
+std::string WithSlash(std::string dir) {
+  if (dir.empty() || dir.back() != '/') dir += '/';
+  return dir;
+}
+
+// Guards dataDir.
+std::mutex dataDirLock;
+std::string dataDir;
+
+}  // namespace
+
+std::string ProgramFileDirectory() {
+  char buffer[4096];
+  ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  if (n <= 0) return "./";
+  std::string path(buffer, static_cast<size_t>(n));
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "./" : path.substr(0, slash + 1);
+}
+
+std::string DataDirectory() {
+  std::lock_guard<std::mutex> guard(dataDirLock);
+  if (dataDir.empty()) {
+    const char* home = std::getenv("ACSERVER_HOME");
+    dataDir = (home && *home) ? WithSlash(home) : ProgramFileDirectory();
+  }
+  return dataDir;
+}
+
+void SetDataDirectory(const std::string& directory) {
+  std::lock_guard<std::mutex> guard(dataDirLock);
+  dataDir = WithSlash(directory);
+}
+
+}  // namespace platform

@@ -1,0 +1,123 @@
+// Move-only socket types: the only owners of socket descriptors in the program.
+// Every raw socket call lives in socket.cpp; the rest of the program sees
+// endpoints as dotted IPv4 text and port numbers, and failures as error texts
+// that name the failing call ("bind 0.0.0.0:28015: Address already in use").
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace platform {
+
+// An IPv4 address and port. Address is in host byte order.
+struct Endpoint {
+  uint32_t Address = 0;
+  uint16_t Port = 0;
+};
+
+std::string DottedAddress(uint32_t address);
+std::string EndpointText(const Endpoint& endpoint);
+// Parses dotted decimal IPv4 text; nullopt when it is not one.
+std::optional<uint32_t> ParseDottedAddress(const std::string& text);
+
+// Name lookup of an IPv4 host (name or dotted address). Tests replace it with
+// SetResolverForTesting so that no DNS query leaves the host; nullptr restores it.
+using ResolverFn = std::optional<uint32_t> (*)(const std::string& host, std::string* error);
+std::optional<uint32_t> ResolveIpv4(const std::string& host, std::string* error);
+void SetResolverForTesting(ResolverFn resolver);
+
+// Owns one descriptor; closes it when destroyed.
+class TSocket {
+ public:
+  TSocket() = default;
+  explicit TSocket(int fd) : fd_(fd) {}
+  ~TSocket();
+  TSocket(TSocket&& other) noexcept;
+  TSocket& operator=(TSocket&& other) noexcept;
+  TSocket(const TSocket&) = delete;
+  TSocket& operator=(const TSocket&) = delete;
+
+  bool Valid() const { return fd_ >= 0; }
+  int Fd() const { return fd_; }
+  void Close();
+  // Shuts both directions down without closing: wakes a thread blocked in
+  // accept or recv on this descriptor. Thread safe.
+  void Shutdown();
+
+ private:
+  int fd_ = -1;
+};
+
+enum class ReceiveStatus { Datagram, Timeout, TooLong, Error };
+
+// A UDP socket. Unbound until Bind; the system picks the local port at the
+// first send otherwise.
+class TUdpSocket {
+ public:
+  TUdpSocket() = default;  // no socket until assigned from Open
+  static std::optional<TUdpSocket> Open(std::string* error);
+
+  bool Valid() const { return socket_.Valid(); }
+  // Binds to all local IPv4 addresses (or loopback only) on the port; 0 picks one.
+  bool Bind(uint16_t port, std::string* error, bool loopbackOnly = false);
+  uint16_t LocalPort() const;
+  bool SendTo(const std::string& data, const Endpoint& to, std::string* error);
+  // Waits at most timeoutMs for one datagram and reads it whole. A datagram
+  // longer than maxBytes is consumed and reported as TooLong with its real size
+  // in data.size() left empty. Timeout leaves data empty.
+  ReceiveStatus ReceiveFrom(std::string& data, Endpoint& from, int timeoutMs, size_t maxBytes,
+                            std::string* error);
+  void Close() { socket_.Close(); }
+  void Shutdown() { socket_.Shutdown(); }
+
+ private:
+  explicit TUdpSocket(TSocket socket) : socket_(std::move(socket)) {}
+  TSocket socket_;
+};
+
+// A connected TCP stream (an accepted connection or a client's connection).
+class TTcpStream {
+ public:
+  TTcpStream() = default;
+  explicit TTcpStream(TSocket socket, Endpoint peer) : socket_(std::move(socket)), peer_(peer) {}
+  // Connects to address:port (blocking). For clients and tests.
+  static std::optional<TTcpStream> Connect(const Endpoint& to, std::string* error);
+
+  bool Valid() const { return socket_.Valid(); }
+  const Endpoint& Peer() const { return peer_; }
+  // Reads what is available (blocking until at least one byte): the count, 0 at
+  // an orderly close, -1 on an error.
+  long Read(char* buffer, size_t size);
+  // Waits at most timeoutMs for data, then reads; -2 on time-out.
+  long ReadWithin(char* buffer, size_t size, int timeoutMs);
+  // Writes all bytes; false on an error (the peer went away).
+  bool WriteAll(const std::string& data);
+  void Shutdown() { socket_.Shutdown(); }
+  void Close() { socket_.Close(); }
+  int Fd() const { return socket_.Fd(); }
+
+ private:
+  TSocket socket_;
+  Endpoint peer_;
+};
+
+// A listening TCP socket on all local IPv4 addresses, with SO_REUSEADDR so that a
+// restart is not refused by connections in TIME_WAIT.
+class TTcpListener {
+ public:
+  static std::optional<TTcpListener> Open(uint16_t port, int backlog, std::string* error,
+                                          bool loopbackOnly = false);
+  // Blocks until a connection arrives; nullopt once Shutdown was called or on error.
+  std::optional<TTcpStream> Accept();
+  uint16_t LocalPort() const;
+  // Wakes a blocked Accept for good. Thread safe.
+  void Shutdown() { socket_.Shutdown(); }
+  void Close() { socket_.Close(); }
+
+ private:
+  explicit TTcpListener(TSocket socket) : socket_(std::move(socket)) {}
+  TSocket socket_;
+};
+
+}  // namespace platform

@@ -1,0 +1,20 @@
+// The orderly stop: SIGINT and SIGTERM ask the program to stop; a second signal
+// ends the process at once. The handler only sets a flag and writes one byte to
+// a pipe, so that waits on the pipe wake at once.
+#pragma once
+
+namespace platform {
+
+// Installs the handlers. Main thread, once, before other threads start.
+void InstallStopHandlers();
+// True once a stop was asked for. Thread safe.
+bool StopRequested();
+// Asks for a stop as a signal would (tests, and fatal start-up paths). Thread safe.
+void RequestStop();
+// Clears the request (tests that run several servers in one process).
+void ResetStopForTesting();
+// Sleeps for ms milliseconds, or less when a stop is asked for meanwhile;
+// true when a stop was asked for. Uses no CPU while it waits.
+bool WaitForStop(int ms);
+
+}  // namespace platform

@@ -1,0 +1,131 @@
+#include "registry/tables.h"
+
+std::array<ClientSlot, kTableSlots> ClientTable;
+std::array<PlayerSlot, kTableSlots> PlayerTable;
+uint8_t ClientCount = 0;
+uint8_t PlayerCount = 0;
+
+namespace {
+
+// Empties a slot's fields. Caller holds the slot's Guard.
+void ClearClientFields(ClientSlot& slot) {
+  slot.Name.clear();
+  slot.Address.clear();
+  slot.Identifier.clear();
+  slot.MissedUpdates = 0;
+  slot.InUse = false;
+  slot.ScreenPending = false;
+  slot.ScreenSize = 0;
+  slot.ScreenData.Clear();
+}
+
+}  // namespace
+
+void ScreenBuffer::Write(const std::string& piece) {
+  if (Position + piece.size() > Bytes.size()) Bytes.resize(Position + piece.size());
+  Bytes.replace(Position, piece.size(), piece);
+  Position += piece.size();
+}
+
+void ScreenBuffer::Clear() {
+  Bytes.clear();
+  Position = 0;
+}
+
+ClientSlot& Client(int slot) { return ClientTable[static_cast<size_t>(slot - 1)]; }
+PlayerSlot& Player(int slot) { return PlayerTable[static_cast<size_t>(slot - 1)]; }
+
+int AddClient(const std::string& name, const std::string& identifier, const std::string& address) {
+  for (int i = 1; i <= kTableSlots; ++i) {
+    ClientSlot& slot = Client(i);
+    std::lock_guard<std::mutex> guard(slot.Guard);
+    if (slot.InUse) continue;
+    ClearClientFields(slot);
+    slot.Name = name.substr(0, kNameChars);
+    slot.Identifier = identifier.substr(0, kIdentifierChars);
+    slot.Address = address.substr(0, kAddressChars);
+    slot.InUse = true;
+    ++ClientCount;
+    return i;
+  }
+  return 0;
+}
+
+void RemoveClient(int slot) {
+  ClientSlot& client = Client(slot);
+  std::lock_guard<std::mutex> guard(client.Guard);
+  if (!client.InUse) return;
+  ClearClientFields(client);
+  --ClientCount;
+}
+
+int FindClientByName(const std::string& name) {
+  for (int i = 1; i <= kTableSlots; ++i) {
+    const ClientSlot& slot = Client(i);
+    if (slot.InUse && slot.Name == name) return i;
+  }
+  return 0;
+}
+
+bool IsClientOnline(const std::string& name) { return FindClientByName(name) != 0; }
+
+bool HasClient(const std::string& name, const std::string& address) {
+  for (int i = 1; i <= kTableSlots; ++i) {
+    const ClientSlot& slot = Client(i);
+    if (slot.InUse && slot.Name == name && slot.Address == address) return true;
+  }
+  return false;
+}
+
+void ResetClients() {
+  for (int i = 1; i <= kTableSlots; ++i) {
+    ClientSlot& slot = Client(i);
+    std::lock_guard<std::mutex> guard(slot.Guard);
+    ClearClientFields(slot);
+  }
+  ClientCount = 0;
+}
+
+int FindScreenSender(const std::string& address) {
+  for (int i = 1; i <= kTableSlots; ++i) {
+    const ClientSlot& slot = Client(i);
+    std::lock_guard<std::mutex> guard(slot.Guard);
+    if (slot.InUse && slot.ScreenPending && slot.Address == address) return i;
+  }
+  return 0;
+}
+
+bool IsScreenPendingFrom(const std::string& address) { return FindScreenSender(address) != 0; }
+
+int AddPlayer(const std::string& name, const std::string& address, int32_t port) {
+  for (int i = 1; i <= kTableSlots; ++i) {
+    PlayerSlot& slot = Player(i);
+    if (slot.InUse) continue;
+    slot.Name = name.substr(0, kNameChars);
+    slot.Address = address.substr(0, kAddressChars);
+    slot.Port = port;
+    slot.InUse = true;
+    ++PlayerCount;
+    return i;
+  }
+  return 0;
+}
+
+void ResetPlayers() {
+  for (PlayerSlot& slot : PlayerTable) slot = PlayerSlot{};
+  PlayerCount = 0;
+}
+
+bool HasPlayer(const std::string& name, const std::string& address) {
+  for (const PlayerSlot& slot : PlayerTable) {
+    if (slot.InUse && slot.Name == name && slot.Address == address) return true;
+  }
+  return false;
+}
+
+bool IsPlayerPresent(const std::string& name) {
+  for (const PlayerSlot& slot : PlayerTable) {
+    if (slot.InUse && slot.Name == name) return true;
+  }
+  return false;
+}

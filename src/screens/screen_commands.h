@@ -1,0 +1,8 @@
+// "<start_screen>" and "<check_screen>": open a screenshot transfer and compare
+// byte counts. Command connection threads; each holds BusyFlag for its run.
+#pragma once
+
+#include "channel/command_server.h"
+
+void ScreenCmd(CommandCall& call);
+void ChkScreenCmd(CommandCall& call);

@@ -1,0 +1,140 @@
+// The configuration file: quoting, comments, keys and the integer conversion.
+#include "app/settings.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/console.h"
+#include "support/test_env.h"
+
+namespace {
+
+class ConfigFile : public ::testing::Test {
+ protected:
+  void SetUp() override { testenv::ResetProcessState(dir_.Path()); }
+  // Writes the file and loads it; the console lines it printed.
+  std::vector<std::string> Load(const std::string& text) {
+    testenv::WriteFile(dir_.Path() + "zelk_config.txt", text);
+    platform::TConsoleCapture capture;
+    EXPECT_TRUE(LoadConfig());
+    return capture.Lines();
+  }
+  testenv::TTempDir dir_;
+};
+
+TEST_F(ConfigFile, MissingFileSaysSoAndFails) {
+  platform::TConsoleCapture capture;
+  EXPECT_FALSE(LoadConfig());
+  EXPECT_TRUE(capture.Contains("ATTENTION!!! : Config file \"zelk_config.txt\" was not found :("));
+}
+
+TEST_F(ConfigFile, CommentsAndBlankLinesKeepDefaults) {
+  auto lines = Load("; \"rconport\" \"5\"\r\n\r\n;x\n");
+  EXPECT_TRUE(lines.empty());
+  EXPECT_EQ(Settings.RconPort, 0);
+  EXPECT_EQ(Settings.ScreenQuality, 40);
+  EXPECT_EQ(Settings.ScreenInterval, 12);
+  EXPECT_EQ(Settings.ClientVersion, "0.0.0");
+  EXPECT_EQ(Settings.Comment, DefaultComment());
+}
+
+TEST_F(ConfigFile, OnlyTheFirstCharacterMarksAComment) {
+  Load(" ;\"rconport\" \"27015\"\n\"rconhost\" = \"10.0.0.1\" trailing remark\r\n");
+  EXPECT_EQ(Settings.RconPort, 27015);
+  EXPECT_EQ(Settings.RconHost, "10.0.0.1");
+}
+
+TEST_F(ConfigFile, KeysAreCaseSensitiveAndUnquotedValuesAreEmpty) {
+  auto lines = Load("\"RconPort\" \"5\"\n\"rconport\" = 27015\nrconhost 1.2.3.4\n");
+  EXPECT_EQ(Settings.RconPort, 0);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0], "parametr was not found");
+}
+
+TEST_F(ConfigFile, BadNumbersKeepTheOldValueWithTheirMessage) {
+  auto lines = Load("\"rconport\" \"100\"\n\"rconport\" \"1x\"\n\"ban_time\" \"30\"\n\"ban_time\" \"thirty\"\n");
+  EXPECT_EQ(Settings.RconPort, 100);
+  EXPECT_EQ(Settings.BanTime, 30);
+  EXPECT_EQ(lines, (std::vector<std::string>{"RCON port must have integer value!", "Ban time must be number!"}));
+}
+
+TEST_F(ConfigFile, RepeatedKeysTakeTheLastAndBooleansOnlySwitchOn) {
+  Load("\"rconpass\" \"a\"\n\"rconpass\" \"b c\"\n\"allow_screens\" \"1\"\n\"allow_screens\" \"0\"\n"
+       "\"procs\" \"yes\"\n");
+  EXPECT_EQ(Settings.RconPass, "b c");
+  EXPECT_TRUE(Settings.AllowScreens);
+  EXPECT_FALSE(Settings.ProcsEnabled);
+}
+
+TEST_F(ConfigFile, ScreenQualityArithmetic) {
+  const std::pair<const char*, int> cases[] = {{"100", 40}, {"25", 10}, {"27", 11}, {"5", 10},
+                                               {"640", 10}, {"1000", 144}};
+  for (const auto& [value, expected] : cases) {
+    Load(std::string("\"scr_quality\" \"") + value + "\"\n");
+    EXPECT_EQ(Settings.ScreenQuality, expected) << value;
+  }
+  Load("\"scr_quality\" \"abc\"\n");
+  EXPECT_EQ(Settings.ScreenQuality, 144) << "a non-number leaves the value";
+}
+
+TEST_F(ConfigFile, ScreenIntervalBounds) {
+  Load("\"client_screen_speed\" \"5\"\n\"client_screen_speed\" \"51\"\n");
+  EXPECT_EQ(Settings.ScreenInterval, 12);
+  Load("\"client_screen_speed\" \"6\"\n");
+  EXPECT_EQ(Settings.ScreenInterval, 6);
+  Load("\"client_screen_speed\" \"50\"\n");
+  EXPECT_EQ(Settings.ScreenInterval, 50);
+}
+
+TEST_F(ConfigFile, CapacitiesCutLongValues) {
+  Load("\"cl_id\" \"" + std::string(200, 'c') + "\"\n\"remote_pass\" \"" + std::string(40, 'r') + "\"\n\"ftp_host\" \"" +
+       std::string(130, 'f') + "\"\n");
+  EXPECT_EQ(Settings.ClientId, std::string(128, 'c'));
+  EXPECT_EQ(Settings.RemotePass, std::string(32, 'r'));
+  EXPECT_EQ(Settings.FtpHost, std::string(124, 'f'));
+  EXPECT_TRUE(Settings.FtpConfigured);
+}
+
+TEST_F(ConfigFile, RegistryHostWithAndWithoutPort) {
+  Load("\"registry_host\" \"registry.example:27950\"\n");
+  EXPECT_EQ(Settings.RegistryHost, "registry.example");
+  EXPECT_EQ(Settings.RegistryPort, 27950);
+  auto lines = Load("\"registry_host\" \"127.0.0.2\"\n\"registry_host\" \"h:99999\"\n");
+  EXPECT_EQ(Settings.RegistryHost, "127.0.0.2");
+  EXPECT_EQ(Settings.RegistryPort, 27950);
+  EXPECT_EQ(lines.size(), 1u);
+}
+
+TEST(ExtractQuoted, FieldsAndMissingQuotes) {
+  EXPECT_EQ(ExtractQuoted("\"a\" \"b\"", 1), "a");
+  EXPECT_EQ(ExtractQuoted("\"a\" \"b\"", 2), "b");
+  EXPECT_EQ(ExtractQuoted("\"a\"", 2), "");
+  EXPECT_EQ(ExtractQuoted("\"a", 1), "");
+  EXPECT_EQ(ExtractQuoted("x=\"\" \"v\"", 2), "v");
+  EXPECT_EQ(ExtractQuoted("no quotes", 1), "");
+}
+
+TEST(ConvertInteger, SignsHexAndRange) {
+  EXPECT_EQ(ConvertInteger("  -12"), -12);
+  EXPECT_EQ(ConvertInteger("+7"), 7);
+  EXPECT_EQ(ConvertInteger("$FFFFFFFF"), -1);
+  EXPECT_EQ(ConvertInteger("0x10"), 16);
+  EXPECT_EQ(ConvertInteger("X1f"), 31);
+  EXPECT_EQ(ConvertInteger("-$10"), -16);
+  EXPECT_EQ(ConvertInteger("2147483647"), 2147483647);
+  EXPECT_EQ(ConvertInteger("-2147483648"), INT32_MIN);
+  EXPECT_FALSE(ConvertInteger("2147483648"));
+  EXPECT_FALSE(ConvertInteger("$100000000"));
+  EXPECT_FALSE(ConvertInteger("12 "));
+  EXPECT_FALSE(ConvertInteger(""));
+  EXPECT_FALSE(ConvertInteger("-"));
+  EXPECT_FALSE(ConvertInteger("0x"));
+  EXPECT_FALSE(ConvertInteger("1e3"));
+}
+
+TEST(NormaliseScreenDir, SlashesAndFinalSeparator) {
+  EXPECT_EQ(NormaliseScreenDir("screens\\a"), "screens/a/");
+  EXPECT_EQ(NormaliseScreenDir("/srv/shots/"), "/srv/shots/");
+  EXPECT_EQ(NormaliseScreenDir(""), "");
+}
+
+}  // namespace

@@ -1,0 +1,95 @@
+#include "support/test_env.h"
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+
+#include "app/settings.h"
+#include "app/timing.h"
+#include "game/status_mark.h"
+#include "platform/program_dir.h"
+#include "platform/socket.h"
+#include "platform/stop_signal.h"
+#include "registry/tables.h"
+
+namespace testenv {
+
+TTempDir::TTempDir() {
+  char pattern[] = "/tmp/acserver-test-XXXXXX";
+  if (::mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = std::string(pattern) + "/";
+}
+
+TTempDir::~TTempDir() {
+  std::error_code ignored;
+  std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ignored);
+  std::filesystem::remove_all(path_, ignored);
+}
+
+void WriteFile(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+namespace {
+
+bool TcpAndUdpFree(int port) {
+  std::string error;
+  auto tcp = platform::TTcpListener::Open(static_cast<uint16_t>(port), 1, &error);
+  if (!tcp) return false;
+  auto udp = platform::TUdpSocket::Open(&error);
+  return udp && udp->Bind(static_cast<uint16_t>(port), &error);
+}
+
+std::mt19937& Random() {
+  static std::mt19937 rng(static_cast<unsigned>(::getpid()) * 7919u + static_cast<unsigned>(time(nullptr)));
+  return rng;
+}
+
+}  // namespace
+
+int PickRconPort() {
+  std::uniform_int_distribution<int> dist(21000, 59000);
+  for (int attempt = 0; attempt < 200; ++attempt) {
+    int port = dist(Random());
+    if (TcpAndUdpFree(port)) return port - 1000;
+  }
+  throw std::runtime_error("no free port pair found");
+}
+
+int PickUdpPort() {
+  std::string error;
+  auto udp = platform::TUdpSocket::Open(&error);
+  if (!udp || !udp->Bind(0, &error, /*loopbackOnly=*/true)) throw std::runtime_error(error);
+  return udp->LocalPort();
+}
+
+void ResetProcessState(const std::string& dataDir) {
+  ResetSettings();
+  Settings.RconHost = "127.0.0.1";
+  Timing = TimingRecord{};
+  Timing.RotatePauseMs = 0;
+  Timing.RegistryWaitMs = 300;
+  Timing.RconWaitMs = 200;
+  Timing.TerminateWaitMs = 2000;
+  Timing.TerminateCheckMs = 20;
+  Timing.ScreenStopCheckMs = 100;
+  ResetClients();
+  ResetPlayers();
+  StatusMark.clear();
+  platform::ResetStopForTesting();
+  platform::SetDataDirectory(dataDir);
+}
+
+}  // namespace testenv

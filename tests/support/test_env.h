@@ -1,0 +1,37 @@
+// What the tests share: a temporary data directory, free ports, and a clean
+// process-wide state (settings, tables, stop flag) for each test.
+#pragma once
+
+#include <string>
+
+namespace testenv {
+
+// A fresh directory under /tmp, removed with everything in it at the end.
+class TTempDir {
+ public:
+  TTempDir();
+  ~TTempDir();
+  TTempDir(const TTempDir&) = delete;
+  TTempDir& operator=(const TTempDir&) = delete;
+  // Ends in "/".
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// Writes text to a file (creating or truncating it).
+void WriteFile(const std::string& path, const std::string& text);
+std::string ReadFile(const std::string& path);
+
+// A port P such that P + 1000 is free on loopback for both TCP and UDP right now,
+// to use as RconPort in tests that build a TServer.
+int PickRconPort();
+// A free UDP port on loopback right now.
+int PickUdpPort();
+
+// Default settings, short timings, empty tables, no stop request, and the data
+// directory pointed at dir. Call at the start of each test that touches them.
+void ResetProcessState(const std::string& dataDir);
+
+}  // namespace testenv
