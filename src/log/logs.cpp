@@ -62,8 +62,7 @@ bool RotateLogs(std::string* error) {
 
 void WriteLog(const std::string& message) {
   const std::string line = LogStamp() + message;
-  platform::ConsoleLine("Anticheat log write:");
-  platform::ConsoleLine(line);
+  platform::ConsoleLines({"Anticheat log write:", line});
   AppendLine(fullLogLock, kFullLog, line);
 }
 

@@ -16,13 +16,17 @@ std::vector<std::string> captured;
 
 }  // namespace
 
-void ConsoleLine(const std::string& text) {
+void ConsoleLines(const std::vector<std::string>& lines) {
   std::lock_guard<std::mutex> guard(consoleLock);
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  std::fputc('\n', stdout);
+  for (const std::string& text : lines) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fputc('\n', stdout);
+    if (captureDepth > 0) captured.push_back(text);
+  }
   std::fflush(stdout);
-  if (captureDepth > 0) captured.push_back(text);
 }
+
+void ConsoleLine(const std::string& text) { ConsoleLines({text}); }
 
 void ErrorLine(const std::string& text) {
   std::lock_guard<std::mutex> guard(consoleLock);

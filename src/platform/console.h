@@ -10,6 +10,8 @@ namespace platform {
 
 // Writes one line (the text and LF) to standard output. Thread safe.
 void ConsoleLine(const std::string& text);
+// Writes several lines as one block: no other thread's line comes between them.
+void ConsoleLines(const std::vector<std::string>& lines);
 // Writes one line to standard error, for faults that have nowhere else to go.
 void ErrorLine(const std::string& text);
 // Sets the terminal's title with an OSC sequence, only when standard output is a terminal.
