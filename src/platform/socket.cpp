@@ -137,6 +137,15 @@ bool TUdpSocket::Bind(uint16_t port, std::string* error, bool loopbackOnly) {
   return true;
 }
 
+bool TUdpSocket::BindTo(const Endpoint& local, std::string* error) {
+  sockaddr_in addr = ToSockaddr(local);
+  if (::bind(socket_.Fd(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    SetError(error, CallError("bind " + EndpointText(local), errno));
+    return false;
+  }
+  return true;
+}
+
 uint16_t TUdpSocket::LocalPort() const { return LocalPortOf(socket_.Fd()); }
 
 bool TUdpSocket::SendTo(const std::string& data, const Endpoint& to, std::string* error) {

@@ -61,6 +61,9 @@ class TUdpSocket {
   bool Valid() const { return socket_.Valid(); }
   // Binds to all local IPv4 addresses (or loopback only) on the port; 0 picks one.
   bool Bind(uint16_t port, std::string* error, bool loopbackOnly = false);
+  // Binds to one local address and port (a client that must send from a chosen
+  // loopback address, such as 127.0.0.2).
+  bool BindTo(const Endpoint& local, std::string* error);
   uint16_t LocalPort() const;
   bool SendTo(const std::string& data, const Endpoint& to, std::string* error);
   // Waits at most timeoutMs for one datagram and reads it whole. A datagram

@@ -1,5 +1,111 @@
-// Placeholder until the screen commands land.
+// "<start_screen>" and "<check_screen>". Both follow the shape of every command
+// handler: take BusyFlag, set the default reply, rebuild the player name from
+// all parameters but the last, read the last as a number, act, release
+// BusyFlag on every path and send exactly one reply.
+//
+// The screen receiver works on the same slot fields from its own thread
+// without BusyFlag, so every read or change of them here also holds the slot's
+// Guard, briefly, after BusyFlag (never the other way round).
 #include "screens/screen_commands.h"
 
-void ScreenCmd(CommandCall& call) { call.SendCommandReply(); }
-void ChkScreenCmd(CommandCall& call) { call.SendCommandReply(); }
+#include <cstdint>
+#include <optional>
+
+#include "app/limits.h"
+#include "platform/console.h"
+#include "registry/busy_flag.h"
+#include "registry/tables.h"
+
+namespace {
+
+// The parameters from the first to the second-from-last, joined with single blanks.
+std::string NameFromArguments(const std::vector<std::string>& arguments) {
+  std::string name;
+  for (size_t i = 0; i + 1 < arguments.size(); ++i) {
+    if (i > 0) name += ' ';
+    name += arguments[i];
+  }
+  return name;
+}
+
+// A decimal integer with an optional sign and nothing else, in the signed
+// 32-bit range; nullopt otherwise.
+std::optional<int32_t> ParseDecimal(const std::string& text) {
+  size_t i = 0;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  if (i == text.size()) return std::nullopt;
+  int64_t value = 0;
+  for (; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return std::nullopt;
+    value = value * 10 + (text[i] - '0');
+    if (value > int64_t{INT32_MAX} + 1) return std::nullopt;
+  }
+  if (negative) value = -value;
+  if (value < INT32_MIN || value > INT32_MAX) return std::nullopt;
+  return static_cast<int32_t>(value);
+}
+
+// Opens a transfer on the slot unless one is under way from this slot or from
+// the command's address. Caller holds BusyFlag, which keeps any other thread
+// from opening a transfer meanwhile; the receiver may only end one.
+bool OpenTransfer(int slotNumber, int32_t size, const std::string& peerAddress) {
+  if (IsScreenPendingFrom(peerAddress)) return false;
+  ClientSlot& slot = Client(slotNumber);
+  std::lock_guard<std::mutex> guard(slot.Guard);
+  if (slot.ScreenPending) return false;
+  slot.ScreenPending = true;
+  slot.ScreenData.Clear();
+  slot.ScreenSize = size;
+  return true;
+}
+
+}  // namespace
+
+// Command connection thread. Takes BusyFlag.
+void ScreenCmd(CommandCall& call) {
+  TBusyGuard busy;
+  call.ReplyText = {"rpl:false"};
+  const bool enoughArguments = call.Arguments.size() >= 2;
+  const int slot = enoughArguments ? FindClientByName(NameFromArguments(call.Arguments)) : 0;
+  // The number is read before the slot is tested: a bad number fails the
+  // command even for an unknown name.
+  const std::optional<int32_t> size =
+      enoughArguments ? ParseDecimal(call.Arguments.back()) : std::optional<int32_t>();
+  // A size outside 0 .. 16 MiB could never be received sensibly; refusing it
+  // keeps a client from reserving a transfer that cannot end.
+  if (slot != 0 && size && *size >= 0 && *size <= kMaxScreenBytes &&
+      OpenTransfer(slot, *size, call.PeerAddress)) {
+    call.ReplyText = {"rpl:true"};
+    platform::ConsoleLine("Screen transport started.");
+  }
+  busy.Release();
+  call.SendCommandReply();
+  if (!size) call.Failed = true;
+}
+
+// Command connection thread. Takes BusyFlag.
+void ChkScreenCmd(CommandCall& call) {
+  TBusyGuard busy;
+  call.ReplyText = {"rpl:resend"};
+  bool corrected = false;
+  if (call.Arguments.size() >= 2) {
+    const int slotNumber = FindClientByName(NameFromArguments(call.Arguments));
+    const std::optional<int32_t> count = slotNumber != 0 ? ParseDecimal(call.Arguments.back()) : std::nullopt;
+    if (count) {
+      ClientSlot& slot = Client(slotNumber);
+      std::lock_guard<std::mutex> guard(slot.Guard);
+      if (*count >= 0 && slot.ScreenData.Bytes.size() == static_cast<size_t>(*count)) {
+        call.ReplyText = {"rpl:ok"};
+      } else {
+        // Back to the start of the current piece: the next piece overwrites
+        // from there, and the size grows only past the old end.
+        slot.ScreenData.Position -= slot.ScreenData.Position % kScreenPieceBytes;
+        corrected = true;
+      }
+    }
+  }
+  if (corrected) platform::ConsoleLine("Correcting screen");
+  busy.Release();
+  call.SendCommandReply();
+}

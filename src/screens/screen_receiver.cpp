@@ -1,0 +1,198 @@
+// HandleScreenDatagram: ties a piece of a screenshot to the client that
+// announced it (by the sender's IPv4 address alone), appends it to the slot's
+// buffer and writes the file once the announced size is reached.
+//
+// The handler keeps a progress code that it raises at fixed points; any
+// failure is written to the full log with the code current at that moment, and
+// the reply prepared so far is still sent.
+//
+// Locking: the handler never takes BusyFlag. It finds the slot with
+// FindScreenSender, then holds that slot's Guard while it reads and changes the
+// screenshot fields, re-checking first that the slot still has a transfer from
+// this address (a command may have changed it in between). The file itself is
+// written from a copy without the Guard, so that a slow disk never stalls the
+// commands that look at the slots.
+#include "screens/screen_server.h"
+
+#include <cstdint>
+#include <exception>
+#include <optional>
+
+#include "app/limits.h"
+#include "app/settings.h"
+#include "log/logs.h"
+#include "platform/clock_text.h"
+#include "platform/console.h"
+#include "platform/files.h"
+#include "platform/program_dir.h"
+#include "registry/tables.h"
+
+namespace {
+
+// What the handler takes out of the slot when a file is complete.
+struct CompletedScreen {
+  std::string Bytes;
+  std::string Identifier;
+  int32_t Size = 0;
+};
+
+// What became of a piece while the slot's Guard was held.
+enum class PieceOutcome { NoTransfer, WrongLength, Appended, Complete, Overrun };
+
+void LogFailure(int progress) {
+  WriteLog("Error [screen receiving module]: error code " + std::to_string(progress));
+}
+
+// The identifier as part of a file name: the nine reserved characters become
+// "." and control bytes are dropped, so no separator or NUL remains and the
+// file stays inside its address directory whatever the client sent.
+std::string SafeIdentifier(const std::string& identifier) {
+  std::string safe;
+  for (char c : MakeFileNameSafe(identifier)) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 32 && byte != 127) safe.push_back(c);
+  }
+  return safe;
+}
+
+// Steps 1 to 6 under the slot's Guard. Raises progress to 1 .. 5.
+PieceOutcome TakePiece(ClientSlot& slot, const std::string& address, const std::string& piece, int& progress,
+                       CompletedScreen& completed) {
+  std::lock_guard<std::mutex> guard(slot.Guard);
+  if (!slot.InUse || !slot.ScreenPending || slot.Address != address) return PieceOutcome::NoTransfer;
+  progress = 1;
+  const int32_t size = slot.ScreenSize;
+  progress = 2;
+  // The short piece is the announced size modulo 30 with the sign of the size
+  // (truncating division), and is accepted at any point of the transfer.
+  const auto length = static_cast<int64_t>(piece.size());
+  if (length != static_cast<int64_t>(kScreenPieceBytes) && length != size % static_cast<int32_t>(kScreenPieceBytes)) {
+    return PieceOutcome::WrongLength;
+  }
+  progress = 3;
+  // A piece that would run past the announced size can never make the file
+  // complete; it ends the transfer so that a client cannot make the buffer grow
+  // without bound.
+  if (static_cast<int64_t>(slot.ScreenData.Position) + length > size) {
+    slot.ScreenPending = false;
+    slot.ScreenData.Clear();
+    slot.ScreenSize = 0;
+    return PieceOutcome::Overrun;
+  }
+  slot.ScreenData.Write(piece);
+  progress = 4;
+  if (static_cast<int64_t>(slot.ScreenData.Bytes.size()) != slot.ScreenSize) return PieceOutcome::Appended;
+  progress = 5;
+  completed.Bytes = slot.ScreenData.Bytes;
+  completed.Identifier = slot.Identifier;
+  completed.Size = slot.ScreenSize;
+  return PieceOutcome::Complete;
+}
+
+// The directory for the sender's files, created one level at a time. A level
+// that cannot be made shows up as a failed save. Raises progress to 6 .. 12.
+std::string ScreenPrefix(const std::string& address, int& progress) {
+  if (!Settings.ScreenDir.empty()) {
+    progress = 6;
+    const std::string& dir = Settings.ScreenDir;  // ends in "/"
+    if (!platform::DirectoryExists(dir)) platform::MakeDirectory(dir);
+    progress = 7;
+    if (!platform::DirectoryExists(dir + address)) platform::MakeDirectory(dir + address);
+    progress = 8;
+    std::string prefix = dir + address + "/";
+    progress = 9;
+    return prefix;
+  }
+  const std::string root = platform::DataDirectory() + "zelk_screens";
+  if (!platform::DirectoryExists(root)) platform::MakeDirectory(root);
+  progress = 10;
+  if (!platform::DirectoryExists(root + "/" + address)) platform::MakeDirectory(root + "/" + address);
+  progress = 11;
+  std::string prefix = root + "/" + address + "/";
+  progress = 12;
+  return prefix;
+}
+
+// Steps 7 to 11: false when the file could not be written.
+bool SaveScreen(const CompletedScreen& screen, const std::string& address, int& progress) {
+  const std::string prefix = ScreenPrefix(address, progress);
+  const std::string timeText = platform::CurrentTimeText();
+  const std::string dateText = platform::CurrentDateText();
+  progress = 13;
+  const std::string time = timeText.empty() ? "unknown_time" : MakeFileNameSafe(timeText);
+  const std::string date = dateText.empty() ? "unknown_date" : MakeFileNameSafe(dateText);
+  progress = 14;
+  const std::string path =
+      prefix + "^" + date + "^" + time + "^IP^" + address + "^ID^" + SafeIdentifier(screen.Identifier) + ".jpg";
+  progress = 15;
+  return platform::WriteWholeFile(path, screen.Bytes);
+}
+
+// Step 12: back to idle, unless the slot has moved on to something else while
+// the file was written (the transfer was cancelled, the client left, or a new
+// transfer began). Only the receiver appends, so a slot that still holds this
+// many bytes under the same announcement is the transfer just saved.
+void FinishTransfer(ClientSlot& slot, const std::string& address, const CompletedScreen& screen) {
+  std::lock_guard<std::mutex> guard(slot.Guard);
+  if (!slot.InUse || !slot.ScreenPending || slot.Address != address || slot.ScreenSize != screen.Size ||
+      slot.ScreenData.Bytes.size() != screen.Bytes.size()) {
+    return;
+  }
+  slot.ScreenPending = false;
+  slot.ScreenData.Clear();
+  slot.ScreenSize = 0;
+}
+
+// The handler's work; the reply set so far is in reply whatever happens.
+// False on a failure, with progress at the failing point.
+bool ReceivePiece(const std::string& datagram, const std::string& address, int& progress, std::string& reply) {
+  const int slotNumber = FindScreenSender(address);
+  if (slotNumber == 0) return true;
+  ClientSlot& slot = Client(slotNumber);
+  CompletedScreen completed;
+  const PieceOutcome outcome = TakePiece(slot, address, datagram, progress, completed);
+  switch (outcome) {
+    case PieceOutcome::NoTransfer:
+      return true;
+    case PieceOutcome::WrongLength:
+      platform::ConsoleLine("aaa");
+      reply = "resend";
+      return true;
+    case PieceOutcome::Overrun:
+      WriteLog("Error [screen receiving module]: piece past the announced size from " + address +
+               ", transfer ended");
+      return true;
+    case PieceOutcome::Appended:
+      reply = "ok";
+      return true;
+    case PieceOutcome::Complete:
+      reply = "ok";
+      break;
+  }
+  if (!SaveScreen(completed, address, progress)) return false;
+  progress = 16;
+  platform::ConsoleLine("Screen saved");
+  FinishTransfer(slot, address, completed);
+  progress = 17;
+  return true;
+}
+
+}  // namespace
+
+std::string HandleScreenDatagram(const std::string& datagram, const std::string& address) {
+  int progress = 0;
+  std::string reply;
+  try {
+    if (ReceivePiece(datagram, address, progress, reply)) return reply;
+  } catch (const std::exception&) {
+    // Running out of memory while appending or copying: report it like any
+    // other failure of this datagram.
+    if (progress >= 3) reply = "ok";
+  }
+  try {
+    LogFailure(progress);
+  } catch (const std::exception&) {
+    // Nothing is left to tell; the reply still goes out.
+  }
+  return reply;
+}
