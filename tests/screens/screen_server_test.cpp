@@ -89,14 +89,6 @@ TEST_F(ScreenServerUdp, DatagramsOver8192BytesAreDroppedWithoutReply) {
       << "the receiver goes on, and answers a datagram of the limit";
 }
 
-TEST_F(ScreenServerUdp, ASecondReceiverOnTheSamePortReportsTheBind) {
-  TScreenServer second;
-  std::string error;
-  EXPECT_FALSE(second.Activate(server_.BoundPort(), &error));
-  EXPECT_NE(error.find("bind"), std::string::npos) << error;
-  second.Release();
-}
-
 // The receiver appends from its own thread while commands start, check and
 // cancel transfers and the client leaves and comes back, all on one slot.
 TEST_F(ScreenServerUdp, ReceiverRacesTheCommandsAndADisconnect) {
