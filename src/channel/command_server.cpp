@@ -19,6 +19,7 @@
 
 #include "app/limits.h"
 #include "app/timing.h"
+#include "platform/tcp_options.h"
 
 struct TCommandServer::Connection {
   explicit Connection(platform::TTcpStream stream)
@@ -150,6 +151,10 @@ void TCommandServer::ListenLoop(const std::shared_ptr<Shared>& shared) {
       continue;
     }
 
+    // Replies are small and must leave as soon as they are sent, also when a
+    // client pipelines commands (Nagle would hold the second reply back until
+    // the client's delayed acknowledgement). A failure only costs latency.
+    platform::SetNoDelay(*stream, nullptr);
     auto connection = std::make_shared<Connection>(std::move(*stream));
     std::vector<std::shared_ptr<Connection>> ended;
     bool admitted = false;

@@ -23,7 +23,7 @@
 
 namespace {
 
-constexpr int kRounds = 100;           // two commands each, plus a reconnect now and then
+constexpr int kRounds = 300;           // two commands each, plus a reconnect now and then
 constexpr int kReconnectEvery = 25;
 
 // What a supervision run does to the tables, without the game server: under

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "platform/tcp_connect_from.h"
+#include "platform/tcp_options.h"
 
 namespace clientsim {
 
@@ -53,6 +54,8 @@ std::optional<TClientSim> TClientSim::Open(const std::string& host, int port, st
     stream = platform::ConnectTcpFrom(to, *local, error);
   }
   if (!stream) return std::nullopt;
+  // Each line leaves at once, also right after another one.
+  platform::SetNoDelay(*stream, nullptr);
   return TClientSim(std::move(*stream));
 }
 
