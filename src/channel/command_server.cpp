@@ -73,7 +73,7 @@ LineEnd DispatchLine(const std::vector<CommandHandler>& handlers, const std::str
   call.Connection = &stream;
   try {
     entry.Handler(call);
-  } catch (const std::exception&) {
+  } catch (...) {
     // An error that escapes a handler ends the connection; the handlers of this
     // system release what they hold through their guards.
     return LineEnd::Close;
