@@ -4,13 +4,11 @@
 #include <cmath>
 
 #include "app/limits.h"
-#include "app/timing.h"
 #include "platform/console.h"
 #include "platform/files.h"
 #include "platform/program_dir.h"
 
 SettingsRecord Settings;
-TimingRecord Timing;
 
 namespace {
 

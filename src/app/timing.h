@@ -16,3 +16,9 @@ struct TimingRecord {
 
 // Process-wide; set before the server object exists, read only afterwards.
 extern TimingRecord Timing;
+
+// Shortens the main loop's tick when ACSERVER_TICK_MS is set (1 to 1000): the
+// end-to-end tests run the real program through many supervision and
+// maintenance runs without waiting minutes. Unset, nothing changes. Main
+// thread, at start.
+void ApplyTimingFromEnvironment();

@@ -1,23 +1,261 @@
-// Placeholder until the command channel lands: nothing listens.
+// The command channel's server: the listener thread, one thread per
+// connection, line framing and dispatch, and the release.
+//
+// Thread ownership: the listener thread starts every connection thread and
+// joins the ones that have finished (at each accept); the release joins the
+// rest after the listener has ended. A connection thread closes its own socket
+// at its end, under the connections lock, so that the release never shuts down
+// a descriptor that is being closed.
 #include "channel/command_server.h"
 
-struct TCommandServer::Connection {};
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <list>
+#include <mutex>
+#include <optional>
+#include <system_error>
 
-void CommandCall::SendCommandReply() { ReplyPending = false; }
-std::string CommandCall::Reply() const { return ReplyText.empty() ? std::string() : ReplyText.front(); }
-std::vector<std::string> SplitArguments(const std::string&) { return {}; }
-int MatchCommand(const std::vector<CommandHandler>&, const std::string&) { return -1; }
+#include "app/limits.h"
+#include "app/timing.h"
+#include "platform/tcp_options.h"
+
+struct TCommandServer::Connection {
+  explicit Connection(platform::TTcpStream stream)
+      : Stream(std::move(stream)), PeerAddress(platform::DottedAddress(Stream.Peer().Address)) {}
+  // Read and written by the connection's thread; closed by it, and shut down
+  // by the release, only under ConnectionsLock.
+  platform::TTcpStream Stream;
+  const std::string PeerAddress;
+  // Set by the listener thread; joined or detached by the listener thread or,
+  // once the listener has ended, by the release.
+  std::thread Thread;
+  bool Finished = false;  // guarded by Shared::ConnectionsLock
+};
+
+struct TCommandServer::Shared {
+  std::vector<CommandHandler> Handlers;  // written before Activate, then read only
+  int MaxConnections = 50;
+  std::optional<platform::TTcpListener> Listener;  // set before the listener starts, reset after it ended
+  std::atomic<bool> Stopping{false};
+
+  // Guards Connections and each connection's Finished flag and the closing of
+  // its socket. Held only while the list is counted, read or changed.
+  std::mutex ConnectionsLock;
+  // Signalled when a connection finishes and when the release begins.
+  std::condition_variable ConnectionsChanged;
+  std::list<std::shared_ptr<Connection>> Connections;
+
+  // Caller holds ConnectionsLock.
+  int RunningCount() const {
+    return static_cast<int>(std::count_if(Connections.begin(), Connections.end(),
+                                           [](const std::shared_ptr<Connection>& c) { return !c->Finished; }));
+  }
+};
+
+namespace {
+
+enum class LineEnd { Continue, Close };
+
+// Runs the handler for one non-empty line and sends its reply when the handler
+// left it pending. Close when the line is unknown, the handler failed or threw,
+// or the reply could not be written.
+LineEnd DispatchLine(const std::vector<CommandHandler>& handlers, const std::string& line,
+                     platform::TTcpStream& stream, const std::string& peerAddress) {
+  int index = MatchCommand(handlers, line);
+  if (index < 0) return LineEnd::Close;
+  const CommandHandler& entry = handlers[static_cast<size_t>(index)];
+  CommandCall call;
+  if (line.size() > entry.Word.size()) call.ArgumentText = line.substr(entry.Word.size() + 1);
+  call.Arguments = SplitArguments(call.ArgumentText);
+  call.PeerAddress = peerAddress;
+  call.Connection = &stream;
+  try {
+    entry.Handler(call);
+  } catch (...) {
+    // An error that escapes a handler ends the connection; the handlers of this
+    // system release what they hold through their guards.
+    return LineEnd::Close;
+  }
+  if (call.ReplyPending) call.SendCommandReply();
+  return (call.Failed || call.ConnectionLost) ? LineEnd::Close : LineEnd::Continue;
+}
+
+// Serves lines until the client closes, an error ends the connection, or the
+// server stops. Lines are cut from one input buffer, so lines that arrive
+// together are served without further reads.
+void ServeLines(const std::vector<CommandHandler>& handlers, platform::TTcpStream& stream,
+                const std::string& peerAddress, const std::atomic<bool>& stopping) {
+  std::string buffer;
+  size_t consumed = 0;  // bytes of buffer already cut into lines
+  char chunk[4096];
+  while (!stopping.load()) {
+    size_t lineFeed = buffer.find('\n', consumed);
+    if (lineFeed == std::string::npos) {
+      if (buffer.size() - consumed > kMaxLineBytes) return;  // too long without a line feed
+      buffer.erase(0, consumed);
+      consumed = 0;
+      long got = stream.Read(chunk, sizeof chunk);
+      if (got <= 0) return;  // closed or reset: a half-received line is dropped
+      buffer.append(chunk, static_cast<size_t>(got));
+      continue;
+    }
+    std::string line = buffer.substr(consumed, lineFeed - consumed);
+    consumed = lineFeed + 1;
+    if (line.size() > kMaxLineBytes) return;  // a removed CR counts
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) continue;
+    if (DispatchLine(handlers, line, stream, peerAddress) == LineEnd::Close) return;
+  }
+}
+
+}  // namespace
+
+TCommandServer::TCommandServer() : shared_(std::make_shared<Shared>()) {}
+
 TCommandServer::~TCommandServer() { Release(); }
+
 void TCommandServer::Configure(int port, int listenQueue, int maxConnections, int terminateWaitMs) {
   port_ = port;
   listenQueue_ = listenQueue;
-  maxConnections_ = maxConnections;
+  shared_->MaxConnections = maxConnections;
   terminateWaitMs_ = terminateWaitMs;
 }
+
 void TCommandServer::RegisterCommand(const std::string& word, const std::string& name, CommandHandlerFn handler) {
-  handlers_.push_back(CommandHandler{word, name, std::move(handler)});
+  shared_->Handlers.push_back(CommandHandler{word, name, std::move(handler)});
 }
-bool TCommandServer::Activate(std::string*) { return true; }
-bool TCommandServer::Release() { return true; }
-uint16_t TCommandServer::BoundPort() const { return 0; }
-int TCommandServer::ConnectionCount() const { return 0; }
+
+const std::vector<CommandHandler>& TCommandServer::Handlers() const { return shared_->Handlers; }
+
+bool TCommandServer::Activate(std::string* error) {
+  if (released_ || listenerThread_.joinable()) return false;
+  shared_->Listener = platform::TTcpListener::Open(static_cast<uint16_t>(port_), listenQueue_, error);
+  if (!shared_->Listener) return false;
+  boundPort_ = shared_->Listener->LocalPort();
+  listenerThread_ = std::thread(ListenLoop, shared_);
+  return true;
+}
+
+void TCommandServer::ListenLoop(const std::shared_ptr<Shared>& shared) {
+  while (!shared->Stopping.load()) {
+    std::optional<platform::TTcpStream> stream = shared->Listener->Accept();
+    if (!stream) {
+      if (shared->Stopping.load()) break;
+      // Out of descriptors or a similar passing fault: wait a little (waking at
+      // once on a release) instead of retrying in a tight loop.
+      std::unique_lock<std::mutex> lock(shared->ConnectionsLock);
+      shared->ConnectionsChanged.wait_for(lock, std::chrono::milliseconds(100),
+                                          [&] { return shared->Stopping.load(); });
+      continue;
+    }
+
+    // Replies are small and must leave as soon as they are sent, also when a
+    // client pipelines commands (Nagle would hold the second reply back until
+    // the client's delayed acknowledgement). A failure only costs latency.
+    platform::SetNoDelay(*stream, nullptr);
+    auto connection = std::make_shared<Connection>(std::move(*stream));
+    std::vector<std::shared_ptr<Connection>> ended;
+    bool admitted = false;
+    {
+      std::lock_guard<std::mutex> guard(shared->ConnectionsLock);
+      for (auto it = shared->Connections.begin(); it != shared->Connections.end();) {
+        if ((*it)->Finished) {
+          ended.push_back(*it);
+          it = shared->Connections.erase(it);
+        } else {
+          ++it;
+        }
+      }
+      // The cap is checked before a thread exists: the connection over it is
+      // closed at once (when `connection` goes out of scope), without data.
+      if (shared->MaxConnections <= 0 || shared->RunningCount() < shared->MaxConnections) {
+        shared->Connections.push_back(connection);
+        admitted = true;
+      }
+    }
+    for (auto& done : ended) done->Thread.join();
+    if (!admitted) continue;
+
+    try {
+      connection->Thread = std::thread([shared, connection] {
+        ServeLines(shared->Handlers, connection->Stream, connection->PeerAddress, shared->Stopping);
+        {
+          std::lock_guard<std::mutex> guard(shared->ConnectionsLock);
+          connection->Stream.Close();
+          connection->Finished = true;
+        }
+        shared->ConnectionsChanged.notify_all();
+      });
+    } catch (const std::system_error&) {
+      // No thread could be made: the connection is dropped like one over the cap.
+      std::lock_guard<std::mutex> guard(shared->ConnectionsLock);
+      shared->Connections.remove(connection);
+    }
+  }
+}
+
+int TCommandServer::ConnectionCount() const {
+  std::lock_guard<std::mutex> guard(shared_->ConnectionsLock);
+  return shared_->RunningCount();
+}
+
+bool TCommandServer::WaitConnectionCount(int count, int timeoutMs) const {
+  std::unique_lock<std::mutex> lock(shared_->ConnectionsLock);
+  return shared_->ConnectionsChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                              [&] { return shared_->RunningCount() == count; });
+}
+
+bool TCommandServer::Release() {
+  if (released_) return true;
+  released_ = true;
+
+  // Stop accepting: wake the blocked accept and wait for the listener.
+  {
+    std::lock_guard<std::mutex> guard(shared_->ConnectionsLock);
+    shared_->Stopping.store(true);
+  }
+  shared_->ConnectionsChanged.notify_all();
+  if (shared_->Listener) shared_->Listener->Shutdown();
+  if (listenerThread_.joinable()) listenerThread_.join();
+  shared_->Listener.reset();
+
+  // Close every connection: wakes the threads blocked in a read. A thread busy
+  // in a handler ends after its handler returns.
+  std::unique_lock<std::mutex> lock(shared_->ConnectionsLock);
+  for (auto& connection : shared_->Connections) {
+    if (!connection->Finished) connection->Stream.Shutdown();
+  }
+
+  // Wait for the threads, looking at least every TerminateCheckMs, at most
+  // the termination wait; each finishing thread wakes the wait early.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(terminateWaitMs_);
+  const auto check = std::chrono::milliseconds(std::max(1, Timing.TerminateCheckMs));
+  while (shared_->RunningCount() > 0) {
+    auto now = std::chrono::steady_clock::now();
+    if (now >= deadline) break;
+    shared_->ConnectionsChanged.wait_for(lock, std::min<std::chrono::steady_clock::duration>(check, deadline - now));
+  }
+  const bool allEnded = shared_->RunningCount() == 0;
+  std::list<std::shared_ptr<Connection>> connections;
+  connections.swap(shared_->Connections);
+  lock.unlock();
+
+  for (auto& connection : connections) {
+    // A thread that has not finished is left to end on its own; it holds its
+    // connection and the shared state, so nothing it uses goes away.
+    if (!connection->Thread.joinable()) continue;
+    bool finished;
+    {
+      std::lock_guard<std::mutex> guard(shared_->ConnectionsLock);
+      finished = connection->Finished;
+    }
+    if (finished) {
+      connection->Thread.join();
+    } else {
+      connection->Thread.detach();
+    }
+  }
+  return allEnded;
+}

@@ -6,13 +6,8 @@
 // runs on the connection's thread. The server never sends anything but replies.
 #pragma once
 
-#include <atomic>
-#include <condition_variable>
 #include <functional>
-#include <list>
 #include <memory>
-#include <mutex>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -31,6 +26,8 @@ struct CommandCall {
   // The connection the reply goes to; not owned. Null in tests that call a
   // handler directly: the reply is then only recorded in ReplyText.
   platform::TTcpStream* Connection = nullptr;
+  // Set by SendCommandReply when the write failed: the connection is gone.
+  bool ConnectionLost = false;
 
   // Clears ReplyPending and writes the reply lines at once. Handlers call it
   // exactly once, as their last step, after releasing BusyFlag.
@@ -53,9 +50,13 @@ std::vector<std::string> SplitArguments(const std::string& text);
 // or the line begins with the word and a blank; letter case ignored. -1 when none.
 int MatchCommand(const std::vector<CommandHandler>& handlers, const std::string& line);
 
+// Words first..last-1 of a split argument list joined with single blanks: how a
+// handler rebuilds a player name. Empty when the range is empty.
+std::string JoinArguments(const std::vector<std::string>& words, size_t first, size_t last);
+
 class TCommandServer {
  public:
-  TCommandServer() = default;
+  TCommandServer();
   ~TCommandServer();
   TCommandServer(const TCommandServer&) = delete;
   TCommandServer& operator=(const TCommandServer&) = delete;
@@ -68,37 +69,34 @@ class TCommandServer {
   bool Activate(std::string* error);
   // Stops accepting, closes every connection and waits for the connection
   // threads, up to the termination wait. False ("Terminate Thread Timeout") when
-  // threads are still running then. Idempotent. Main thread only.
+  // threads are still running then; those are detached and end on their own
+  // later (they keep what they use alive), so the process can still exit.
+  // Idempotent. Main thread only.
   bool Release();
 
   int Port() const { return port_; }
-  // The port actually bound (differs from Port() when configured with 0).
-  uint16_t BoundPort() const;
+  // The port actually bound (differs from Port() when configured with 0); 0
+  // before Activate or after a failed one.
+  uint16_t BoundPort() const { return boundPort_; }
   // Connection threads running now. Thread safe.
   int ConnectionCount() const;
-  const std::vector<CommandHandler>& Handlers() const { return handlers_; }
+  // Waits until exactly count connection threads run, at most timeoutMs; true
+  // when reached. For tests. Thread safe.
+  bool WaitConnectionCount(int count, int timeoutMs) const;
+  const std::vector<CommandHandler>& Handlers() const;
 
  private:
   struct Connection;
-  void ListenLoop();
-  void Serve(const std::shared_ptr<Connection>& connection);
-  // Reads lines from the connection and runs their handlers until it ends.
-  void ServeLines(Connection& connection);
+  struct Shared;
+  static void ListenLoop(const std::shared_ptr<Shared>& shared);
 
   int port_ = 0;
   int listenQueue_ = 15;
-  int maxConnections_ = 50;
   int terminateWaitMs_ = 5000;
-  std::vector<CommandHandler> handlers_;  // written before Activate, then read only
-
-  std::optional<platform::TTcpListener> listener_;
+  uint16_t boundPort_ = 0;
+  // What the listener and the connection threads use; shared with them so that a
+  // thread left running after a timed-out release still finds it alive.
+  std::shared_ptr<Shared> shared_;
   std::thread listenerThread_;
-  std::atomic<bool> stopping_{false};
-
-  // Guards connections_ (the running connection threads) and is held only while
-  // the list is counted, read or changed.
-  mutable std::mutex connectionsLock_;
-  std::condition_variable connectionsChanged_;
-  std::list<std::shared_ptr<Connection>> connections_;
   bool released_ = false;
 };

@@ -2,8 +2,9 @@
 
 #include <unistd.h>
 
-#include <cstdlib>
 #include <mutex>
+
+#include "platform/environment.h"
 
 namespace platform {
 namespace {
@@ -31,8 +32,8 @@ std::string ProgramFileDirectory() {
 std::string DataDirectory() {
   std::lock_guard<std::mutex> guard(dataDirLock);
   if (dataDir.empty()) {
-    const char* home = std::getenv("ACSERVER_HOME");
-    dataDir = (home && *home) ? WithSlash(home) : ProgramFileDirectory();
+    auto home = EnvironmentValue("ACSERVER_HOME");
+    dataDir = home ? WithSlash(*home) : ProgramFileDirectory();
   }
   return dataDir;
 }

@@ -1,0 +1,13 @@
+#include "app/timing.h"
+
+#include "app/settings.h"
+#include "platform/environment.h"
+
+TimingRecord Timing;
+
+void ApplyTimingFromEnvironment() {
+  auto tick = platform::EnvironmentValue("ACSERVER_TICK_MS");
+  if (!tick) return;
+  auto ms = ConvertInteger(*tick);
+  if (ms && *ms >= 1 && *ms <= 1000) Timing.TickMs = *ms;
+}

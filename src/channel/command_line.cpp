@@ -1,0 +1,73 @@
+// The line rules of the command channel: how a line is matched to a command,
+// how its arguments are split and joined again, and how a reply is framed.
+#include "channel/command_server.h"
+
+namespace {
+
+// ASCII letter case folding: command words are plain ASCII, and the locale must
+// not change what matches.
+char FoldCase(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool SameTextIgnoringCase(const std::string& a, size_t aFrom, const std::string& b) {
+  if (a.size() - aFrom < b.size()) return false;
+  for (size_t i = 0; i < b.size(); ++i) {
+    if (FoldCase(a[aFrom + i]) != FoldCase(b[i])) return false;
+  }
+  return true;
+}
+
+// Appends the lines of one reply text, each ended by CR LF. A text holding line
+// breaks (CR LF, LF or a lone CR) goes out as several lines.
+void AppendFramedLines(const std::string& text, std::string& out) {
+  size_t start = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\r' && text[i] != '\n') continue;
+    out.append(text, start, i - start).append("\r\n");
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    start = i + 1;
+  }
+  if (start < text.size()) out.append(text, start, std::string::npos).append("\r\n");
+}
+
+}  // namespace
+
+void CommandCall::SendCommandReply() {
+  ReplyPending = false;
+  if (Connection == nullptr || ReplyText.empty()) return;
+  std::string wire;
+  for (const std::string& line : ReplyText) AppendFramedLines(line, wire);
+  // One write for the whole reply, so that it leaves as soon as it is sent.
+  if (!wire.empty() && !Connection->WriteAll(wire)) ConnectionLost = true;
+}
+
+std::string CommandCall::Reply() const { return ReplyText.empty() ? std::string() : ReplyText.front(); }
+
+std::vector<std::string> SplitArguments(const std::string& text) {
+  std::vector<std::string> words;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t blank = text.find(' ', start);
+    if (blank == std::string::npos) blank = text.size();
+    if (blank > start) words.push_back(text.substr(start, blank - start));
+    start = blank + 1;
+  }
+  return words;
+}
+
+std::string JoinArguments(const std::vector<std::string>& words, size_t first, size_t last) {
+  std::string joined;
+  for (size_t i = first; i < last && i < words.size(); ++i) {
+    if (i > first) joined += ' ';
+    joined += words[i];
+  }
+  return joined;
+}
+
+int MatchCommand(const std::vector<CommandHandler>& handlers, const std::string& line) {
+  for (size_t i = 0; i < handlers.size(); ++i) {
+    const std::string& word = handlers[i].Word;
+    if (!SameTextIgnoringCase(line, 0, word)) continue;
+    if (line.size() == word.size() || line[word.size()] == ' ') return static_cast<int>(i);
+  }
+  return -1;
+}

@@ -1,0 +1,85 @@
+// "<connect>" and "<disconnect>": a client enters the client table under its
+// player's name and leaves it again.
+#include "channel/client_commands.h"
+
+#include <string>
+
+#include "app/limits.h"
+#include "app/settings.h"
+#include "game/ban_base.h"
+#include "game/text_fields.h"
+#include "log/logs.h"
+#include "platform/console.h"
+#include "registry/busy_flag.h"
+#include "registry/tables.h"
+
+namespace {
+
+// "rpl:accept", 0xFF, the screenshot flag and interval, 0xFF, the quality.
+std::string AcceptLine() {
+  const std::string separator(1, static_cast<char>(0xFF));
+  return "rpl:accept" + separator + (Settings.AllowScreens ? "1" : "0") +
+         std::to_string(static_cast<int>(Settings.ScreenInterval)) + separator +
+         std::to_string(static_cast<int>(Settings.ScreenQuality));
+}
+
+}  // namespace
+
+// "<connect> name... identifier check". The identifier is neutralised and cut
+// to its capacity before the ban lookup and the table, so the ban base, the
+// lookup and the slot all hold the same text: a quote in it can neither forge
+// a record for someone else nor dodge a ban with a longer identifier.
+void ConnectCmd(CommandCall& call) {
+  TBusyGuard busy;
+  const std::vector<std::string>& words = call.Arguments;
+  if (words.size() < 3) {
+    busy.Release();
+    call.Failed = true;
+    call.SendCommandReply();
+    return;
+  }
+  const std::string name = JoinArguments(words, 0, words.size() - 2);
+  const std::string identifier = NeutraliseRconText(words[words.size() - 2]).substr(0, kIdentifierChars);
+  const std::string& check = words.back();
+
+  if (check != Settings.ClientId) {
+    call.ReplyText = {"rpl:ccv"};
+  } else if (BanLookup banned = IsBanned(identifier); banned != BanLookup::NotBanned) {
+    // A base that cannot be read fails the command: no reply, connection closed.
+    if (banned == BanLookup::Banned) call.ReplyText = {"rpl:ban"};
+    call.Failed = banned == BanLookup::Failed;
+  } else if (IsClientOnline(name)) {
+    call.ReplyText = {"rpl:exists"};
+  } else if (int slot = AddClient(name, identifier, call.PeerAddress); slot == 0) {
+    call.ReplyText = {"rpl:false"};
+  } else {
+    // Written from the slot, so the line shows the values as cut when stored.
+    const ClientSlot& client = Client(slot);
+    WriteLightLog("Connected: Name:\"" + client.Name + "\";ID" + client.Identifier + ";IP:" + client.Address);
+    call.ReplyText = {AcceptLine()};
+  }
+  busy.Release();
+  call.SendCommandReply();
+}
+
+// "<disconnect> name...". Only a connection from the address that registered
+// the client may remove it; from anywhere else the answer is "rpl:false" and
+// nothing changes, so nobody can drop other players' clients by name.
+void DisConnectCmd(CommandCall& call) {
+  TBusyGuard busy;
+  call.ReplyText = {"rpl:false"};
+  platform::ConsoleLine("command: disconnect");
+  if (call.Arguments.empty()) {
+    busy.Release();
+    call.Failed = true;
+    call.SendCommandReply();
+    return;
+  }
+  const std::string name = JoinArguments(call.Arguments, 0, call.Arguments.size());
+  if (int slot = FindClientByName(name); slot != 0 && Client(slot).Address == call.PeerAddress) {
+    RemoveClient(slot);
+    call.ReplyText = {"rpl:ok"};
+  }
+  busy.Release();
+  call.SendCommandReply();
+}

@@ -1,0 +1,56 @@
+// "<update>": a registered client's sign of life and the state of its
+// screenshot sending.
+#include "channel/client_commands.h"
+
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "app/settings.h"
+#include "log/logs.h"
+#include "registry/busy_flag.h"
+#include "registry/tables.h"
+
+// "<update> name... state". Resets the client's missed-update count; a state
+// whose low 8 bits are 0 cancels its screenshot transfer. Answers "rpl:strue"
+// when nothing stands in the way of a new transfer from this client and its
+// player was on the last player list, "rpl:true" otherwise, "rpl:false" for an
+// unknown name.
+void UpdateCmd(CommandCall& call) {
+  TBusyGuard busy;
+  call.ReplyText = {"rpl:false"};
+  const std::vector<std::string>& words = call.Arguments;
+  if (words.size() < 2) {
+    busy.Release();
+    call.Failed = true;
+    call.SendCommandReply();
+    return;
+  }
+  const std::string name = JoinArguments(words, 0, words.size() - 1);
+  const int slot = FindClientByName(name);
+  if (slot == 0) {
+    busy.Release();
+    call.SendCommandReply();
+    return;
+  }
+
+  ClientSlot& client = Client(slot);
+  const std::optional<int32_t> state = ConvertInteger(words.back());
+  bool pending;
+  {
+    // The screen receiver works on these fields without BusyFlag.
+    std::lock_guard<std::mutex> guard(client.Guard);
+    if (state && (*state & 0xFF) == 0) {
+      client.ScreenPending = false;
+      if (client.ScreenSize != 0) client.ScreenData.Clear();
+    }
+    pending = client.ScreenPending;
+  }
+  if (!state) WriteLightLog("Error[update module]: unknow pocket");
+  client.MissedUpdates = 0;
+
+  const bool free = !pending && FindScreenSender(call.PeerAddress) == 0 && HasPlayer(client.Name, client.Address);
+  call.ReplyText = {free ? "rpl:strue" : "rpl:true"};
+  busy.Release();
+  call.SendCommandReply();
+}

@@ -1,0 +1,254 @@
+// The client commands: connect, disconnect, update and ban, called directly
+// with a prepared CommandCall, and a few over the wire through a real server.
+#include "channel/client_commands.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/limits.h"
+#include "app/server.h"
+#include "app/settings.h"
+#include "clientsim/client_sim.h"
+#include "platform/console.h"
+#include "registry/busy_flag.h"
+#include "registry/tables.h"
+#include "support/test_env.h"
+
+namespace {
+
+const std::string kHere = "10.0.0.5";
+const std::string kElsewhere = "10.0.0.9";
+
+class ClientCommands : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testenv::ResetProcessState(dir_.Path());
+    Settings.ClientId = "clid";
+  }
+
+  static CommandCall Call(const std::string& arguments, const std::string& peer) {
+    CommandCall call;
+    call.ArgumentText = arguments;
+    call.Arguments = SplitArguments(arguments);
+    call.PeerAddress = peer;
+    return call;
+  }
+  // Runs a handler; its one reply line ("" for none). BusyFlag must be free after.
+  template <typename Handler>
+  static std::string Run(Handler handler, const std::string& arguments, const std::string& peer = kHere,
+                         bool* failed = nullptr) {
+    CommandCall call = Call(arguments, peer);
+    handler(call);
+    EXPECT_FALSE(call.ReplyPending);
+    EXPECT_FALSE(IsBusy());
+    EXPECT_LE(call.ReplyText.size(), 1u);
+    if (failed) *failed = call.Failed;
+    return call.Reply();
+  }
+  static std::string Connect(const std::string& name, const std::string& id = "123",
+                             const std::string& peer = kHere) {
+    return Run(ConnectCmd, name + " " + id + " clid", peer);
+  }
+  static void ListPlayer(const std::string& name, const std::string& address) {
+    ASSERT_NE(AddPlayer(name, address, 27005), 0);
+  }
+
+  testenv::TTempDir dir_;
+};
+
+const std::string kAcceptScreens12q40 = std::string("rpl:accept\xFF") + "112\xFF" + "40";
+
+TEST_F(ClientCommands, ConnectRejoinsTheNameAndStoresThePeerAddress) {
+  Settings.AllowScreens = true;
+  platform::TConsoleCapture capture;
+  EXPECT_EQ(Run(ConnectCmd, "John   Smith 123 clid"), kAcceptScreens12q40);
+  int slot = FindClientByName("John Smith");
+  ASSERT_EQ(slot, 1);
+  EXPECT_EQ(Client(slot).Identifier, "123");
+  EXPECT_EQ(Client(slot).Address, kHere);
+  EXPECT_EQ(ClientCount, 1);
+  EXPECT_TRUE(capture.Contains("Connected: Name:\"John Smith\";ID123;IP:" + kHere));
+
+  Settings.AllowScreens = false;
+  Settings.ScreenInterval = 6;
+  Settings.ScreenQuality = 75;
+  EXPECT_EQ(Connect("Ann"), std::string("rpl:accept\xFF") + "06\xFF" + "75");
+}
+
+TEST_F(ClientCommands, ConnectChecksTheCheckValueFirstThenTheName) {
+  const std::string accept = std::string("rpl:accept\xFF") + "012\xFF" + "40";
+  ASSERT_EQ(Connect("Bob"), accept);
+  EXPECT_EQ(Run(ConnectCmd, "Bob 123 CLID"), "rpl:ccv");
+  EXPECT_EQ(Connect("Bob", "999", kElsewhere), "rpl:exists");
+  EXPECT_EQ(Connect("bob"), accept);
+  Settings.ClientId.clear();
+  EXPECT_EQ(Connect("Dan"), "rpl:ccv");
+  EXPECT_EQ(ClientCount, 2);
+}
+
+TEST_F(ClientCommands, ConnectWithAFullTableAnswersFalseAndLogsNothing) {
+  for (int i = 0; i < kTableSlots; ++i) ASSERT_NE(Connect("p" + std::to_string(i)), "rpl:false");
+  platform::TConsoleCapture capture;
+  EXPECT_EQ(Connect("late"), "rpl:false");
+  EXPECT_FALSE(capture.ContainsPrefix("Connected:"));
+  EXPECT_EQ(ClientCount, kTableSlots);
+}
+
+TEST_F(ClientCommands, ConnectCutsLongNamesAndIdentifiersToTheirCapacity) {
+  const std::string longName(40, 'n');
+  const std::string longId(70, 'i');
+  platform::TConsoleCapture capture;
+  Connect(longName, longId);
+  EXPECT_EQ(Client(1).Name, longName.substr(0, kNameChars));
+  EXPECT_EQ(Client(1).Identifier, longId.substr(0, kIdentifierChars));
+  EXPECT_TRUE(capture.Contains("Connected: Name:\"" + longName.substr(0, kNameChars) + "\";ID" +
+                               longId.substr(0, kIdentifierChars) + ";IP:" + kHere));
+  // The long name is not registered as such: it is accepted again, and cannot
+  // be disconnected by it.
+  EXPECT_NE(Connect(longName, "x"), "rpl:exists");
+  EXPECT_EQ(Run(DisConnectCmd, longName), "rpl:false");
+}
+
+TEST_F(ClientCommands, ConnectWithTooFewParametersFailsWithoutReply) {
+  bool failed = false;
+  EXPECT_EQ(Run(ConnectCmd, "Bob clid", kHere, &failed), "");
+  EXPECT_TRUE(failed);
+  EXPECT_EQ(ClientCount, 0);
+}
+
+TEST_F(ClientCommands, DisconnectActsOnlyFromTheRegisteredAddress) {
+  Connect("John Smith");
+  platform::TConsoleCapture capture;
+  EXPECT_EQ(Run(DisConnectCmd, "John Smith", kElsewhere), "rpl:false");
+  EXPECT_EQ(Run(DisConnectCmd, "john smith"), "rpl:false");
+  EXPECT_EQ(ClientCount, 1);
+  EXPECT_EQ(Run(DisConnectCmd, " John  Smith "), "rpl:ok");
+  EXPECT_EQ(ClientCount, 0);
+  EXPECT_EQ(Run(DisConnectCmd, "John Smith"), "rpl:false");
+  EXPECT_EQ(capture.Lines(), std::vector<std::string>(4, "command: disconnect"));
+
+  bool failed = false;
+  EXPECT_EQ(Run(DisConnectCmd, "", kHere, &failed), "rpl:false");
+  EXPECT_TRUE(failed);
+}
+
+TEST_F(ClientCommands, UpdateResetsMissedUpdatesAndAnswersByListAndTransfers) {
+  Connect("John Smith");
+  ClientSlot& client = Client(1);
+  client.MissedUpdates = 3;
+  EXPECT_EQ(Run(UpdateCmd, "John Smith 1"), "rpl:true");  // not on the player list
+  EXPECT_EQ(client.MissedUpdates, 0);
+
+  ListPlayer("John Smith", kElsewhere);
+  EXPECT_EQ(Run(UpdateCmd, "John Smith 1"), "rpl:true");  // listed with another address
+  ListPlayer("John Smith", kHere);
+  EXPECT_EQ(Run(UpdateCmd, "John  Smith 1"), "rpl:strue");
+
+  // A transfer pending from another client at this connection's address.
+  Connect("Other", "7", kElsewhere);
+  Client(2).ScreenPending = true;
+  EXPECT_EQ(Run(UpdateCmd, "John Smith 1", kElsewhere), "rpl:true");
+
+  client.MissedUpdates = 2;
+  EXPECT_EQ(Run(UpdateCmd, "john smith 1"), "rpl:false");
+  EXPECT_EQ(client.MissedUpdates, 2);
+  bool failed = false;
+  EXPECT_EQ(Run(UpdateCmd, "John", kHere, &failed), "rpl:false");
+  EXPECT_TRUE(failed);
+}
+
+TEST_F(ClientCommands, UpdateWithLowByteZeroCancelsTheTransfer) {
+  Connect("Bob");
+  ListPlayer("Bob", kHere);
+  ClientSlot& client = Client(1);
+  auto startTransfer = [&] {
+    client.ScreenPending = true;
+    client.ScreenSize = 100;
+    client.ScreenData.Write("partial");
+  };
+  startTransfer();
+  EXPECT_EQ(Run(UpdateCmd, "Bob 1"), "rpl:true");
+  EXPECT_TRUE(client.ScreenPending);
+  EXPECT_EQ(client.ScreenData.Bytes, "partial");
+
+  for (const char* cancel : {"0", "256", "$200"}) {
+    startTransfer();
+    EXPECT_EQ(Run(UpdateCmd, std::string("Bob ") + cancel), "rpl:strue") << cancel;
+    EXPECT_FALSE(client.ScreenPending);
+    EXPECT_TRUE(client.ScreenData.Bytes.empty());
+    EXPECT_EQ(client.ScreenSize, 100);
+  }
+}
+
+TEST_F(ClientCommands, UpdateWithANonNumberLogsAndStillCounts) {
+  Connect("Bob");
+  ListPlayer("Bob", kHere);
+  Client(1).MissedUpdates = 3;
+  Client(1).ScreenPending = true;
+  platform::TConsoleCapture capture;
+  EXPECT_EQ(Run(UpdateCmd, "Bob x"), "rpl:true");
+  EXPECT_TRUE(capture.Contains("Error[update module]: unknow pocket"));
+  EXPECT_TRUE(Client(1).ScreenPending);
+  EXPECT_EQ(Client(1).MissedUpdates, 0);
+}
+
+// Builds the server object, whose BanCmd reaches EnforceBan.
+class BanCommand : public ClientCommands {
+ protected:
+  void SetUp() override {
+    ClientCommands::SetUp();
+    Settings.RconPort = testenv::PickRconPort();
+    server_ = std::make_unique<TServer>();
+  }
+  void TearDown() override { server_.reset(); }
+  std::string Ban(const std::string& arguments, const std::string& peer = kHere, bool* failed = nullptr) {
+    return Run([this](CommandCall& call) { BanCmd(*server_, call); }, arguments, peer, failed);
+  }
+  std::unique_ptr<TServer> server_;
+};
+
+TEST_F(BanCommand, FromAnotherAddressIsRefusedAndLogged) {
+  Connect("John Smith");
+  ListPlayer("John Smith", kHere);
+  platform::TConsoleCapture capture;
+  EXPECT_EQ(Ban("John Smith wallhack", kElsewhere), "rpl:false");
+  EXPECT_TRUE(capture.Contains("command: ban"));
+  const std::string log = testenv::ReadFile(dir_.Path() + "logs/zelk_logs.txt");
+  EXPECT_NE(log.find("\"John Smith\""), std::string::npos) << log;
+  EXPECT_NE(log.find(kHere), std::string::npos);
+  EXPECT_NE(log.find(kElsewhere), std::string::npos);
+  EXPECT_EQ(FindClientByName("John Smith"), 1);
+}
+
+TEST_F(BanCommand, WithTooFewParametersFailsWithoutReplyAfterTheConsoleLine) {
+  Connect("Bob");
+  platform::TConsoleCapture capture;
+  bool failed = false;
+  EXPECT_EQ(Ban("Bob", kHere, &failed), "");
+  EXPECT_TRUE(failed);
+  EXPECT_TRUE(capture.Contains("command: ban"));
+  EXPECT_EQ(ClientCount, 1);
+}
+
+// Over the wire: the accept line's bytes, command words in capitals, the
+// address checks between machines, and a failed command closing the connection.
+TEST_F(BanCommand, OverTheWire) {
+  Settings.AllowScreens = true;
+  const int port = Settings.RconPort + kCommandPortOffset;
+  std::string error;
+  auto john = clientsim::TClientSim::Open("127.0.0.1", port, &error, "127.0.0.2");
+  auto other = clientsim::TClientSim::Open("127.0.0.1", port, &error, "127.0.0.3");
+  ASSERT_TRUE(john && other) << error;
+
+  EXPECT_EQ(john->Command("<CONNECT> John Smith 123 clid"), kAcceptScreens12q40);
+  EXPECT_EQ(Client(1).Address, "127.0.0.2");
+  EXPECT_EQ(other->Command("<disconnect> John Smith"), "rpl:false");
+  EXPECT_EQ(other->Command("<ban> John Smith aim"), "rpl:false");
+  EXPECT_EQ(john->Command("<update> John Smith 1"), "rpl:true");
+  EXPECT_EQ(john->Command("<Disconnect> John Smith"), "rpl:ok");
+  EXPECT_EQ(john->Command("<update>"), "rpl:false");
+  EXPECT_TRUE(john->WaitClosed(2000));
+}
+
+}  // namespace

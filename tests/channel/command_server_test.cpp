@@ -1,0 +1,244 @@
+// The command channel's transport: matching, splitting, framing, the
+// connection limit, failures that close a connection, and the release.
+#include "channel/command_server.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <future>
+#include <memory>
+#include <vector>
+
+#include "app/limits.h"
+#include "app/server.h"
+#include "app/settings.h"
+#include "app/timing.h"
+#include "clientsim/client_sim.h"
+#include "platform/console.h"
+#include "registry/busy_flag.h"
+#include "support/test_env.h"
+
+namespace {
+
+using clientsim::ReadStatus;
+using clientsim::TClientSim;
+
+TEST(CommandLine, SplitsAtBlanksOnlyAndDropsEmptyWords) {
+  EXPECT_EQ(SplitArguments(" x"), std::vector<std::string>{"x"});
+  EXPECT_EQ(SplitArguments("John   Smith 123 "), (std::vector<std::string>{"John", "Smith", "123"}));
+  EXPECT_EQ(SplitArguments("a\tb \"c d\""), (std::vector<std::string>{"a\tb", "\"c", "d\""}));
+  EXPECT_TRUE(SplitArguments("").empty());
+  EXPECT_TRUE(SplitArguments("   ").empty());
+  EXPECT_EQ(JoinArguments({"John", "Smith", "123"}, 0, 2), "John Smith");
+}
+
+TEST(CommandLine, MatchesWholeWordOrWordAndBlankIgnoringCaseInOrder) {
+  std::vector<CommandHandler> handlers = {{"<connect>", "first", nullptr},
+                                          {"<update>", "UpdateCmd", nullptr},
+                                          {"<CONNECT>", "second", nullptr}};
+  EXPECT_EQ(MatchCommand(handlers, "<CoNNeCT> a b c"), 0);
+  EXPECT_EQ(MatchCommand(handlers, "<update>"), 1);
+  EXPECT_EQ(MatchCommand(handlers, "<connect>x"), -1);
+  EXPECT_EQ(MatchCommand(handlers, " <update> a 1"), -1);
+  EXPECT_EQ(MatchCommand(handlers, "<update>\r"), -1);
+  EXPECT_EQ(MatchCommand(handlers, "<upd"), -1);
+}
+
+// A command server on a free loopback port with handlers that echo what they
+// received, so the tests see dispatch and splitting from the client's side.
+class Transport : public ::testing::Test {
+ protected:
+  void SetUp() override { testenv::ResetProcessState(dir_.Path()); }
+  void TearDown() override { server_.Release(); }
+
+  void Start(int maxConnections = 50) {
+    server_.Configure(0, 15, maxConnections, Timing.TerminateWaitMs);
+    server_.RegisterCommand("<connect>", "ConnectCmd", [this](CommandCall& call) {
+      ++calls_;
+      call.ReplyText = {"rpl:[" + call.ArgumentText + "]" + std::to_string(call.Arguments.size())};
+      call.SendCommandReply();
+    });
+    // Leaves its reply pending: the server sends it after the handler returns.
+    server_.RegisterCommand("<pending>", "PendingCmd", [](CommandCall& call) { call.ReplyText = {"rpl:late"}; });
+    server_.RegisterCommand("<lines>", "LinesCmd", [](CommandCall& call) {
+      call.ReplyText = {"one\r\ntwo\nthree"};
+      call.SendCommandReply();
+    });
+    server_.RegisterCommand("<silent>", "SilentCmd", [](CommandCall& call) { call.SendCommandReply(); });
+    server_.RegisterCommand("<fail>", "FailCmd", [](CommandCall& call) {
+      call.ReplyText = {"rpl:false"};
+      call.Failed = true;
+      call.SendCommandReply();
+    });
+    std::string error;
+    ASSERT_TRUE(server_.Activate(&error)) << error;
+  }
+
+  TClientSim Open() {
+    std::string error;
+    auto client = TClientSim::Open("127.0.0.1", server_.BoundPort(), &error);
+    if (!client) ADD_FAILURE() << error;
+    return std::move(*client);
+  }
+
+  testenv::TTempDir dir_;
+  TCommandServer server_;
+  std::atomic<int> calls_{0};
+};
+
+TEST_F(Transport, DispatchesWithTheArgumentTextAfterTheBlank) {
+  Start();
+  TClientSim client = Open();
+  EXPECT_EQ(client.Command("<connect>"), "rpl:[]0");
+  EXPECT_EQ(client.Command("<CONNECT>  x"), "rpl:[ x]1");
+  EXPECT_EQ(client.Command("<connect> John   Smith 1\t2"), "rpl:[John   Smith 1\t2]3");
+}
+
+TEST_F(Transport, RepliesAreFramedAndAPendingReplyIsSentAfterTheHandler) {
+  Start();
+  TClientSim client = Open();
+  EXPECT_EQ(client.Command("<pending>"), "rpl:late");
+  EXPECT_EQ(client.Command("<lines>"), "one");
+  std::string line;
+  ASSERT_EQ(client.ReadLine(line, 2000), ReadStatus::Line);
+  EXPECT_EQ(line, "two");
+  ASSERT_EQ(client.ReadLine(line, 2000), ReadStatus::Line);
+  EXPECT_EQ(line, "three");
+  // An empty reply puts nothing on the wire: the next line read is the next reply.
+  ASSERT_TRUE(client.SendLine("<silent>"));
+  EXPECT_EQ(client.Command("<connect> a"), "rpl:[a]1");
+}
+
+TEST_F(Transport, LinesInOnePacketAreAnsweredInOrderAndEmptyLinesIgnored) {
+  Start();
+  TClientSim client = Open();
+  ASSERT_TRUE(client.SendRaw("\n\r\n<connect> 1\r\n<pending>\n<connect> 2\n"));
+  std::string line;
+  for (const char* expected : {"rpl:[1]1", "rpl:late", "rpl:[2]1"}) {
+    ASSERT_EQ(client.ReadLine(line, 2000), ReadStatus::Line);
+    EXPECT_EQ(line, expected);
+  }
+  EXPECT_EQ(client.ReadLine(line, 100), ReadStatus::Timeout);
+}
+
+TEST_F(Transport, UnknownCommandsCloseTheConnectionWithoutAReply) {
+  Start();
+  for (const char* bad : {"<connect>x", " <connect> a", "<connect>\r\r", "hello"}) {
+    TClientSim client = Open();
+    ASSERT_TRUE(client.SendLine(bad));
+    EXPECT_TRUE(client.WaitClosed(2000)) << bad;
+  }
+  EXPECT_EQ(calls_.load(), 0);
+}
+
+TEST_F(Transport, FailedHandlerSendsItsReplyThenTheConnectionCloses) {
+  Start();
+  TClientSim client = Open();
+  EXPECT_EQ(client.Command("<fail>"), "rpl:false");
+  EXPECT_TRUE(client.WaitClosed(2000));
+}
+
+TEST_F(Transport, LineLengthLimitCountsARemovedCarriageReturn) {
+  Start();
+  const std::string prefix = "<connect> ";
+  const std::string longest = prefix + std::string(kMaxLineBytes - prefix.size(), 'a');
+  TClientSim client = Open();
+  EXPECT_EQ(client.Command(longest), "rpl:[" + longest.substr(prefix.size()) + "]1");
+
+  TClientSim withCr = Open();
+  ASSERT_TRUE(withCr.SendRaw(longest + "\r\n"));
+  EXPECT_TRUE(withCr.WaitClosed(2000));
+
+  // Too much without any line feed: closed before the line ends.
+  TClientSim endless = Open();
+  ASSERT_TRUE(endless.SendRaw(longest + "b"));
+  EXPECT_TRUE(endless.WaitClosed(2000));
+  EXPECT_EQ(calls_.load(), 1);
+}
+
+TEST_F(Transport, ALineWithoutItsLineFeedIsDroppedAtClose) {
+  Start();
+  {
+    TClientSim client = Open();
+    ASSERT_TRUE(client.SendRaw("<connect> a b c"));
+  }
+  ASSERT_TRUE(server_.WaitConnectionCount(0, 2000));
+  EXPECT_EQ(calls_.load(), 0);
+}
+
+TEST_F(Transport, TheConnectionOverTheLimitIsClosedAtOnce) {
+  Start(kMaxConnections);
+  std::vector<TClientSim> clients;
+  // One at a time, each served before the next: a burst of connects faster
+  // than the accepts would overflow the listen queue of 15 and stall in SYN
+  // retransmissions.
+  for (int i = 0; i < kMaxConnections; ++i) {
+    clients.push_back(Open());
+    ASSERT_EQ(clients.back().Command("<connect> " + std::to_string(i)), "rpl:[" + std::to_string(i) + "]1");
+  }
+  ASSERT_TRUE(server_.WaitConnectionCount(kMaxConnections, 5000));
+
+  TClientSim refused = Open();
+  EXPECT_TRUE(refused.WaitClosed(2000));
+  EXPECT_EQ(clients.front().Command("<connect> still"), "rpl:[still]1");
+
+  clients.back().Close();
+  ASSERT_TRUE(server_.WaitConnectionCount(kMaxConnections - 1, 2000));
+  TClientSim again = Open();
+  EXPECT_EQ(again.Command("<connect> again"), "rpl:[again]1");
+}
+
+TEST_F(Transport, ReleaseClosesIdleConnections) {
+  Start();
+  TClientSim client = Open();
+  EXPECT_EQ(client.Command("<connect> a"), "rpl:[a]1");
+  EXPECT_TRUE(server_.Release());
+  EXPECT_TRUE(client.WaitClosed(2000));
+  EXPECT_EQ(server_.ConnectionCount(), 0);
+  EXPECT_TRUE(server_.Release());  // idempotent
+}
+
+// A handler blocked on BusyFlag outlives the termination wait: the release
+// reports it, and the straggler ends safely once BusyFlag comes free, even
+// after the server object is gone.
+TEST_F(Transport, ReleaseTimesOutOnAHandlerThatStaysBlocked) {
+  Timing.TerminateWaitMs = 150;
+  auto server = std::make_unique<TCommandServer>();
+  server->Configure(0, 15, 50, Timing.TerminateWaitMs);
+  auto finished = std::make_shared<std::promise<void>>();
+  server->RegisterCommand("<wait>", "WaitCmd", [finished](CommandCall& call) {
+    {
+      TBusyGuard busy;
+    }
+    call.ReplyText = {"rpl:waited"};
+    call.SendCommandReply();
+    finished->set_value();
+  });
+  std::string error;
+  ASSERT_TRUE(server->Activate(&error)) << error;
+
+  auto busy = std::make_unique<TBusyGuard>();
+  auto client = TClientSim::Open("127.0.0.1", server->BoundPort(), &error);
+  ASSERT_TRUE(client);
+  ASSERT_TRUE(client->SendLine("<wait>"));
+  std::string line;
+  EXPECT_EQ(client->ReadLine(line, 100), ReadStatus::Timeout);  // the handler waits for BusyFlag
+
+  EXPECT_FALSE(server->Release());
+  server.reset();
+  busy.reset();
+  EXPECT_EQ(finished->get_future().wait_for(std::chrono::seconds(5)), std::future_status::ready);
+}
+
+TEST_F(Transport, ABoundPortIsReportedAndTheServerRunsOn) {
+  Settings.RconPort = testenv::PickRconPort();
+  std::string error;
+  auto taken = platform::TTcpListener::Open(static_cast<uint16_t>(Settings.RconPort + kCommandPortOffset), 1, &error);
+  ASSERT_TRUE(taken) << error;
+  platform::TConsoleCapture capture;
+  TServer server;
+  EXPECT_TRUE(capture.Contains("Could not bind TCP port:" + std::to_string(Settings.RconPort + kCommandPortOffset)));
+  EXPECT_TRUE(server.Release());
+}
+
+}  // namespace
