@@ -18,14 +18,10 @@
 
 namespace {
 
-// The parameters from the first to the second-from-last, joined with single blanks.
+// The player name: the parameters from the first to the second-from-last,
+// joined with single blanks.
 std::string NameFromArguments(const std::vector<std::string>& arguments) {
-  std::string name;
-  for (size_t i = 0; i + 1 < arguments.size(); ++i) {
-    if (i > 0) name += ' ';
-    name += arguments[i];
-  }
-  return name;
+  return arguments.empty() ? std::string() : JoinArguments(arguments, 0, arguments.size() - 1);
 }
 
 // A decimal integer with an optional sign and nothing else, in the signed

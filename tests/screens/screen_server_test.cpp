@@ -8,7 +8,6 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
-#include <sstream>
 #include <thread>
 
 #include "clientsim/screen_sender.h"
@@ -28,13 +27,10 @@ std::string TestJpeg() {
 
 // Runs a command line in-process as the command channel would, from peer.
 std::optional<std::string> RunLine(const std::string& line, const std::string& peer) {
-  std::istringstream words(line);
-  std::string word;
-  words >> word;
   CommandCall call;
   call.PeerAddress = peer;
-  for (std::string argument; words >> argument;) call.Arguments.push_back(argument);
-  (word == "<start_screen>" ? ScreenCmd : ChkScreenCmd)(call);
+  call.Arguments = SplitArguments(line.substr(line.find(' ') + 1));
+  (line.rfind("<start_screen>", 0) == 0 ? ScreenCmd : ChkScreenCmd)(call);
   return call.Reply();
 }
 

@@ -8,39 +8,7 @@ namespace {
 
 constexpr size_t kPieceBytes = 30;
 
-// Reads one line ending at LF from stream, keeping what follows in buffered.
-std::optional<std::string> ReadLine(platform::TTcpStream& stream, std::string& buffered, int timeoutMs) {
-  for (;;) {
-    const size_t end = buffered.find('\n');
-    if (end != std::string::npos) {
-      std::string line = buffered.substr(0, end);
-      buffered.erase(0, end + 1);
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      return line;
-    }
-    char chunk[512];
-    const long got = stream.ReadWithin(chunk, sizeof chunk, timeoutMs);
-    if (got <= 0) return std::nullopt;  // closed, failed or timed out
-    buffered.append(chunk, static_cast<size_t>(got));
-  }
-}
-
 }  // namespace
-
-std::optional<TCommandLink> TCommandLink::Connect(const platform::Endpoint& server, std::string* error) {
-  auto stream = platform::TTcpStream::Connect(server, error);
-  if (!stream) return std::nullopt;
-  return TCommandLink(std::move(*stream));
-}
-
-std::optional<std::string> TCommandLink::Exchange(const std::string& line, int timeoutMs) {
-  if (!stream_.WriteAll(line + "\n")) return std::nullopt;
-  return ReadLine(stream_, buffered_, timeoutMs);
-}
-
-CommandExchange TCommandLink::AsExchange(int timeoutMs) {
-  return [this, timeoutMs](const std::string& line) { return Exchange(line, timeoutMs); };
-}
 
 std::optional<TPieceSender> TPieceSender::Open(const platform::Endpoint& server, const std::string& sourceAddress,
                                                std::string* error) {

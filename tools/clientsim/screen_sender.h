@@ -6,8 +6,8 @@
 // that correction path.
 //
 // The command side is a function that sends one line and returns its reply
-// line, so the sender works over any line connection: the small TCommandLink
-// here, the client simulator's own connection, or an in-process call.
+// line, so the sender works over any line connection (TClientSim::Command) or
+// with an in-process call of the handlers.
 #pragma once
 
 #include <functional>
@@ -21,22 +21,6 @@ namespace clientsim {
 // Sends one command line and returns its reply line (CR LF removed); nullopt
 // when the connection failed or no reply came in time.
 using CommandExchange = std::function<std::optional<std::string>(const std::string& line)>;
-
-// A minimal command connection: one line out, one reply line back.
-class TCommandLink {
- public:
-  static std::optional<TCommandLink> Connect(const platform::Endpoint& server, std::string* error);
-  // Waits at most timeoutMs for the reply.
-  std::optional<std::string> Exchange(const std::string& line, int timeoutMs = 2000);
-  // An exchange function bound to this link; the link must outlive it.
-  CommandExchange AsExchange(int timeoutMs = 2000);
-  void Close() { stream_.Close(); }
-
- private:
-  explicit TCommandLink(platform::TTcpStream stream) : stream_(std::move(stream)) {}
-  platform::TTcpStream stream_;
-  std::string buffered_;  // bytes read past the last reply line
-};
 
 enum class PieceReply { Ok, Resend, Empty, NoReply, Error };
 
