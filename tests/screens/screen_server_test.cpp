@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "channel/client_commands.h"
 #include "clientsim/screen_sender.h"
 #include "platform/console.h"
 #include "registry/busy_flag.h"
@@ -85,8 +86,8 @@ TEST_F(ScreenServerUdp, DatagramsOver8192BytesAreDroppedWithoutReply) {
       << "the receiver goes on, and answers a datagram of the limit";
 }
 
-// The receiver appends from its own thread while commands start, check and
-// cancel transfers and the client leaves and comes back, all on one slot.
+// The receiver appends from its own thread while the commands start, check
+// and cancel transfers and the client leaves and comes back, all on one slot.
 TEST_F(ScreenServerUdp, ReceiverRacesTheCommandsAndADisconnect) {
   {
     TBusyGuard busy;
@@ -106,15 +107,15 @@ TEST_F(ScreenServerUdp, ReceiverRacesTheCommandsAndADisconnect) {
   for (int round = 0; std::chrono::steady_clock::now() < deadline; ++round) {
     RunLine("<start_screen> Bob " + std::to_string(round % 2 ? 105 : 3000), "127.0.0.1");
     RunLine("<check_screen> Bob " + std::to_string(round * 30), "127.0.0.1");
-    TBusyGuard busy;
-    const int slot = FindClientByName("Bob");
+    CommandCall call;
+    call.PeerAddress = "127.0.0.1";
+    call.Arguments = {"Bob", "0"};
+    if (round % 3 == 1) UpdateCmd(call);  // cancels the transfer
     if (round % 3 == 0) {
-      RemoveClient(slot);
+      call.Arguments = {"Bob"};
+      DisConnectCmd(call);
+      TBusyGuard busy;
       AddClient("Bob", "id", "127.0.0.1");
-    } else if (round % 3 == 1) {
-      std::lock_guard<std::mutex> guard(Client(slot).Guard);  // a cancel, as the update command does
-      Client(slot).ScreenPending = false;
-      Client(slot).ScreenData.Clear();
     }
   }
   done = true;
