@@ -3,6 +3,8 @@
 // the wait counts as acceptance; only a start-up registration that was answered
 // turns the refreshes on. A socket error in either operation is dropped
 // without any line, as the registry is never essential.
+#include "announce/registration.h"
+
 #include <string>
 
 #include "app/limits.h"
@@ -15,13 +17,6 @@
 namespace {
 
 enum class Answer { Came, Silent, Failed };
-
-// 0xFF 0xFF, "try_to_reg ", the port, a blank, the client version, a blank,
-// the server's version and 0x01, without any terminator.
-std::string RegistrationDatagram() {
-  return "\xFF\xFF" "try_to_reg " + std::to_string(Settings.RconPort) + " " + Settings.ClientVersion + " " +
-         kVersionText + "\x01";
-}
 
 // Sends the datagram to the registry (its host resolved anew) and waits for
 // one datagram from anyone.
@@ -47,6 +42,11 @@ Answer Exchange(platform::TUdpSocket& socket) {
 }
 
 }  // namespace
+
+std::string RegistrationDatagram() {
+  return "\xFF\xFF" "try_to_reg " + std::to_string(Settings.RconPort) + " " + Settings.ClientVersion + " " +
+         kVersionText + "\x01";
+}
 
 void TServer::RegisterWithRegistry() {
   const Answer answer = Exchange(RegistryClient);

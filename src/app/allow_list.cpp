@@ -18,10 +18,10 @@ bool IsAllowLineValid(const std::string& line) {
   return quotes == 2 || quotes == 4;
 }
 
-void TServer::LoadAllowList() {
-  AllowList.clear();
+std::vector<std::string> ReadAllowListFile() {
+  std::vector<std::string> accepted;
   const std::string path = platform::DataDirectory() + "allow_connections.txt";
-  if (!platform::FileExists(path)) return;
+  if (!platform::FileExists(path)) return accepted;
   platform::ConsoleLine("===========Loading paramtreas from allow_connections.txt===========");
   std::vector<std::string> lines;
   std::string error;
@@ -30,8 +30,11 @@ void TServer::LoadAllowList() {
   if (!platform::ReadTextLines(path, lines, &error)) platform::ErrorLine(error);
   for (const std::string& line : lines) {
     if (line.empty() || line[0] == ';' || !IsAllowLineValid(line)) continue;
-    AllowList.push_back(line);
+    accepted.push_back(line);
     platform::ConsoleLine("Line loaded: " + line);
   }
   platform::ConsoleLine(std::string(68, '='));
+  return accepted;
 }
+
+void TServer::LoadAllowList() { AllowList = ReadAllowListFile(); }

@@ -113,7 +113,7 @@ TBanCountDown CountDownBanLines(const std::vector<std::string>& lines) {
   return result;
 }
 
-void TServer::MaintainBanBase() {
+void MaintainBanFile() {
   std::lock_guard<std::mutex> guard(banBaseLock);
   const std::string path = BanBasePath();
   if (!BaseExists(path)) return;
@@ -133,3 +133,5 @@ void TServer::MaintainBanBase() {
     WriteLog("ERROR: cannot write the ban base " + path + ": " + error);
   }
 }
+
+void TServer::MaintainBanBase() { MaintainBanFile(); }

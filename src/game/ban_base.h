@@ -20,6 +20,12 @@ std::string DurationText(int32_t minutes);
 // False (with a full-log line) when it cannot be written. Thread safe.
 bool AppendBanRecord(int32_t minutes, const std::string& identifier);
 
+// One pass of the minute's maintenance over the file: counts every timed ban
+// down, drops the bans that ran out and the lines it cannot read ("Unknown ban
+// line format." each), and replaces the file as one step. A failure is a
+// full-log line; the caller goes on. Thread safe.
+void MaintainBanFile();
+
 // One minute's count-down of the base's lines, without touching the file:
 // comments and "p" records stay whole, a record of N > 1 minutes becomes a
 // fresh record of N - 1, a record of 1 or less goes, and any other line goes
