@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 
 #include "game/game_fixture.h"
+#include "game/rcon_limits.h"
 #include "platform/console.h"
 #include "platform/socket.h"
+#include "platform/stop_signal.h"
 
 namespace {
 
@@ -76,6 +78,24 @@ TEST_F(RconClientTest, CommandTooLongForTheGameServerIsNotSent) {
   EXPECT_EQ(server.RconCommand("amx_tsay green " + std::string(500, 'a')), "");
   EXPECT_TRUE(console.ContainsPrefix("ERROR: CS server command of "));
   EXPECT_EQ(sim_.Datagrams(), std::vector<std::string>{kFF + "challenge rcon"});
+}
+
+TEST_F(RconClientTest, NoExchangeStartsAfterAStopRequest) {
+  TServer& server = Server();
+  platform::RequestStop();
+  EXPECT_EQ(server.RconCommand("zelk_stat 1"), "");
+  EXPECT_FALSE(sim_.WaitForDatagrams(1, 100));
+}
+
+TEST(KickComment, TooLongCommentIsReportedAtStartUp) {
+  testenv::TTempDir dir;
+  testenv::ResetProcessState(dir.Path());
+  platform::TConsoleCapture console;
+  CheckKickCommentFits();
+  EXPECT_TRUE(console.Lines().empty()) << "the default comment fits";
+  Settings.Comment = std::string(460, 'c');
+  CheckKickCommentFits();
+  EXPECT_TRUE(console.ContainsPrefix("ATTENTION!!! : Comment is too long for a kick"));
 }
 
 }  // namespace
