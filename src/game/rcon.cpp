@@ -9,6 +9,12 @@
 // wait, even of a later exchange. That is why exchanges must never overlap:
 // rconLock_ serialises them across the main thread (supervision, the
 // advertisement) and the command threads (bans).
+//
+// The password goes in double quotes: a game server splits an unquoted word at
+// blanks and at { } ( ) ' , : so such a password would never match, and five
+// misses within 30 seconds get our address banned by the game server. A
+// command datagram over 515 bytes is never sent, since the game server would
+// drop it unexecuted.
 #include <string>
 
 #include "app/limits.h"

@@ -38,13 +38,4 @@ TEST_F(AllowListFile, MissingFileGivesAnEmptyListSilentlyAndReloadDropsRemovedLi
   EXPECT_TRUE(console.Lines().empty());
 }
 
-TEST(AllowLine, ValidExactlyWithTwoOrFourQuotes) {
-  EXPECT_FALSE(IsAllowLineValid("10.0.0.1"));
-  EXPECT_FALSE(IsAllowLineValid("\""));
-  EXPECT_TRUE(IsAllowLineValid("\"\""));
-  EXPECT_FALSE(IsAllowLineValid("\"a\" \""));
-  EXPECT_TRUE(IsAllowLineValid("\"a\" \"b\""));
-  EXPECT_FALSE(IsAllowLineValid("\"a\" \"b\" \"\""));
-}
-
 }  // namespace

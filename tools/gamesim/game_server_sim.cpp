@@ -231,8 +231,7 @@ std::string TGameServerSim::StatusText() const {
 uint32_t TGameServerSim::ChallengeForLocked(const std::string& address) {
   auto it = challenges_.find(address);
   if (it != challenges_.end()) return it->second;
-  static std::mt19937 random(std::random_device{}());
-  const uint32_t challenge = std::uniform_int_distribution<uint32_t>(1, 0x7FFFFFFF)(random);
+  const uint32_t challenge = std::uniform_int_distribution<uint32_t>(1, 0x7FFFFFFF)(random_);
   challenges_[address] = challenge;
   return challenge;
 }

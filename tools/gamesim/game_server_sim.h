@@ -15,6 +15,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -107,6 +108,7 @@ class TGameServerSim {
   std::map<std::string, std::string> outputs_;
   std::function<void(const std::string&)> sink_;
   std::vector<std::string> events_;  // lines for sink_, handed over outside the lock
+  std::mt19937 random_{std::random_device{}()};
   std::map<std::string, uint32_t> challenges_;
   std::map<std::string, std::vector<int64_t>> failures_;  // ms stamps of wrong passwords per address
   std::map<std::string, bool> banned_;
