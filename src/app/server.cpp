@@ -5,6 +5,7 @@
 #include "app/settings.h"
 #include "app/timing.h"
 #include "channel/client_commands.h"
+#include "game/rcon_limits.h"
 #include "log/logs.h"
 #include "platform/console.h"
 #include "registry/tables.h"
@@ -51,6 +52,7 @@ TServer::TServer() {
   }
 
   MainServer = this;
+  CheckKickCommentFits();
   RegisterWithRegistry();
 }
 

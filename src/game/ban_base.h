@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 enum class BanLookup { NotBanned, Banned, Failed };
 
@@ -18,3 +19,19 @@ std::string DurationText(int32_t minutes);
 // Appends one record, creating the base with its two header lines when missing.
 // False (with a full-log line) when it cannot be written. Thread safe.
 bool AppendBanRecord(int32_t minutes, const std::string& identifier);
+
+// One pass of the minute's maintenance over the file: counts every timed ban
+// down, drops the bans that ran out and the lines it cannot read ("Unknown ban
+// line format." each), and replaces the file as one step. A failure is a
+// full-log line; the caller goes on. Thread safe.
+void MaintainBanFile();
+
+// One minute's count-down of the base's lines, without touching the file:
+// comments and "p" records stay whole, a record of N > 1 minutes becomes a
+// fresh record of N - 1, a record of 1 or less goes, and any other line goes
+// too and is counted in Unknown (an empty line goes without being counted).
+struct TBanCountDown {
+  std::vector<std::string> Kept;
+  int Unknown = 0;
+};
+TBanCountDown CountDownBanLines(const std::vector<std::string>& lines);

@@ -1,0 +1,51 @@
+// The ban a client reports: the client leaves the table, the player is kicked
+// and the ban announced in the game chat, the full log gets the event and the
+// ban base a record.
+//
+// The name and the reason come from the client: in the two remote-console
+// commands each double quote becomes a single quote and control bytes go, so
+// neither can close our quotes or start another command, and the reason is cut
+// so that each command fits the 515 bytes that a game server executes. The log
+// line keeps the texts as the client sent them.
+#include <mutex>
+#include <string>
+
+#include "app/server.h"
+#include "game/ban_base.h"
+#include "game/rcon_limits.h"
+#include "game/text_fields.h"
+#include "log/logs.h"
+#include "platform/console.h"
+#include "registry/tables.h"
+
+bool TServer::EnforceBan(const std::string& name, const std::string& address, const std::string& reason,
+                         int32_t minutes) {
+  const int slot = FindClientByName(name);
+  if (slot == 0) {
+    WriteLog("ERROR: cannot find user with nickname : \"" + name + "\"");
+    return false;
+  }
+  std::string identifier;
+  {
+    std::lock_guard<std::mutex> guard(Client(slot).Guard);
+    identifier = Client(slot).Identifier;
+  }
+  if (!IsPlayerPresent(name)) return false;
+
+  RemoveClient(slot);
+  platform::ConsoleLine("User disconnected (BANED) : " + name);
+
+  const std::string duration = DurationText(minutes);
+  const std::string safeName = NeutraliseRconText(name);
+  const std::string safeReason = NeutraliseRconText(reason);
+  const std::string kickHead = "kick \"" + safeName + "\" \"ZELK anticheat: " + duration + ". Reason: ";
+  RconCommand(kickHead + CutToFit(kickHead, safeReason, "\"") + "\"");
+  const std::string chatHead = "amx_tsay red [ZELK]:\"" + safeName + "\" was " + duration + ".Reason: cheat \"";
+  RconCommand(chatHead + CutToFit(chatHead, safeReason, "\"") + "\"");
+
+  WriteLog(duration + " : " + name + "; with ip: " + address + "; with ID: " + identifier + "; reason: " + reason);
+  // A record that cannot be written is in the full log; the ban itself (the
+  // kick, the freed slot) has been carried out all the same.
+  AppendBanRecord(minutes, identifier);
+  return true;
+}

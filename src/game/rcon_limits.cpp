@@ -1,0 +1,43 @@
+#include "game/rcon_limits.h"
+
+#include "app/limits.h"
+#include "app/settings.h"
+#include "game/text_fields.h"
+#include "platform/console.h"
+
+namespace {
+
+// Four 0xFF bytes, "rcon ", a blank, two quotes and a blank around the challenge
+// and the password.
+constexpr size_t kDatagramFrameBytes = 13;
+
+}  // namespace
+
+size_t RconDatagramBytes(size_t challengeChars, const std::string& command) {
+  return kDatagramFrameBytes + challengeChars + Settings.RconPass.size() + command.size();
+}
+
+size_t RconCommandRoom() {
+  const size_t overhead = RconDatagramBytes(kMaxChallengeChars, std::string());
+  return overhead >= kMaxRconDatagramBytes ? 0 : kMaxRconDatagramBytes - overhead;
+}
+
+std::string CutToFit(const std::string& prefix, const std::string& text, const std::string& suffix) {
+  const size_t room = RconCommandRoom();
+  const size_t fixed = prefix.size() + suffix.size();
+  if (fixed >= room) return std::string();
+  return text.substr(0, room - fixed);
+}
+
+std::string SupervisionKickCommand(const std::string& name) {
+  return "kick \"" + NeutraliseRconText(name) + "\" \"" + Settings.Comment + "\"";
+}
+
+void CheckKickCommentFits() {
+  const std::string longest = SupervisionKickCommand(std::string(kNameChars, 'x'));
+  const size_t room = RconCommandRoom();
+  if (longest.size() <= room) return;
+  platform::ConsoleLine("ATTENTION!!! : Comment is too long for a kick: the game server executes at most " +
+                        std::to_string(kMaxRconDatagramBytes) + " bytes; shorten \"comment\" (or \"rconpass\") by " +
+                        std::to_string(longest.size() - room) + " characters");
+}

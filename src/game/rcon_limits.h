@@ -1,0 +1,26 @@
+// What fits in one remote-console command datagram. A real game server executes
+// a command datagram of at most 515 bytes and silently drops a longer one, so
+// the system never sends a longer one: texts from clients are cut to fit, and
+// a configured comment that cannot fit is reported at start-up.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+// The longest challenge a game server hands out (0x7FFFFFFF in decimal).
+constexpr size_t kMaxChallengeChars = 10;
+
+// Bytes of the command datagram with this challenge, Settings.RconPass and the
+// command: four 0xFF bytes, "rcon ", the challenge, a blank, the quoted
+// password, a blank, the command. Thread safe.
+size_t RconDatagramBytes(size_t challengeChars, const std::string& command);
+// Room for a command text in a datagram with the longest challenge; 0 when the
+// password alone fills it. Thread safe.
+size_t RconCommandRoom();
+// Cuts text so that prefix + text + suffix fits RconCommandRoom(). Thread safe.
+std::string CutToFit(const std::string& prefix, const std::string& text, const std::string& suffix);
+// Prints a console line when a kick of a player with the longest name, carrying
+// the configured Comment, cannot fit in one datagram. Main thread, at start-up.
+void CheckKickCommentFits();
+// The kick of the supervision cycle for a player (the name neutralised).
+std::string SupervisionKickCommand(const std::string& name);

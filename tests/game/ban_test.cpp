@@ -1,0 +1,85 @@
+// Ban enforcement at the server-object level, against the simulated game server.
+#include <gtest/gtest.h>
+
+#include "game/ban_base.h"
+#include "game/game_fixture.h"
+#include "platform/console.h"
+#include "platform/files.h"
+#include "registry/busy_flag.h"
+#include "registry/tables.h"
+
+namespace {
+
+const std::string kHeaders =
+    ";ATTENTION! Do not change this file. Changes can damage the ban base!  Tormud 2006\r\n"
+    ";\xC2\xCD\xC8\xCC\xC0\xCD\xC8\xC5! \xCD\xE5 \xE8\xE7\xEC\xE5\xED\xFF\xE9\xF2\xE5 \xE4\xE0\xED\xED\xFB\xE9 "
+    "\xF4\xE0\xE9\xEB. \xC8\xE7\xEC\xE5\xED\xE5\xED\xE8\xFF \xEC\xEE\xE3\xF3\xF2 \xEF\xEE\xE2\xF0\xE5\xE4\xE8\xF2\xFC "
+    "\xE1\xE0\xE7\xF3 \xE1\xE0\xED\xEE\xE2!  Tormud 2006\r\n";
+
+class BanEnforcementTest : public GameFixture {
+ protected:
+  // A client with its player on the game server, as after connect and a poll.
+  void Present(const std::string& name, const std::string& identifier) {
+    AddClient(name, identifier, "10.0.0.5");
+    AddPlayer(name, "10.0.0.5", 27005);
+    auto players = sim_.Players();
+    players.push_back({name, "10.0.0.5:27005"});
+    sim_.SetPlayers(players);
+  }
+  std::string Base() const { return testenv::ReadFile(dir_.Path() + "zelk_bans.txt"); }
+};
+
+TEST_F(BanEnforcementTest, BanKicksAnnouncesLogsAndRecords) {
+  TServer& server = Server();
+  TBusyGuard busy;
+  Present("Bob", "ID-1");
+  Present("Ann", "ID-2");
+  platform::TConsoleCapture console;
+  ASSERT_TRUE(server.EnforceBan("Bob", "10.0.0.9", "aim\";\nquit", 30));
+
+  // The reason's quote and line break cannot reach the game server's parser.
+  EXPECT_EQ(sim_.Commands(),
+            (std::vector<std::string>{"kick \"Bob\" \"ZELK anticheat: banned for 30 minutes. Reason: aim';quit\"",
+                                      "amx_tsay red [ZELK]:\"Bob\" was banned for 30 minutes.Reason: cheat \"aim';quit\""}));
+  ASSERT_EQ(sim_.Kicks().size(), 1u);
+  EXPECT_TRUE(sim_.Kicks()[0].Found);
+  EXPECT_TRUE(console.Contains("User disconnected (BANED) : Bob"));
+  EXPECT_NE(FullLog().find(" : banned for 30 minutes : Bob; with ip: 10.0.0.9; with ID: ID-1; reason: aim\";\nquit"),
+            std::string::npos);
+  EXPECT_EQ(FindClientByName("Bob"), 0);
+  EXPECT_EQ(Base(), kHeaders + "\"30\" \"ID-1\"\r\n");
+
+  ASSERT_TRUE(server.EnforceBan("Ann", "10.0.0.9", "wallhack", 0));
+  EXPECT_EQ(sim_.Kicks()[1].Text, "ZELK anticheat: banned permamently. Reason: wallhack");
+  EXPECT_EQ(sim_.Chats()[1], "red [ZELK]:\"Ann\" was banned permamently.Reason: cheat \"wallhack\"");
+  EXPECT_EQ(Base(), kHeaders + "\"30\" \"ID-1\"\r\n\"p\" \"ID-2\"\r\n");
+  EXPECT_EQ(IsBanned("ID-2"), BanLookup::Banned);
+  EXPECT_EQ(IsBanned("id-2"), BanLookup::NotBanned);
+}
+
+TEST_F(BanEnforcementTest, UnknownNameOrAbsentPlayerChangesNothing) {
+  TServer& server = Server();
+  TBusyGuard busy;
+  AddClient("Gone", "ID-3", "10.0.0.5");
+  EXPECT_FALSE(server.EnforceBan("Nobody", "10.0.0.9", "aim", 30));
+  EXPECT_NE(FullLog().find("ERROR: cannot find user with nickname : \"Nobody\"\r\n"), std::string::npos);
+  const std::string logBefore = FullLog();
+  EXPECT_FALSE(server.EnforceBan("Gone", "10.0.0.9", "aim", 30));
+  EXPECT_NE(FindClientByName("Gone"), 0);
+  EXPECT_EQ(FullLog(), logBefore);
+  EXPECT_TRUE(sim_.Datagrams().empty());
+  EXPECT_FALSE(platform::FileExists(dir_.Path() + "zelk_bans.txt"));
+}
+
+TEST_F(BanEnforcementTest, LongReasonIsCutSoBothCommandsReachTheGameServer) {
+  TServer& server = Server();
+  TBusyGuard busy;
+  Present("Bob", "ID-1");
+  ASSERT_TRUE(server.EnforceBan("Bob", "10.0.0.9", std::string(700, 'r'), 30));
+  for (const std::string& datagram : sim_.Datagrams()) EXPECT_LE(datagram.size(), 515u);
+  ASSERT_EQ(sim_.Kicks().size(), 1u);
+  EXPECT_TRUE(sim_.Kicks()[0].Found);
+  EXPECT_EQ(sim_.Chats().size(), 1u);
+}
+
+}  // namespace

@@ -1,0 +1,52 @@
+// A server object on loopback pointed at a game-server simulator on RconPort
+// and an answering registry simulator; remote-console waits shortened.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "app/server.h"
+#include "app/settings.h"
+#include "app/timing.h"
+#include "gamesim/game_server_sim.h"
+#include "registrysim/registry_sim.h"
+#include "support/test_env.h"
+
+class GameFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testenv::ResetProcessState(dir_.Path());
+    Timing.RconWaitMs = 150;
+    Settings.RconPass = "secret";
+    sim_.SetPassword("secret");
+    std::string error;
+    // The simulator takes RconPort; the server object takes RconPort + 1000.
+    for (int attempt = 0; attempt < 20 && sim_.Port() == 0; ++attempt) {
+      const int port = testenv::PickRconPort();
+      if (sim_.Start(static_cast<uint16_t>(port), &error)) Settings.RconPort = port;
+    }
+    ASSERT_NE(sim_.Port(), 0) << error;
+    registry_.SetAnswer("ok");
+    ASSERT_TRUE(registry_.Start(0, &error)) << error;
+    Settings.RegistryHost = "127.0.0.1";
+    Settings.RegistryPort = registry_.Port();
+  }
+  void TearDown() override {
+    server_.reset();
+    sim_.Stop();
+    registry_.Stop();
+  }
+  TServer& Server() {
+    if (!server_) server_ = std::make_unique<TServer>();
+    return *server_;
+  }
+  std::string FullLog() const { return testenv::ReadFile(dir_.Path() + "logs/zelk_logs.txt"); }
+  std::string ShortLog() const { return testenv::ReadFile(dir_.Path() + "logs/zelk_light_logs.txt"); }
+
+  testenv::TTempDir dir_;
+  gamesim::TGameServerSim sim_;
+  registrysim::TRegistrySim registry_;
+  std::unique_ptr<TServer> server_;
+};
