@@ -9,7 +9,9 @@
 //   hostname "My server"
 //   mark "de_dust2"                 header field 2 of the status answer
 //   player "Bob" "10.0.0.5:27005"   one line per player, in order
+//   join 8 "Bob" "10.0.0.5:27005"   the player joins 8 seconds after the start
 //   silent                          receive but never answer
+#include <algorithm>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -28,6 +30,11 @@ struct TScenario {
   std::string Hostname = "Counter-Strike 1.6 Server";
   std::string Mark = "de_dust2";
   std::vector<gamesim::TSimPlayer> Players;
+  struct TJoin {
+    int AfterSeconds = 0;
+    gamesim::TSimPlayer Player;
+  };
+  std::vector<TJoin> Joins;  // in order of time
   bool Silent = false;
 };
 
@@ -51,6 +58,8 @@ bool ReadScenario(const std::string& path, TScenario& scenario) {
       scenario.Mark = ExtractQuoted(line, 1);
     } else if (word == "player") {
       scenario.Players.push_back({ExtractQuoted(line, 1), ExtractQuoted(line, 2)});
+    } else if (word == "join") {
+      scenario.Joins.push_back({std::stoi(line.substr(5)), {ExtractQuoted(line, 1), ExtractQuoted(line, 2)}});
     } else if (word == "silent") {
       scenario.Silent = true;
     } else {
@@ -86,6 +95,17 @@ int main(int argc, char** argv) {
   }
   platform::ConsoleLine("gamesim: answering on 127.0.0.1:" + std::to_string(sim.Port()) + " with " +
                         std::to_string(scenario.Players.size()) + " players");
+  std::stable_sort(scenario.Joins.begin(), scenario.Joins.end(),
+                   [](const auto& a, const auto& b) { return a.AfterSeconds < b.AfterSeconds; });
+  int elapsedSeconds = 0;
+  for (const auto& join : scenario.Joins) {
+    if (platform::WaitForStop((join.AfterSeconds - elapsedSeconds) * 1000)) break;
+    elapsedSeconds = std::max(elapsedSeconds, join.AfterSeconds);
+    std::vector<gamesim::TSimPlayer> players = sim.Players();
+    players.push_back(join.Player);
+    sim.SetPlayers(players);
+    platform::ConsoleLine("gamesim: player \"" + join.Player.Name + "\" joins from " + join.Player.Address);
+  }
   while (!platform::WaitForStop(60000)) {
   }
   sim.Stop();
