@@ -2,7 +2,9 @@
 //
 // Every access of this process to the file goes through banBaseLock, so a
 // lookup or an append on a command thread never meets the maintenance's
-// rewrite on the main thread. The maintenance writes the new content to a
+// rewrite on the main thread. Every access also holds the lock file
+// zelk_bans.txt.lock, which the admin's tool acserver-unban takes too, so a ban
+// lifted while the server runs is never overwritten by the minute's rewrite. The maintenance writes the new content to a
 // temporary file, flushes it and renames it over the base, so even a crash
 // mid-way leaves a whole base. Anything that goes wrong is a full-log line
 // naming the file and the reason; it never stops the caller's loop.
@@ -10,10 +12,13 @@
 
 #include <cstdint>
 #include <mutex>
+#include <optional>
 
 #include "app/server.h"
 #include "app/settings.h"
 #include "log/logs.h"
+#include "platform/console.h"
+#include "platform/file_lock.h"
 #include "platform/files.h"
 #include "platform/program_dir.h"
 
@@ -23,6 +28,22 @@ namespace {
 std::mutex banBaseLock;
 
 constexpr const char* kLineEnd = "\r\n";
+
+// Holds banBaseLock and, where it can be had, the lock file shared with other
+// processes. A lock file that cannot be made (a read-only directory) does not
+// stop a lookup: the process lock still keeps this server's own accesses apart.
+class TBanBaseGuard {
+ public:
+  TBanBaseGuard() : guard_(banBaseLock) {
+    std::string error;
+    fileLock_ = platform::TFileLock::Acquire(BanBaseLockPath(), &error);
+    if (!fileLock_) platform::ErrorLine("ban base lock: " + error);
+  }
+
+ private:
+  std::lock_guard<std::mutex> guard_;
+  std::optional<platform::TFileLock> fileLock_;
+};
 
 // The two comment lines that open a new base; the second is the same warning in
 // Russian, in the Windows-1251 code page.
@@ -60,13 +81,15 @@ bool ParseMinutes(const std::string& text, int64_t& minutes) {
 
 std::string BanBasePath() { return platform::DataDirectory() + "zelk_bans.txt"; }
 
+std::string BanBaseLockPath() { return BanBasePath() + ".lock"; }
+
 std::string DurationText(int32_t minutes) {
   if (minutes == 0) return "banned permamently";
   return "banned for " + std::to_string(minutes) + " minutes";
 }
 
 BanLookup IsBanned(const std::string& identifier) {
-  std::lock_guard<std::mutex> guard(banBaseLock);
+  TBanBaseGuard guard;
   const std::string path = BanBasePath();
   if (!BaseExists(path)) return BanLookup::NotBanned;
   std::vector<std::string> lines;
@@ -84,7 +107,7 @@ BanLookup IsBanned(const std::string& identifier) {
 
 bool AppendBanRecord(int32_t minutes, const std::string& identifier) {
   const std::string record = RecordLine(minutes == 0 ? "p" : std::to_string(minutes), identifier) + kLineEnd;
-  std::lock_guard<std::mutex> guard(banBaseLock);
+  TBanBaseGuard guard;
   const std::string path = BanBasePath();
   std::string error;
   const bool written =
@@ -114,7 +137,7 @@ TBanCountDown CountDownBanLines(const std::vector<std::string>& lines) {
 }
 
 void MaintainBanFile() {
-  std::lock_guard<std::mutex> guard(banBaseLock);
+  TBanBaseGuard guard;
   const std::string path = BanBasePath();
   if (!BaseExists(path)) return;
   std::string before;
@@ -132,6 +155,26 @@ void MaintainBanFile() {
   if (!platform::ReplaceFileAtomically(path, after, &error)) {
     WriteLog("ERROR: cannot write the ban base " + path + ": " + error);
   }
+}
+
+LiftResult LiftBan(const std::string& identifier) {
+  TBanBaseGuard guard;
+  LiftResult result;
+  const std::string path = BanBasePath();
+  if (!BaseExists(path)) return result;
+  std::vector<std::string> lines;
+  if (!platform::ReadTextLines(path, lines, &result.Error)) return result;
+  std::string after;
+  for (const std::string& line : lines) {
+    const bool record = !line.empty() && line[0] != ';';
+    if (record && ExtractQuoted(line, 2) == identifier) {
+      ++result.Removed;
+    } else if (!line.empty()) {
+      after += line + kLineEnd;
+    }
+  }
+  if (result.Removed > 0 && !platform::ReplaceFileAtomically(path, after, &result.Error)) result.Removed = 0;
+  return result;
 }
 
 void TServer::MaintainBanBase() { MaintainBanFile(); }

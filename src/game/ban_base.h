@@ -11,6 +11,8 @@
 enum class BanLookup { NotBanned, Banned, Failed };
 
 std::string BanBasePath();
+// The lock file that every process touching the base holds while it does.
+std::string BanBaseLockPath();
 // Whether a record bans the identifier. Failed (with a full-log line naming the
 // file and the error) when the base exists but cannot be read. Thread safe.
 BanLookup IsBanned(const std::string& identifier);
@@ -25,6 +27,16 @@ bool AppendBanRecord(int32_t minutes, const std::string& identifier);
 // line format." each), and replaces the file as one step. A failure is a
 // full-log line; the caller goes on. Thread safe.
 void MaintainBanFile();
+
+// Removes every record of the identifier, as one step under the locks, so
+// that the server's maintenance neither overwrites the change nor is
+// overwritten by it. Removed is 0 when the identifier had no record; Error is
+// set when the base could not be read or replaced (nothing changed then).
+struct LiftResult {
+  int Removed = 0;
+  std::string Error;
+};
+LiftResult LiftBan(const std::string& identifier);
 
 // One minute's count-down of the base's lines, without touching the file:
 // comments and "p" records stay whole, a record of N > 1 minutes becomes a

@@ -14,7 +14,11 @@
 namespace testenv {
 
 TChildProcess::TChildProcess(const std::string& program, const std::vector<std::string>& env,
-                             const std::string& cwd) {
+                             const std::string& cwd, const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(program.c_str()));
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
   int pipeFds[2];
   if (::pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
   pid_ = ::fork();
@@ -24,7 +28,7 @@ TChildProcess::TChildProcess(const std::string& program, const std::vector<std::
     ::dup2(pipeFds[1], STDERR_FILENO);
     if (::chdir(cwd.c_str()) != 0) _exit(126);
     for (const std::string& entry : env) ::putenv(const_cast<char*>(entry.c_str()));
-    ::execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+    ::execv(program.c_str(), argv.data());
     _exit(127);
   }
   ::close(pipeFds[1]);

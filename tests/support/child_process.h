@@ -10,9 +10,10 @@ namespace testenv {
 
 class TChildProcess {
  public:
-  // Starts program with the given extra environment entries ("NAME=value") in
-  // directory cwd. Throws when it cannot be started.
-  TChildProcess(const std::string& program, const std::vector<std::string>& env, const std::string& cwd);
+  // Starts program with the arguments and the extra environment entries
+  // ("NAME=value") in directory cwd. Throws when it cannot be started.
+  TChildProcess(const std::string& program, const std::vector<std::string>& env, const std::string& cwd,
+                const std::vector<std::string>& args = {});
   // Kills the child if it still runs, and reaps it.
   ~TChildProcess();
   TChildProcess(const TChildProcess&) = delete;
