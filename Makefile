@@ -4,6 +4,8 @@ BUILD_DIR ?= build
 RUN_DIR   ?= run
 JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
 
+MAKEFLAGS += --no-print-directory
+
 .PHONY: all deps build run test clean
 
 all: build
@@ -15,9 +17,10 @@ build: deps
 	@cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	@cmake --build $(BUILD_DIR) -j $(JOBS)
 
+# The server in $(RUN_DIR) with simulated game server, registry and clients.
 run: build
 	@bash scripts/prepare-run.sh $(BUILD_DIR) $(RUN_DIR)
-	@cd $(RUN_DIR) && exec ./acserver
+	@bash scripts/demo.sh $(BUILD_DIR) $(RUN_DIR)
 
 test: build
 	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
