@@ -28,7 +28,7 @@ Answer Exchange(platform::TUdpSocket& socket) {
   if (!socket.SendTo(RegistrationDatagram(), registry, &error)) return Answer::Failed;
   std::string data;
   platform::Endpoint from;
-  switch (socket.ReceiveFrom(data, from, Timing.RegistryWaitMs, kMaxDatagramBytes, &error)) {
+  switch (socket.ReceiveFromUnlessStopped(data, from, Timing.RegistryWaitMs, kMaxDatagramBytes, &error)) {
     case platform::ReceiveStatus::Datagram:
       return data.empty() ? Answer::Silent : Answer::Came;
     case platform::ReceiveStatus::TooLong:  // an answer, only a big one

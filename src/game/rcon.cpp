@@ -32,11 +32,12 @@ const std::string kHeader = "\xFF\xFF\xFF\xFF";
 constexpr size_t kChallengePrefixBytes = 19;  // four 0xFF bytes and "challenge rcon "
 
 // Waits for one datagram. True with the datagram, or with an empty text when
-// the wait ran out; false on a socket error (or a datagram too long to take).
+// the wait ran out or a stop was asked for; false on a socket error (or a
+// datagram too long to take).
 bool WaitDatagram(platform::TUdpSocket& socket, std::string& data) {
   platform::Endpoint from;
   std::string error;
-  const auto status = socket.ReceiveFrom(data, from, Timing.RconWaitMs, kMaxDatagramBytes, &error);
+  const auto status = socket.ReceiveFromUnlessStopped(data, from, Timing.RconWaitMs, kMaxDatagramBytes, &error);
   if (status == platform::ReceiveStatus::Datagram || status == platform::ReceiveStatus::Timeout) return true;
   data.clear();
   return false;
@@ -80,6 +81,10 @@ std::string TServer::RconCommand(const std::string& command) {
   progress = 3;
   std::string challengeAnswer;
   if (!WaitDatagram(RconClient, challengeAnswer)) return fail();
+
+  // A stop during the wait abandons the exchange before the command goes out:
+  // sent with an empty challenge it would count as a wrong password.
+  if (platform::StopRequested()) return std::string();
 
   progress = 4;
   const std::string challenge = ChallengeOf(challengeAnswer);

@@ -1,5 +1,6 @@
 // The raw socket calls of the program, behind the types of socket.h.
 #include "platform/socket.h"
+#include "platform/stop_signal.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -41,14 +42,15 @@ uint16_t LocalPortOf(int fd) {
   return ntohs(addr.sin_port);
 }
 
-// Waits until fd is readable. 1 ready, 0 time-out, -1 error.
-int WaitReadable(int fd, int timeoutMs) {
-  pollfd pfd{fd, POLLIN, 0};
+// Waits until fd is readable, or wakeFd (when not -1) is. 1 fd ready, 0
+// time-out or woken, -1 error.
+int WaitReadable(int fd, int timeoutMs, int wakeFd = -1) {
+  pollfd pfds[2] = {{fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
   for (;;) {
-    int rc = poll(&pfd, 1, timeoutMs);
+    int rc = poll(pfds, wakeFd >= 0 ? 2 : 1, timeoutMs);
     if (rc < 0 && errno == EINTR) continue;
     if (rc < 0) return -1;
-    return rc == 0 ? 0 : 1;
+    return (pfds[0].revents & (POLLIN | POLLERR | POLLHUP)) ? 1 : 0;
   }
 }
 
@@ -164,8 +166,22 @@ bool TUdpSocket::SendTo(const std::string& data, const Endpoint& to, std::string
 
 ReceiveStatus TUdpSocket::ReceiveFrom(std::string& data, Endpoint& from, int timeoutMs, size_t maxBytes,
                                       std::string* error) {
+  return Receive(data, from, timeoutMs, maxBytes, error, -1);
+}
+
+ReceiveStatus TUdpSocket::ReceiveFromUnlessStopped(std::string& data, Endpoint& from, int timeoutMs,
+                                                   size_t maxBytes, std::string* error) {
+  if (StopRequested()) {
+    data.clear();
+    return ReceiveStatus::Timeout;
+  }
+  return Receive(data, from, timeoutMs, maxBytes, error, StopWakeFd());
+}
+
+ReceiveStatus TUdpSocket::Receive(std::string& data, Endpoint& from, int timeoutMs, size_t maxBytes,
+                                  std::string* error, int wakeFd) {
   data.clear();
-  int ready = WaitReadable(socket_.Fd(), timeoutMs);
+  int ready = WaitReadable(socket_.Fd(), timeoutMs, wakeFd);
   if (ready < 0) {
     SetError(error, CallError("poll", errno));
     return ReceiveStatus::Error;

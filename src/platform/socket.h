@@ -71,11 +71,17 @@ class TUdpSocket {
   // in data.size() left empty. Timeout leaves data empty.
   ReceiveStatus ReceiveFrom(std::string& data, Endpoint& from, int timeoutMs, size_t maxBytes,
                             std::string* error);
+  // The same, but the wait also ends, as a time-out, once a stop is asked for
+  // (stop_signal.h), so that an orderly stop is not held up by it.
+  ReceiveStatus ReceiveFromUnlessStopped(std::string& data, Endpoint& from, int timeoutMs, size_t maxBytes,
+                                         std::string* error);
   void Close() { socket_.Close(); }
   void Shutdown() { socket_.Shutdown(); }
 
  private:
   explicit TUdpSocket(TSocket socket) : socket_(std::move(socket)) {}
+  ReceiveStatus Receive(std::string& data, Endpoint& from, int timeoutMs, size_t maxBytes, std::string* error,
+                        int wakeFd);
   TSocket socket_;
 };
 

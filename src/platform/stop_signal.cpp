@@ -66,6 +66,11 @@ void ResetStopForTesting() {
   }
 }
 
+int StopWakeFd() {
+  MakePipe();
+  return wakePipe[0];
+}
+
 bool WaitForStop(int ms) {
   MakePipe();
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);

@@ -16,5 +16,8 @@ void ResetStopForTesting();
 // Sleeps for ms milliseconds, or less when a stop is asked for meanwhile;
 // true when a stop was asked for. Uses no CPU while it waits.
 bool WaitForStop(int ms);
+// A descriptor that becomes readable once a stop is asked for, for waits that
+// poll other descriptors too; -1 when there is none.
+int StopWakeFd();
 
 }  // namespace platform
