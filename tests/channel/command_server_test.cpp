@@ -10,11 +10,8 @@
 #include <vector>
 
 #include "app/limits.h"
-#include "app/server.h"
-#include "app/settings.h"
 #include "app/timing.h"
 #include "clientsim/client_sim.h"
-#include "platform/console.h"
 #include "registry/busy_flag.h"
 #include "support/test_env.h"
 
@@ -121,7 +118,7 @@ TEST_F(Transport, LinesInOnePacketAreAnsweredInOrderAndEmptyLinesIgnored) {
   EXPECT_EQ(client.ReadLine(line, 100), ReadStatus::Timeout);
 }
 
-TEST_F(Transport, UnknownCommandsCloseTheConnectionWithoutAReply) {
+TEST_F(Transport, UnknownCommandsCloseWithoutAReplyAndAFailedHandlerAfterItsReply) {
   Start();
   for (const char* bad : {"<connect>x", " <connect> a", "<connect>\r\r", "hello"}) {
     TClientSim client = Open();
@@ -129,10 +126,6 @@ TEST_F(Transport, UnknownCommandsCloseTheConnectionWithoutAReply) {
     EXPECT_TRUE(client.WaitClosed(2000)) << bad;
   }
   EXPECT_EQ(calls_.load(), 0);
-}
-
-TEST_F(Transport, FailedHandlerSendsItsReplyThenTheConnectionCloses) {
-  Start();
   TClientSim client = Open();
   EXPECT_EQ(client.Command("<fail>"), "rpl:false");
   EXPECT_TRUE(client.WaitClosed(2000));
@@ -228,17 +221,6 @@ TEST_F(Transport, ReleaseTimesOutOnAHandlerThatStaysBlocked) {
   server.reset();
   busy.reset();
   EXPECT_EQ(finished->get_future().wait_for(std::chrono::seconds(5)), std::future_status::ready);
-}
-
-TEST_F(Transport, ABoundPortIsReportedAndTheServerRunsOn) {
-  Settings.RconPort = testenv::PickRconPort();
-  std::string error;
-  auto taken = platform::TTcpListener::Open(static_cast<uint16_t>(Settings.RconPort + kCommandPortOffset), 1, &error);
-  ASSERT_TRUE(taken) << error;
-  platform::TConsoleCapture capture;
-  TServer server;
-  EXPECT_TRUE(capture.Contains("Could not bind TCP port:" + std::to_string(Settings.RconPort + kCommandPortOffset)));
-  EXPECT_TRUE(server.Release());
 }
 
 }  // namespace
