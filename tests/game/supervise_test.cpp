@@ -18,11 +18,6 @@ class SupervisionTest : public GameFixture {
     for (const auto& kick : sim_.Kicks()) names.push_back(kick.Name);
     return names;
   }
-  static int CountOf(const std::string& text, const std::string& part) {
-    int count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
-    return count;
-  }
   static int AddTestClient(const std::string& name, const std::string& address) {
     TBusyGuard busy;
     return AddClient(name, "id-" + name, address);
@@ -118,7 +113,7 @@ TEST_F(SupervisionTest, PlayersBeyondTheTableAreLoggedAndLeftAlone) {
   sim_.SetStatusMark("full");
   Server().Supervise();
   EXPECT_EQ(PlayerCount, 33);
-  EXPECT_EQ(CountOf(FullLog(), "ERROR: cannot add CS Server user\r\n"), 2);
+  EXPECT_EQ(testenv::CountOf(FullLog(), "ERROR: cannot add CS Server user\r\n"), 2);
   EXPECT_TRUE(sim_.Kicks().empty()) << "P35 did not fit the table, so is not checked";
 }
 

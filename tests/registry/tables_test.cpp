@@ -47,7 +47,7 @@ TEST_F(Tables, TextsAreCutToTheirCapacityAndComparedExactly) {
 }
 
 TEST_F(Tables, ScreenSenderNeedsPendingAndTakesTheLowerSlot) {
-  int a = AddClient("a", "1", "10.0.0.5");
+  AddClient("a", "1", "10.0.0.5");
   int b = AddClient("b", "2", "10.0.0.5");
   int c = AddClient("c", "3", "10.0.0.5");
   EXPECT_EQ(FindScreenSender("10.0.0.5"), 0);
@@ -56,7 +56,6 @@ TEST_F(Tables, ScreenSenderNeedsPendingAndTakesTheLowerSlot) {
   EXPECT_EQ(FindScreenSender("10.0.0.5"), b);
   EXPECT_TRUE(IsScreenPendingFrom("10.0.0.5"));
   EXPECT_FALSE(IsScreenPendingFrom("10.0.0.6"));
-  (void)a;
 }
 
 TEST_F(Tables, ResetFreesEverySlotAndKeepsTheBuffers) {

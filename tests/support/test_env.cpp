@@ -42,6 +42,12 @@ std::string ReadFile(const std::string& path) {
   return text.str();
 }
 
+int CountOf(const std::string& text, const std::string& part) {
+  int count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
 namespace {
 
 bool TcpAndUdpFree(int port) {

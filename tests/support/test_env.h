@@ -23,6 +23,8 @@ class TTempDir {
 // Writes text to a file (creating or truncating it).
 void WriteFile(const std::string& path, const std::string& text);
 std::string ReadFile(const std::string& path);
+// How often part occurs in text, overlaps included.
+int CountOf(const std::string& text, const std::string& part);
 
 // A port P such that P + 1000 is free on loopback for both TCP and UDP right now,
 // to use as RconPort in tests that build a TServer.
