@@ -76,8 +76,8 @@ void ScreenCmd(CommandCall& call) {
     platform::ConsoleLine("Screen transport started.");
   }
   busy.Release();
+  call.Failed = !size;
   call.SendCommandReply();
-  if (!size) call.Failed = true;
 }
 
 // Command connection thread. Takes BusyFlag.

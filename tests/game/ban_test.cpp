@@ -57,6 +57,17 @@ TEST_F(BanEnforcementTest, BanKicksAnnouncesLogsAndRecords) {
   EXPECT_EQ(IsBanned("id-2"), BanLookup::NotBanned);
 }
 
+TEST_F(BanEnforcementTest, AQuoteInTheNameCannotOpenAnotherField) {
+  TServer& server = Server();
+  TBusyGuard busy;
+  Present("Eve\" \"x", "ID-3");
+  ASSERT_TRUE(server.EnforceBan("Eve\" \"x", "10.0.0.5", "aim", 30));
+  ASSERT_EQ(sim_.Kicks().size(), 1u);
+  EXPECT_EQ(sim_.Kicks()[0].Name, "Eve' 'x");
+  EXPECT_EQ(sim_.Kicks()[0].Text, "ZELK anticheat: banned for 30 minutes. Reason: aim");
+  EXPECT_EQ(sim_.Chats()[0], "red [ZELK]:\"Eve' 'x\" was banned for 30 minutes.Reason: cheat \"aim\"");
+}
+
 TEST_F(BanEnforcementTest, UnknownNameOrAbsentPlayerChangesNothing) {
   TServer& server = Server();
   TBusyGuard busy;

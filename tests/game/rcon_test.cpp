@@ -1,6 +1,8 @@
 // The remote console client against the simulated game server.
 #include <gtest/gtest.h>
 
+#include <future>
+
 #include "game/game_fixture.h"
 #include "game/rcon_limits.h"
 #include "platform/console.h"
@@ -85,6 +87,18 @@ TEST_F(RconClientTest, NoExchangeStartsAfterAStopRequest) {
   platform::RequestStop();
   EXPECT_EQ(server.RconCommand("zelk_stat 1"), "");
   EXPECT_FALSE(sim_.WaitForDatagrams(1, 100));
+}
+
+TEST_F(RconClientTest, AStopEndsTheWaitAndSendsNoCommand) {
+  Timing.RconWaitMs = 5000;  // long enough that only the stop can end it in time
+  sim_.SetSilent(true);
+  TServer& server = Server();
+  auto exchange = std::async(std::launch::async, [&] { return server.RconCommand("zelk_stat 1"); });
+  ASSERT_TRUE(sim_.WaitForDatagrams(1, 5000)) << "the challenge request went out";
+  platform::RequestStop();
+  ASSERT_EQ(exchange.wait_for(std::chrono::seconds(2)), std::future_status::ready);
+  EXPECT_EQ(exchange.get(), "");
+  EXPECT_FALSE(sim_.WaitForDatagrams(2, 100)) << "no command datagram with an empty challenge";
 }
 
 TEST(KickComment, TooLongCommentIsReportedAtStartUp) {
