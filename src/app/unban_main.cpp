@@ -13,30 +13,19 @@
 #include <vector>
 
 #include "game/ban_base.h"
-#include "platform/file_lock.h"
 #include "platform/files.h"
 
 namespace {
 
 int List() {
+  std::vector<std::string> records;
   std::string error;
-  auto lock = platform::TFileLock::Acquire(BanBaseLockPath(), &error);
-  if (!lock) {
+  if (!ReadBanRecords(records, &error)) {
     std::fprintf(stderr, "acserver-unban: %s\n", error.c_str());
     return 2;
   }
-  std::vector<std::string> lines;
-  if (!platform::FileExists(BanBasePath())) {
-    std::printf("no ban base at %s\n", BanBasePath().c_str());
-    return 0;
-  }
-  if (!platform::ReadTextLines(BanBasePath(), lines, &error)) {
-    std::fprintf(stderr, "acserver-unban: %s\n", error.c_str());
-    return 2;
-  }
-  for (const std::string& line : lines) {
-    if (!line.empty() && line[0] != ';') std::printf("%s\n", line.c_str());
-  }
+  if (!platform::FileExists(BanBasePath())) std::printf("no ban base at %s\n", BanBasePath().c_str());
+  for (const std::string& record : records) std::printf("%s\n", record.c_str());
   return 0;
 }
 

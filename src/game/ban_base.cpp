@@ -157,6 +157,19 @@ void MaintainBanFile() {
   }
 }
 
+bool ReadBanRecords(std::vector<std::string>& records, std::string* error) {
+  TBanBaseGuard guard;
+  records.clear();
+  const std::string path = BanBasePath();
+  if (!BaseExists(path)) return true;
+  std::vector<std::string> lines;
+  if (!platform::ReadTextLines(path, lines, error)) return false;
+  for (const std::string& line : lines) {
+    if (!line.empty() && line[0] != ';') records.push_back(line);
+  }
+  return true;
+}
+
 LiftResult LiftBan(const std::string& identifier) {
   TBanBaseGuard guard;
   LiftResult result;

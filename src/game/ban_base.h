@@ -28,6 +28,11 @@ bool AppendBanRecord(int32_t minutes, const std::string& identifier);
 // full-log line; the caller goes on. Thread safe.
 void MaintainBanFile();
 
+// The record lines of the base (comments and empty lines left out), read under
+// the locks. Empty when there is no base; false with the reason when it cannot
+// be read. Thread safe.
+bool ReadBanRecords(std::vector<std::string>& records, std::string* error);
+
 // Removes every record of the identifier, as one step under the locks, so
 // that the server's maintenance neither overwrites the change nor is
 // overwritten by it. Removed is 0 when the identifier had no record; Error is

@@ -187,7 +187,11 @@ ReceiveStatus TUdpSocket::Receive(std::string& data, Endpoint& from, int timeout
     return ReceiveStatus::Error;
   }
   if (ready == 0) return ReceiveStatus::Timeout;
-  std::vector<char> buffer(maxBytes + 1);
+  // One buffer per thread, kept between receives: the screen receiver reads a
+  // datagram per 30-byte piece, and a fresh zeroed 8 KiB buffer each time would
+  // be most of its work.
+  thread_local std::vector<char> buffer;
+  if (buffer.size() < maxBytes + 1) buffer.resize(maxBytes + 1);
   sockaddr_in addr{};
   socklen_t len = sizeof addr;
   // MSG_TRUNC makes recvfrom return the datagram's real length, so a datagram

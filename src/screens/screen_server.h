@@ -3,7 +3,6 @@
 #pragma once
 
 #include <atomic>
-#include <optional>
 #include <string>
 #include <thread>
 
