@@ -18,8 +18,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/settings.h"
-#include "app/timing.h"
+#include "base/settings.h"
+#include "base/timing.h"
 #include "clientsim/screen_sender.h"
 #include "platform/program_dir.h"
 #include "registry/tables.h"

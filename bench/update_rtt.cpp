@@ -16,8 +16,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/limits.h"
-#include "app/settings.h"
+#include "base/limits.h"
+#include "base/settings.h"
 #include "channel/client_commands.h"
 #include "channel/command_server.h"
 #include "clientsim/client_sim.h"

@@ -7,10 +7,9 @@
 
 #include <string>
 
-#include "app/limits.h"
-#include "app/server.h"
-#include "app/settings.h"
-#include "app/timing.h"
+#include "base/limits.h"
+#include "base/settings.h"
+#include "base/timing.h"
 #include "platform/console.h"
 #include "platform/socket.h"
 
@@ -48,8 +47,8 @@ std::string RegistrationDatagram() {
          kVersionText + "\x01";
 }
 
-void TServer::RegisterWithRegistry() {
-  const Answer answer = Exchange(RegistryClient);
+void RegisterWithRegistry(platform::TUdpSocket& socket) {
+  const Answer answer = Exchange(socket);
   if (answer == Answer::Failed) return;
   if (answer == Answer::Came) {
     platform::ConsoleLine("Your server has been successfully added to a ORBANE base.");
@@ -60,9 +59,9 @@ void TServer::RegisterWithRegistry() {
   platform::ConsoleLine(std::string(46, '='));
 }
 
-void TServer::RefreshRegistration() {
+void RefreshRegistration(platform::TUdpSocket& socket) {
   if (!Settings.Registered) return;
-  if (Exchange(RegistryClient) == Answer::Silent) {
+  if (Exchange(socket) == Answer::Silent) {
     platform::ConsoleLine("No connection with ORBANE to update your server in base");
   }
 }

@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "app/server.h"
 #include "platform/console.h"
 #include "platform/files.h"
 #include "platform/program_dir.h"
@@ -36,5 +35,3 @@ std::vector<std::string> ReadAllowListFile() {
   platform::ConsoleLine(std::string(68, '='));
   return accepted;
 }
-
-void TServer::LoadAllowList() { AllowList = ReadAllowListFile(); }

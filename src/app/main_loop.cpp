@@ -10,7 +10,7 @@
 #include "app/main_loop.h"
 
 #include "app/server.h"
-#include "app/timing.h"
+#include "base/timing.h"
 #include "platform/stop_signal.h"
 #include "registry/busy_flag.h"
 #include "registry/tables.h"

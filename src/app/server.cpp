@@ -1,14 +1,19 @@
-// Construction and release of the server object, and its small operations.
+// Construction and release of the server object; its operations delegate to
+// the rooms that carry them out.
 #include "app/server.h"
 
-#include "app/limits.h"
-#include "app/settings.h"
-#include "app/timing.h"
+#include "announce/registration.h"
+#include "app/allow_list.h"
+#include "base/limits.h"
+#include "base/settings.h"
+#include "base/timing.h"
 #include "channel/client_commands.h"
+#include "game/ban_base.h"
+#include "game/ban_enforcement.h"
 #include "game/rcon_limits.h"
+#include "game/supervise.h"
 #include "log/logs.h"
 #include "platform/console.h"
-#include "registry/tables.h"
 #include "screens/screen_commands.h"
 
 TServer* MainServer = nullptr;
@@ -20,7 +25,7 @@ TServer::TServer() {
   TcpServer.Configure(port, kListenQueue, kMaxConnections, Timing.TerminateWaitMs);
   TcpServer.RegisterCommand("<connect>", "ConnectCmd", ConnectCmd);
   TcpServer.RegisterCommand("<disconnect>", "DisConnectCmd", DisConnectCmd);
-  TcpServer.RegisterCommand("<ban>", "BanCmd", [this](CommandCall& call) { BanCmd(*this, call); });
+  TcpServer.RegisterCommand("<ban>", "BanCmd", [this](CommandCall& call) { BanCmd(RconClient, call); });
   TcpServer.RegisterCommand("<update>", "UpdateCmd", UpdateCmd);
   TcpServer.RegisterCommand("<start_screen>", "ScreenCmd", ScreenCmd);
   TcpServer.RegisterCommand("<check_screen>", "ChkScreenCmd", ChkScreenCmd);
@@ -40,11 +45,7 @@ TServer::TServer() {
 
   if (!RotateLogs(&error)) platform::ErrorLine("log rotation: " + error);
 
-  if (auto socket = platform::TUdpSocket::Open(&error)) {
-    RconClient = std::move(*socket);
-  } else {
-    platform::ErrorLine("remote console socket: " + error);
-  }
+  if (!RconClient.Open(&error)) platform::ErrorLine("remote console socket: " + error);
   if (auto socket = platform::TUdpSocket::Open(&error)) {
     RegistryClient = std::move(*socket);
   } else {
@@ -67,14 +68,31 @@ bool TServer::Release() {
   AllowList.clear();
   bool ended = TcpServer.Release();
   RegistryClient.Close();
-  {
-    std::lock_guard<std::mutex> guard(rconLock_);
-    RconClient.Close();
-  }
+  RconClient.Close();
   if (ScreenServer) ScreenServer->Release();
   return ended;
 }
 
-void TServer::Advertise() { RconCommand("amx_tsay green " + Settings.AdvertText); }
+std::string TServer::RconCommand(const std::string& command) { return RconClient.Command(command); }
 
-void TServer::PrintOnlineCount() { platform::ConsoleLine("total players online: " + std::to_string(ClientCount)); }
+void TServer::Advertise() { RconClient.Command("amx_tsay green " + Settings.AdvertText); }
+
+void TServer::Supervise() {
+  ::Supervise(RconClient, AllowList, [this] {
+    LoadAllowList();
+    RefreshRegistration();
+  });
+}
+
+bool TServer::EnforceBan(const std::string& name, const std::string& address, const std::string& reason,
+                         int32_t minutes) {
+  return ::EnforceBan(RconClient, name, address, reason, minutes);
+}
+
+void TServer::MaintainBanBase() { MaintainBanFile(); }
+
+void TServer::LoadAllowList() { AllowList = ReadAllowListFile(); }
+
+void TServer::RegisterWithRegistry() { ::RegisterWithRegistry(RegistryClient); }
+
+void TServer::RefreshRegistration() { ::RefreshRegistration(RegistryClient); }

@@ -1,5 +1,6 @@
-// TServer: the one server object. It owns the network members and the
-// allow-list, and carries the operations that act on the game server.
+// TServer: the one server object and the composition root. It owns the network
+// members and the allow-list, wires the command handlers to what they use, and
+// its operations delegate to the rooms that carry them out.
 //
 // Construction, in order: empty AllowList; TcpServer configured with the six
 // commands and activated; ScreenServer when screenshots are on; the logs
@@ -10,11 +11,11 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "channel/command_server.h"
+#include "game/rcon_client.h"
 #include "platform/socket.h"
 #include "screens/screen_server.h"
 
@@ -31,8 +32,8 @@ class TServer {
   // did not end within the termination wait. Idempotent. Main thread only.
   bool Release();
 
-  // One command to the game server; the joined answer text, "" when it stayed
-  // silent, "sinw" after a failure. Never overlaps another exchange. Thread safe.
+  // One command to the game server; the answer text, "" when it printed or
+  // sent nothing, "sinw" after a failure. Thread safe.
   std::string RconCommand(const std::string& command);
   // The advertisement in the game chat. Main thread only.
   void Advertise();
@@ -45,23 +46,19 @@ class TServer {
   void MaintainBanBase();
   // Replaces AllowList with the accepted lines of allow_connections.txt. Main thread only.
   void LoadAllowList();
-  void PrintOnlineCount();
   // The start-up registration and its refresh. Main thread only.
   void RegisterWithRegistry();
   void RefreshRegistration();
 
   // The members, in this order.
-  platform::TUdpSocket RconClient;
-  platform::TUdpSocket RegistryClient;
+  TRconClient RconClient;
+  platform::TUdpSocket RegistryClient;  // main thread only
   TCommandServer TcpServer;
   std::unique_ptr<TScreenServer> ScreenServer;  // only when AllowScreens is on
   // Main thread only (loaded and read by the supervision cycle).
   std::vector<std::string> AllowList;
 
  private:
-  // Guards RconClient: one remote-console exchange at a time, whichever thread
-  // (supervision, a ban, the advertisement) asks.
-  std::mutex rconLock_;
   bool released_ = false;
 };
 

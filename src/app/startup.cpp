@@ -5,10 +5,11 @@
 
 #include <exception>
 
-#include "app/limits.h"
+#include "app/config_file.h"
 #include "app/main_loop.h"
 #include "app/server.h"
-#include "app/settings.h"
+#include "base/limits.h"
+#include "base/settings.h"
 #include "platform/console.h"
 #include "registry/busy_flag.h"
 #include "registry/tables.h"

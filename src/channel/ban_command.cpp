@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "app/server.h"
-#include "app/settings.h"
+#include "base/settings.h"
+#include "game/ban_enforcement.h"
 #include "log/logs.h"
 #include "platform/console.h"
 #include "registry/busy_flag.h"
@@ -16,7 +16,7 @@
 // nothing changes, and the refusal goes to the full log with both addresses, so
 // nobody who can reach the port bans players by name. The ban's length is
 // always BanTime. BusyFlag is held through the whole enforcement.
-void BanCmd(TServer& server, CommandCall& call) {
+void BanCmd(TRconClient& rcon, CommandCall& call) {
   TBusyGuard busy;
   platform::ConsoleLine("command: ban");
   const std::vector<std::string>& words = call.Arguments;
@@ -36,7 +36,7 @@ void BanCmd(TServer& server, CommandCall& call) {
     call.ReplyText = {"rpl:false"};
   } else {
     // An unknown name is left to EnforceBan, which logs it and refuses.
-    const bool banned = server.EnforceBan(name, call.PeerAddress, reason, Settings.BanTime);
+    const bool banned = EnforceBan(rcon, name, call.PeerAddress, reason, Settings.BanTime);
     call.ReplyText = {banned ? "rpl:true" : "rpl:false"};
   }
   busy.Release();

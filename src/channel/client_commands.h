@@ -4,10 +4,10 @@
 #pragma once
 
 #include "channel/command_server.h"
-
-class TServer;
+#include "game/rcon_client.h"
 
 void ConnectCmd(CommandCall& call);
 void DisConnectCmd(CommandCall& call);
 void UpdateCmd(CommandCall& call);
-void BanCmd(TServer& server, CommandCall& call);
+// The ban goes to the game server through rcon.
+void BanCmd(TRconClient& rcon, CommandCall& call);

@@ -17,8 +17,8 @@
 #include <optional>
 #include <system_error>
 
-#include "app/limits.h"
-#include "app/timing.h"
+#include "base/limits.h"
+#include "base/timing.h"
 #include "platform/tcp_options.h"
 
 struct TCommandServer::Connection {

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "app/limits.h"
-#include "app/settings.h"
+#include "base/limits.h"
+#include "base/settings.h"
 #include "game/ban_base.h"
 #include "game/text_fields.h"
 #include "log/logs.h"

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "app/settings.h"
+#include "base/numbers.h"
 #include "log/logs.h"
 #include "registry/busy_flag.h"
 #include "registry/tables.h"
@@ -35,7 +35,7 @@ void UpdateCmd(CommandCall& call) {
   }
 
   ClientSlot& client = Client(slot);
-  const std::optional<int32_t> state = ConvertInteger(words.back());
+  const std::optional<int32_t> state = ParseInteger(words.back(), NumberForm::DecimalOrHex);
   bool pending;
   {
     // The screen receiver works on these fields without BusyFlag.

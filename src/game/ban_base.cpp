@@ -14,8 +14,8 @@
 #include <mutex>
 #include <optional>
 
-#include "app/server.h"
-#include "app/settings.h"
+#include "base/numbers.h"
+#include "game/text_fields.h"
 #include "log/logs.h"
 #include "platform/console.h"
 #include "platform/file_lock.h"
@@ -61,20 +61,6 @@ bool BaseExists(const std::string& path) { return platform::FileExists(path) || 
 
 std::string RecordLine(const std::string& duration, const std::string& identifier) {
   return "\"" + duration + "\" \"" + identifier + "\"";
-}
-
-// A whole decimal number with an optional sign, within 32 bits.
-bool ParseMinutes(const std::string& text, int64_t& minutes) {
-  size_t i = (!text.empty() && (text[0] == '-' || text[0] == '+')) ? 1 : 0;
-  if (i == text.size()) return false;
-  int64_t value = 0;
-  for (; i < text.size(); ++i) {
-    if (text[i] < '0' || text[i] > '9') return false;
-    value = value * 10 + (text[i] - '0');
-    if (value > INT32_MAX + int64_t{1}) return false;
-  }
-  minutes = text[0] == '-' ? -value : value;
-  return minutes >= INT32_MIN && minutes <= INT32_MAX;
 }
 
 }  // namespace
@@ -124,11 +110,10 @@ TBanCountDown CountDownBanLines(const std::vector<std::string>& lines) {
   for (const std::string& line : lines) {
     if (line.empty()) continue;
     const std::string duration = ExtractQuoted(line, 1);
-    int64_t minutes = 0;
     if (line[0] == ';' || duration == "p") {
       result.Kept.push_back(line);
-    } else if (ParseMinutes(duration, minutes)) {
-      if (minutes > 1) result.Kept.push_back(RecordLine(std::to_string(minutes - 1), ExtractQuoted(line, 2)));
+    } else if (const std::optional<int32_t> minutes = ParseInteger(duration)) {
+      if (*minutes > 1) result.Kept.push_back(RecordLine(std::to_string(*minutes - 1), ExtractQuoted(line, 2)));
     } else {
       ++result.Unknown;
     }
@@ -190,4 +175,3 @@ LiftResult LiftBan(const std::string& identifier) {
   return result;
 }
 
-void TServer::MaintainBanBase() { MaintainBanFile(); }

@@ -7,10 +7,10 @@
 // neither can close our quotes or start another command, and the reason is cut
 // so that each command fits the 515 bytes that a game server executes. The log
 // line keeps the texts as the client sent them.
-#include <mutex>
-#include <string>
+#include "game/ban_enforcement.h"
 
-#include "app/server.h"
+#include <mutex>
+
 #include "game/ban_base.h"
 #include "game/rcon_limits.h"
 #include "game/text_fields.h"
@@ -18,8 +18,8 @@
 #include "platform/console.h"
 #include "registry/tables.h"
 
-bool TServer::EnforceBan(const std::string& name, const std::string& address, const std::string& reason,
-                         int32_t minutes) {
+bool EnforceBan(TRconClient& rcon, const std::string& name, const std::string& address, const std::string& reason,
+                int32_t minutes) {
   const int slot = FindClientByName(name);
   if (slot == 0) {
     WriteLog("ERROR: cannot find user with nickname : \"" + name + "\"");
@@ -39,9 +39,9 @@ bool TServer::EnforceBan(const std::string& name, const std::string& address, co
   const std::string safeName = NeutraliseRconText(name);
   const std::string safeReason = NeutraliseRconText(reason);
   const std::string kickHead = "kick \"" + safeName + "\" \"ZELK anticheat: " + duration + ". Reason: ";
-  RconCommand(kickHead + CutToFit(kickHead, safeReason, "\"") + "\"");
+  rcon.Command(kickHead + CutToFit(kickHead, safeReason, "\"") + "\"");
   const std::string chatHead = "amx_tsay red [ZELK]:\"" + safeName + "\" was " + duration + ".Reason: cheat \"";
-  RconCommand(chatHead + CutToFit(chatHead, safeReason, "\"") + "\"");
+  rcon.Command(chatHead + CutToFit(chatHead, safeReason, "\"") + "\"");
 
   WriteLog(duration + " : " + name + "; with ip: " + address + "; with ID: " + identifier + "; reason: " + reason);
   // A record that cannot be written is in the full log; the ban itself (the

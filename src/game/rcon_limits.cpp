@@ -1,7 +1,7 @@
 #include "game/rcon_limits.h"
 
-#include "app/limits.h"
-#include "app/settings.h"
+#include "base/limits.h"
+#include "base/settings.h"
 #include "game/text_fields.h"
 #include "platform/console.h"
 

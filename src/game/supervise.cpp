@@ -10,14 +10,15 @@
 //
 // A run holds BusyFlag from its start to its end, remote-console exchanges
 // included, so no command handler touches the tables meanwhile.
+#include "game/supervise.h"
+
 #include <cstdint>
 #include <exception>
 #include <string>
-#include <vector>
 
-#include "app/limits.h"
-#include "app/server.h"
-#include "app/settings.h"
+#include "base/limits.h"
+#include "base/numbers.h"
+#include "base/settings.h"
 #include "game/rcon_limits.h"
 #include "game/status_mark.h"
 #include "game/text_fields.h"
@@ -28,20 +29,6 @@
 std::string StatusMark;
 
 namespace {
-
-// A port text as a decimal integer with an optional sign; anything else
-// (letters, an empty text, a value beyond 32 bits) gives port 0.
-int32_t PortOf(const std::string& text) {
-  size_t i = (!text.empty() && (text[0] == '-' || text[0] == '+')) ? 1 : 0;
-  if (i == text.size()) return 0;
-  int64_t value = 0;
-  for (; i < text.size(); ++i) {
-    if (text[i] < '0' || text[i] > '9') return 0;
-    value = value * 10 + (text[i] - '0');
-    if (value > INT32_MAX) return 0;
-  }
-  return static_cast<int32_t>(text[0] == '-' ? -value : value);
-}
 
 // The text after the fourth backslash (the player list); the text stays as it
 // is once no backslash is left.
@@ -61,7 +48,7 @@ void AddPlayers(const std::string& list, uint8_t fields) {
     const size_t colon = field.find(':');
     const std::string address = colon == std::string::npos ? field : field.substr(0, colon);
     const std::string port = colon == std::string::npos ? "0000" : field.substr(colon + 1);
-    if (AddPlayer(name, address, PortOf(port)) == 0) WriteLog("ERROR: cannot add CS Server user");
+    if (AddPlayer(name, address, ParseInteger(port).value_or(0)) == 0) WriteLog("ERROR: cannot add CS Server user");
   }
 }
 
@@ -91,7 +78,7 @@ bool IsAllowed(const PlayerSlot& player, const std::vector<std::string>& allowLi
 }
 
 // Drops the clients silent for more than kMaxMissedUpdates runs.
-void DropSilentClients(TServer& server) {
+void DropSilentClients() {
   int progress = 0;
   try {
     for (int i = 1; i <= kTableSlots; ++i) {
@@ -101,7 +88,7 @@ void DropSilentClients(TServer& server) {
         if (slot.InUse && slot.MissedUpdates > kMaxMissedUpdates) {
           WriteLightLog("Disconnected: " + slot.Name + " ;Reason: Time out");
           RemoveClient(i);
-          server.PrintOnlineCount();
+          PrintOnlineCount();
         }
       } catch (const std::exception&) {
         WriteLog("ERROR: Unknown player time format");
@@ -115,10 +102,11 @@ void DropSilentClients(TServer& server) {
 
 }  // namespace
 
-void TServer::Supervise() {
+void Supervise(TRconClient& rcon, const std::vector<std::string>& allowList,
+               const std::function<void()>& markChanged) {
   TBusyGuard busy;
 
-  const std::string answer = RconCommand("zelk_stat 1");
+  const std::string answer = rcon.Command("zelk_stat 1");
   if (answer.empty() || answer == "sinw") {
     StatusMark = "unknown";
     return;
@@ -126,10 +114,7 @@ void TServer::Supervise() {
   ResetPlayers();
 
   const std::string mark = ExtractBackslashed(answer, 2);
-  if (mark != StatusMark) {
-    LoadAllowList();
-    RefreshRegistration();
-  }
+  if (mark != StatusMark) markChanged();
   StatusMark = mark.substr(0, kStatusMarkChars);
 
   const std::string list = CutHeader(answer);
@@ -140,8 +125,8 @@ void TServer::Supervise() {
   if (PlayerCount > 0) {
     try {
       for (const PlayerSlot& player : PlayerTable) {
-        if (!player.InUse || IsAllowed(player, AllowList)) continue;
-        RconCommand(SupervisionKickCommand(player.Name));
+        if (!player.InUse || IsAllowed(player, allowList)) continue;
+        rcon.Command(SupervisionKickCommand(player.Name));
       }
     } catch (const std::exception&) {
       WriteLog("Global ERROR: 3");
@@ -158,5 +143,5 @@ void TServer::Supervise() {
     WriteLog("Global ERROR: 0");
   }
 
-  if (ClientCount > 0) DropSilentClients(*this);
+  if (ClientCount > 0) DropSilentClients();
 }

@@ -1,5 +1,5 @@
 // Delimited fields: the backslash form of the status answer, the quoted form of
-// the allow-list, and the cleaning of texts that go into remote-console commands.
+// the configuration, the allow-list and the ban base, and the cleaning of texts that go into remote-console commands.
 //
 // Each operation returns what it has built so far when something goes wrong
 // inside it, after a full-log line that names the operation; the supervision
@@ -71,4 +71,11 @@ std::string NeutraliseRconText(const std::string& text) {
     clean.push_back(c == '"' ? '\'' : c);
   }
   return clean;
+}
+
+std::string ExtractQuoted(const std::string& line, uint8_t k) {
+  // No handler of its own: a failure reaches the caller, which reports it.
+  std::string field;
+  ExtractInto(line, k, '"', field);
+  return field;
 }

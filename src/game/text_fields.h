@@ -1,4 +1,4 @@
-// Delimited fields of the status answer and of the allow-list: field k is the
+// Delimited fields of the status answer and of the quoted files: field k is the
 // text between the (2k-1)-th and 2k-th delimiter. Thread safe.
 #pragma once
 
@@ -7,6 +7,9 @@
 
 // Field k (from 1) between backslashes; empty when the text holds fewer than 2k.
 std::string ExtractBackslashed(const std::string& text, uint8_t k);
+// Field k (from 1) between double quotes, the same way: how the configuration,
+// the allow-list and the ban base read their lines.
+std::string ExtractQuoted(const std::string& line, uint8_t k);
 // Complete backslash pairs in text. More than 255 pairs: "ERROR (argument
 // module) 2" in the full log and 255.
 uint8_t CountBackslashed(const std::string& text);

@@ -3,7 +3,7 @@
 #include <mutex>
 #include <thread>
 
-#include "app/timing.h"
+#include "base/timing.h"
 #include "platform/clock_text.h"
 #include "platform/console.h"
 #include "platform/files.h"

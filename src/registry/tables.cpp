@@ -1,5 +1,7 @@
 #include "registry/tables.h"
 
+#include "platform/console.h"
+
 std::array<ClientSlot, kTableSlots> ClientTable;
 std::array<PlayerSlot, kTableSlots> PlayerTable;
 uint8_t ClientCount = 0;
@@ -129,3 +131,5 @@ bool IsPlayerPresent(const std::string& name) {
   }
   return false;
 }
+
+void PrintOnlineCount() { platform::ConsoleLine("total players online: " + std::to_string(ClientCount)); }

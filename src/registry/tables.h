@@ -16,7 +16,7 @@
 #include <mutex>
 #include <string>
 
-#include "app/limits.h"
+#include "base/limits.h"
 
 // A growable byte buffer with a write position: a screenshot under transfer.
 struct ScreenBuffer {
@@ -75,3 +75,6 @@ int AddPlayer(const std::string& name, const std::string& address, int32_t port)
 void ResetPlayers();
 bool HasPlayer(const std::string& name, const std::string& address);
 bool IsPlayerPresent(const std::string& name);
+
+// "total players online: " and ClientCount on the console. Caller holds BusyFlag.
+void PrintOnlineCount();

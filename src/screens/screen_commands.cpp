@@ -11,7 +11,8 @@
 #include <cstdint>
 #include <optional>
 
-#include "app/limits.h"
+#include "base/limits.h"
+#include "base/numbers.h"
 #include "platform/console.h"
 #include "registry/busy_flag.h"
 #include "registry/tables.h"
@@ -22,24 +23,6 @@ namespace {
 // joined with single blanks.
 std::string NameFromArguments(const std::vector<std::string>& arguments) {
   return arguments.empty() ? std::string() : JoinArguments(arguments, 0, arguments.size() - 1);
-}
-
-// A decimal integer with an optional sign and nothing else, in the signed
-// 32-bit range; nullopt otherwise.
-std::optional<int32_t> ParseDecimal(const std::string& text) {
-  size_t i = 0;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  if (i == text.size()) return std::nullopt;
-  int64_t value = 0;
-  for (; i < text.size(); ++i) {
-    if (text[i] < '0' || text[i] > '9') return std::nullopt;
-    value = value * 10 + (text[i] - '0');
-    if (value > int64_t{INT32_MAX} + 1) return std::nullopt;
-  }
-  if (negative) value = -value;
-  if (value < INT32_MIN || value > INT32_MAX) return std::nullopt;
-  return static_cast<int32_t>(value);
 }
 
 // Opens a transfer on the slot unless one is under way from this slot or from
@@ -67,7 +50,7 @@ void ScreenCmd(CommandCall& call) {
   // The number is read before the slot is tested: a bad number fails the
   // command even for an unknown name.
   const std::optional<int32_t> size =
-      enoughArguments ? ParseDecimal(call.Arguments.back()) : std::optional<int32_t>();
+      enoughArguments ? ParseInteger(call.Arguments.back()) : std::optional<int32_t>();
   // A size outside 0 .. 16 MiB could never be received sensibly; refusing it
   // keeps a client from reserving a transfer that cannot end.
   if (slot != 0 && size && *size >= 0 && *size <= kMaxScreenBytes &&
@@ -87,7 +70,7 @@ void ChkScreenCmd(CommandCall& call) {
   bool corrected = false;
   if (call.Arguments.size() >= 2) {
     const int slotNumber = FindClientByName(NameFromArguments(call.Arguments));
-    const std::optional<int32_t> count = slotNumber != 0 ? ParseDecimal(call.Arguments.back()) : std::nullopt;
+    const std::optional<int32_t> count = slotNumber != 0 ? ParseInteger(call.Arguments.back()) : std::nullopt;
     if (count) {
       ClientSlot& slot = Client(slotNumber);
       std::lock_guard<std::mutex> guard(slot.Guard);

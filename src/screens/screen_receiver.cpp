@@ -18,8 +18,8 @@
 #include <exception>
 #include <optional>
 
-#include "app/limits.h"
-#include "app/settings.h"
+#include "base/limits.h"
+#include "base/settings.h"
 #include "log/logs.h"
 #include "platform/clock_text.h"
 #include "platform/console.h"

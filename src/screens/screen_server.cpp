@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <chrono>
 
-#include "app/limits.h"
-#include "app/timing.h"
+#include "base/limits.h"
+#include "base/timing.h"
 
 TScreenServer::~TScreenServer() { Release(); }
 

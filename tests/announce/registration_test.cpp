@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "app/server.h"
-#include "app/settings.h"
+#include "base/settings.h"
 #include "platform/console.h"
 #include "registrysim/registry_sim.h"
 #include "support/test_env.h"

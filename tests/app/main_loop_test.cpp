@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "app/timing.h"
+#include "base/timing.h"
 
 namespace {
 

@@ -11,9 +11,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/limits.h"
-#include "app/settings.h"
-#include "app/timing.h"
+#include "base/limits.h"
+#include "base/settings.h"
+#include "base/timing.h"
 #include "channel/client_commands.h"
 #include "channel/command_server.h"
 #include "clientsim/client_sim.h"

@@ -7,9 +7,9 @@
 #include <filesystem>
 #include <string>
 
-#include "app/limits.h"
 #include "app/server.h"
-#include "app/settings.h"
+#include "base/limits.h"
+#include "base/settings.h"
 #include "clientsim/client_sim.h"
 #include "game/ban_base.h"
 #include "platform/console.h"
@@ -211,7 +211,7 @@ class BanCommand : public ClientCommands {
   }
   void TearDown() override { server_.reset(); }
   std::string Ban(const std::string& arguments, const std::string& peer = kHere, bool* failed = nullptr) {
-    return Run([this](CommandCall& call) { BanCmd(*server_, call); }, arguments, peer, failed);
+    return Run([this](CommandCall& call) { BanCmd(server_->RconClient, call); }, arguments, peer, failed);
   }
   std::unique_ptr<TServer> server_;
 };

@@ -9,8 +9,8 @@
 #include <memory>
 #include <vector>
 
-#include "app/limits.h"
-#include "app/timing.h"
+#include "base/limits.h"
+#include "base/timing.h"
 #include "clientsim/client_sim.h"
 #include "registry/busy_flag.h"
 #include "support/test_env.h"

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "app/server.h"
-#include "app/settings.h"
-#include "app/timing.h"
+#include "base/settings.h"
+#include "base/timing.h"
 #include "gamesim/game_server_sim.h"
 #include "registrysim/registry_sim.h"
 #include "support/test_env.h"

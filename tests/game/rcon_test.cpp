@@ -1,32 +1,179 @@
-// The remote console client against the simulated game server.
+// The remote console client: datagram by datagram against a scripted game
+// server, and end to end against the simulated one.
 #include <gtest/gtest.h>
 
 #include <future>
 
 #include "game/game_fixture.h"
+#include "game/rcon_client.h"
 #include "game/rcon_limits.h"
+#include "game/scripted_game_server.h"
 #include "platform/console.h"
 #include "platform/socket.h"
 #include "platform/stop_signal.h"
 
 namespace {
 
-const std::string kFF = "\xFF\xFF\xFF\xFF";
-const std::string kTwoNul(2, '\0');
+using scripted::Answer;
+using scripted::ChallengeAnswer;
+using scripted::kFF;
+using scripted::TArrival;
 
-std::optional<uint32_t> NoSuchHost(const std::string&, std::string* error) {
-  if (error) *error = "no such host";
-  return std::nullopt;
+class ScriptedExchange : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testenv::ResetProcessState(dir_.Path());
+    Settings.RconPort = 27015;
+    Settings.RconPass = "secret";
+    auto link = std::make_unique<scripted::TScriptedLink>();
+    link_ = link.get();
+    client_.UseLink(std::move(link));
+  }
+  // The game server hands out challenge 42 and answers the command with these.
+  void Answers(const std::vector<TArrival>& arrivals) {
+    link_->After(0, {{ChallengeAnswer("42")}});
+    link_->After(1, arrivals);
+  }
+
+  testenv::TTempDir dir_;
+  TRconClient client_;
+  scripted::TScriptedLink* link_ = nullptr;
+};
+
+struct TExchangeCase {
+  const char* Name;
+  std::vector<TArrival> Before;     // already waiting on the socket
+  std::vector<TArrival> Challenge;  // after the challenge request
+  std::vector<TArrival> Reply;      // after the command
+  RconOutcome Outcome;
+  std::string Text;
+  size_t Sent;  // datagrams we sent
+};
+
+std::vector<TExchangeCase> ExchangeCases() {
+  const std::string late = Answer("\\old\\\\mark\\");
+  const std::string full(1399, 'a');
+  std::vector<TArrival> splitReversed;
+  for (const auto& piece : scripted::SplitPackets(Answer(std::string(1396, 's')), 7)) {
+    splitReversed.insert(splitReversed.begin(), TArrival{piece});
+  }
+  std::vector<TArrival> splitInOrder(splitReversed.rbegin(), splitReversed.rend());
+  return {
+      {"TextsEndAtTheirFirstNulAndAreJoinedAfter",
+       {}, {{ChallengeAnswer("42")}},
+       {{Answer("\\h\\\\m\\\\Bob\\\\10.0.")}, {Answer("0.1:27005\\")}},
+       RconOutcome::Answered, "\\h\\\\m\\\\Bob\\\\10.0.0.1:27005\\", 2},
+      {"EmptyAnswerIsTheEmptyText", {}, {{ChallengeAnswer("42")}}, {{kFF + "l" + std::string(2, '\0')}},
+       RconOutcome::Answered, "", 2},
+      {"NothingAfterTheCommandIsNoAnswer", {}, {{ChallengeAnswer("42")}}, {}, RconOutcome::NoAnswer, "", 2},
+      {"RejectEndsTheExchange", {}, {{ChallengeAnswer("42")}}, {{scripted::Reject("Bad challenge.\n")}},
+       RconOutcome::Rejected, "", 2},
+      {"SplitPacketsInOrder", {}, {{ChallengeAnswer("42")}}, splitInOrder, RconOutcome::Answered,
+       std::string(1396, 's'), 2},
+      {"SplitPacketsReversed", {}, {{ChallengeAnswer("42")}}, splitReversed, RconOutcome::Answered,
+       std::string(1396, 's'), 2},
+      {"IncompleteSplitSetIsDropped", {}, {{ChallengeAnswer("42")}}, {splitInOrder.front()}, RconOutcome::NoAnswer,
+       "", 2},
+      {"StrayDatagramsAreSkipped", {},
+       {{ChallengeAnswer("99"), scripted::OtherPort()}, {ChallengeAnswer("42")}},
+       {{Answer("stray"), scripted::OtherPort()}, {"garbage"}, {Answer("mine")}},
+       RconOutcome::Answered, "mine", 2},
+      {"LateDatagramOfAnEarlierExchangeIsDrained", {{late}, {ChallengeAnswer("7")}}, {{ChallengeAnswer("42")}},
+       {{Answer("now")}}, RconOutcome::Answered, "now", 2},
+      {"LostChallengeSendsNoCommand", {}, {}, {{Answer("never")}}, RconOutcome::NoChallenge, "", 1},
+      {"OnlyChallengeRconDigitsCounts", {},
+       {{kFF + "challenge rcon \n" + std::string(1, '\0')}, {kFF + "challenge rcon 12ab\n"}}, {},
+       RconOutcome::NoChallenge, "", 1},
+      {"BanNoticeInsteadOfAChallenge", {},
+       {{kFF + "lYou have been banned from this server.\n" + std::string(1, '\0')}}, {}, RconOutcome::Banned, "", 1},
+      {"AtMostEightDatagramsAreJoined", {}, {{ChallengeAnswer("42")}},
+       std::vector<TArrival>(9, TArrival{Answer(full)}), RconOutcome::Answered, [&] {
+         std::string eight;
+         for (int i = 0; i < 8; ++i) eight += full;
+         return eight;
+       }(),
+       2},
+  };
 }
 
-using RconClientTest = GameFixture;
+TEST_F(ScriptedExchange, EachRuleOfTheExchange) {
+  for (const TExchangeCase& c : ExchangeCases()) {
+    SCOPED_TRACE(c.Name);
+    auto link = std::make_unique<scripted::TScriptedLink>();
+    scripted::TScriptedLink& script = *link;
+    client_.UseLink(std::move(link));
+    for (const TArrival& arrival : c.Before) script.QueueNow(arrival);
+    script.After(0, c.Challenge);
+    script.After(1, c.Reply);
+    platform::TConsoleCapture console;
+    const RconResult result = client_.Exchange("zelk_stat 1");
+    EXPECT_EQ(result.Outcome, c.Outcome);
+    EXPECT_EQ(result.Text, c.Text);
+    ASSERT_EQ(script.Sent.size(), c.Sent);
+    EXPECT_EQ(script.Sent[0], kFF + "challenge rcon");
+    if (c.Sent > 1) {
+      EXPECT_EQ(script.Sent[1], kFF + "rcon 42 \"secret\" zelk_stat 1");
+    }
+    EXPECT_EQ(console.Lines().empty(), c.Outcome != RconOutcome::Rejected);
+  }
+}
 
-TEST_F(RconClientTest, ChallengeAndQuotedPasswordWithBlanksReachTheCommand) {
+TEST_F(ScriptedExchange, FailuresReadAsSinwAndTheRejectIsSaid) {
+  Answers({{scripted::Reject("Bad challenge.\n")}});
+  platform::TConsoleCapture console;
+  EXPECT_EQ(client_.Command("status"), "sinw");
+  EXPECT_EQ(console.Lines(),
+            std::vector<std::string>{"ERROR: CS server rejected our rcon challenge: Bad challenge."});
+  EXPECT_EQ(client_.Command("status"), "sinw") << "no challenge answer";
+}
+
+TEST_F(ScriptedExchange, OnlyAFullDatagramIsFollowedByAFullWait) {
+  Answers({{Answer(std::string(1200, 'a'))}, {Answer("tail")}});
+  EXPECT_EQ(client_.Command("status"), std::string(1200, 'a') + "tail");
+  // Waits: the drain, the challenge, the first answer, after the full one,
+  // after the short one.
+  ASSERT_EQ(link_->WaitsMs.size(), 5u);
+  EXPECT_EQ(link_->WaitsMs[0], 0);
+  EXPECT_GT(link_->WaitsMs[3], Timing.RconGraceMs);
+  EXPECT_LE(link_->WaitsMs[4], Timing.RconGraceMs);
+}
+
+TEST_F(ScriptedExchange, UnresolvableHostFailsWithCodeTwo) {
+  Settings.RconHost = "cs.example.invalid";
+  platform::SetResolverForTesting([](const std::string&, std::string* error) -> std::optional<uint32_t> {
+    if (error) *error = "no such host";
+    return std::nullopt;
+  });
+  platform::TConsoleCapture console;
+  const std::string result = client_.Command("zelk_stat 1");
+  platform::SetResolverForTesting(nullptr);
+  EXPECT_EQ(result, "sinw");
+  EXPECT_EQ(console.Lines(), std::vector<std::string>{"ERROR: CS server is not available.Code 2"});
+  EXPECT_TRUE(link_->Sent.empty());
+}
+
+TEST_F(ScriptedExchange, CommandTooLongForTheGameServerIsNotSent) {
+  Answers({{Answer("never")}});
+  platform::TConsoleCapture console;
+  EXPECT_EQ(client_.Command("amx_tsay green " + std::string(500, 'a')), "");
+  EXPECT_TRUE(console.ContainsPrefix("ERROR: CS server command of "));
+  EXPECT_EQ(link_->Sent, std::vector<std::string>{kFF + "challenge rcon"});
+}
+
+TEST_F(ScriptedExchange, NoExchangeStartsAfterAStopRequest) {
+  platform::RequestStop();
+  EXPECT_EQ(client_.Exchange("zelk_stat 1").Outcome, RconOutcome::Stopped);
+  EXPECT_TRUE(link_->Sent.empty());
+}
+
+using RconAgainstSimulator = GameFixture;
+
+TEST_F(RconAgainstSimulator, ChallengeAndQuotedPasswordWithBlanksReachTheCommand) {
   Settings.RconPass = "pass word";
   sim_.SetPassword("pass word");
   TServer& server = Server();
   platform::TConsoleCapture console;
-  EXPECT_EQ(server.RconCommand("amx_tsay green hi"), "Counter-Strike 1.6 Server :  hi\n" + kTwoNul);
+  EXPECT_EQ(server.RconCommand("amx_tsay green hi"), "Counter-Strike 1.6 Server :  hi\n");
   const auto datagrams = sim_.Datagrams();
   ASSERT_EQ(datagrams.size(), 2u);
   EXPECT_EQ(datagrams[0], kFF + "challenge rcon");
@@ -35,61 +182,16 @@ TEST_F(RconClientTest, ChallengeAndQuotedPasswordWithBlanksReachTheCommand) {
   EXPECT_TRUE(console.Lines().empty());
 }
 
-TEST_F(RconClientTest, SilentServerGivesEmptyTextAndNoLine) {
+TEST_F(RconAgainstSimulator, SilentServerGetsNoCommandAndNoLine) {
   sim_.SetSilent(true);
   TServer& server = Server();
   platform::TConsoleCapture console;
-  EXPECT_EQ(server.RconCommand("zelk_stat 1"), "");
+  EXPECT_EQ(server.RconCommand("zelk_stat 1"), "sinw");
   EXPECT_TRUE(console.Lines().empty());
-  // The command still went out, with an empty challenge: "rcon" and two blanks.
-  ASSERT_TRUE(sim_.WaitForDatagrams(2, 1000));
-  EXPECT_EQ(sim_.Datagrams()[1], kFF + "rcon  \"secret\" zelk_stat 1");
+  EXPECT_FALSE(sim_.WaitForDatagrams(2, 200)) << "no command with an empty challenge";
 }
 
-TEST_F(RconClientTest, UnresolvableHostFailsWithCodeTwo) {
-  TServer& server = Server();
-  Settings.RconHost = "cs.example.invalid";
-  platform::SetResolverForTesting(NoSuchHost);
-  platform::TConsoleCapture console;
-  const std::string result = server.RconCommand("zelk_stat 1");
-  platform::SetResolverForTesting(nullptr);
-  EXPECT_EQ(result, "sinw");
-  EXPECT_EQ(console.Lines(), std::vector<std::string>{"ERROR: CS server is not available.Code 2"});
-  EXPECT_TRUE(sim_.Datagrams().empty());
-}
-
-TEST_F(RconClientTest, FourthAnswerDatagramIsReadByTheNextExchange) {
-  const std::string chunk(1399, 'x');
-  sim_.SetOutput("longlist", chunk + chunk + chunk + std::string(20, 'x'));
-  TServer& server = Server();
-  EXPECT_EQ(server.RconCommand("longlist"), chunk + kTwoNul + chunk + kTwoNul + chunk + kTwoNul);
-
-  // The queued fourth datagram (27 bytes) stands in for the challenge answer:
-  // after its first 19 bytes, "xxxxx" up to the character before its NUL. The
-  // real challenge answer and the game server's reject of the wrong challenge
-  // then become the answer texts.
-  const std::string challenge = std::to_string(sim_.ChallengeFor("127.0.0.1"));
-  EXPECT_EQ(server.RconCommand("zelk_stat 1"),
-            "lenge rcon " + challenge + "\n" + std::string(1, '\0') + "lenge.\n" + std::string(1, '\0'));
-  EXPECT_EQ(sim_.Datagrams()[3], kFF + "rcon xxxxx \"secret\" zelk_stat 1");
-}
-
-TEST_F(RconClientTest, CommandTooLongForTheGameServerIsNotSent) {
-  TServer& server = Server();
-  platform::TConsoleCapture console;
-  EXPECT_EQ(server.RconCommand("amx_tsay green " + std::string(500, 'a')), "");
-  EXPECT_TRUE(console.ContainsPrefix("ERROR: CS server command of "));
-  EXPECT_EQ(sim_.Datagrams(), std::vector<std::string>{kFF + "challenge rcon"});
-}
-
-TEST_F(RconClientTest, NoExchangeStartsAfterAStopRequest) {
-  TServer& server = Server();
-  platform::RequestStop();
-  EXPECT_EQ(server.RconCommand("zelk_stat 1"), "");
-  EXPECT_FALSE(sim_.WaitForDatagrams(1, 100));
-}
-
-TEST_F(RconClientTest, AStopEndsTheWaitAndSendsNoCommand) {
+TEST_F(RconAgainstSimulator, AStopEndsTheWaitAndSendsNoCommand) {
   Timing.RconWaitMs = 5000;  // long enough that only the stop can end it in time
   sim_.SetSilent(true);
   TServer& server = Server();
@@ -98,7 +200,7 @@ TEST_F(RconClientTest, AStopEndsTheWaitAndSendsNoCommand) {
   platform::RequestStop();
   ASSERT_EQ(exchange.wait_for(std::chrono::seconds(2)), std::future_status::ready);
   EXPECT_EQ(exchange.get(), "");
-  EXPECT_FALSE(sim_.WaitForDatagrams(2, 100)) << "no command datagram with an empty challenge";
+  EXPECT_FALSE(sim_.WaitForDatagrams(2, 100)) << "no command datagram";
 }
 
 TEST(KickComment, TooLongCommentIsReportedAtStartUp) {

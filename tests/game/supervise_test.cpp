@@ -3,12 +3,20 @@
 #include <gtest/gtest.h>
 
 #include "game/game_fixture.h"
+#include "game/rcon_client.h"
+#include "game/scripted_game_server.h"
+#include "game/supervise.h"
 #include "game/status_mark.h"
 #include "platform/console.h"
 #include "registry/busy_flag.h"
 #include "registry/tables.h"
 
 namespace {
+
+int AddTestClientAt(const std::string& name, const std::string& address) {
+  TBusyGuard busy;
+  return AddClient(name, "id-" + name, address);
+}
 
 class SupervisionTest : public GameFixture {
  protected:
@@ -19,8 +27,7 @@ class SupervisionTest : public GameFixture {
     return names;
   }
   static int AddTestClient(const std::string& name, const std::string& address) {
-    TBusyGuard busy;
-    return AddClient(name, "id-" + name, address);
+    return AddTestClientAt(name, address);
   }
 };
 
@@ -129,6 +136,75 @@ TEST_F(SupervisionTest, OddFieldCountEndsTheRunWithAnEmptyTable) {
   EXPECT_EQ(StatusMark, "m");
   EXPECT_EQ(Client(cli).MissedUpdates, 0);
   EXPECT_TRUE(sim_.Kicks().empty());
+}
+
+}  // namespace
+
+namespace {
+
+// Supervision runs over the answers of a scripted game server, as a real one
+// cuts them across datagrams.
+class ScriptedSupervision : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testenv::ResetProcessState(dir_.Path());
+    Settings.RconPort = 27015;
+  }
+  // One run whose status answer arrives as these datagrams; the commands sent
+  // after it (the kicks).
+  std::vector<std::string> RunWith(const std::vector<std::string>& datagrams) {
+    auto link = std::make_unique<scripted::TScriptedLink>();
+    scripted::TScriptedLink& script = *link;
+    script.After(0, {{scripted::ChallengeAnswer("42")}});
+    std::vector<scripted::TArrival> arrivals;
+    for (const std::string& datagram : datagrams) arrivals.push_back({datagram});
+    script.After(1, arrivals);
+    for (int n = 2; n < 80; n += 2) script.After(n, {{scripted::ChallengeAnswer("42")}});
+    rcon_.UseLink(std::move(link));
+    Supervise(rcon_, allowList_, [] {});
+    std::vector<std::string> kicks;
+    for (size_t i = 3; i < script.Sent.size(); i += 2) kicks.push_back(script.Sent[i].substr(21));
+    return kicks;
+  }
+
+  testenv::TTempDir dir_;
+  TRconClient rcon_;
+  std::vector<std::string> allowList_;
+};
+
+TEST_F(ScriptedSupervision, AddressCutAcrossDatagramsStillMatchesItsClient) {
+  const int cli = AddTestClientAt("Cli", "10.0.0.1");
+  const auto kicks = RunWith({scripted::Answer("\\h\\\\m\\\\Cli\\\\10.0."), scripted::Answer("0.1:27005\\")});
+  EXPECT_TRUE(kicks.empty());
+  EXPECT_EQ(Player(1).Address, "10.0.0.1");
+  EXPECT_EQ(Player(1).Port, 27005);
+  EXPECT_EQ(Client(cli).MissedUpdates, 1);
+}
+
+TEST_F(ScriptedSupervision, EmptyAnswerIsNoAnswer) {
+  const int cli = AddTestClientAt("Cli", "10.0.0.1");
+  {
+    TBusyGuard busy;
+    AddPlayer("Old", "10.0.0.9", 1);
+  }
+  EXPECT_TRUE(RunWith({scripted::Answer("")}).empty());
+  EXPECT_EQ(StatusMark, "unknown");
+  EXPECT_EQ(PlayerCount, 1) << "the last good list stays";
+  EXPECT_EQ(Client(cli).MissedUpdates, 0) << "not a complete run";
+}
+
+TEST_F(ScriptedSupervision, ThirtyTwoPlayersInThreeDatagrams) {
+  std::string text = "\\Counter-Strike 1.6 Server\\\\de_dust2\\";
+  for (int i = 1; i <= 32; ++i) {
+    text += "\\" + std::string(31, static_cast<char>('A' + i % 26)) + std::to_string(i % 10) + "\\\\203.0.113." +
+            std::to_string(i) + ":27005\\";
+  }
+  ASSERT_GT(text.size(), 1399u);
+  const auto kicks = RunWith({scripted::Answer(text.substr(0, 1000)), scripted::Answer(text.substr(1000, 390)),
+                              scripted::Answer(text.substr(1390))});
+  EXPECT_EQ(PlayerCount, 32);
+  EXPECT_EQ(Player(32).Address, "203.0.113.32");
+  EXPECT_EQ(kicks.size(), 32u) << "nobody has a client";
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The delimited-field operations of the status answer, and the cleaning of
-// texts for remote-console commands.
+// The delimited-field operations of the status answer and the quoted files,
+// and the cleaning of texts for remote-console commands.
 #include "game/text_fields.h"
 
 #include <gtest/gtest.h>
@@ -37,6 +37,15 @@ TEST(RconText, QuotesBecomeSingleAndControlBytesGo) {
   EXPECT_EQ(NeutraliseRconText("Bob"), "Bob");
   EXPECT_EQ(NeutraliseRconText("a\"b\"; quit\n\r\t\x01\x7F" "c"), "a'b'; quitc");
   EXPECT_EQ(NeutraliseRconText("\xC2\xE0\xF1\xFF"), "\xC2\xE0\xF1\xFF") << "8-bit letters stay";
+}
+
+TEST(ExtractQuoted, FieldsAndMissingQuotes) {
+  EXPECT_EQ(ExtractQuoted("\"a\" \"b\"", 1), "a");
+  EXPECT_EQ(ExtractQuoted("\"a\" \"b\"", 2), "b");
+  EXPECT_EQ(ExtractQuoted("\"a\"", 2), "");
+  EXPECT_EQ(ExtractQuoted("\"a", 1), "");
+  EXPECT_EQ(ExtractQuoted("x=\"\" \"v\"", 2), "v");
+  EXPECT_EQ(ExtractQuoted("no quotes", 1), "");
 }
 
 }  // namespace

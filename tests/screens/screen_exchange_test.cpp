@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <regex>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "platform/clock_text.h"
 #include "platform/console.h"
 #include "registry/busy_flag.h"

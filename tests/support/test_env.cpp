@@ -8,8 +8,8 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "app/settings.h"
-#include "app/timing.h"
+#include "base/settings.h"
+#include "base/timing.h"
 #include "game/status_mark.h"
 #include "platform/program_dir.h"
 #include "platform/socket.h"

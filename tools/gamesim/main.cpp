@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
+#include "game/text_fields.h"
 #include "gamesim/game_server_sim.h"
 #include "platform/console.h"
 #include "platform/files.h"

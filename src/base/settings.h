@@ -1,11 +1,8 @@
-// The settings record and the reading of zelk_config.txt.
-//
-// The file is read once at start-up, before any other thread exists; the record
-// is only read afterwards, so it needs no lock.
+// The settings record. It is filled from zelk_config.txt once at start-up,
+// before any other thread exists, and only read afterwards, so it needs no lock.
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
 
 // The default download invitation of "comment", and the built-in advertisement.
@@ -44,18 +41,3 @@ extern SettingsRecord Settings;
 
 // Puts every field back to its default (tests).
 void ResetSettings();
-
-// Reads zelk_config.txt from the data directory into Settings, printing the
-// messages of bad lines. False when the file does not exist (after printing
-// the line that says so). Main thread only.
-bool LoadConfig();
-// Applies one setting line. Main thread only.
-void ApplyConfigLine(const std::string& line);
-// Field n (1 or 2) of a line: the text between its (2n-1)-th and 2n-th double quote.
-std::string ExtractQuoted(const std::string& line, int n);
-// The integer conversion of the numeric keys: optional leading blanks, an
-// optional sign, decimal digits or hexadecimal digits after $, x, X, 0x or 0X,
-// nothing after; decimal in the signed 32-bit range, hexadecimal as a 32-bit pattern.
-std::optional<int32_t> ConvertInteger(const std::string& text);
-// "/" and "\" become "/", and a final "/" is added; empty stays empty.
-std::string NormaliseScreenDir(const std::string& dir);

@@ -1,6 +1,6 @@
-#include "app/timing.h"
+#include "base/timing.h"
 
-#include "app/settings.h"
+#include "base/numbers.h"
 #include "platform/environment.h"
 
 TimingRecord Timing;
@@ -8,6 +8,6 @@ TimingRecord Timing;
 void ApplyTimingFromEnvironment() {
   auto tick = platform::EnvironmentValue("ACSERVER_TICK_MS");
   if (!tick) return;
-  auto ms = ConvertInteger(*tick);
+  auto ms = ParseInteger(*tick, NumberForm::DecimalOrHex);
   if (ms && *ms >= 1 && *ms <= 1000) Timing.TickMs = *ms;
 }

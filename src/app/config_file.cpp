@@ -1,18 +1,18 @@
 // Reading zelk_config.txt into the settings record.
-#include "app/settings.h"
+#include "app/config_file.h"
 
 #include <cmath>
+#include <vector>
 
-#include "app/limits.h"
+#include "base/limits.h"
+#include "base/numbers.h"
+#include "base/settings.h"
+#include "game/text_fields.h"
 #include "platform/console.h"
 #include "platform/files.h"
 #include "platform/program_dir.h"
 
-SettingsRecord Settings;
-
 namespace {
-
-constexpr const char* kWebAddress = "http://zelk.example.net";
 
 // Applies "registry_host": an address or host name, optionally ":port".
 void ApplyRegistryHost(const std::string& value) {
@@ -21,7 +21,7 @@ void ApplyRegistryHost(const std::string& value) {
     Settings.RegistryHost = value;
     return;
   }
-  std::optional<int32_t> port = ConvertInteger(value.substr(colon + 1));
+  std::optional<int32_t> port = ParseInteger(value.substr(colon + 1), NumberForm::DecimalOrHex);
   if (colon == 0 || !port || *port < 1 || *port > 65535) {
     platform::ConsoleLine("registry_host must be a host with an optional :port from 1 to 65535!");
     return;
@@ -31,75 +31,6 @@ void ApplyRegistryHost(const std::string& value) {
 }
 
 }  // namespace
-
-std::string DefaultComment() {
-  return std::string("Download ZELK anticheat from ") + kWebAddress + " <rus //\\\\ eng> Skachaite ZELK anticheat s " +
-         kWebAddress;
-}
-
-std::string DefaultAdvertText() { return std::string("This server is using ZELK AntiCheat <") + kWebAddress + ">"; }
-
-void ResetSettings() { Settings = SettingsRecord{}; }
-
-std::string ExtractQuoted(const std::string& line, int n) {
-  std::string rest = line;
-  std::string field;
-  for (int i = 0; i < n; ++i) {
-    size_t open = rest.find('"');
-    if (open != std::string::npos) rest = rest.substr(open + 1);
-    size_t close = rest.find('"');
-    if (close == std::string::npos) {
-      field.clear();
-    } else {
-      field = rest.substr(0, close);
-      rest = rest.substr(close + 1);
-    }
-  }
-  return field;
-}
-
-std::optional<int32_t> ConvertInteger(const std::string& text) {
-  size_t i = 0;
-  while (i < text.size() && text[i] == ' ') ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  bool hex = false;
-  if (i < text.size() && (text[i] == '$' || text[i] == 'x' || text[i] == 'X')) {
-    hex = true;
-    ++i;
-  } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
-    hex = true;
-    i += 2;
-  }
-  if (i >= text.size()) return std::nullopt;
-  uint64_t value = 0;
-  for (; i < text.size(); ++i) {
-    char c = text[i];
-    int digit;
-    if (c >= '0' && c <= '9') {
-      digit = c - '0';
-    } else if (hex && c >= 'a' && c <= 'f') {
-      digit = c - 'a' + 10;
-    } else if (hex && c >= 'A' && c <= 'F') {
-      digit = c - 'A' + 10;
-    } else {
-      return std::nullopt;
-    }
-    value = value * (hex ? 16 : 10) + static_cast<uint64_t>(digit);
-    if (value > 0xFFFFFFFFull) return std::nullopt;
-  }
-  if (hex) {
-    uint32_t pattern = static_cast<uint32_t>(value);
-    if (negative) pattern = 0u - pattern;
-    return static_cast<int32_t>(pattern);
-  }
-  if (negative) {
-    if (value > 2147483648ull) return std::nullopt;
-    return static_cast<int32_t>(-static_cast<int64_t>(value));
-  }
-  if (value > 2147483647ull) return std::nullopt;
-  return static_cast<int32_t>(value);
-}
 
 std::string NormaliseScreenDir(const std::string& dir) {
   if (dir.empty()) return dir;
@@ -126,7 +57,7 @@ void ApplyConfigLine(const std::string& line) {
     return;
   }
   if (key == "ban_time") {
-    if (auto v = ConvertInteger(value)) {
+    if (auto v = ParseInteger(value, NumberForm::DecimalOrHex)) {
       Settings.BanTime = *v;
     } else {
       platform::ConsoleLine("Ban time must be number!");
@@ -149,7 +80,7 @@ void ApplyConfigLine(const std::string& line) {
   } else if (key == "cl_id") {
     Settings.ClientId = value.substr(0, kClientIdChars);
   } else if (key == "scr_quality") {
-    if (auto q = ConvertInteger(value)) {
+    if (auto q = ParseInteger(value, NumberForm::DecimalOrHex)) {
       auto scaled = static_cast<uint8_t>(std::lround(*q * 0.4) & 0xFF);
       Settings.ScreenQuality = scaled < 10 ? 10 : scaled;
     }
@@ -162,7 +93,7 @@ void ApplyConfigLine(const std::string& line) {
   } else if (key == "rconhost") {
     Settings.RconHost = value;
   } else if (key == "rconport") {
-    if (auto v = ConvertInteger(value)) {
+    if (auto v = ParseInteger(value, NumberForm::DecimalOrHex)) {
       Settings.RconPort = *v;
     } else {
       platform::ConsoleLine("RCON port must have integer value!");
@@ -172,7 +103,7 @@ void ApplyConfigLine(const std::string& line) {
   } else if (key == "client_version") {
     Settings.ClientVersion = value;
   } else if (key == "client_screen_speed") {
-    if (auto s = ConvertInteger(value)) {
+    if (auto s = ParseInteger(value, NumberForm::DecimalOrHex)) {
       if (*s >= 6 && *s <= 50) Settings.ScreenInterval = static_cast<uint8_t>(*s);
     }
   } else if (key == "registry_host") {

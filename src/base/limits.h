@@ -22,6 +22,8 @@ constexpr size_t kMaxLineBytes = 16384;
 // Remote console and UDP.
 constexpr size_t kMaxDatagramBytes = 8192;
 constexpr size_t kMaxRconDatagramBytes = 515;  // the most a real game server executes
+constexpr size_t kRconFullAnswerChars = 1000;  // an answer datagram this long may have more behind it
+constexpr int kMaxRconAnswerDatagrams = 8;      // a full 32-player status fits
 constexpr int kDefaultRegistryPort = 27015;
 
 // Screenshots.

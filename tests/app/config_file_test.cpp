@@ -1,8 +1,9 @@
-// The configuration file: quoting, comments, keys and the integer conversion.
-#include "app/settings.h"
+// The configuration file: quoting, comments and keys.
+#include "app/config_file.h"
 
 #include <gtest/gtest.h>
 
+#include "base/settings.h"
 #include "platform/console.h"
 #include "support/test_env.h"
 
@@ -93,25 +94,6 @@ TEST_F(ConfigFile, RegistryHostWithAndWithoutPort) {
   EXPECT_EQ(Settings.RegistryHost, "127.0.0.2");
   EXPECT_EQ(Settings.RegistryPort, 27950);
   EXPECT_EQ(lines.size(), 1u);
-}
-
-TEST(ExtractQuoted, FieldsAndMissingQuotes) {
-  EXPECT_EQ(ExtractQuoted("\"a\" \"b\"", 1), "a");
-  EXPECT_EQ(ExtractQuoted("\"a\" \"b\"", 2), "b");
-  EXPECT_EQ(ExtractQuoted("\"a\"", 2), "");
-  EXPECT_EQ(ExtractQuoted("\"a", 1), "");
-  EXPECT_EQ(ExtractQuoted("x=\"\" \"v\"", 2), "v");
-  EXPECT_EQ(ExtractQuoted("no quotes", 1), "");
-}
-
-TEST(ConvertInteger, SignsHexAndRange) {
-  const std::pair<const char*, int32_t> valid[] = {{"  -12", -12}, {"+7", 7},   {"$FFFFFFFF", -1},
-                                                   {"0x10", 16},    {"X1f", 31}, {"-$10", -16},
-                                                   {"2147483647", INT32_MAX}, {"-2147483648", INT32_MIN}};
-  for (const auto& [text, value] : valid) EXPECT_EQ(ConvertInteger(text), value) << text;
-  for (const char* text : {"2147483648", "$100000000", "12 ", "", "-", "0x", "1e3"}) {
-    EXPECT_FALSE(ConvertInteger(text)) << text;
-  }
 }
 
 TEST(NormaliseScreenDir, SlashesAndFinalSeparator) {

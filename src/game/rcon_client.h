@@ -1,0 +1,78 @@
+// The remote console client: one command to the game server over the rcon
+// protocol's challenge-and-command exchange, the answer text back.
+//
+// TRconClient owns the link to the game server and the lock that guards it:
+// nothing outside can send on the socket without the lock, so exchanges never
+// overlap whichever thread asks (supervision and the advertisement on the main
+// thread, bans on command threads).
+//
+// An exchange, as a real GoldSrc server answers it:
+//   - datagrams already waiting on the socket are read and dropped, so nothing
+//     of an earlier exchange is ever taken for this one;
+//   - the challenge request; only "challenge rcon <digits>" from the game
+//     server's address and port counts, within the wait (1000 ms). Without one
+//     no command goes out: sent with a wrong challenge it would only draw a
+//     reject;
+//   - the command datagram, the password in double quotes (the game server
+//     splits an unquoted word at blanks and at { } ( ) ' , : so such a password
+//     would never match, and five misses get our address banned). A datagram
+//     over 515 bytes is never sent: the game server drops it unexecuted;
+//   - the answer: only datagrams from the game server that begin with four
+//     0xFF bytes and "l" carry text, each up to its first NUL; split packets
+//     (FE FF FF FF) are joined in index order first; a reject ("9") ends the
+//     exchange as a failure; anything else is skipped and the wait goes on.
+//     The first answer datagram is waited for up to 1000 ms. A real server
+//     sends all datagrams of one answer back to back, so after a short one
+//     (under 1000 text bytes, the last of its answer) only a short grace is
+//     waited for another, after a full one up to 1000 ms. At most 8 are joined.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "game/rcon_link.h"
+
+// How an exchange ended.
+enum class RconOutcome {
+  Answered,     // the command went out and answer text came back (perhaps empty)
+  NoAnswer,     // the command went out and nothing came back
+  NoChallenge,  // no challenge answer within the wait: nothing was sent
+  Rejected,     // the game server rejected our challenge
+  Banned,       // the game server has banned our address
+  Failed,       // a name or socket error ("ERROR: CS server is not available.Code N")
+  NotSent,      // the command was too long for one datagram
+  Stopped,      // an orderly stop began before the command went out
+};
+
+struct RconResult {
+  RconOutcome Outcome = RconOutcome::Failed;
+  std::string Text;  // the joined answer text when Answered
+};
+
+class TRconClient {
+ public:
+  TRconClient() = default;
+  TRconClient(const TRconClient&) = delete;
+  TRconClient& operator=(const TRconClient&) = delete;
+
+  // Opens the UDP link. False with the reason when no socket can be had; every
+  // exchange then fails. Main thread, before other threads use the client.
+  bool Open(std::string* error);
+  // Puts another link in place (a scripted game server in tests). Thread safe.
+  void UseLink(std::unique_ptr<TRconLink> link);
+  // Closes the link after any exchange under way. Thread safe.
+  void Close();
+
+  // One exchange. Thread safe; blocks the caller for the exchange.
+  RconResult Exchange(const std::string& command);
+  // One exchange as its callers read it: the answer text (empty when the game
+  // server printed nothing or sent nothing), or "sinw" after a failure
+  // (no challenge, a reject, a ban of our address, a socket error). Thread safe.
+  std::string Command(const std::string& command);
+
+ private:
+  // Guards link_: one exchange at a time on the one socket.
+  std::mutex lock_;
+  std::unique_ptr<TRconLink> link_;
+};
