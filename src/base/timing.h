@@ -5,7 +5,7 @@
 struct TimingRecord {
   int TickMs = 1000;               // one pass of the main loop waits this long
   int RconWaitMs = 1000;           // the remote console's challenge and first-answer waits
-  int RconGraceMs = 50;            // the wait for more after a short answer datagram
+  int RconGraceMs = 20;            // the wait for more after a short answer datagram
   int RegistryWaitMs = 3000;       // the central registry's answer
   int TerminateWaitMs = 5000;      // release of the command server
   int TerminateCheckMs = 250;      // how often the release looks at its threads
