@@ -2,6 +2,8 @@
 #include "app/config_file.h"
 
 #include <cmath>
+#include <initializer_list>
+#include <utility>
 #include <vector>
 
 #include "base/limits.h"
@@ -30,6 +32,23 @@ void ApplyRegistryHost(const std::string& value) {
   Settings.RegistryPort = *port;
 }
 
+// Applies a key whose value is one of a few words; any other value is reported
+// and the default, the first word, is used.
+template <typename T>
+void ApplyChoice(const std::string& key, const std::string& value,
+                 std::initializer_list<std::pair<const char*, T>> choices, T& setting) {
+  std::string words;
+  for (const auto& [word, choice] : choices) {
+    if (value == word) {
+      setting = choice;
+      return;
+    }
+    words += words.empty() ? std::string("\"") + word + "\"" : std::string(", \"") + word + "\"";
+  }
+  platform::ConsoleLine(key + " must be one of " + words + "; \"" + choices.begin()->first + "\" is used");
+  setting = choices.begin()->second;
+}
+
 }  // namespace
 
 std::string NormaliseScreenDir(const std::string& dir) {
@@ -48,7 +67,8 @@ void ApplyConfigLine(const std::string& line) {
   static const char* const kKeys[] = {"ban_time", "ftp_username", "ftp_pass", "ftp_host", "remote_pass",
                                       "procs_dir", "procs", "cl_id", "scr_quality", "scr_dir",
                                       "allow_screens", "rconpass", "rconhost", "rconport", "comment",
-                                      "client_version", "client_screen_speed", "registry_host"};
+                                      "client_version", "client_screen_speed", "registry_host",
+                                      "status_query", "chat_command"};
   bool known = false;
   for (const char* k : kKeys) known = known || key == k;
   if (!known) return;
@@ -108,6 +128,12 @@ void ApplyConfigLine(const std::string& line) {
     }
   } else if (key == "registry_host") {
     ApplyRegistryHost(value);
+  } else if (key == "status_query") {
+    ApplyChoice(key, value, {{"auto", StatusQuery::Auto}, {"addon", StatusQuery::Addon}, {"status", StatusQuery::Status}},
+                Settings.StatusQueryMode);
+  } else if (key == "chat_command") {
+    ApplyChoice(key, value, {{"auto", ChatCommand::Auto}, {"amx_tsay", ChatCommand::AmxTsay}, {"say", ChatCommand::Say}},
+                Settings.ChatCommandMode);
   }
 }
 

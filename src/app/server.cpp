@@ -10,6 +10,7 @@
 #include "channel/client_commands.h"
 #include "game/ban_base.h"
 #include "game/ban_enforcement.h"
+#include "game/chat.h"
 #include "game/rcon_limits.h"
 #include "game/supervise.h"
 #include "log/logs.h"
@@ -75,7 +76,7 @@ bool TServer::Release() {
 
 std::string TServer::RconCommand(const std::string& command) { return RconClient.Command(command); }
 
-void TServer::Advertise() { RconClient.Command("amx_tsay green " + Settings.AdvertText); }
+void TServer::Advertise() { SayInGame(RconClient, "green", Settings.AdvertText); }
 
 void TServer::Supervise() {
   ::Supervise(RconClient, AllowList, [this] {

@@ -16,6 +16,30 @@
 
 namespace {
 
+const char* StatusQueryName(StatusQuery mode) {
+  switch (mode) {
+    case StatusQuery::Addon:
+      return "addon";
+    case StatusQuery::Status:
+      return "status";
+    case StatusQuery::Auto:
+      break;
+  }
+  return "auto";
+}
+
+const char* ChatCommandName(ChatCommand mode) {
+  switch (mode) {
+    case ChatCommand::AmxTsay:
+      return "amx_tsay";
+    case ChatCommand::Say:
+      return "say";
+    case ChatCommand::Auto:
+      break;
+  }
+  return "auto";
+}
+
 void Quoted(const std::string& label, const std::string& value) {
   platform::ConsoleLine(label + "\"" + value + "\"");
 }
@@ -27,6 +51,8 @@ void PrintSettings(const TServer& server) {
   Quoted("Comment: ", Settings.Comment);
   Quoted("Client version: ", Settings.ClientVersion);
   platform::ConsoleLine("ID: " + Settings.ClientId);
+  Quoted("Status query: ", StatusQueryName(Settings.StatusQueryMode));
+  Quoted("Chat command: ", ChatCommandName(Settings.ChatCommandMode));
   platform::ConsoleLine(Settings.AllowScreens ? "Screens function: ON" : "Screens function: OFF");
   if (Settings.AllowScreens) {
     platform::ConsoleLine("Server will take screens every ~" + std::to_string(Settings.ScreenInterval) + " minutes");

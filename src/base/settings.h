@@ -9,6 +9,20 @@
 std::string DefaultComment();
 std::string DefaultAdvertText();
 
+// How the supervision asks for the players ("status_query").
+enum class StatusQuery {
+  Auto,    // "zelk_stat 1", and the engine's "status" when the add-on answers nothing
+  Addon,   // only "zelk_stat 1"
+  Status,  // only "status"
+};
+
+// How lines go to the game chat ("chat_command").
+enum class ChatCommand {
+  Auto,     // "amx_tsay", and "say" once the chat add-on answers nothing
+  AmxTsay,  // only "amx_tsay <colour> <text>"
+  Say,      // only "say <text>"
+};
+
 struct SettingsRecord {
   std::string RconHost;
   int32_t RconPort = 0;
@@ -32,6 +46,8 @@ struct SettingsRecord {
   // so that a fresh install sends nothing off the host.
   std::string RegistryHost = "127.0.0.1";
   int32_t RegistryPort = 27015;
+  StatusQuery StatusQueryMode = StatusQuery::Auto;
+  ChatCommand ChatCommandMode = ChatCommand::Auto;
   // Not settable from the file.
   std::string AdvertText = DefaultAdvertText();
   bool Registered = false;  // set by the start-up registration, main thread only

@@ -12,6 +12,7 @@
 #include <mutex>
 
 #include "game/ban_base.h"
+#include "game/chat.h"
 #include "game/rcon_limits.h"
 #include "game/text_fields.h"
 #include "log/logs.h"
@@ -38,10 +39,21 @@ bool EnforceBan(TRconClient& rcon, const std::string& name, const std::string& a
   const std::string duration = DurationText(minutes);
   const std::string safeName = NeutraliseRconText(name);
   const std::string safeReason = NeutraliseRconText(reason);
-  const std::string kickHead = "kick \"" + safeName + "\" \"ZELK anticheat: " + duration + ". Reason: ";
-  rcon.Command(kickHead + CutToFit(kickHead, safeReason, "\"") + "\"");
-  const std::string chatHead = "amx_tsay red [ZELK]:\"" + safeName + "\" was " + duration + ".Reason: cheat \"";
-  rcon.Command(chatHead + CutToFit(chatHead, safeReason, "\"") + "\"");
+  // A player known from the engine's status list is kicked by userid, so that
+  // the kick cannot hit another player of the same name and the player sees
+  // the clean reason.
+  const int player = FindPlayerByName(name);
+  const int32_t userId = player != 0 ? Player(player).UserId : 0;
+  if (userId > 0) {
+    const std::string kickHead = "kick #" + std::to_string(userId) + " ZELK anticheat: " + duration + ". Reason: ";
+    rcon.Command(kickHead + CutToFit(kickHead, safeReason, ""));
+  } else {
+    const std::string kickHead = "kick \"" + safeName + "\" \"ZELK anticheat: " + duration + ". Reason: ";
+    rcon.Command(kickHead + CutToFit(kickHead, safeReason, "\"") + "\"");
+  }
+  const std::string chatText = "[ZELK]:\"" + safeName + "\" was " + duration + ".Reason: cheat \"";
+  const std::string longestHead = "amx_tsay red " + chatText;  // the longer of the chat's two forms
+  SayInGame(rcon, "red", chatText + CutToFit(longestHead, safeReason, "\"") + "\"");
 
   WriteLog(duration + " : " + name + "; with ip: " + address + "; with ID: " + identifier + "; reason: " + reason);
   // A record that cannot be written is in the full log; the ban itself (the

@@ -29,7 +29,8 @@ std::string CutToFit(const std::string& prefix, const std::string& text, const s
   return text.substr(0, room - fixed);
 }
 
-std::string SupervisionKickCommand(const std::string& name) {
+std::string SupervisionKickCommand(const std::string& name, int32_t userId) {
+  if (userId > 0) return "kick #" + std::to_string(userId) + " " + Settings.Comment;
   return "kick \"" + NeutraliseRconText(name) + "\" \"" + Settings.Comment + "\"";
 }
 

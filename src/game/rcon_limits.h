@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 // The longest challenge a game server hands out (0x7FFFFFFF in decimal).
@@ -22,5 +23,7 @@ std::string CutToFit(const std::string& prefix, const std::string& text, const s
 // Prints a console line when a kick of a player with the longest name, carrying
 // the configured Comment, cannot fit in one datagram. Main thread, at start-up.
 void CheckKickCommentFits();
-// The kick of the supervision cycle for a player (the name neutralised).
-std::string SupervisionKickCommand(const std::string& name);
+// The kick of the supervision cycle for a player: by userid when the engine's
+// status list gave one ("kick #<userid> <comment>"), else by the name
+// (neutralised) in quotes.
+std::string SupervisionKickCommand(const std::string& name, int32_t userId = 0);

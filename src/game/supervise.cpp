@@ -1,12 +1,15 @@
 // The supervision cycle: every 30 ticks the main loop asks the game server for
-// its players ("zelk_stat 1"), rebuilds the player table from the answer, kicks
-// every player who has neither a live client nor an allow-list entry, counts
-// one more silent period for every client and drops the clients that have been
-// silent for more than three runs.
+// its players, rebuilds the player table from the answer, kicks every player
+// who has neither a live client nor an allow-list entry, counts one more
+// silent period for every client and drops the clients that have been silent
+// for more than three runs.
 //
-// The status answer is read as backslash-enclosed fields: header field 2 is the
-// game server's status mark; after the fourth backslash come name and address
-// fields in pairs, the address being "ip:port" or a bare ip.
+// The players come from the status add-on ("zelk_stat 1") or, on a stock game
+// server that answers it with nothing, from the engine's own "status" list.
+// The add-on's answer is read as backslash-enclosed fields: header field 2 is
+// the game server's status mark; after the fourth backslash come name and
+// address fields in pairs, the address being "ip:port" or a bare ip. From the
+// engine's list the map is the mark, and players are kicked by userid.
 //
 // A run holds BusyFlag from its start to its end, remote-console exchanges
 // included, so no command handler touches the tables meanwhile.
@@ -14,19 +17,23 @@
 
 #include <cstdint>
 #include <exception>
+#include <optional>
 #include <string>
 
 #include "base/limits.h"
 #include "base/numbers.h"
 #include "base/settings.h"
+#include "game/engine_status.h"
 #include "game/rcon_limits.h"
 #include "game/status_mark.h"
 #include "game/text_fields.h"
 #include "log/logs.h"
+#include "platform/console.h"
 #include "registry/busy_flag.h"
 #include "registry/tables.h"
 
 std::string StatusMark;
+PlayerListSource PlayerList = PlayerListSource::None;
 
 namespace {
 
@@ -50,6 +57,75 @@ void AddPlayers(const std::string& list, uint8_t fields) {
     const std::string port = colon == std::string::npos ? "0000" : field.substr(colon + 1);
     if (AddPlayer(name, address, ParseInteger(port).value_or(0)) == 0) WriteLog("ERROR: cannot add CS Server user");
   }
+}
+
+// What the game server answered for its players, and which list it is.
+struct TPlayerAnswer {
+  PlayerListSource Source = PlayerListSource::None;
+  std::string Text;
+};
+
+// Says which list the players are read from, once and whenever it changes.
+void NoteListSource(PlayerListSource source) {
+  if (source == PlayerList) return;
+  PlayerList = source;
+  platform::ConsoleLine(source == PlayerListSource::Engine
+                            ? "Players are read from the game server's status list (no zelk_stat add-on answered)"
+                            : "Players are read from the zelk_stat add-on");
+}
+
+// Asks for the players as "status_query" says: the add-on's "zelk_stat 1"
+// first, and in "auto" the engine's "status" when the add-on answered the
+// empty text. nullopt for a failed request (no answer, or an empty one where
+// no fallback is allowed).
+std::optional<TPlayerAnswer> AskPlayers(TRconClient& rcon) {
+  if (Settings.StatusQueryMode != StatusQuery::Status) {
+    RconResult addon = rcon.Exchange("zelk_stat 1");
+    if (addon.Outcome != RconOutcome::Answered) return std::nullopt;
+    if (!addon.Text.empty()) return TPlayerAnswer{PlayerListSource::Addon, std::move(addon.Text)};
+    if (Settings.StatusQueryMode == StatusQuery::Addon) return std::nullopt;
+  }
+  RconResult status = rcon.Exchange("status");
+  if (status.Outcome != RconOutcome::Answered || status.Text.empty()) return std::nullopt;
+  return TPlayerAnswer{PlayerListSource::Engine, std::move(status.Text)};
+}
+
+// Takes a new mark: the owner reloads and refreshes when it changed.
+void TakeMark(const std::string& mark, const std::function<void()>& markChanged) {
+  if (mark != StatusMark) markChanged();
+  StatusMark = mark.substr(0, kStatusMarkChars);
+}
+
+// The add-on's backslash answer into the player table. False when the run
+// ends here (an odd number of fields).
+bool ReadAddonList(const std::string& answer, const std::function<void()>& markChanged) {
+  ResetPlayers();
+  TakeMark(ExtractBackslashed(answer, 2), markChanged);
+  if (answer.find('\\') != std::string::npos) NoteListSource(PlayerListSource::Addon);
+  const std::string list = CutHeader(answer);
+  const uint8_t fields = CountBackslashed(list);
+  if (fields % 2 != 0) return false;
+  AddPlayers(list, fields);
+  return true;
+}
+
+// The engine's status list into the player table, the map as the mark. False
+// when the text is no status list (a refusal): a failed request then.
+bool ReadEngineList(const std::string& answer, const std::function<void()>& markChanged) {
+  const std::optional<TEngineStatus> status = ParseEngineStatus(answer);
+  if (!status) {
+    StatusMark = "unknown";
+    return false;
+  }
+  NoteListSource(PlayerListSource::Engine);
+  ResetPlayers();
+  TakeMark(status->Map, markChanged);
+  for (const TStatusPlayer& player : status->Players) {
+    if (AddPlayer(player.Name, player.Address, player.Port, player.UserId) == 0) {
+      WriteLog("ERROR: cannot add CS Server user");
+    }
+  }
+  return true;
 }
 
 // Whether one allow-list line lets the player in.
@@ -106,27 +182,22 @@ void Supervise(TRconClient& rcon, const std::vector<std::string>& allowList,
                const std::function<void()>& markChanged) {
   TBusyGuard busy;
 
-  const std::string answer = rcon.Command("zelk_stat 1");
-  if (answer.empty() || answer == "sinw") {
+  const std::optional<TPlayerAnswer> answer = AskPlayers(rcon);
+  if (!answer) {
     StatusMark = "unknown";
     return;
   }
-  ResetPlayers();
-
-  const std::string mark = ExtractBackslashed(answer, 2);
-  if (mark != StatusMark) markChanged();
-  StatusMark = mark.substr(0, kStatusMarkChars);
-
-  const std::string list = CutHeader(answer);
-  const uint8_t fields = CountBackslashed(list);
-  if (fields % 2 != 0) return;
-  AddPlayers(list, fields);
+  if (answer->Source == PlayerListSource::Engine) {
+    if (!ReadEngineList(answer->Text, markChanged)) return;
+  } else if (!ReadAddonList(answer->Text, markChanged)) {
+    return;
+  }
 
   if (PlayerCount > 0) {
     try {
       for (const PlayerSlot& player : PlayerTable) {
         if (!player.InUse || IsAllowed(player, allowList)) continue;
-        rcon.Command(SupervisionKickCommand(player.Name));
+        rcon.Command(SupervisionKickCommand(player.Name, player.UserId));
       }
     } catch (const std::exception&) {
       WriteLog("Global ERROR: 3");

@@ -99,13 +99,14 @@ int FindScreenSender(const std::string& address) {
 
 bool IsScreenPendingFrom(const std::string& address) { return FindScreenSender(address) != 0; }
 
-int AddPlayer(const std::string& name, const std::string& address, int32_t port) {
+int AddPlayer(const std::string& name, const std::string& address, int32_t port, int32_t userId) {
   for (int i = 1; i <= kTableSlots; ++i) {
     PlayerSlot& slot = Player(i);
     if (slot.InUse) continue;
     slot.Name = name.substr(0, kNameChars);
     slot.Address = address.substr(0, kAddressChars);
     slot.Port = port;
+    slot.UserId = userId;
     slot.InUse = true;
     ++PlayerCount;
     return i;
@@ -125,11 +126,13 @@ bool HasPlayer(const std::string& name, const std::string& address) {
   return false;
 }
 
-bool IsPlayerPresent(const std::string& name) {
-  for (const PlayerSlot& slot : PlayerTable) {
-    if (slot.InUse && slot.Name == name) return true;
+bool IsPlayerPresent(const std::string& name) { return FindPlayerByName(name) != 0; }
+
+int FindPlayerByName(const std::string& name) {
+  for (int i = 1; i <= kTableSlots; ++i) {
+    if (Player(i).InUse && Player(i).Name == name) return i;
   }
-  return false;
+  return 0;
 }
 
 void PrintOnlineCount() { platform::ConsoleLine("total players online: " + std::to_string(ClientCount)); }

@@ -47,6 +47,7 @@ struct PlayerSlot {
   std::string Name;     // capacity 32
   std::string Address;  // capacity 32, without the port
   int32_t Port = 0;
+  int32_t UserId = 0;   // the engine's userid from its status list; 0 when unknown
   bool InUse = false;
 };
 
@@ -71,10 +72,12 @@ int FindScreenSender(const std::string& address);
 bool IsScreenPendingFrom(const std::string& address);
 
 // Player table. Caller holds BusyFlag.
-int AddPlayer(const std::string& name, const std::string& address, int32_t port);
+int AddPlayer(const std::string& name, const std::string& address, int32_t port, int32_t userId = 0);
 void ResetPlayers();
 bool HasPlayer(const std::string& name, const std::string& address);
 bool IsPlayerPresent(const std::string& name);
+// The lowest slot whose player has exactly this name; 0 when none.
+int FindPlayerByName(const std::string& name);
 
 // "total players online: " and ClientCount on the console. Caller holds BusyFlag.
 void PrintOnlineCount();

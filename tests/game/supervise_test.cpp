@@ -2,6 +2,7 @@
 // the kick pass, the status mark, the silence count and the time-outs.
 #include <gtest/gtest.h>
 
+#include "game/engine_status.h"
 #include "game/game_fixture.h"
 #include "game/rcon_client.h"
 #include "game/scripted_game_server.h"
@@ -149,62 +150,144 @@ class ScriptedSupervision : public ::testing::Test {
   void SetUp() override {
     testenv::ResetProcessState(dir_.Path());
     Settings.RconPort = 27015;
+    Settings.RconPass = "pw";
   }
-  // One run whose status answer arrives as these datagrams; the commands sent
-  // after it (the kicks).
-  std::vector<std::string> RunWith(const std::vector<std::string>& datagrams) {
+  // One run; exchange k of the run is answered with the datagrams replies[k]
+  // (missing ones with the empty answer). The commands the run sent.
+  std::vector<std::string> RunWith(const std::vector<std::vector<std::string>>& replies) {
     auto link = std::make_unique<scripted::TScriptedLink>();
     scripted::TScriptedLink& script = *link;
-    script.After(0, {{scripted::ChallengeAnswer("42")}});
-    std::vector<scripted::TArrival> arrivals;
-    for (const std::string& datagram : datagrams) arrivals.push_back({datagram});
-    script.After(1, arrivals);
-    for (int n = 2; n < 80; n += 2) script.After(n, {{scripted::ChallengeAnswer("42")}});
+    for (int k = 0; k < 40; ++k) {
+      script.After(2 * k, {{scripted::ChallengeAnswer("42")}});
+      std::vector<scripted::TArrival> arrivals;
+      if (k < static_cast<int>(replies.size())) {
+        for (const std::string& datagram : replies[k]) arrivals.push_back({datagram});
+      } else {
+        arrivals.push_back({scripted::Answer("")});
+      }
+      script.After(2 * k + 1, arrivals);
+    }
     rcon_.UseLink(std::move(link));
-    Supervise(rcon_, allowList_, [] {});
-    std::vector<std::string> kicks;
-    for (size_t i = 3; i < script.Sent.size(); i += 2) kicks.push_back(script.Sent[i].substr(21));
-    return kicks;
+    Supervise(rcon_, allowList_, [this] { ++markChanges_; });
+    std::vector<std::string> commands;
+    const std::string prefix = scripted::kFF + "rcon 42 \"pw\" ";
+    for (size_t i = 1; i < script.Sent.size(); i += 2) commands.push_back(script.Sent[i].substr(prefix.size()));
+    return commands;
+  }
+  // The same with each answer in one datagram.
+  std::vector<std::string> Run(const std::vector<std::string>& answers) {
+    std::vector<std::vector<std::string>> replies;
+    for (const std::string& answer : answers) replies.push_back({scripted::Answer(answer)});
+    return RunWith(replies);
   }
 
   testenv::TTempDir dir_;
   TRconClient rcon_;
   std::vector<std::string> allowList_;
+  int markChanges_ = 0;
 };
+
+const std::string kStockStatus =
+    "hostname:  My CS Server\n"
+    "version :  48/1.1.2.7/Stdio 8684 secure  (10)\n"
+    "tcp/ip  :  203.0.113.5:27015\n"
+    "map     :  de_dust2 at: 0 x, 0 y, 0 z\n"
+    "players :  5 active (32 max)\n"
+    "\n"
+    "#      name userid uniqueid frag time ping loss adr\n"
+    "# 1 \"uBaH_KpuBopyKoB\" 319 BOT   6  3:15:46    0    0\n"
+    "# 2   \"HLTV\" 12 HLTV hltv:1/128 delay:30  13:10 192.168.1.2:27020\n"
+    "# 3 \"Joining\" 330 STEAM_ID_PENDING   0 00:04  999    0\n"
+    "# 4  \"Nitro\" 305 STEAM_0:0:785980079   5 02:34   52    0 176.32.12.6:27005\n"
+    "# 6 \"Dima \"^8^\" zombie\" 289 STEAM_0:0:225349380   8 06:19    7    0 128.71.75.49:27005\n"
+    "5 users\n";
+
+TEST(EngineStatus, PlayersWithAddressesOnlyAndTheMap) {
+  const auto status = ParseEngineStatus(kStockStatus);
+  ASSERT_TRUE(status);
+  EXPECT_EQ(status->Map, "de_dust2");
+  ASSERT_EQ(status->Players.size(), 2u) << "the bot, the proxy and the joining player are left out";
+  EXPECT_EQ(status->Players[0].Name, "Nitro");
+  EXPECT_EQ(status->Players[0].UserId, 305);
+  EXPECT_EQ(status->Players[0].Address, "176.32.12.6");
+  EXPECT_EQ(status->Players[0].Port, 27005);
+  EXPECT_EQ(status->Players[1].Name, "Dima \"^8^\" zombie") << "first to last quote";
+  EXPECT_FALSE(ParseEngineStatus("Bad rcon_password.\n"));
+  EXPECT_FALSE(ParseEngineStatus(""));
+}
 
 TEST_F(ScriptedSupervision, AddressCutAcrossDatagramsStillMatchesItsClient) {
   const int cli = AddTestClientAt("Cli", "10.0.0.1");
-  const auto kicks = RunWith({scripted::Answer("\\h\\\\m\\\\Cli\\\\10.0."), scripted::Answer("0.1:27005\\")});
-  EXPECT_TRUE(kicks.empty());
+  const auto commands = RunWith({{scripted::Answer("\\h\\\\m\\\\Cli\\\\10.0."), scripted::Answer("0.1:27005\\")}});
+  EXPECT_EQ(commands, std::vector<std::string>{"zelk_stat 1"}) << "nobody kicked";
   EXPECT_EQ(Player(1).Address, "10.0.0.1");
   EXPECT_EQ(Player(1).Port, 27005);
   EXPECT_EQ(Client(cli).MissedUpdates, 1);
 }
 
-TEST_F(ScriptedSupervision, EmptyAnswerIsNoAnswer) {
+TEST_F(ScriptedSupervision, EmptyAddonAnswerIsNoAnswerWithoutTheFallback) {
+  Settings.StatusQueryMode = StatusQuery::Addon;
   const int cli = AddTestClientAt("Cli", "10.0.0.1");
   {
     TBusyGuard busy;
     AddPlayer("Old", "10.0.0.9", 1);
   }
-  EXPECT_TRUE(RunWith({scripted::Answer("")}).empty());
+  EXPECT_EQ(Run({""}), std::vector<std::string>{"zelk_stat 1"});
   EXPECT_EQ(StatusMark, "unknown");
   EXPECT_EQ(PlayerCount, 1) << "the last good list stays";
   EXPECT_EQ(Client(cli).MissedUpdates, 0) << "not a complete run";
 }
 
-TEST_F(ScriptedSupervision, ThirtyTwoPlayersInThreeDatagrams) {
-  std::string text = "\\Counter-Strike 1.6 Server\\\\de_dust2\\";
+TEST_F(ScriptedSupervision, StockServerIsReadFromStatusAndKickedByUserid) {
+  Settings.Comment = "Get the client";
+  AddTestClientAt("Dima \"^8^\" zombie", "128.71.75.49");
+  platform::TConsoleCapture console;
+  EXPECT_EQ(Run({"", kStockStatus}),
+            (std::vector<std::string>{"zelk_stat 1", "status", "kick #305 Get the client"}));
+  EXPECT_EQ(PlayerCount, 2);
+  EXPECT_EQ(StatusMark, "de_dust2");
+  EXPECT_EQ(markChanges_, 1);
+  EXPECT_EQ(console.Lines(), std::vector<std::string>{
+                                 "Players are read from the game server's status list (no zelk_stat add-on answered)"});
+
+  // The same map: no reload; the line is not said again. Status alone asks
+  // only status.
+  Settings.StatusQueryMode = StatusQuery::Status;
+  EXPECT_EQ(Run({kStockStatus}), (std::vector<std::string>{"status", "kick #305 Get the client"}));
+  EXPECT_EQ(markChanges_, 1);
+  EXPECT_EQ(console.Lines().size(), 1u);
+
+  // The add-on appears: auto reads it, and says so.
+  Settings.StatusQueryMode = StatusQuery::Auto;
+  EXPECT_EQ(Run({"\\h\\\\de_dust2\\"}), std::vector<std::string>{"zelk_stat 1"});
+  EXPECT_EQ(markChanges_, 1) << "the same mark";
+  EXPECT_EQ(console.Lines().back(), "Players are read from the zelk_stat add-on");
+}
+
+TEST_F(ScriptedSupervision, ARefusalOfStatusIsAFailedRequest) {
+  Settings.StatusQueryMode = StatusQuery::Status;
+  const int cli = AddTestClientAt("Cli", "10.0.0.1");
+  EXPECT_EQ(Run({"Bad rcon_password.\n"}), std::vector<std::string>{"status"});
+  EXPECT_EQ(StatusMark, "unknown");
+  EXPECT_EQ(Client(cli).MissedUpdates, 0);
+}
+
+TEST_F(ScriptedSupervision, ThirtyTwoPlayerStatusInThreeDatagrams) {
+  Settings.StatusQueryMode = StatusQuery::Status;
+  std::string text = "map     :  de_inferno at: 0 x, 0 y, 0 z\n\n#      name userid uniqueid frag time ping loss adr\n";
   for (int i = 1; i <= 32; ++i) {
-    text += "\\" + std::string(31, static_cast<char>('A' + i % 26)) + std::to_string(i % 10) + "\\\\203.0.113." +
-            std::to_string(i) + ":27005\\";
+    text += "#" + std::string(i < 10 ? " " : "") + std::to_string(i) + " \"" + std::string(25, 'p') +
+            std::to_string(i) + "\" " + std::to_string(100 + i) + " STEAM_0:1:" + std::to_string(5000000 + i) +
+            "   3 12:34   40    0 203.0.113." + std::to_string(i) + ":27005\n";
   }
-  ASSERT_GT(text.size(), 1399u);
-  const auto kicks = RunWith({scripted::Answer(text.substr(0, 1000)), scripted::Answer(text.substr(1000, 390)),
-                              scripted::Answer(text.substr(1390))});
+  text += "32 users\n";
+  ASSERT_GT(text.size(), 2 * 1399u);
+  const auto commands = RunWith({{scripted::Answer(text.substr(0, 1399)), scripted::Answer(text.substr(1399, 1399)),
+                                  scripted::Answer(text.substr(2798))}});
   EXPECT_EQ(PlayerCount, 32);
   EXPECT_EQ(Player(32).Address, "203.0.113.32");
-  EXPECT_EQ(kicks.size(), 32u) << "nobody has a client";
+  EXPECT_EQ(Player(32).UserId, 132);
+  EXPECT_EQ(commands.size(), 33u) << "nobody has a client";
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "base/settings.h"
 #include "base/timing.h"
+#include "game/chat.h"
 #include "game/status_mark.h"
 #include "platform/program_dir.h"
 #include "platform/socket.h"
@@ -94,6 +95,8 @@ void ResetProcessState(const std::string& dataDir) {
   ResetClients();
   ResetPlayers();
   StatusMark.clear();
+  PlayerList = PlayerListSource::None;
+  ResetChatForTesting();
   platform::ResetStopForTesting();
   platform::SetDataDirectory(dataDir);
 }
