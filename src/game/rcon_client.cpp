@@ -10,6 +10,7 @@
 #include "base/settings.h"
 #include "base/timing.h"
 #include "game/rcon_limits.h"
+#include "log/logs.h"
 #include "platform/console.h"
 #include "platform/stop_signal.h"
 
@@ -22,6 +23,7 @@ const std::string kSplitHeader = "\xFE\xFF\xFF\xFF";
 constexpr size_t kSplitPrefixBytes = 9;  // header, 32-bit sequence, index and count byte
 const std::string kChallengeWords = "challenge rcon ";
 const std::string kBannedText = "You have been banned from this server.";
+const std::string kBadPasswordText = "Bad rcon_password.";
 
 bool SameEndpoint(const platform::Endpoint& a, const platform::Endpoint& b) {
   return a.Address == b.Address && a.Port == b.Port;
@@ -138,6 +140,25 @@ std::string OneLine(std::string text) {
   return text.substr(0, 60);
 }
 
+RconResult RunExchange(TRconLink& link, const std::string& command);
+
+std::string HealthText(RconHealth health) {
+  switch (health) {
+    case RconHealth::Answering:
+      return "answering";
+    case RconHealth::RefusesPassword:
+      return "refuses our rcon password";
+    case RconHealth::RejectsChallenge:
+      return "rejects our challenge";
+    case RconHealth::BannedUs:
+      return "has banned our address";
+    case RconHealth::NotAnswering:
+    case RconHealth::Unknown:
+      break;
+  }
+  return "not answering at " + Settings.RconHost + ":" + std::to_string(Settings.RconPort);
+}
+
 }  // namespace
 
 bool TRconClient::Open(std::string* error) {
@@ -179,15 +200,52 @@ RconResult TRconClient::Exchange(const std::string& command) {
   // An orderly stop starts no new exchange.
   if (platform::StopRequested()) return RconResult{RconOutcome::Stopped, std::string()};
   std::lock_guard<std::mutex> guard(lock_);
-  if (!link_) return Failure(1);
+  RconResult result = link_ ? RunExchange(*link_, command) : Failure(1);
+  NoteHealth(result);
+  return result;
+}
 
+RconHealth TRconClient::Health() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return health_;
+}
+
+void TRconClient::NoteHealth(const RconResult& result) {
+  RconHealth health = RconHealth::NotAnswering;
+  switch (result.Outcome) {
+    case RconOutcome::Answered:
+      health = result.Text.compare(0, kBadPasswordText.size(), kBadPasswordText) == 0 ? RconHealth::RefusesPassword
+                                                                                       : RconHealth::Answering;
+      break;
+    case RconOutcome::Rejected:
+      health = RconHealth::RejectsChallenge;
+      break;
+    case RconOutcome::Banned:
+      health = RconHealth::BannedUs;
+      break;
+    case RconOutcome::NotSent:
+    case RconOutcome::Stopped:
+      return;
+    case RconOutcome::NoAnswer:
+    case RconOutcome::NoChallenge:
+    case RconOutcome::Failed:
+      break;
+  }
+  if (health == health_) return;
+  health_ = health;
+  WriteEvent("Game server health: " + HealthText(health));
+}
+
+namespace {
+
+RconResult RunExchange(TRconLink& link, const std::string& command) {
   std::string error;
   const auto address = platform::ResolveIpv4(Settings.RconHost, &error);
   if (!address) return Failure(2);
   const platform::Endpoint server{*address, static_cast<uint16_t>(Settings.RconPort)};
-  TExchangeWaits waits(*link_, server);
+  TExchangeWaits waits(link, server);
   waits.Drain();
-  if (!link_->Send(kHeader + "challenge rcon", server, &error)) return Failure(2);
+  if (!link.Send(kHeader + "challenge rcon", server, &error)) return Failure(2);
 
   // The challenge: every other datagram of the game server is skipped, but a
   // ban notice says why no challenge will come.
@@ -213,7 +271,7 @@ RconResult TRconClient::Exchange(const std::string& command) {
                           std::to_string(kMaxRconDatagramBytes) + " and was not sent: " + command.substr(0, 40));
     return RconResult{RconOutcome::NotSent, std::string()};
   }
-  if (!link_->Send(kHeader + "rcon " + *challenge + " \"" + Settings.RconPass + "\" " + command, server, &error)) {
+  if (!link.Send(kHeader + "rcon " + *challenge + " \"" + Settings.RconPass + "\" " + command, server, &error)) {
     return Failure(5);
   }
 
@@ -242,3 +300,5 @@ RconResult TRconClient::Exchange(const std::string& command) {
   if (result.Outcome == RconOutcome::Answered && IsBannedText(result.Text)) result.Outcome = RconOutcome::Banned;
   return result;
 }
+
+}  // namespace

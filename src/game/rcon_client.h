@@ -25,6 +25,10 @@
 //     sends all datagrams of one answer back to back, so after a short one
 //     (under 1000 text bytes, the last of its answer) only a short grace is
 //     waited for another, after a full one up to 1000 ms. At most 8 are joined.
+//
+// The client also keeps the game server's health as its answers show it, and
+// says it on the console and in the full log whenever it changes, so that an
+// admin can tell from the console whether players are being protected.
 #pragma once
 
 #include <memory>
@@ -43,6 +47,16 @@ enum class RconOutcome {
   Failed,       // a name or socket error ("ERROR: CS server is not available.Code N")
   NotSent,      // the command was too long for one datagram
   Stopped,      // an orderly stop began before the command went out
+};
+
+// What the game server's answers say about it, as the admin is told.
+enum class RconHealth {
+  Unknown,           // no exchange yet
+  Answering,
+  NotAnswering,      // silent, or unreachable
+  RefusesPassword,   // "Bad rcon_password."
+  RejectsChallenge,  // a reject datagram
+  BannedUs,          // "You have been banned from this server."
 };
 
 struct RconResult {
@@ -70,9 +84,16 @@ class TRconClient {
   // server printed nothing or sent nothing), or "sinw" after a failure
   // (no challenge, a reject, a ban of our address, a socket error). Thread safe.
   std::string Command(const std::string& command);
+  // The game server's health after the last exchange. Thread safe.
+  RconHealth Health();
 
  private:
-  // Guards link_: one exchange at a time on the one socket.
+  // Says the new health on the console and in the full log when it changed.
+  // Caller holds lock_.
+  void NoteHealth(const RconResult& result);
+
+  // Guards link_ (one exchange at a time on the one socket) and health_.
   std::mutex lock_;
   std::unique_ptr<TRconLink> link_;
+  RconHealth health_ = RconHealth::Unknown;
 };

@@ -70,3 +70,10 @@ void WriteLightLog(const std::string& message) {
   platform::ConsoleLine(message);
   AppendLine(lightLogLock, kLightLog, LogStamp() + message);
 }
+
+void WriteEvent(const std::string& message, EventLogs logs) {
+  platform::ConsoleLine(message);
+  const std::string line = LogStamp() + message;
+  AppendLine(fullLogLock, kFullLog, line);
+  if (logs == EventLogs::FullAndShort) AppendLine(lightLogLock, kLightLog, line);
+}

@@ -22,6 +22,11 @@ void WriteLog(const std::string& message);
 // The bare message on the console, then the stamped line in the short log.
 // Thread safe.
 void WriteLightLog(const std::string& message);
+// Where an event goes besides the console.
+enum class EventLogs { Full, FullAndShort };
+// An event an admin looks for: the message on the console as it is, and
+// stamped in the full log (and in the short log with FullAndShort). Thread safe.
+void WriteEvent(const std::string& message, EventLogs logs = EventLogs::Full);
 // "date | time : " for the current moment (time read first, then the date).
 std::string LogStamp();
 std::string LogDirectory();

@@ -1,6 +1,7 @@
 // An advisory lock on a lock file (flock), shared with other processes: the
 // server and the admin's ban tool take it around every read-modify-write of the
-// ban base, so neither overwrites the other's change.
+// ban base, so neither overwrites the other's change; and one server holds one
+// for its whole life in its data directory, so no second one starts there.
 #pragma once
 
 #include <optional>
@@ -16,6 +17,12 @@ class TFileLock {
   // until the exclusive lock is ours. nullopt with the reason when the file
   // cannot be opened or locked.
   static std::optional<TFileLock> Acquire(const std::string& path, std::string* error);
+  // Takes the lock only when it is free, and writes this process's id into
+  // the file, so that another process can tell who holds it. When another
+  // process holds it: nullopt, with that process's id (the file's text) in
+  // holder and error empty. When the file cannot be opened or locked: nullopt
+  // with the reason in error.
+  static std::optional<TFileLock> TryAcquireAndMark(const std::string& path, std::string* holder, std::string* error);
   TFileLock(TFileLock&&) = default;
   TFileLock& operator=(TFileLock&&) = default;
   // Closing the descriptor releases the lock.

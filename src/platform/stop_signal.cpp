@@ -14,6 +14,7 @@ namespace platform {
 namespace {
 
 std::atomic<bool> stopRequested{false};
+std::atomic<int> stopSignal{0};  // the signal that asked for the stop; 0 for none
 int wakePipe[2] = {-1, -1};
 std::once_flag pipeOnce;
 
@@ -31,8 +32,9 @@ void Wake() {
   }
 }
 
-extern "C" void OnStopSignal(int) {
+extern "C" void OnStopSignal(int signal) {
   if (stopRequested.exchange(true)) _exit(130);
+  stopSignal.store(signal);
   int saved = errno;
   Wake();
   errno = saved;
@@ -52,6 +54,17 @@ void InstallStopHandlers() {
 
 bool StopRequested() { return stopRequested.load(); }
 
+std::string StopReason() {
+  switch (stopSignal.load()) {
+    case SIGINT:
+      return "signal SIGINT";
+    case SIGTERM:
+      return "signal SIGTERM";
+    default:
+      return "stop requested";
+  }
+}
+
 void RequestStop() {
   MakePipe();
   stopRequested.store(true);
@@ -61,6 +74,7 @@ void RequestStop() {
 void ResetStopForTesting() {
   MakePipe();
   stopRequested.store(false);
+  stopSignal.store(0);
   char buffer[64];
   while (wakePipe[0] >= 0 && ::read(wakePipe[0], buffer, sizeof buffer) > 0) {
   }

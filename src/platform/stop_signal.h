@@ -3,12 +3,17 @@
 // a pipe, so that waits on the pipe wake at once.
 #pragma once
 
+#include <string>
+
 namespace platform {
 
 // Installs the handlers. Main thread, once, before other threads start.
 void InstallStopHandlers();
 // True once a stop was asked for. Thread safe.
 bool StopRequested();
+// What asked for the stop: "signal SIGTERM", "signal SIGINT", or "stop
+// requested" (from within the program). Thread safe.
+std::string StopReason();
 // Asks for a stop as a signal would (tests, and fatal start-up paths). Thread safe.
 void RequestStop();
 // Clears the request (tests that run several servers in one process).

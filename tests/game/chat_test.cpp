@@ -50,7 +50,8 @@ TEST_F(ScriptedChat, AutoFallsBackToSayOnceTheAddonAnswersNothing) {
   SayInGame(rcon_, "green", "hello");
   SayInGame(rcon_, "red", "again");
   EXPECT_EQ(Commands(script), (std::vector<std::string>{"amx_tsay green hello", "say hello", "say again"}));
-  EXPECT_EQ(console.Lines(), std::vector<std::string>{"Chat lines go out with say (no amx_tsay add-on answered)"});
+  EXPECT_EQ(console.Lines(), (std::vector<std::string>{"Game server health: answering",
+                                                       "Chat lines go out with say (no amx_tsay add-on answered)"}));
 }
 
 TEST_F(ScriptedChat, AnsweringAddonAndForcedFormsNeverSwitch) {

@@ -48,6 +48,7 @@ struct TExchangeCase {
   RconOutcome Outcome;
   std::string Text;
   size_t Sent;  // datagrams we sent
+  const char* Health;
 };
 
 std::vector<TExchangeCase> ExchangeCases() {
@@ -62,37 +63,37 @@ std::vector<TExchangeCase> ExchangeCases() {
       {"TextsEndAtTheirFirstNulAndAreJoinedAfter",
        {}, {{ChallengeAnswer("42")}},
        {{Answer("\\h\\\\m\\\\Bob\\\\10.0.")}, {Answer("0.1:27005\\")}},
-       RconOutcome::Answered, "\\h\\\\m\\\\Bob\\\\10.0.0.1:27005\\", 2},
+       RconOutcome::Answered, "\\h\\\\m\\\\Bob\\\\10.0.0.1:27005\\", 2, "answering"},
       {"EmptyAnswerIsTheEmptyText", {}, {{ChallengeAnswer("42")}}, {{kFF + "l" + std::string(2, '\0')}},
-       RconOutcome::Answered, "", 2},
-      {"NothingAfterTheCommandIsNoAnswer", {}, {{ChallengeAnswer("42")}}, {}, RconOutcome::NoAnswer, "", 2},
+       RconOutcome::Answered, "", 2, "answering"},
+      {"NothingAfterTheCommandIsNoAnswer", {}, {{ChallengeAnswer("42")}}, {}, RconOutcome::NoAnswer, "", 2, "not answering at 127.0.0.1:27015"},
       {"RejectEndsTheExchange", {}, {{ChallengeAnswer("42")}}, {{scripted::Reject("Bad challenge.\n")}},
-       RconOutcome::Rejected, "", 2},
+       RconOutcome::Rejected, "", 2, "rejects our challenge"},
       {"SplitPacketsInOrder", {}, {{ChallengeAnswer("42")}}, splitInOrder, RconOutcome::Answered,
-       std::string(1396, 's'), 2},
+       std::string(1396, 's'), 2, "answering"},
       {"SplitPacketsReversed", {}, {{ChallengeAnswer("42")}}, splitReversed, RconOutcome::Answered,
-       std::string(1396, 's'), 2},
+       std::string(1396, 's'), 2, "answering"},
       {"IncompleteSplitSetIsDropped", {}, {{ChallengeAnswer("42")}}, {splitInOrder.front()}, RconOutcome::NoAnswer,
-       "", 2},
+       "", 2, "not answering at 127.0.0.1:27015"},
       {"StrayDatagramsAreSkipped", {},
        {{ChallengeAnswer("99"), scripted::OtherPort()}, {ChallengeAnswer("42")}},
        {{Answer("stray"), scripted::OtherPort()}, {"garbage"}, {Answer("mine")}},
-       RconOutcome::Answered, "mine", 2},
+       RconOutcome::Answered, "mine", 2, "answering"},
       {"LateDatagramOfAnEarlierExchangeIsDrained", {{late}, {ChallengeAnswer("7")}}, {{ChallengeAnswer("42")}},
-       {{Answer("now")}}, RconOutcome::Answered, "now", 2},
-      {"LostChallengeSendsNoCommand", {}, {}, {{Answer("never")}}, RconOutcome::NoChallenge, "", 1},
+       {{Answer("now")}}, RconOutcome::Answered, "now", 2, "answering"},
+      {"LostChallengeSendsNoCommand", {}, {}, {{Answer("never")}}, RconOutcome::NoChallenge, "", 1, "not answering at 127.0.0.1:27015"},
       {"OnlyChallengeRconDigitsCounts", {},
        {{kFF + "challenge rcon \n" + std::string(1, '\0')}, {kFF + "challenge rcon 12ab\n"}}, {},
-       RconOutcome::NoChallenge, "", 1},
+       RconOutcome::NoChallenge, "", 1, "not answering at 127.0.0.1:27015"},
       {"BanNoticeInsteadOfAChallenge", {},
-       {{kFF + "lYou have been banned from this server.\n" + std::string(1, '\0')}}, {}, RconOutcome::Banned, "", 1},
+       {{kFF + "lYou have been banned from this server.\n" + std::string(1, '\0')}}, {}, RconOutcome::Banned, "", 1, "has banned our address"},
       {"AtMostEightDatagramsAreJoined", {}, {{ChallengeAnswer("42")}},
        std::vector<TArrival>(9, TArrival{Answer(full)}), RconOutcome::Answered, [&] {
          std::string eight;
          for (int i = 0; i < 8; ++i) eight += full;
          return eight;
        }(),
-       2},
+       2, "answering"},
   };
 }
 
@@ -101,12 +102,13 @@ TEST_F(ScriptedExchange, EachRuleOfTheExchange) {
     SCOPED_TRACE(c.Name);
     auto link = std::make_unique<scripted::TScriptedLink>();
     scripted::TScriptedLink& script = *link;
-    client_.UseLink(std::move(link));
+    TRconClient client;
+    client.UseLink(std::move(link));
     for (const TArrival& arrival : c.Before) script.QueueNow(arrival);
     script.After(0, c.Challenge);
     script.After(1, c.Reply);
     platform::TConsoleCapture console;
-    const RconResult result = client_.Exchange("zelk_stat 1");
+    const RconResult result = client.Exchange("zelk_stat 1");
     EXPECT_EQ(result.Outcome, c.Outcome);
     EXPECT_EQ(result.Text, c.Text);
     ASSERT_EQ(script.Sent.size(), c.Sent);
@@ -114,7 +116,10 @@ TEST_F(ScriptedExchange, EachRuleOfTheExchange) {
     if (c.Sent > 1) {
       EXPECT_EQ(script.Sent[1], kFF + "rcon 42 \"secret\" zelk_stat 1");
     }
-    EXPECT_EQ(console.Lines().empty(), c.Outcome != RconOutcome::Rejected);
+    // The first exchange always says the game server's health.
+    ASSERT_FALSE(console.Lines().empty());
+    EXPECT_EQ(console.Lines().back(), std::string("Game server health: ") + c.Health);
+    EXPECT_EQ(console.Lines().size(), c.Outcome == RconOutcome::Rejected ? 2u : 1u);
   }
 }
 
@@ -122,9 +127,25 @@ TEST_F(ScriptedExchange, FailuresReadAsSinwAndTheRejectIsSaid) {
   Answers({{scripted::Reject("Bad challenge.\n")}});
   platform::TConsoleCapture console;
   EXPECT_EQ(client_.Command("status"), "sinw");
-  EXPECT_EQ(console.Lines(),
-            std::vector<std::string>{"ERROR: CS server rejected our rcon challenge: Bad challenge."});
   EXPECT_EQ(client_.Command("status"), "sinw") << "no challenge answer";
+  EXPECT_EQ(console.Lines(), (std::vector<std::string>{"ERROR: CS server rejected our rcon challenge: Bad challenge.",
+                                                       "Game server health: rejects our challenge",
+                                                       "Game server health: not answering at 127.0.0.1:27015"}));
+}
+
+TEST_F(ScriptedExchange, HealthIsSaidOnlyWhenItChanges) {
+  const std::vector<std::string> answers = {"Bad rcon_password.\n", "Bad rcon_password.\n", "x", "y"};
+  for (size_t k = 0; k < answers.size(); ++k) {
+    link_->After(2 * static_cast<int>(k), {{ChallengeAnswer("42")}});
+    link_->After(2 * static_cast<int>(k) + 1, {{Answer(answers[k])}});
+  }
+  platform::TConsoleCapture console;
+  for (size_t k = 0; k < answers.size(); ++k) client_.Command("status");
+  EXPECT_EQ(console.Lines(), (std::vector<std::string>{"Game server health: refuses our rcon password",
+                                                       "Game server health: answering"}));
+  EXPECT_EQ(client_.Health(), RconHealth::Answering);
+  EXPECT_NE(testenv::ReadFile(dir_.Path() + "logs/zelk_logs.txt").find(" : Game server health: answering\r\n"),
+            std::string::npos);
 }
 
 TEST_F(ScriptedExchange, OnlyAFullDatagramIsFollowedByAFullWait) {
@@ -148,7 +169,8 @@ TEST_F(ScriptedExchange, UnresolvableHostFailsWithCodeTwo) {
   const std::string result = client_.Command("zelk_stat 1");
   platform::SetResolverForTesting(nullptr);
   EXPECT_EQ(result, "sinw");
-  EXPECT_EQ(console.Lines(), std::vector<std::string>{"ERROR: CS server is not available.Code 2"});
+  EXPECT_EQ(console.Lines(), (std::vector<std::string>{"ERROR: CS server is not available.Code 2",
+                                                       "Game server health: not answering at cs.example.invalid:27015"}));
   EXPECT_TRUE(link_->Sent.empty());
 }
 
@@ -179,15 +201,16 @@ TEST_F(RconAgainstSimulator, ChallengeAndQuotedPasswordWithBlanksReachTheCommand
   EXPECT_EQ(datagrams[0], kFF + "challenge rcon");
   EXPECT_EQ(datagrams[1],
             kFF + "rcon " + std::to_string(sim_.ChallengeFor("127.0.0.1")) + " \"pass word\" amx_tsay green hi");
-  EXPECT_TRUE(console.Lines().empty());
+  EXPECT_EQ(console.Lines(), std::vector<std::string>{"Game server health: answering"});
 }
 
-TEST_F(RconAgainstSimulator, SilentServerGetsNoCommandAndNoLine) {
+TEST_F(RconAgainstSimulator, SilentServerGetsNoCommandAndOneHealthLine) {
   sim_.SetSilent(true);
   TServer& server = Server();
   platform::TConsoleCapture console;
   EXPECT_EQ(server.RconCommand("zelk_stat 1"), "sinw");
-  EXPECT_TRUE(console.Lines().empty());
+  EXPECT_EQ(console.Lines(), std::vector<std::string>{"Game server health: not answering at 127.0.0.1:" +
+                                                      std::to_string(Settings.RconPort)});
   EXPECT_FALSE(sim_.WaitForDatagrams(2, 200)) << "no command with an empty challenge";
 }
 

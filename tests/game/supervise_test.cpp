@@ -247,15 +247,16 @@ TEST_F(ScriptedSupervision, StockServerIsReadFromStatusAndKickedByUserid) {
   EXPECT_EQ(PlayerCount, 2);
   EXPECT_EQ(StatusMark, "de_dust2");
   EXPECT_EQ(markChanges_, 1);
-  EXPECT_EQ(console.Lines(), std::vector<std::string>{
-                                 "Players are read from the game server's status list (no zelk_stat add-on answered)"});
+  EXPECT_EQ(console.Lines(), (std::vector<std::string>{
+                                 "Game server health: answering",
+                                 "Players are read from the game server's status list (no zelk_stat add-on answered)"}));
 
   // The same map: no reload; the line is not said again. Status alone asks
   // only status.
   Settings.StatusQueryMode = StatusQuery::Status;
   EXPECT_EQ(Run({kStockStatus}), (std::vector<std::string>{"status", "kick #305 Get the client"}));
   EXPECT_EQ(markChanges_, 1);
-  EXPECT_EQ(console.Lines().size(), 1u);
+  EXPECT_EQ(console.Lines().size(), 2u);
 
   // The add-on appears: auto reads it, and says so.
   Settings.StatusQueryMode = StatusQuery::Auto;
