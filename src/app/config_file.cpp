@@ -61,9 +61,13 @@ std::string NormaliseScreenDir(const std::string& dir) {
   return out;
 }
 
-void ApplyConfigLine(const std::string& line) {
+void ApplyConfigLine(const std::string& line, int lineNumber) {
   const std::string key = ExtractQuoted(line, 1);
   const std::string value = ExtractQuoted(line, 2);
+  // Says what is wrong with this line, naming the key, the line and the value.
+  auto problem = [&](const std::string& what) {
+    platform::ConsoleLine("zelk_config.txt line " + std::to_string(lineNumber) + ": " + what);
+  };
   static const char* const kKeys[] = {"ban_time", "ftp_username", "ftp_pass", "ftp_host", "remote_pass",
                                       "procs_dir", "procs", "cl_id", "scr_quality", "scr_dir",
                                       "allow_screens", "rconpass", "rconhost", "rconport", "comment",
@@ -71,17 +75,29 @@ void ApplyConfigLine(const std::string& line) {
                                       "status_query", "chat_command"};
   bool known = false;
   for (const char* k : kKeys) known = known || key == k;
-  if (!known) return;
-  if (value.empty()) {
-    platform::ConsoleLine("parametr was not found");
+  if (!known) {
+    if (!key.empty()) {
+      problem("unknown key \"" + key + "\"; the line is ignored");
+    } else if (line.find_first_not_of(" \t") != std::string::npos) {
+      problem("not a \"key\" \"value\" line; it is ignored");
+    }
     return;
   }
+  if (value.empty()) {
+    platform::ConsoleLine("parametr was not found");
+    problem("\"" + key + "\" has no value; the line is ignored");
+    return;
+  }
+  // A numeric key's value; nullopt (after saying so) when it is no number.
+  auto number = [&](const char* ownLine) -> std::optional<int32_t> {
+    std::optional<int32_t> parsed = ParseInteger(value, NumberForm::DecimalOrHex);
+    if (parsed) return parsed;
+    if (ownLine) platform::ConsoleLine(ownLine);
+    problem("\"" + key + "\" \"" + value + "\" is not a whole number; the line is ignored");
+    return std::nullopt;
+  };
   if (key == "ban_time") {
-    if (auto v = ParseInteger(value, NumberForm::DecimalOrHex)) {
-      Settings.BanTime = *v;
-    } else {
-      platform::ConsoleLine("Ban time must be number!");
-    }
+    if (auto v = number("Ban time must be number!")) Settings.BanTime = *v;
   } else if (key == "ftp_username") {
     Settings.FtpUserName = value.substr(0, kFtpFieldChars);
     Settings.FtpConfigured = true;
@@ -100,7 +116,7 @@ void ApplyConfigLine(const std::string& line) {
   } else if (key == "cl_id") {
     Settings.ClientId = value.substr(0, kClientIdChars);
   } else if (key == "scr_quality") {
-    if (auto q = ParseInteger(value, NumberForm::DecimalOrHex)) {
+    if (auto q = number(nullptr)) {
       auto scaled = static_cast<uint8_t>(std::lround(*q * 0.4) & 0xFF);
       Settings.ScreenQuality = scaled < 10 ? 10 : scaled;
     }
@@ -113,26 +129,28 @@ void ApplyConfigLine(const std::string& line) {
   } else if (key == "rconhost") {
     Settings.RconHost = value;
   } else if (key == "rconport") {
-    if (auto v = ParseInteger(value, NumberForm::DecimalOrHex)) {
-      Settings.RconPort = *v;
-    } else {
-      platform::ConsoleLine("RCON port must have integer value!");
-    }
+    if (auto v = number("RCON port must have integer value!")) Settings.RconPort = *v;
   } else if (key == "comment") {
     Settings.Comment = value;
   } else if (key == "client_version") {
     Settings.ClientVersion = value;
   } else if (key == "client_screen_speed") {
-    if (auto s = ParseInteger(value, NumberForm::DecimalOrHex)) {
-      if (*s >= 6 && *s <= 50) Settings.ScreenInterval = static_cast<uint8_t>(*s);
+    if (auto s = number(nullptr)) {
+      if (*s >= 6 && *s <= 50) {
+        Settings.ScreenInterval = static_cast<uint8_t>(*s);
+      } else {
+        problem("\"" + key + "\" \"" + value + "\" is outside 6 to 50; the line is ignored");
+      }
     }
   } else if (key == "registry_host") {
     ApplyRegistryHost(value);
   } else if (key == "status_query") {
-    ApplyChoice(key, value, {{"auto", StatusQuery::Auto}, {"addon", StatusQuery::Addon}, {"status", StatusQuery::Status}},
+    ApplyChoice(key, value,
+                {{"auto", StatusQuery::Auto}, {"addon", StatusQuery::Addon}, {"status", StatusQuery::Status}},
                 Settings.StatusQueryMode);
   } else if (key == "chat_command") {
-    ApplyChoice(key, value, {{"auto", ChatCommand::Auto}, {"amx_tsay", ChatCommand::AmxTsay}, {"say", ChatCommand::Say}},
+    ApplyChoice(key, value,
+                {{"auto", ChatCommand::Auto}, {"amx_tsay", ChatCommand::AmxTsay}, {"say", ChatCommand::Say}},
                 Settings.ChatCommandMode);
   }
 }
@@ -141,6 +159,8 @@ bool LoadConfig() {
   const std::string path = platform::DataDirectory() + "zelk_config.txt";
   if (!platform::FileExists(path)) {
     platform::ConsoleLine("ATTENTION!!! : Config file \"zelk_config.txt\" was not found :(");
+    platform::ConsoleLine("Looked for it in " + platform::DataDirectory() +
+                          " (the program's directory, or ACSERVER_HOME when set)");
     return false;
   }
   std::vector<std::string> lines;
@@ -149,9 +169,17 @@ bool LoadConfig() {
     platform::ConsoleLine("ATTENTION!!! : Config file \"zelk_config.txt\" could not be read: " + error);
     return false;
   }
-  for (const std::string& line : lines) {
-    if (line.empty() || line[0] == ';') continue;
-    ApplyConfigLine(line);
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (lines[i].empty() || lines[i][0] == ';') continue;
+    ApplyConfigLine(lines[i], static_cast<int>(i + 1));
   }
   return true;
+}
+
+bool CheckRconPort() {
+  if (Settings.RconPort >= 1 && Settings.RconPort <= kMaxRconPort) return true;
+  platform::ConsoleLine("\"rconport\" is " + std::to_string(Settings.RconPort) +
+                        ": it must be the game server's port, 1 to " + std::to_string(kMaxRconPort) +
+                        " (the command port is rconport + 1000); the server stops");
+  return false;
 }

@@ -7,7 +7,11 @@
 // messages of bad lines. False when the file does not exist (after printing
 // the line that says so). Main thread only.
 bool LoadConfig();
-// Applies one setting line. Main thread only.
-void ApplyConfigLine(const std::string& line);
+// Applies one setting line; a line that is wrong is reported with its number
+// (and the key and value), and changes nothing. Main thread only.
+void ApplyConfigLine(const std::string& line, int lineNumber = 0);
+// False, after a line that says so, when rconport leaves no room for the
+// command port (rconport + 1000) among the real ports. Main thread only.
+bool CheckRconPort();
 // "/" and "\" become "/", and a final "/" is added; empty stays empty.
 std::string NormaliseScreenDir(const std::string& dir);

@@ -34,13 +34,18 @@ TServer::TServer() {
   if (!TcpServer.Activate(&error)) {
     platform::ConsoleLine("Could not bind TCP port:" + std::to_string(port));
     platform::ErrorLine(error);
+    // Nothing else starts: without its command port no client can register,
+    // so supervision would kick every player.
+    return;
   }
+  commandPortBound_ = true;
 
   if (Settings.AllowScreens) {
     ScreenServer = std::make_unique<TScreenServer>();
     if (!ScreenServer->Activate(port, &error)) {
       platform::ConsoleLine("Could not bind UDP port:" + std::to_string(port));
       platform::ErrorLine(error);
+      platform::ConsoleLine("Screenshots cannot be received; everything else runs");
     }
   }
 

@@ -3,7 +3,8 @@
 // its operations delegate to the rooms that carry them out.
 //
 // Construction, in order: empty AllowList; TcpServer configured with the six
-// commands and activated; ScreenServer when screenshots are on; the logs
+// commands and activated (when its port cannot be bound, nothing after it is
+// started); ScreenServer when screenshots are on; the logs
 // rotated; RconClient and RegistryClient opened; the registration with the
 // central registry. Release, in order: AllowList, TcpServer, RegistryClient,
 // RconClient, ScreenServer.
@@ -28,6 +29,9 @@ class TServer {
   TServer(const TServer&) = delete;
   TServer& operator=(const TServer&) = delete;
 
+  // False when the command port could not be bound: then nothing else was
+  // started, and the program must stop. Main thread only.
+  bool CommandPortBound() const { return commandPortBound_; }
   // Releases the members in order. False when the command server's threads
   // did not end within the termination wait. Idempotent. Main thread only.
   bool Release();
@@ -59,6 +63,7 @@ class TServer {
   std::vector<std::string> AllowList;
 
  private:
+  bool commandPortBound_ = false;
   bool released_ = false;
 };
 

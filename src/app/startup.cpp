@@ -1,16 +1,25 @@
-// The start-up sequence, in order: banner; configuration; the server object;
-// the settings listing; the console title; the ports line; both tables reset;
-// the main loop. After a stop request the server object is released in order.
+// The start-up sequence, in order: banner; the data directory taken (one
+// server per directory); configuration; the server object (the program stops
+// when its command port cannot be bound); the settings listing; the console
+// title; the ports line; both tables reset; the main loop. After a stop
+// request the server object is released in order, and a last line says why
+// the server stopped.
 #include "app/startup.h"
 
 #include <exception>
+#include <optional>
+#include <string>
 
 #include "app/config_file.h"
 #include "app/main_loop.h"
 #include "app/server.h"
 #include "base/limits.h"
 #include "base/settings.h"
+#include "log/logs.h"
 #include "platform/console.h"
+#include "platform/file_lock.h"
+#include "platform/program_dir.h"
+#include "platform/stop_signal.h"
 #include "registry/busy_flag.h"
 #include "registry/tables.h"
 
@@ -47,7 +56,8 @@ void Quoted(const std::string& label, const std::string& value) {
 void PrintSettings(const TServer& server) {
   Quoted("Rcon host: ", Settings.RconHost);
   Quoted("Rcon port: ", std::to_string(Settings.RconPort));
-  Quoted("Rcon pass: ", Settings.RconPass);
+  // Only the length: the listing lands in journals and terminal scroll-back.
+  Quoted("Rcon pass: ", std::string(Settings.RconPass.size(), '*'));
   Quoted("Comment: ", Settings.Comment);
   Quoted("Client version: ", Settings.ClientVersion);
   platform::ConsoleLine("ID: " + Settings.ClientId);
@@ -60,22 +70,47 @@ void PrintSettings(const TServer& server) {
   platform::ConsoleLine(std::string(46, '='));
   platform::SetConsoleTitle("Server is running ...");
   const std::string port = std::to_string(Settings.RconPort + kCommandPortOffset);
-  if (server.ScreenServer) {
+  if (server.ScreenServer && server.ScreenServer->BoundPort() != 0) {
     platform::ConsoleLine("Server successfully started and running on ports:(TCP)" + port + ",(UDP)" + port);
   } else {
     platform::ConsoleLine("Server successfully started and running on TCP port:(TCP)" + port);
   }
 }
 
+// Takes the data directory for this process's life: a second server there
+// would share its files and kick the players whose clients are registered
+// with the first. nullopt (after the line that says why) when it cannot.
+std::optional<platform::TFileLock> TakeDataDirectory() {
+  const std::string dir = platform::DataDirectory();
+  std::string holder;
+  std::string error;
+  std::optional<platform::TFileLock> lock =
+      platform::TFileLock::TryAcquireAndMark(dir + kInstanceLockFile, &holder, &error);
+  if (lock) return lock;
+  if (error.empty()) {
+    platform::ConsoleLine("Another acserver (process " + holder + ") is running with the data directory " + dir +
+                          "; this one stops");
+  } else {
+    platform::ConsoleLine("The data directory " + dir + " cannot be written (" + error + "); the server stops");
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 int RunProgram() {
   platform::ConsoleLine(std::string("AntiCheat System \"Varnok\" server v") + kVersionText);
-  if (!LoadConfig()) return 1;
+  const std::optional<platform::TFileLock> instance = TakeDataDirectory();
+  if (!instance) return 1;
+  if (!LoadConfig() || !CheckRconPort()) return 1;
   Settings.ScreenDir = NormaliseScreenDir(Settings.ScreenDir);
 
   TServer server;
-  bool ended = true;
+  if (!server.CommandPortBound()) {
+    platform::ConsoleLine("The server stops: without its command port no client can register, and every player "
+                          "would be kicked");
+    return 1;
+  }
   try {
     PrintSettings(server);
     {
@@ -85,14 +120,12 @@ int RunProgram() {
     }
     RunMainLoop(server);
   } catch (const std::exception& e) {
-    platform::ConsoleLine(std::string("Fatal error, the server stops: ") + e.what());
+    WriteEvent(std::string("Server stopped: fatal error: ") + e.what());
     server.Release();
     return 1;
   }
-  ended = server.Release();
-  if (!ended) {
-    platform::ConsoleLine("Terminate Thread Timeout");
-    return 1;
-  }
-  return 0;
+  const bool ended = server.Release();
+  if (!ended) platform::ConsoleLine("Terminate Thread Timeout");
+  WriteEvent("Server stopped: " + platform::StopReason());
+  return ended ? 0 : 1;
 }

@@ -15,6 +15,7 @@ constexpr int kMaxMissedUpdates = 3;
 
 // Command channel.
 constexpr int kCommandPortOffset = 1000;  // both listening ports are RconPort + 1000
+constexpr int kMaxRconPort = 65535 - kCommandPortOffset;
 constexpr int kListenQueue = 15;
 constexpr int kMaxConnections = 50;
 constexpr size_t kMaxLineBytes = 16384;
@@ -29,6 +30,9 @@ constexpr int kDefaultRegistryPort = 27015;
 // Screenshots.
 constexpr size_t kScreenPieceBytes = 30;
 constexpr long kMaxScreenBytes = 16777216;  // 16 MiB
+
+// Files of the data directory.
+constexpr const char* kInstanceLockFile = "acserver.lock";  // held by the running server
 
 // Settings capacities.
 constexpr size_t kClientIdChars = 128;

@@ -41,12 +41,18 @@ void ConnectCmd(CommandCall& call) {
   const std::string name = JoinArguments(words, 0, words.size() - 2);
   const std::string identifier = NeutraliseRconText(words[words.size() - 2]).substr(0, kIdentifierChars);
   const std::string& check = words.back();
+  std::string duration;
 
   if (check != Settings.ClientId) {
     call.ReplyText = {"rpl:ccv"};
-  } else if (BanLookup banned = IsBanned(identifier); banned != BanLookup::NotBanned) {
+  } else if (BanLookup banned = IsBanned(identifier, &duration); banned != BanLookup::NotBanned) {
     // A base that cannot be read fails the command: no reply, connection closed.
-    if (banned == BanLookup::Banned) call.ReplyText = {"rpl:ban"};
+    if (banned == BanLookup::Banned) {
+      const std::string left = duration == "p" ? "for ever" : "(" + duration + " minutes left)";
+      WriteEvent("Connect refused: \"" + NeutraliseRconText(name) + "\" from " + call.PeerAddress + ", ID " +
+                 identifier + " is banned " + left);
+      call.ReplyText = {"rpl:ban"};
+    }
     call.Failed = banned == BanLookup::Failed;
   } else if (IsClientOnline(name)) {
     call.ReplyText = {"rpl:exists"};

@@ -4,9 +4,9 @@
 // lookup or an append on a command thread never meets the maintenance's
 // rewrite on the main thread. Every access also holds the lock file
 // zelk_bans.txt.lock, which the admin's tool acserver-unban takes too, so a ban
-// lifted while the server runs is never overwritten by the minute's rewrite. The maintenance writes the new content to a
-// temporary file, flushes it and renames it over the base, so even a crash
-// mid-way leaves a whole base. Anything that goes wrong is a full-log line
+// lifted while the server runs is never overwritten by the minute's rewrite. The
+// maintenance writes the new content to a temporary file, flushes it and
+// renames it over the base, so even a crash mid-way leaves a whole base. Anything that goes wrong is a full-log line
 // naming the file and the reason; it never stops the caller's loop.
 #include "game/ban_base.h"
 
@@ -74,7 +74,7 @@ std::string DurationText(int32_t minutes) {
   return "banned for " + std::to_string(minutes) + " minutes";
 }
 
-BanLookup IsBanned(const std::string& identifier) {
+BanLookup IsBanned(const std::string& identifier, std::string* duration) {
   TBanBaseGuard guard;
   const std::string path = BanBasePath();
   if (!BaseExists(path)) return BanLookup::NotBanned;
@@ -86,7 +86,9 @@ BanLookup IsBanned(const std::string& identifier) {
   }
   for (const std::string& line : lines) {
     if (line.empty() || line[0] == ';') continue;
-    if (ExtractQuoted(line, 2) == identifier) return BanLookup::Banned;
+    if (ExtractQuoted(line, 2) != identifier) continue;
+    if (duration) *duration = ExtractQuoted(line, 1);
+    return BanLookup::Banned;
   }
   return BanLookup::NotBanned;
 }

@@ -13,9 +13,11 @@ enum class BanLookup { NotBanned, Banned, Failed };
 std::string BanBasePath();
 // The lock file that every process touching the base holds while it does.
 std::string BanBaseLockPath();
-// Whether a record bans the identifier. Failed (with a full-log line naming the
-// file and the error) when the base exists but cannot be read. Thread safe.
-BanLookup IsBanned(const std::string& identifier);
+// Whether a record bans the identifier, with the first such record's duration
+// field ("p" or the minutes left) in duration. Failed (with a full-log line
+// naming the file and the error) when the base exists but cannot be read.
+// Thread safe.
+BanLookup IsBanned(const std::string& identifier, std::string* duration = nullptr);
 // "banned permamently" for 0, else "banned for N minutes".
 std::string DurationText(int32_t minutes);
 // Appends one record, creating the base with its two header lines when missing.

@@ -15,10 +15,12 @@
 // included, so no command handler touches the tables meanwhile.
 #include "game/supervise.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <exception>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "base/limits.h"
 #include "base/numbers.h"
@@ -153,6 +155,29 @@ bool IsAllowed(const PlayerSlot& player, const std::vector<std::string>& allowLi
   return allowed;
 }
 
+// The clients dropped for silence whose players have not been kicked yet, so
+// that the kick can say why (main thread only). Bounded by the table's size:
+// the oldest goes first.
+std::vector<std::pair<std::string, std::string>> silenced;
+
+void RememberSilenced(const std::string& name, const std::string& address) {
+  if (silenced.size() >= static_cast<size_t>(kTableSlots)) silenced.erase(silenced.begin());
+  silenced.emplace_back(name, address);
+}
+
+// Why a player who is not allowed is kicked. Caller holds BusyFlag.
+std::string KickReason(const PlayerSlot& player) {
+  const auto was = std::find(silenced.begin(), silenced.end(), std::make_pair(player.Name, player.Address));
+  if (was != silenced.end()) {
+    silenced.erase(was);
+    return "anti-cheat client went silent";
+  }
+  if (const int slot = FindClientByName(player.Name); slot != 0) {
+    return "anti-cheat client of that name connected from " + Client(slot).Address;
+  }
+  return "no anti-cheat client";
+}
+
 // Drops the clients silent for more than kMaxMissedUpdates runs.
 void DropSilentClients() {
   int progress = 0;
@@ -163,6 +188,7 @@ void DropSilentClients() {
         ClientSlot& slot = Client(i);
         if (slot.InUse && slot.MissedUpdates > kMaxMissedUpdates) {
           WriteLightLog("Disconnected: " + slot.Name + " ;Reason: Time out");
+          RememberSilenced(slot.Name, slot.Address);
           RemoveClient(i);
           PrintOnlineCount();
         }
@@ -198,6 +224,9 @@ void Supervise(TRconClient& rcon, const std::vector<std::string>& allowList,
       for (const PlayerSlot& player : PlayerTable) {
         if (!player.InUse || IsAllowed(player, allowList)) continue;
         rcon.Command(SupervisionKickCommand(player.Name, player.UserId));
+        WriteEvent("Kicked \"" + NeutraliseRconText(player.Name) + "\" (" + player.Address +
+                       "): " + KickReason(player) + ", not on the allow-list",
+                   EventLogs::FullAndShort);
       }
     } catch (const std::exception&) {
       WriteLog("Global ERROR: 3");

@@ -36,18 +36,41 @@ TEST_F(ConfigFile, OnlyALeadingSemicolonMarksACommentAndBlankLinesAreSkipped) {
   EXPECT_EQ(Settings.RconHost, "10.0.0.1");
 }
 
-TEST_F(ConfigFile, KeysAreCaseSensitiveAndUnquotedValuesAreEmpty) {
-  auto lines = Load("\"RconPort\" \"5\"\n\"rconport\" = 27015\nrconhost 1.2.3.4\n");
+TEST_F(ConfigFile, KeysAreCaseSensitiveAndEveryBadLineIsNamedWithItsNumber) {
+  auto lines = Load("\"RconPort\" \"5\"\n\"rconport\" = 27015\nrconhost 1.2.3.4\n\n\"rconprot\" \"1\"\n"
+                    "\"client_screen_speed\" \"60\"\n\"scr_quality\" \"high\"\n");
   EXPECT_EQ(Settings.RconPort, 0);
-  ASSERT_EQ(lines.size(), 1u);
-  EXPECT_EQ(lines[0], "parametr was not found");
+  EXPECT_EQ(Settings.ScreenInterval, 12);
+  EXPECT_EQ(lines, (std::vector<std::string>{
+                       "zelk_config.txt line 1: unknown key \"RconPort\"; the line is ignored",
+                       "parametr was not found",
+                       "zelk_config.txt line 2: \"rconport\" has no value; the line is ignored",
+                       "zelk_config.txt line 3: not a \"key\" \"value\" line; it is ignored",
+                       "zelk_config.txt line 5: unknown key \"rconprot\"; the line is ignored",
+                       "zelk_config.txt line 6: \"client_screen_speed\" \"60\" is outside 6 to 50; the line is ignored",
+                       "zelk_config.txt line 7: \"scr_quality\" \"high\" is not a whole number; the line is ignored",
+                   }));
 }
 
 TEST_F(ConfigFile, BadNumbersKeepTheOldValueWithTheirMessage) {
   auto lines = Load("\"rconport\" \"100\"\n\"rconport\" \"1x\"\n\"ban_time\" \"30\"\n\"ban_time\" \"thirty\"\n");
   EXPECT_EQ(Settings.RconPort, 100);
   EXPECT_EQ(Settings.BanTime, 30);
-  EXPECT_EQ(lines, (std::vector<std::string>{"RCON port must have integer value!", "Ban time must be number!"}));
+  EXPECT_EQ(lines, (std::vector<std::string>{
+                       "RCON port must have integer value!",
+                       "zelk_config.txt line 2: \"rconport\" \"1x\" is not a whole number; the line is ignored",
+                       "Ban time must be number!",
+                       "zelk_config.txt line 4: \"ban_time\" \"thirty\" is not a whole number; the line is ignored"}));
+}
+
+TEST_F(ConfigFile, RconPortMustLeaveRoomForTheCommandPort) {
+  for (const auto& [port, fits] : std::vector<std::pair<int32_t, bool>>{
+           {0, false}, {-5, false}, {1, true}, {64535, true}, {64536, false}, {INT32_MAX, false}}) {
+    Settings.RconPort = port;
+    platform::TConsoleCapture capture;
+    EXPECT_EQ(CheckRconPort(), fits) << port;
+    EXPECT_EQ(capture.Lines().empty(), fits) << port;
+  }
 }
 
 TEST_F(ConfigFile, RepeatedKeysTakeTheLastAndBooleansOnlySwitchOn) {

@@ -1,10 +1,14 @@
-// The real binary: start-up in order, the missing configuration, the orderly stop.
+// The real binary: start-up in order, its refusals (arguments, a missing
+// configuration, a busy command port, a second server), what it says about the
+// game server and its kicks, and the orderly stop.
 #include <gtest/gtest.h>
 
 #include <signal.h>
 
 #include <filesystem>
+#include <optional>
 
+#include "gamesim/game_server_sim.h"
 #include "platform/socket.h"
 #include "support/child_process.h"
 #include "support/test_env.h"
@@ -27,16 +31,35 @@ class Binary : public ::testing::Test {
   int registryPort_ = 0;
 };
 
-TEST_F(Binary, MissingConfigurationEndsWithStatusOne) {
+TEST_F(Binary, MissingConfigurationEndsWithStatusOneAndSaysWhereItLooked) {
   testenv::TChildProcess child(dir_.Path() + "acserver", {}, "/");
   EXPECT_EQ(child.WaitForExit(10000), 1);
-  const std::string out = child.Output();
-  EXPECT_EQ(out,
+  EXPECT_EQ(child.Output(),
             "AntiCheat System \"Varnok\" server v4.0.3\n"
-            "ATTENTION!!! : Config file \"zelk_config.txt\" was not found :(\n");
+            "ATTENTION!!! : Config file \"zelk_config.txt\" was not found :(\n"
+            "Looked for it in " + dir_.Path() + " (the program's directory, or ACSERVER_HOME when set)\n");
 }
 
-TEST_F(Binary, StartsInOrderAndStopsOnSigterm) {
+TEST_F(Binary, ArgumentsAreHelpVersionOrAnError) {
+  const struct {
+    std::vector<std::string> Args;
+    int Status;
+    std::string Says;
+  } cases[] = {
+      {{"--help"}, 0, "ACSERVER_HOME"},
+      {{"--version"}, 0, "acserver 4.0.3\n"},
+      {{"--verbose"}, 2, "acserver: unknown argument '--verbose'"},
+      {{"--help", "x"}, 2, "unknown argument"},
+  };
+  for (const auto& c : cases) {
+    testenv::TChildProcess child(dir_.Path() + "acserver", {}, "/", c.Args);
+    EXPECT_EQ(child.WaitForExit(10000), c.Status) << c.Args[0];
+    EXPECT_NE(child.Output().find(c.Says), std::string::npos) << child.Output();
+    EXPECT_EQ(child.Output().find("AntiCheat System"), std::string::npos) << "the server never starts";
+  }
+}
+
+TEST_F(Binary, StartsInOrderHidesThePasswordAndSaysWhyItStopped) {
   const int rconPort = testenv::PickRconPort();
   testenv::WriteFile(dir_.Path() + "zelk_config.txt",
                      Config(rconPort, "\"allow_screens\" \"1\"\n\"scr_dir\" \"shots\\\\a\"\n"));
@@ -53,42 +76,113 @@ TEST_F(Binary, StartsInOrderAndStopsOnSigterm) {
   const std::vector<std::string> inOrder = {"AntiCheat System \"Varnok\" server v4.0.3",
                                             "Rcon host: \"127.0.0.1\"",
                                             "Rcon port: \"" + std::to_string(rconPort) + "\"",
-                                            "Rcon pass: \"secret\"",
+                                            "Rcon pass: \"******\"",
                                             "Comment: \"Download ZELK anticheat from ",
                                             "Client version: \"0.0.0\"",
                                             "ID: abc\n",
                                             "Screens function: ON",
                                             "Server will take screens every ~12 minutes",
                                             std::string(46, '=') + "\n",
-                                            "Server successfully started"};
+                                            "Server successfully started",
+                                            "Server stopped: signal SIGTERM\n"};
   size_t at = 0;
   for (const std::string& piece : inOrder) {
     size_t found = out.find(piece, at);
     ASSERT_NE(found, std::string::npos) << "missing or out of order: " << piece << "\n" << out;
     at = found + piece.size();
   }
-  EXPECT_TRUE(std::filesystem::exists(dir_.Path() + "logs/zelk_logs.txt"));
+  EXPECT_EQ(out.find("secret"), std::string::npos) << "the password is never printed";
+  const std::string fullLog = testenv::ReadFile(dir_.Path() + "logs/zelk_logs.txt");
+  EXPECT_NE(fullLog.find(" : Server stopped: signal SIGTERM\r\n"), std::string::npos) << fullLog;
   EXPECT_TRUE(std::filesystem::exists(dir_.Path() + "logs/zelk_light_logs.txt"));
 }
 
 // Also reads its files from ACSERVER_HOME, not from beside the program.
-TEST_F(Binary, ScreensOffGivesTheSinglePortLineAndABusyPortIsReported) {
-  const int rconPort = testenv::PickRconPort();
+TEST_F(Binary, BusyCommandPortStopsBeforeAnyRemoteConsoleCommand) {
+  gamesim::TGameServerSim game;
+  game.SetPassword("secret");
+  game.SetPlayers({{"Stranger", "10.0.0.9:27005"}});
   std::string error;
-  auto taken = platform::TTcpListener::Open(static_cast<uint16_t>(rconPort + 1000), 1, &error);
+  std::optional<platform::TTcpListener> taken;
+  for (int attempt = 0; attempt < 20 && !taken; ++attempt) {
+    if (!game.Start(static_cast<uint16_t>(testenv::PickRconPort()), &error)) continue;
+    taken = platform::TTcpListener::Open(static_cast<uint16_t>(game.Port() + 1000), 1, &error);
+    if (!taken) game.Stop();
+  }
   ASSERT_TRUE(taken) << error;
   testenv::TTempDir data;
-  testenv::WriteFile(data.Path() + "zelk_config.txt", Config(rconPort, ""));
-  testenv::TChildProcess child(dir_.Path() + "acserver", {"ACSERVER_HOME=" + data.Path()}, "/");
-  const std::string port = std::to_string(rconPort + 1000);
-  ASSERT_TRUE(child.WaitForOutput("Server successfully started and running on TCP port:(TCP)" + port, 15000))
+  testenv::WriteFile(data.Path() + "zelk_config.txt", Config(game.Port(), ""));
+  testenv::TChildProcess child(dir_.Path() + "acserver", {"ACSERVER_HOME=" + data.Path(), "ACSERVER_TICK_MS=10"},
+                               "/");
+  EXPECT_EQ(child.WaitForExit(15000), 1) << child.Output();
+  const std::string port = std::to_string(game.Port() + 1000);
+  EXPECT_NE(child.Output().find("Could not bind TCP port:" + port + "\nbind 0.0.0.0:" + port), std::string::npos)
       << child.Output();
-  EXPECT_NE(child.Output().find("Could not bind TCP port:" + port + "\n"), std::string::npos);
-  EXPECT_EQ(child.Output().find("Screens function: ON"), std::string::npos);
-  child.Signal(SIGINT);
-  EXPECT_EQ(child.WaitForExit(15000), 0) << "the program runs on without its command port";
-  EXPECT_TRUE(std::filesystem::exists(data.Path() + "logs/zelk_logs.txt"));
-  EXPECT_FALSE(std::filesystem::exists(dir_.Path() + "logs"));
+  EXPECT_NE(child.Output().find("The server stops: without its command port"), std::string::npos);
+  EXPECT_EQ(child.Output().find("successfully started"), std::string::npos);
+  EXPECT_TRUE(game.Datagrams().empty()) << "nothing reached the game server";
+  EXPECT_FALSE(std::filesystem::exists(dir_.Path() + "acserver.lock")) << "the data directory is ACSERVER_HOME";
+}
+
+TEST_F(Binary, SecondServerInTheSameDirectoryIsRefused) {
+  const int rconPort = testenv::PickRconPort();
+  testenv::WriteFile(dir_.Path() + "zelk_config.txt", Config(rconPort, ""));
+  testenv::TChildProcess first(dir_.Path() + "acserver", {}, "/");
+  ASSERT_TRUE(first.WaitForOutput("Server successfully started", 15000)) << first.Output();
+  const std::string firstPid = testenv::ReadFile(dir_.Path() + "acserver.lock");
+
+  testenv::TChildProcess second(dir_.Path() + "acserver", {}, "/");
+  EXPECT_EQ(second.WaitForExit(10000), 1);
+  EXPECT_NE(second.Output().find("Another acserver (process " + firstPid.substr(0, firstPid.size() - 1) +
+                                 ") is running with the data directory " + dir_.Path() + "; this one stops"),
+            std::string::npos)
+      << second.Output();
+  EXPECT_EQ(second.Output().find("Could not bind"), std::string::npos) << "refused before it touched a port";
+
+  first.Signal(SIGINT);
+  EXPECT_EQ(first.WaitForExit(15000), 0);
+  testenv::TChildProcess third(dir_.Path() + "acserver", {}, "/");
+  EXPECT_TRUE(third.WaitForOutput("Server successfully started", 15000)) << "the lock went with the first";
+}
+
+TEST_F(Binary, HealthAndKickLinesTellTheAdminWhatHappens) {
+  gamesim::TGameServerSim game;
+  game.SetPassword("other");
+  game.SetStatusMark("de_dust2");
+  game.SetPlayers({{"Stranger", "10.0.0.9:27005"}});
+  std::string error;
+  for (int attempt = 0; attempt < 20 && game.Port() == 0; ++attempt) {
+    game.Start(static_cast<uint16_t>(testenv::PickRconPort()), &error);
+  }
+  ASSERT_NE(game.Port(), 0) << error;
+  testenv::WriteFile(dir_.Path() + "zelk_config.txt", Config(game.Port(), "\"comment\" \"Get the client\"\n"));
+  // A supervision run every 300 ms.
+  testenv::TChildProcess child(dir_.Path() + "acserver", {"ACSERVER_TICK_MS=10"}, "/");
+  ASSERT_TRUE(child.WaitForOutput("Game server health: refuses our rcon password", 15000)) << child.Output();
+  const size_t before = game.Datagrams().size();
+  while (game.Datagrams().size() < before + 6) game.WaitForDatagrams(before + 6, 1000);  // three more runs
+
+  game.SetPassword("secret");
+  ASSERT_TRUE(child.WaitForOutput("Kicked \"Stranger\" (10.0.0.9): no anti-cheat client, not on the allow-list", 15000))
+      << child.Output();
+  game.SetSilent(true);
+  const std::string silent = "Game server health: not answering at 127.0.0.1:" + std::to_string(game.Port());
+  ASSERT_TRUE(child.WaitForOutput(silent, 15000)) << child.Output();
+  game.SetSilent(false);
+  ASSERT_TRUE(child.WaitForOutput("Game server health: answering", 15000, /*times=*/2)) << child.Output();
+  child.Signal(SIGTERM);
+  EXPECT_EQ(child.WaitForExit(15000), 0);
+
+  const std::string out = child.Output();
+  EXPECT_EQ(testenv::CountOf(out, "Game server health: refuses our rcon password\n"), 1) << "said once, not per run";
+  EXPECT_EQ(testenv::CountOf(out, silent + "\n"), 1);
+  EXPECT_EQ(testenv::CountOf(out, "Game server health: answering\n"), 2);
+  const std::string fullLog = testenv::ReadFile(dir_.Path() + "logs/zelk_logs.txt");
+  const std::string shortLog = testenv::ReadFile(dir_.Path() + "logs/zelk_light_logs.txt");
+  for (const std::string& log : {fullLog, shortLog}) {
+    EXPECT_NE(log.find(" : Kicked \"Stranger\" (10.0.0.9): no anti-cheat client"), std::string::npos) << log;
+  }
+  EXPECT_NE(fullLog.find(" : Game server health: refuses our rcon password\r\n"), std::string::npos);
 }
 
 }  // namespace

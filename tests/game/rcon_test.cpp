@@ -51,6 +51,8 @@ struct TExchangeCase {
   const char* Health;
 };
 
+constexpr const char* kSilent = "not answering at 127.0.0.1:27015";
+
 std::vector<TExchangeCase> ExchangeCases() {
   const std::string late = Answer("\\old\\\\mark\\");
   const std::string full(1399, 'a');
@@ -66,7 +68,8 @@ std::vector<TExchangeCase> ExchangeCases() {
        RconOutcome::Answered, "\\h\\\\m\\\\Bob\\\\10.0.0.1:27005\\", 2, "answering"},
       {"EmptyAnswerIsTheEmptyText", {}, {{ChallengeAnswer("42")}}, {{kFF + "l" + std::string(2, '\0')}},
        RconOutcome::Answered, "", 2, "answering"},
-      {"NothingAfterTheCommandIsNoAnswer", {}, {{ChallengeAnswer("42")}}, {}, RconOutcome::NoAnswer, "", 2, "not answering at 127.0.0.1:27015"},
+      {"NothingAfterTheCommandIsNoAnswer", {}, {{ChallengeAnswer("42")}}, {}, RconOutcome::NoAnswer, "", 2,
+       kSilent},
       {"RejectEndsTheExchange", {}, {{ChallengeAnswer("42")}}, {{scripted::Reject("Bad challenge.\n")}},
        RconOutcome::Rejected, "", 2, "rejects our challenge"},
       {"SplitPacketsInOrder", {}, {{ChallengeAnswer("42")}}, splitInOrder, RconOutcome::Answered,
@@ -74,19 +77,20 @@ std::vector<TExchangeCase> ExchangeCases() {
       {"SplitPacketsReversed", {}, {{ChallengeAnswer("42")}}, splitReversed, RconOutcome::Answered,
        std::string(1396, 's'), 2, "answering"},
       {"IncompleteSplitSetIsDropped", {}, {{ChallengeAnswer("42")}}, {splitInOrder.front()}, RconOutcome::NoAnswer,
-       "", 2, "not answering at 127.0.0.1:27015"},
+       "", 2, kSilent},
       {"StrayDatagramsAreSkipped", {},
        {{ChallengeAnswer("99"), scripted::OtherPort()}, {ChallengeAnswer("42")}},
        {{Answer("stray"), scripted::OtherPort()}, {"garbage"}, {Answer("mine")}},
        RconOutcome::Answered, "mine", 2, "answering"},
       {"LateDatagramOfAnEarlierExchangeIsDrained", {{late}, {ChallengeAnswer("7")}}, {{ChallengeAnswer("42")}},
        {{Answer("now")}}, RconOutcome::Answered, "now", 2, "answering"},
-      {"LostChallengeSendsNoCommand", {}, {}, {{Answer("never")}}, RconOutcome::NoChallenge, "", 1, "not answering at 127.0.0.1:27015"},
+      {"LostChallengeSendsNoCommand", {}, {}, {{Answer("never")}}, RconOutcome::NoChallenge, "", 1, kSilent},
       {"OnlyChallengeRconDigitsCounts", {},
        {{kFF + "challenge rcon \n" + std::string(1, '\0')}, {kFF + "challenge rcon 12ab\n"}}, {},
-       RconOutcome::NoChallenge, "", 1, "not answering at 127.0.0.1:27015"},
+       RconOutcome::NoChallenge, "", 1, kSilent},
       {"BanNoticeInsteadOfAChallenge", {},
-       {{kFF + "lYou have been banned from this server.\n" + std::string(1, '\0')}}, {}, RconOutcome::Banned, "", 1, "has banned our address"},
+       {{kFF + "lYou have been banned from this server.\n" + std::string(1, '\0')}}, {}, RconOutcome::Banned, "", 1,
+       "has banned our address"},
       {"AtMostEightDatagramsAreJoined", {}, {{ChallengeAnswer("42")}},
        std::vector<TArrival>(9, TArrival{Answer(full)}), RconOutcome::Answered, [&] {
          std::string eight;

@@ -249,14 +249,15 @@ TEST_F(ScriptedSupervision, StockServerIsReadFromStatusAndKickedByUserid) {
   EXPECT_EQ(markChanges_, 1);
   EXPECT_EQ(console.Lines(), (std::vector<std::string>{
                                  "Game server health: answering",
-                                 "Players are read from the game server's status list (no zelk_stat add-on answered)"}));
+                                 "Players are read from the game server's status list (no zelk_stat add-on answered)",
+                                 "Kicked \"Nitro\" (176.32.12.6): no anti-cheat client, not on the allow-list"}));
 
   // The same map: no reload; the line is not said again. Status alone asks
   // only status.
   Settings.StatusQueryMode = StatusQuery::Status;
   EXPECT_EQ(Run({kStockStatus}), (std::vector<std::string>{"status", "kick #305 Get the client"}));
   EXPECT_EQ(markChanges_, 1);
-  EXPECT_EQ(console.Lines().size(), 2u);
+  EXPECT_EQ(console.Lines().size(), 4u) << "one more kick line";
 
   // The add-on appears: auto reads it, and says so.
   Settings.StatusQueryMode = StatusQuery::Auto;

@@ -1,5 +1,7 @@
 #include "support/child_process.h"
 
+#include "support/test_env.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -55,9 +57,9 @@ void TChildProcess::Pump(int timeoutMs) {
   }
 }
 
-bool TChildProcess::WaitForOutput(const std::string& text, int timeoutMs) {
+bool TChildProcess::WaitForOutput(const std::string& text, int timeoutMs, int times) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (output_.find(text) == std::string::npos) {
+  while (CountOf(output_, text) < times) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return false;
     Pump(static_cast<int>(left.count()));

@@ -19,8 +19,8 @@ class TChildProcess {
   TChildProcess(const TChildProcess&) = delete;
   TChildProcess& operator=(const TChildProcess&) = delete;
 
-  // Waits until a line of output contains text; false after timeoutMs.
-  bool WaitForOutput(const std::string& text, int timeoutMs);
+  // Waits until the output holds text (at least times times); false after timeoutMs.
+  bool WaitForOutput(const std::string& text, int timeoutMs, int times = 1);
   // Everything the child printed so far.
   std::string Output();
   void Signal(int signal);
