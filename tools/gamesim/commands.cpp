@@ -35,6 +35,7 @@ std::vector<std::string> TGameServerSim::Execute(const std::string& command) {
   const TStatusHeader header{hostname_, "127.0.0.1:" + std::to_string(port_), statusMark_};
   auto canned = outputs_.find(word);
   if (canned != outputs_.end()) {
+    events_.push_back("set output of " + word + ": " + std::to_string(canned->second.size()) + " bytes");
     std::vector<std::string> prints;
     for (char c : canned->second) prints.emplace_back(1, c);
     return prints;
