@@ -385,7 +385,7 @@ TEST_F(GameSimTest, StatusLineOfEachKindOfPlayer) {
   bot.Frags = 6;
   bot.Seconds = 3 * 3600 + 15 * 60 + 46;
   TSimPlayer proxy = make("TV", "10.0.0.7:27020", 12, TSimPlayerKind::Proxy);
-  proxy.HltvSpectators = 3;
+  proxy.HltvViewers = 3;
   proxy.HltvSlots = 10;
   proxy.HltvDelay = 30;
   proxy.Seconds = 300;

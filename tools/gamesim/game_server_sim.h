@@ -1,5 +1,5 @@
 // A game server's remote console on a loopback UDP port, answering as a real
-// GoldSrc server does (see /work/shared/notes/game-server.md for the facts):
+// GoldSrc server does:
 //   - the challenge per IP address;
 //   - the command line split into tokens as the engine splits it;
 //   - the checks in the engine's order: fewer than three tokens, no password
@@ -39,7 +39,7 @@ namespace gamesim {
 enum class TSimPlayerKind {
   Player,      // a human player in the game
   Bot,         // uniqueid BOT, no address in status
-  Proxy,       // a spectator proxy: uniqueid HLTV, its spectator counts instead of frags
+  Proxy,       // an HLTV proxy: uniqueid HLTV, its viewer counts instead of frags
   Connecting,  // still connecting: uniqueid STEAM_ID_PENDING, no address in status
 };
 
@@ -55,7 +55,7 @@ struct TSimPlayer {
   int Seconds = 0;  // time on the server, as status shows it
   int Ping = 0;
   int Loss = 0;
-  int HltvSpectators = 0;  // proxies only
+  int HltvViewers = 0;  // proxies only
   int HltvSlots = 0;       // proxies only
   int HltvDelay = 0;       // proxies only
 };

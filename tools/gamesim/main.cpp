@@ -12,7 +12,7 @@
 //   mark "de_dust2"                 the map in status, header field 2 of the add-on's answer
 //   player "Bob" "10.0.0.5:27005"   one line per player, in order
 //   bot "Bot1"                      a bot (uniqueid BOT, no address in status)
-//   proxy "TV" "10.0.0.7:27020"     a spectator proxy (uniqueid HLTV)
+//   proxy "TV" "10.0.0.7:27020"     an HLTV proxy (uniqueid HLTV)
 //   connecting "Slow"               a player still connecting (no address in status)
 //   join 8 "Bob" "10.0.0.5:27005"   the player joins 8 seconds after the start
 //   addons both                     add-ons present: none, status (zelk_stat),

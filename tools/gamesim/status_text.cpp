@@ -63,7 +63,7 @@ std::vector<std::string> EngineStatusPrints(const TStatusHeader& header, const s
     const std::string quoted = "\"" + player.Name + "\"";
     prints.push_back(Format("#%2i %8s %i %s", slot++, quoted.c_str(), player.UserId, player.UniqueId.c_str()));
     const bool proxy = player.Kind == TSimPlayerKind::Proxy;
-    prints.push_back(proxy ? Format(" hltv:%u/%u delay:%u", static_cast<unsigned>(player.HltvSpectators),
+    prints.push_back(proxy ? Format(" hltv:%u/%u delay:%u", static_cast<unsigned>(player.HltvViewers),
                                     static_cast<unsigned>(player.HltvSlots), static_cast<unsigned>(player.HltvDelay))
                            : Format(" %3i", player.Frags));
     prints.push_back(TimeText(player.Seconds));

@@ -18,7 +18,7 @@ struct TStatusHeader {
 
 // The engine's status: header lines, then per player the print calls
 // "#%2i %8s %i %s" (slot, quoted name, userid, uniqueid), the frags (or the
-// proxy's " hltv:specs/slots delay:N"), the time, " %4i  %3i" (ping, loss) and
+// proxy's " hltv:viewers/slots delay:N"), the time, " %4i  %3i" (ping, loss) and
 // the address with the newline (a bare newline for bots and connecting
 // players), then "N users". Players must hold their final userid and uniqueid.
 std::vector<std::string> EngineStatusPrints(const TStatusHeader& header, const std::vector<TSimPlayer>& players);
