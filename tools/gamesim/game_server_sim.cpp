@@ -2,75 +2,26 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
-#include <cstring>
-#include <random>
+
+#include "gamesim/answers.h"
+#include "gamesim/status_text.h"
+#include "gamesim/tokens.h"
 
 namespace gamesim {
 namespace {
 
 const std::string kHeader = "\xFF\xFF\xFF\xFF";
-constexpr size_t kMaxTextPerDatagram = 1399;
 constexpr size_t kMaxCommandDatagram = 515;
-constexpr int kFailuresForBan = 5;
+constexpr size_t kFailuresForBan = 5;
+constexpr size_t kFailuresKept = 10;  // the engine remembers the last 10 per address and port
 constexpr int64_t kFailureWindowMs = 30000;
-
-bool IsSingleCharToken(char c) {
-  return std::strchr("{}()':,", c) != nullptr && c != '\0';
-}
-
-bool IsBlank(char c) { return static_cast<unsigned char>(c) <= ' '; }
 
 int64_t NowMs() {
   using namespace std::chrono;
   return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
-// Print output as answer datagrams: four 0xFF bytes, "l", at most 1399 text
-// bytes, two NUL bytes. Empty output still gives one (empty) datagram.
-std::vector<std::string> PrintDatagrams(const std::string& text) {
-  std::vector<std::string> out;
-  size_t at = 0;
-  do {
-    out.push_back(kHeader + "l" + text.substr(at, kMaxTextPerDatagram) + std::string(2, '\0'));
-    at += kMaxTextPerDatagram;
-  } while (at < text.size());
-  return out;
-}
-
-// The engine's atoi: leading blanks, an optional sign, digits; 0 for none.
-int64_t EngineAtoi(const std::string& text) { return std::strtoll(text.c_str(), nullptr, 10); }
-
 }  // namespace
-
-TTokens Tokenise(const std::string& line) {
-  TTokens tokens;
-  size_t i = 0;
-  for (;;) {
-    while (i < line.size() && IsBlank(line[i])) ++i;
-    if (i >= line.size()) break;
-    std::string word;
-    if (line[i] == '"') {
-      ++i;
-      while (i < line.size() && line[i] != '"') word += line[i++];
-      if (i < line.size()) ++i;  // the closing quote
-    } else if (IsSingleCharToken(line[i])) {
-      word = line[i++];
-    } else {
-      while (i < line.size() && !IsBlank(line[i]) && !IsSingleCharToken(line[i])) {
-        word += line[i++];
-      }
-    }
-    tokens.Words.push_back(word);
-    tokens.End.push_back(i);
-  }
-  return tokens;
-}
 
 TGameServerSim::TGameServerSim() = default;
 
@@ -80,7 +31,7 @@ bool TGameServerSim::Start(uint16_t port, std::string* error) {
   auto socket = platform::TUdpSocket::Open(error);
   if (!socket || !socket->Bind(port, error, /*loopbackOnly=*/true)) return false;
   socket_ = std::move(*socket);
-  port_ = socket_.LocalPort();
+  port_ = socket_.LocalPort();  // set before the thread starts, never changed while it runs
   thread_ = std::thread([this] { Run(); });
   return true;
 }
@@ -124,108 +75,89 @@ void TGameServerSim::Run() {
 
 std::vector<std::string> TGameServerSim::Handle(const std::string& data, const platform::Endpoint& from) {
   datagrams_.push_back(data);
-  const std::string address = platform::DottedAddress(from.Address);
   if (silent_) return {};
-  if (banned_[address]) return PrintDatagrams("You have been banned from this server.\n");
+  const std::string ip = platform::DottedAddress(from.Address);
+  // A banned address gets this answer to anything, before any other check.
+  if (banned_.count(ip)) return {BanDatagram()};
   if (data.compare(0, 4, kHeader) != 0 || data.size() <= 4) return {};
   // The engine reads the first line of the packet, up to a newline or a NUL.
   const std::string text = data.substr(4);
   const std::string line = text.substr(0, text.find_first_of(std::string("\n\0", 2)));
   const TTokens tokens = Tokenise(line);
   if (tokens.Words.empty()) return {};
-  if (tokens.Words[0] == "challenge") {
-    if (tokens.Words.size() != 2 || tokens.Words[1] != "rcon") return {};
-    return {kHeader + "challenge rcon " + std::to_string(ChallengeForLocked(address)) + "\n" + std::string(1, '\0')};
+  if (Lower(tokens.Words[0]) == "challenge") {
+    if (tokens.Words.size() != 2 || Lower(tokens.Words[1]) != "rcon") return {};
+    asked_.insert(ip);
+    return {ChallengeDatagram(ChallengeForLocked(ip))};
   }
-  if (tokens.Words[0] == "rcon") return HandleRcon(data, line, address);
+  if (tokens.Words[0] == "rcon") return HandleRcon(data, line, from);
   return {};
 }
 
 std::vector<std::string> TGameServerSim::HandleRcon(const std::string& data, const std::string& line,
-                                                    const std::string& address) {
+                                                    const platform::Endpoint& from) {
   const TTokens tokens = Tokenise(line);
-  enum { Valid, BadPassword, NoPassword, BadChallenge } check = Valid;
-  if (tokens.Words.size() < 3) {
+  const std::string ip = platform::DottedAddress(from.Address);
+  const std::string ipAndPort = platform::EndpointText(from);
+  std::vector<std::string> replies;
+  // The engine's order of checks; only a wrong password counts as a failure,
+  // and the reject of a bad challenge goes out during the check itself.
+  enum { Valid, BadPassword, BadChallenge } check = Valid;
+  auto failures = failures_.find(ipAndPort);
+  if (tokens.Words.size() < 3 || password_.empty()) {
     check = BadPassword;
-  } else if (password_.empty()) {
-    check = NoPassword;
-  } else if (tokens.Words[2] != password_) {
+  } else if (failures != failures_.end() && failures->second.ShouldBan) {
+    banned_.insert(ip);
+    events_.push_back("banning " + ip + " for wrong remote-console passwords");
     check = BadPassword;
-  } else if (EngineAtoi(tokens.Words[1]) != ChallengeForLocked(address)) {
+  } else if (!asked_.count(ip)) {
+    replies.push_back(RejectDatagram("No challenge for your address.\n"));
     check = BadChallenge;
+  } else if (EngineAtoi(tokens.Words[1]) != static_cast<int64_t>(ChallengeForLocked(ip))) {
+    replies.push_back(RejectDatagram("Bad challenge.\n"));
+    check = BadChallenge;
+  } else if (tokens.Words[2] != password_) {
+    CountFailure(ipAndPort);
+    check = BadPassword;
   }
-  if (check == BadPassword && CountFailure(address)) banned_[address] = true;
-  if (data.size() > kMaxCommandDatagram) return {};
-  switch (check) {
-    case BadPassword:
-      return PrintDatagrams("Bad rcon_password.\n");
-    case NoPassword:
-      return PrintDatagrams("Bad rcon_password.\nNo password set for this server.\n");
-    case BadChallenge:
-      return {kHeader + "9Bad challenge.\n" + std::string(1, '\0')};
-    case Valid:
-      break;
+  if (data.size() > kMaxCommandDatagram || check == BadChallenge) return replies;
+  if (check == BadPassword) {
+    return Answer({password_.empty() ? "Bad rcon_password.\nNo password set for this server.\n"
+                                     : "Bad rcon_password.\n"});
   }
   size_t start = tokens.End[2];
-  while (start < line.size() && IsBlank(line[start])) ++start;
+  while (start < line.size() && static_cast<unsigned char>(line[start]) <= ' ') ++start;
   const std::string command = line.substr(start);
   commands_.push_back(command);
-  return PrintDatagrams(Execute(command));
+  return Answer(Execute(command));
 }
 
-bool TGameServerSim::CountFailure(const std::string& address) {
+std::vector<std::string> TGameServerSim::Answer(const std::vector<std::string>& prints) {
+  std::vector<std::string> datagrams;
+  for (const std::string& text : AnswerTexts(prints)) {
+    const std::string datagram = AnswerDatagram(text);
+    std::vector<std::string> pieces = SplitIfLong(datagram, splitSequence_ + 1);
+    if (pieces.size() > 1) {
+      ++splitSequence_;
+      if (splitOrder_ == TSplitOrder::Reversed) std::reverse(pieces.begin(), pieces.end());
+    }
+    datagrams.insert(datagrams.end(), pieces.begin(), pieces.end());
+  }
+  return datagrams;
+}
+
+void TGameServerSim::CountFailure(const std::string& ipAndPort) {
+  TFailures& failures = failures_[ipAndPort];
+  if (failures.ShouldBan) return;
   const int64_t now = NowMs();
-  auto& stamps = failures_[address];
-  stamps.push_back(now);
-  stamps.erase(std::remove_if(stamps.begin(), stamps.end(),
-                              [now](int64_t stamp) { return now - stamp > kFailureWindowMs; }),
-               stamps.end());
-  return static_cast<int>(stamps.size()) >= kFailuresForBan;
-}
-
-std::string TGameServerSim::Execute(const std::string& command) {
-  const TTokens tokens = Tokenise(command);
-  if (tokens.Words.empty()) return std::string();
-  const std::string& word = tokens.Words[0];
-  auto canned = outputs_.find(word);
-  if (canned != outputs_.end()) return canned->second;
-  if (word == "zelk_stat") {
-    events_.push_back("status asked: " + std::to_string(players_.size()) + " players, mark " + statusMark_);
-    return StatusText();
+  failures.StampsMs.push_back(now);
+  if (failures.StampsMs.size() > kFailuresKept) failures.StampsMs.erase(failures.StampsMs.begin());
+  const auto recent = std::count_if(failures.StampsMs.begin(), failures.StampsMs.end(),
+                                    [now](int64_t stamp) { return now - stamp <= kFailureWindowMs; });
+  if (static_cast<size_t>(recent) >= kFailuresForBan) {
+    failures.ShouldBan = true;
+    events_.push_back(ipAndPort + " will be banned at its next command");
   }
-  if (word == "kick" && tokens.Words.size() >= 2) {
-    TSimKick kick{tokens.Words[1], tokens.Words.size() >= 3 ? tokens.Words[2] : std::string(), false};
-    auto it = std::find_if(players_.begin(), players_.end(),
-                           [&](const TSimPlayer& p) { return Lower(p.Name) == Lower(kick.Name); });
-    if (it != players_.end()) {
-      players_.erase(it);
-      kick.Found = true;
-    }
-    kicks_.push_back(kick);
-    events_.push_back("kick \"" + kick.Name + "\" (" + (kick.Found ? "left" : "not found") + "): " + kick.Text);
-    return std::string();
-  }
-  if (word == "amx_tsay") {
-    const std::string args = command.size() > tokens.End[0] ? command.substr(tokens.End[0] + 1) : std::string();
-    chats_.push_back(args);
-    events_.push_back("chat: " + args);
-    static const char* const kColours[] = {"white", "red",     "green",  "blue",  "yellow",
-                                           "magenta", "cyan", "orange", "ocean", "maroon"};
-    std::string shown = args;
-    for (const char* colour : kColours) {
-      const std::string prefix = std::string(colour) + " ";
-      if (args.rfind(prefix, 0) == 0) shown = args.substr(prefix.size());
-    }
-    return hostname_ + " :  " + shown + "\n";
-  }
-  events_.push_back("unknown command: " + command);
-  return std::string();
-}
-
-std::string TGameServerSim::StatusText() const {
-  std::string text = "\\" + hostname_ + "\\\\" + statusMark_ + "\\";
-  for (const TSimPlayer& player : players_) text += "\\" + player.Name + "\\\\" + player.Address + "\\";
-  return text;
 }
 
 uint32_t TGameServerSim::ChallengeForLocked(const std::string& address) {
@@ -258,7 +190,14 @@ void TGameServerSim::SetStatusMark(const std::string& mark) {
 
 void TGameServerSim::SetPlayers(const std::vector<TSimPlayer>& players) {
   std::lock_guard<std::mutex> guard(lock_);
-  players_ = players;
+  for (const TSimPlayer& player : players) nextUserId_ = std::max(nextUserId_, player.UserId + 1);
+  players_.clear();
+  for (TSimPlayer player : players) {
+    player.Name = EngineName(player.Name);
+    if (player.UserId == 0) player.UserId = nextUserId_++;
+    if (player.UniqueId.empty()) player.UniqueId = DefaultUniqueId(player);
+    players_.push_back(player);
+  }
 }
 
 void TGameServerSim::SetSilent(bool silent) {
@@ -268,7 +207,22 @@ void TGameServerSim::SetSilent(bool silent) {
 
 void TGameServerSim::SetOutput(const std::string& word, const std::string& text) {
   std::lock_guard<std::mutex> guard(lock_);
-  outputs_[word] = text;
+  outputs_[Lower(word)] = text;
+}
+
+void TGameServerSim::SetStatusAddon(bool present) {
+  std::lock_guard<std::mutex> guard(lock_);
+  statusAddon_ = present;
+}
+
+void TGameServerSim::SetChatAddon(bool present) {
+  std::lock_guard<std::mutex> guard(lock_);
+  chatAddon_ = present;
+}
+
+void TGameServerSim::SetSplitOrder(TSplitOrder order) {
+  std::lock_guard<std::mutex> guard(lock_);
+  splitOrder_ = order;
 }
 
 void TGameServerSim::SetEventSink(std::function<void(const std::string&)> sink) {
@@ -296,9 +250,19 @@ std::vector<std::string> TGameServerSim::Chats() const {
   return chats_;
 }
 
+std::vector<TSimChat> TGameServerSim::Messages() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return messages_;
+}
+
 std::vector<TSimPlayer> TGameServerSim::Players() const {
   std::lock_guard<std::mutex> guard(lock_);
   return players_;
+}
+
+std::vector<std::string> TGameServerSim::BannedAddresses() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return std::vector<std::string>(banned_.begin(), banned_.end());
 }
 
 bool TGameServerSim::WaitForDatagrams(size_t count, int timeoutMs) const {

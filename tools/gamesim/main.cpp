@@ -1,15 +1,25 @@
-// gamesim: a game server's remote console for demos. Reads a scenario file and
-// answers on 127.0.0.1 until interrupted, printing each command it executes.
+// gamesim: a game server's remote console for demos and checks. Reads a
+// scenario file and answers on 127.0.0.1 until interrupted, printing each
+// command it executes.
 //
 //   gamesim scenario.txt
 //
 // Scenario lines (";" starts a comment; values in double quotes):
-//   port 27015                      UDP port of the remote console
+//   port 27015                      UDP port of the remote console (0: any free
+//                                   one; the first line printed names it)
 //   password "secret"               rcon_password ("" for none)
 //   hostname "My server"
-//   mark "de_dust2"                 header field 2 of the status answer
+//   mark "de_dust2"                 the map in status, header field 2 of the add-on's answer
 //   player "Bob" "10.0.0.5:27005"   one line per player, in order
+//   bot "Bot1"                      a bot (uniqueid BOT, no address in status)
+//   proxy "TV" "10.0.0.7:27020"     an HLTV proxy (uniqueid HLTV)
+//   connecting "Slow"               a player still connecting (no address in status)
 //   join 8 "Bob" "10.0.0.5:27005"   the player joins 8 seconds after the start
+//   addons both                     add-ons present: none, status (zelk_stat),
+//                                   chat (amx_tsay) or both (the default)
+//   output "word" "text" 3          the command word prints the text 3 times
+//                                   (the count is optional, 1 by default)
+//   split reversed                  pieces of split datagrams go out last first
 //   silent                          receive but never answer
 #include <algorithm>
 #include <iostream>
@@ -35,8 +45,63 @@ struct TScenario {
     gamesim::TSimPlayer Player;
   };
   std::vector<TJoin> Joins;  // in order of time
+  bool StatusAddon = true;
+  bool ChatAddon = true;
+  std::vector<std::pair<std::string, std::string>> Outputs;
+  gamesim::TSplitOrder SplitOrder = gamesim::TSplitOrder::InOrder;
   bool Silent = false;
 };
+
+gamesim::TSimPlayer OfKind(const std::string& name, const std::string& address, gamesim::TSimPlayerKind kind) {
+  gamesim::TSimPlayer player{name, address};
+  player.Kind = kind;
+  return player;
+}
+
+// The number after the last double quote of the line; 1 when there is none.
+int TrailingCount(const std::string& line) {
+  const std::string rest = line.substr(line.rfind('"') + 1);
+  return rest.find_first_not_of(" \t\r") == std::string::npos ? 1 : std::stoi(rest);
+}
+
+bool ApplyLine(const std::string& line, TScenario& scenario) {
+  using gamesim::TSimPlayerKind;
+  const std::string word = line.substr(0, line.find(' '));
+  const std::string value = line.size() > word.size() ? line.substr(word.size() + 1) : std::string();
+  if (word == "port") {
+    scenario.Port = std::stoi(value);
+  } else if (word == "password") {
+    scenario.Password = ExtractQuoted(line, 1);
+  } else if (word == "hostname") {
+    scenario.Hostname = ExtractQuoted(line, 1);
+  } else if (word == "mark") {
+    scenario.Mark = ExtractQuoted(line, 1);
+  } else if (word == "player") {
+    scenario.Players.push_back({ExtractQuoted(line, 1), ExtractQuoted(line, 2)});
+  } else if (word == "bot") {
+    scenario.Players.push_back(OfKind(ExtractQuoted(line, 1), "", TSimPlayerKind::Bot));
+  } else if (word == "proxy") {
+    scenario.Players.push_back(OfKind(ExtractQuoted(line, 1), ExtractQuoted(line, 2), TSimPlayerKind::Proxy));
+  } else if (word == "connecting") {
+    scenario.Players.push_back(OfKind(ExtractQuoted(line, 1), "", TSimPlayerKind::Connecting));
+  } else if (word == "join") {
+    scenario.Joins.push_back({std::stoi(value), {ExtractQuoted(line, 1), ExtractQuoted(line, 2)}});
+  } else if (word == "addons" && (value == "none" || value == "status" || value == "chat" || value == "both")) {
+    scenario.StatusAddon = value == "status" || value == "both";
+    scenario.ChatAddon = value == "chat" || value == "both";
+  } else if (word == "output") {
+    std::string text;
+    for (int i = TrailingCount(line); i > 0; --i) text += ExtractQuoted(line, 2);
+    scenario.Outputs.emplace_back(ExtractQuoted(line, 1), text);
+  } else if (word == "split" && value == "reversed") {
+    scenario.SplitOrder = gamesim::TSplitOrder::Reversed;
+  } else if (word == "silent") {
+    scenario.Silent = true;
+  } else {
+    return false;
+  }
+  return true;
+}
 
 bool ReadScenario(const std::string& path, TScenario& scenario) {
   std::vector<std::string> lines;
@@ -47,23 +112,14 @@ bool ReadScenario(const std::string& path, TScenario& scenario) {
   }
   for (const std::string& line : lines) {
     if (line.empty() || line[0] == ';') continue;
-    const std::string word = line.substr(0, line.find(' '));
-    if (word == "port") {
-      scenario.Port = std::stoi(line.substr(4));
-    } else if (word == "password") {
-      scenario.Password = ExtractQuoted(line, 1);
-    } else if (word == "hostname") {
-      scenario.Hostname = ExtractQuoted(line, 1);
-    } else if (word == "mark") {
-      scenario.Mark = ExtractQuoted(line, 1);
-    } else if (word == "player") {
-      scenario.Players.push_back({ExtractQuoted(line, 1), ExtractQuoted(line, 2)});
-    } else if (word == "join") {
-      scenario.Joins.push_back({std::stoi(line.substr(5)), {ExtractQuoted(line, 1), ExtractQuoted(line, 2)}});
-    } else if (word == "silent") {
-      scenario.Silent = true;
-    } else {
-      std::cerr << "unknown scenario line: " << line << "\n";
+    bool applied = false;
+    try {
+      applied = ApplyLine(line, scenario);
+    } catch (const std::exception&) {  // a number that std::stoi refuses
+      applied = false;
+    }
+    if (!applied) {
+      std::cerr << "bad scenario line: " << line << "\n";
       return false;
     }
   }
@@ -86,6 +142,10 @@ int main(int argc, char** argv) {
   sim.SetHostname(scenario.Hostname);
   sim.SetStatusMark(scenario.Mark);
   sim.SetPlayers(scenario.Players);
+  sim.SetStatusAddon(scenario.StatusAddon);
+  sim.SetChatAddon(scenario.ChatAddon);
+  for (const auto& [word, text] : scenario.Outputs) sim.SetOutput(word, text);
+  sim.SetSplitOrder(scenario.SplitOrder);
   sim.SetSilent(scenario.Silent);
   sim.SetEventSink([](const std::string& line) { platform::ConsoleLine("gamesim: " + line); });
   std::string error;
