@@ -118,7 +118,7 @@ launch() {
   local name=$1 strip=$2 out
   shift 2
   exec {out}> >(stamp "$name" "$strip" "$demo/${name// /-}.log")
-  stamps+=($!)
+  stamps+=("$!")
   "$@" >&$out 2>&1 &
   started=$!
   exec {out}>&-
@@ -140,19 +140,19 @@ end_processes() {
 }
 
 summary() {
-  local kicks bans screens line
+  local kicks bans screens line left id
   say "---- what happened ----"
-  mapfile -t kicks < <(sed -n 's/^[0-9:]* gamesim *\(kick .*\)/\1/p' "$demo/gamesim.log" 2>/dev/null)
+  mapfile -t kicks < <(sed -n 's/^[0-9:]* gamesim *\(gamesim: \)\{0,1\}\(kick .*\)/\2/p' "$demo/gamesim.log" 2>/dev/null)
   say "kicks seen at the game server simulator: ${#kicks[@]}"
   for line in "${kicks[@]}"; do
     [ ${#line} -gt 100 ] && line="${line:0:97}..."
     say "  $line"
   done
-  mapfile -t bans < <(sed -n 's/^"\([^"]*\)" "\([^"]*\)".*/\2 \1/p' "$run_dir/zelk_bans.txt" 2>/dev/null | tr -d '\r')
+  mapfile -t bans < <(sed -n 's/^"\([^"]*\)" "\([^"]*\)".*/\1 \2/p' "$run_dir/zelk_bans.txt" 2>/dev/null | tr -d '\r')
   say "bans in $run_dir/zelk_bans.txt: ${#bans[@]}"
   for line in "${bans[@]}"; do
-    set -- $line
-    if [ "$2" = p ]; then say "  $1 for ever"; else say "  $1 for $2 more minutes"; fi
+    read -r left id <<< "$line"
+    if [ "$left" = p ]; then say "  $id for ever"; else say "  $id for $left more minutes"; fi
   done
   mapfile -t screens < <(find "$run_dir/zelk_screens" -type f -name '*.jpg' 2>/dev/null | sort)
   say "screenshots under $run_dir/zelk_screens/: ${#screens[@]}"
@@ -193,8 +193,8 @@ say "All on loopback: a game server simulator on UDP $rcon_port with one player,
     "In 5 s three clients connect: Alice sends a screenshot, Bob keeps alive, Mallory reports a" \
     "wallhack after 45 s, is banned, and tries to come back. Ctrl-C stops everything and sums up."
 
-launch gamesim "gamesim: " "$demo/gamesim" "$demo/scenario.txt"; simulators+=($started)
-launch registrysim "registrysim: " "$demo/registrysim" "$registry_port"; simulators+=($started)
+launch gamesim "gamesim: " "$demo/gamesim" "$demo/scenario.txt"; simulators+=("$started")
+launch registrysim "registrysim: " "$demo/registrysim" "$registry_port"; simulators+=("$started")
 sleep 0.5
 for pid in "${simulators[@]}"; do
   if ! kill -0 "$pid" 2>/dev/null; then
@@ -210,7 +210,7 @@ client() {
   shift
   launch "client $name" "" "$demo/clientsim" --events --port "$channel_port" --check "$check" \
     --start-delay-ms 5000 --interval-ms 5000 --name "$name" "$@"
-  clients+=($started)
+  clients+=("$started")
 }
 client Alice --id ALICE-0001 --updates -1 --screen "$demo/screen.jpg"
 client Bob --id BOB-0002 --updates -1
