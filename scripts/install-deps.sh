@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing acserver needs on a fresh Debian machine:
-# the compiler, CMake, GoogleTest, and the locales that the stamp tests use.
+# the compiler, CMake, GoogleTest, the locales that the stamp tests use, and
+# ss (iproute2) for the demo's port check.
 # Idempotent and quick when everything is already there.
 set -euo pipefail
 
@@ -10,6 +11,8 @@ command -v cmake >/dev/null 2>&1 || need+=(cmake)
 command -v make >/dev/null 2>&1 || need+=(make)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 command -v localedef >/dev/null 2>&1 || need+=(locales)
+# make run checks with ss that the demo's ports are free before it starts.
+command -v ss >/dev/null 2>&1 || need+=(iproute2)
 
 if [ ${#need[@]} -gt 0 ]; then
   if [ "$(id -u)" -ne 0 ]; then
