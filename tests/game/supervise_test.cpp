@@ -46,11 +46,13 @@ TEST_F(SupervisionTest, KickPassLetsInClientsAndBothAllowListForms) {
   platform::TConsoleCapture console;
   server.Supervise();
 
-  EXPECT_EQ(KickedNames(), (std::vector<std::string>{"Eve", "ann", std::string(32, 'L')}));
+  // The game server keeps 31 characters of a name, which the kick names whole.
+  EXPECT_EQ(KickedNames(), (std::vector<std::string>{"Eve", "ann", std::string(31, 'L')}));
   EXPECT_EQ(sim_.Kicks()[0].Text, Settings.Comment);
   EXPECT_EQ(sim_.Commands()[1], "kick \"Eve\" \"" + Settings.Comment + "\"");
-  // Cut to 32 characters, the long name matches no player on the game server.
-  EXPECT_FALSE(sim_.Kicks()[2].Found);
+  EXPECT_TRUE(sim_.Kicks()[2].Found);
+  EXPECT_NE(FullLog().find(" : Kicked \"Eve\" (10.1.0.4): no anti-cheat client, not on the allow-list\r\n"),
+            std::string::npos);
   EXPECT_EQ(server.AllowList,
             (std::vector<std::string>{"\"10.0.*\"", "\"192.168.0.9\" \"Ann\" remark"}));
   EXPECT_TRUE(console.Contains("Line loaded: \"10.0.*\""));
@@ -110,6 +112,8 @@ TEST_F(SupervisionTest, SilentClientIsDroppedInTheFourthCompleteRunAndKickedInTh
 
   server.Supervise();
   EXPECT_EQ(KickedNames(), std::vector<std::string>{"Cli"});
+  EXPECT_NE(ShortLog().find(" : Kicked \"Cli\" (127.0.0.1): anti-cheat client went silent, not on the allow-list"),
+            std::string::npos);
 }
 
 TEST_F(SupervisionTest, PlayersBeyondTheTableAreLoggedAndLeftAlone) {
@@ -290,6 +294,56 @@ TEST_F(ScriptedSupervision, ThirtyTwoPlayerStatusInThreeDatagrams) {
   EXPECT_EQ(Player(32).Address, "203.0.113.32");
   EXPECT_EQ(Player(32).UserId, 132);
   EXPECT_EQ(commands.size(), 33u) << "nobody has a client";
+}
+
+}  // namespace
+
+namespace {
+
+using StockServerSupervision = GameFixture;
+
+// A game server without any add-on, as the simulator plays it: the engine's
+// status list, kicks by userid, chat through say.
+TEST_F(StockServerSupervision, PlayersFromStatusKicksByUseridAndChatThroughSay) {
+  using gamesim::TSimPlayerKind;
+  sim_.SetStatusAddon(false);
+  sim_.SetChatAddon(false);
+  sim_.SetStatusMark("de_dust2");
+  std::vector<gamesim::TSimPlayer> players = {
+      {"Cli", "127.0.0.1:27010"},
+      {"Stranger", "10.1.0.4:27005", 305},
+      {"Bot", "", 0, "", TSimPlayerKind::Bot},
+      {"TV", "10.0.0.7:27020", 0, "", TSimPlayerKind::Proxy},
+      {"Joining", "", 0, "", TSimPlayerKind::Connecting},
+  };
+  for (int i = 1; i <= 27; ++i) players.push_back({"Allowed player " + std::to_string(i), "10.9.0.1:1"});
+  sim_.SetPlayers(players);
+  testenv::WriteFile(dir_.Path() + "allow_connections.txt", "\"10.9.0.1\"\n");
+  {
+    TBusyGuard busy;
+    AddClient("Cli", "id-cli", "127.0.0.1");
+  }
+  TServer& server = Server();
+  server.Supervise();
+  ASSERT_EQ(sim_.Kicks().size(), 1u);
+  EXPECT_EQ(sim_.Kicks()[0].UserId, 305);
+  EXPECT_EQ(sim_.Kicks()[0].Shown, Settings.Comment) << "the player sees the clean comment";
+  EXPECT_EQ(PlayerCount, 29) << "bot, proxy and joining player are not in the table";
+  EXPECT_EQ(server.AllowList.size(), 1u);
+
+  // The same map: the allow-list is not read again; a new map reloads it.
+  testenv::WriteFile(dir_.Path() + "allow_connections.txt", "\"10.8.*\"\n");
+  server.Supervise();
+  EXPECT_EQ(server.AllowList, std::vector<std::string>{"\"10.9.0.1\""});
+  sim_.SetStatusMark("de_nuke");
+  server.Supervise();
+  EXPECT_EQ(server.AllowList, std::vector<std::string>{"\"10.8.*\""});
+  EXPECT_EQ(StatusMark, "de_nuke");
+
+  server.Advertise();
+  ASSERT_FALSE(sim_.Messages().empty());
+  EXPECT_EQ(sim_.Messages().back().Kind, gamesim::TSimChatKind::Say);
+  EXPECT_EQ(sim_.Messages().back().Shown, "<Console>: " + Settings.AdvertText);
 }
 
 }  // namespace
