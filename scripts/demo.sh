@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The demo behind `make run`: the server in RUN_DIR beside simulated peers.
 #
-#   gamesim      a game server's remote console with the status add-on; one
-#                player without a client is there from the start, three more
-#                join once their clients have registered
+#   gamesim      a stock game server's remote console: no status add-on, no
+#                chat add-on (DEMO_ADDONS=both make run gives it both), so the
+#                players come from the engine's status list; one player without
+#                a client and a bot are there from the start, three more join
+#                once their clients have registered
 #   registrysim  the central registry, answering
 #   clientsim x3 Alice sends a screenshot, Bob keeps alive, Mallory reports a
 #                cheat once a supervision run has seen her player, and tries to
@@ -101,7 +103,9 @@ port $rcon_port
 password "$rcon_pass"
 hostname "acserver demo"
 mark "de_dust2"
+addons ${DEMO_ADDONS:-none}
 player "Stranger" "127.0.0.1:27099"
+bot "Bot Jo"
 join 12 "Alice" "127.0.0.1:27005"
 join 12 "Bob" "127.0.0.1:27006"
 join 12 "Mallory" "127.0.0.1:27007"
