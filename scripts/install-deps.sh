@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing acserver needs on a fresh Debian machine:
-# the compiler, CMake, GoogleTest, the locales that the stamp tests use, and
-# ss (iproute2) for the demo's port check.
+# the compiler, CMake, GoogleTest, cpp-httplib for the web console, the locales
+# that the stamp tests use, and ss (iproute2) for the demo's port check.
 # Idempotent and quick when everything is already there.
 set -euo pipefail
 
@@ -10,6 +10,8 @@ command -v g++ >/dev/null 2>&1 || need+=(g++)
 command -v cmake >/dev/null 2>&1 || need+=(cmake)
 command -v make >/dev/null 2>&1 || need+=(make)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
+command -v pkg-config >/dev/null 2>&1 || need+=(pkg-config)
+[ -f /usr/include/httplib.h ] || need+=(libcpp-httplib-dev)
 command -v localedef >/dev/null 2>&1 || need+=(locales)
 # make run checks with ss that the demo's ports are free before it starts.
 command -v ss >/dev/null 2>&1 || need+=(iproute2)

@@ -72,7 +72,7 @@ void ApplyConfigLine(const std::string& line, int lineNumber) {
                                       "procs_dir", "procs", "cl_id", "scr_quality", "scr_dir",
                                       "allow_screens", "rconpass", "rconhost", "rconport", "comment",
                                       "client_version", "client_screen_speed", "registry_host",
-                                      "status_query", "chat_command"};
+                                      "status_query", "chat_command", "web_listen", "web_password"};
   bool known = false;
   for (const char* k : kKeys) known = known || key == k;
   if (!known) {
@@ -144,6 +144,10 @@ void ApplyConfigLine(const std::string& line, int lineNumber) {
     }
   } else if (key == "registry_host") {
     ApplyRegistryHost(value);
+  } else if (key == "web_listen") {
+    Settings.WebListen = value;
+  } else if (key == "web_password") {
+    Settings.WebPassword = value;
   } else if (key == "status_query") {
     ApplyChoice(key, value,
                 {{"auto", StatusQuery::Auto}, {"addon", StatusQuery::Addon}, {"status", StatusQuery::Status}},

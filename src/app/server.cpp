@@ -61,6 +61,7 @@ TServer::TServer() {
   MainServer = this;
   CheckKickCommentFits();
   RegisterWithRegistry();
+  WebConsole = TWebConsole::Start(RconClient);
 }
 
 TServer::~TServer() {
@@ -71,6 +72,7 @@ TServer::~TServer() {
 bool TServer::Release() {
   if (released_) return true;
   released_ = true;
+  if (WebConsole) WebConsole->Stop();
   AllowList.clear();
   bool ended = TcpServer.Release();
   RegistryClient.Close();

@@ -6,8 +6,8 @@
 // commands and activated (when its port cannot be bound, nothing after it is
 // started); ScreenServer when screenshots are on; the logs
 // rotated; RconClient and RegistryClient opened; the registration with the
-// central registry. Release, in order: AllowList, TcpServer, RegistryClient,
-// RconClient, ScreenServer.
+// central registry; the web console when configured. Release, in order:
+// WebConsole, AllowList, TcpServer, RegistryClient, RconClient, ScreenServer.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +19,7 @@
 #include "game/rcon_client.h"
 #include "platform/socket.h"
 #include "screens/screen_server.h"
+#include "web/web_console.h"
 
 class TServer {
  public:
@@ -61,6 +62,8 @@ class TServer {
   std::unique_ptr<TScreenServer> ScreenServer;  // only when AllowScreens is on
   // Main thread only (loaded and read by the supervision cycle).
   std::vector<std::string> AllowList;
+  // The web console when "web_listen" is set (and allowed).
+  std::unique_ptr<TWebConsole> WebConsole;
 
  private:
   bool commandPortBound_ = false;

@@ -1,6 +1,7 @@
 // Every fixed limit and number of the system in one place, unit in the name.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 
 constexpr const char* kVersionText = "4.0.3";
@@ -33,6 +34,13 @@ constexpr long kMaxScreenBytes = 16777216;  // 16 MiB
 
 // Files of the data directory.
 constexpr const char* kInstanceLockFile = "acserver.lock";  // held by the running server
+
+// Web console.
+constexpr size_t kWebFailuresForLockOut = 5;          // wrong passwords from one address...
+constexpr auto kWebLockOut = std::chrono::seconds(60);  // ...within this, lock it out this long
+constexpr size_t kWebLogLines = 200;                  // lines of each log shown
+constexpr size_t kWebMaxRequestBytes = 4096;
+constexpr int kWebTimeoutSeconds = 5;                 // a slow browser's reads and writes
 
 // Settings capacities.
 constexpr size_t kClientIdChars = 128;

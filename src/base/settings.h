@@ -47,6 +47,8 @@ struct SettingsRecord {
   std::string RegistryHost = "127.0.0.1";
   int32_t RegistryPort = 27015;
   StatusQuery StatusQueryMode = StatusQuery::Auto;
+  std::string WebListen;    // "IP:port" of the web console; empty: off
+  std::string WebPassword;  // needed on any address but loopback
   ChatCommand ChatCommandMode = ChatCommand::Auto;
   // Not settable from the file.
   std::string AdvertText = DefaultAdvertText();

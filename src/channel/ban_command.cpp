@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "base/metrics.h"
 #include "base/settings.h"
 #include "game/ban_enforcement.h"
 #include "log/logs.h"
@@ -34,10 +35,12 @@ void BanCmd(TRconClient& rcon, CommandCall& call) {
     WriteLog("ERROR: ban of \"" + name + "\" refused: sent from " + call.PeerAddress + ", client connected from " +
              Client(slot).Address);
     call.ReplyText = {"rpl:false"};
+    ++Metrics.BanRefusals;
   } else {
     // An unknown name is left to EnforceBan, which logs it and refuses.
     const bool banned = EnforceBan(rcon, name, call.PeerAddress, reason, Settings.BanTime);
     call.ReplyText = {banned ? "rpl:true" : "rpl:false"};
+    if (!banned) ++Metrics.BanRefusals;
   }
   busy.Release();
   call.SendCommandReply();

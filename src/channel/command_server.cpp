@@ -18,6 +18,7 @@
 #include <system_error>
 
 #include "base/limits.h"
+#include "base/metrics.h"
 #include "base/timing.h"
 #include "platform/tcp_options.h"
 
@@ -177,6 +178,7 @@ void TCommandServer::ListenLoop(const std::shared_ptr<Shared>& shared) {
     }
     for (auto& done : ended) done->Thread.join();
     if (!admitted) continue;
+    ++Metrics.CommandConnections;
 
     try {
       connection->Thread = std::thread([shared, connection] {

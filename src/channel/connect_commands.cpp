@@ -5,6 +5,7 @@
 #include <string>
 
 #include "base/limits.h"
+#include "base/metrics.h"
 #include "base/settings.h"
 #include "game/ban_base.h"
 #include "game/text_fields.h"
@@ -52,6 +53,7 @@ void ConnectCmd(CommandCall& call) {
       WriteEvent("Connect refused: \"" + NeutraliseRconText(name) + "\" from " + call.PeerAddress + ", ID " +
                  identifier + " is banned " + left);
       call.ReplyText = {"rpl:ban"};
+      ++Metrics.ConnectsRefusedBanned;
     }
     call.Failed = banned == BanLookup::Failed;
   } else if (IsClientOnline(name)) {

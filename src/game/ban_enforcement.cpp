@@ -11,6 +11,7 @@
 
 #include <mutex>
 
+#include "base/metrics.h"
 #include "game/ban_base.h"
 #include "game/chat.h"
 #include "game/rcon_limits.h"
@@ -55,6 +56,7 @@ bool EnforceBan(TRconClient& rcon, const std::string& name, const std::string& a
   const std::string longestHead = "amx_tsay red " + chatText;  // the longer of the chat's two forms
   SayInGame(rcon, "red", chatText + CutToFit(longestHead, safeReason, "\"") + "\"");
 
+  ++Metrics.Bans;
   WriteLog(duration + " : " + name + "; with ip: " + address + "; with ID: " + identifier + "; reason: " + reason);
   // A record that cannot be written is in the full log; the ban itself (the
   // kick, the freed slot) has been carried out all the same.

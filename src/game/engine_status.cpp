@@ -54,8 +54,8 @@ std::optional<TStatusPlayer> AddressOf(const std::string& word) {
   return player;
 }
 
-// One player line; nullopt for a line that is none, and for bots, spectator
-// proxies and players without an address yet.
+// One player line; nullopt for a line that is none. Bots, spectator proxies and
+// players without an address yet come back with their kind.
 std::optional<TStatusPlayer> PlayerOf(const std::string& line) {
   if (line.empty() || line[0] != '#') return std::nullopt;
   const size_t open = line.find('"');
@@ -64,9 +64,14 @@ std::optional<TStatusPlayer> PlayerOf(const std::string& line) {
   const std::vector<std::string> rest = Words(line.substr(close + 1));
   if (rest.size() < 3) return std::nullopt;
   const std::optional<int32_t> userId = ParseInteger(rest[0]);
-  if (!userId || *userId <= 0 || rest[1] == "BOT" || rest[1] == "HLTV") return std::nullopt;
+  if (!userId || *userId <= 0) return std::nullopt;
   std::optional<TStatusPlayer> player = AddressOf(rest.back());
-  if (!player) return std::nullopt;
+  if (!player) {
+    player = TStatusPlayer{};
+    player->Kind = PlayerKind::Connecting;
+  }
+  if (rest[1] == "BOT") player->Kind = PlayerKind::Bot;
+  if (rest[1] == "HLTV") player->Kind = PlayerKind::Proxy;
   player->Name = line.substr(open + 1, close - open - 1);
   player->UserId = *userId;
   return player;
@@ -88,7 +93,9 @@ std::optional<TEngineStatus> ParseEngineStatus(const std::string& text) {
       isStatus = isStatus || inList;
       continue;
     }
-    if (std::optional<TStatusPlayer> player = PlayerOf(line)) status.Players.push_back(*player);
+    if (std::optional<TStatusPlayer> player = PlayerOf(line)) {
+      (player->Kind == PlayerKind::Player ? status.Players : status.LeftOut).push_back(*player);
+    }
   }
   if (!isStatus) return std::nullopt;
   return status;

@@ -19,11 +19,14 @@
 #include <string>
 #include <vector>
 
+#include "game/supervision_report.h"
+
 struct TStatusPlayer {
   std::string Name;
-  std::string Address;  // dotted IPv4, without the port
+  std::string Address;  // dotted IPv4, without the port; empty when it has none
   int32_t Port = 0;
   int32_t UserId = 0;
+  PlayerKind Kind = PlayerKind::Player;
 };
 
 struct TEngineStatus {
@@ -31,6 +34,8 @@ struct TEngineStatus {
   // The players to check: bots (uniqueid BOT), spectator proxies (HLTV) and
   // lines without an IPv4:port address (a player still connecting) left out.
   std::vector<TStatusPlayer> Players;
+  // Those left out, with their kind, to be shown as such.
+  std::vector<TStatusPlayer> LeftOut;
 };
 
 // Reads the joined answer text. nullopt when it is no status list (no map

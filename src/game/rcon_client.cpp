@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/limits.h"
+#include "base/metrics.h"
 #include "base/settings.h"
 #include "base/timing.h"
 #include "game/rcon_limits.h"
@@ -200,7 +201,12 @@ RconResult TRconClient::Exchange(const std::string& command) {
   // An orderly stop starts no new exchange.
   if (platform::StopRequested()) return RconResult{RconOutcome::Stopped, std::string()};
   std::lock_guard<std::mutex> guard(lock_);
+  const Clock::time_point start = Clock::now();
   RconResult result = link_ ? RunExchange(*link_, command) : Failure(1);
+  ++Metrics.RconExchanges;
+  Metrics.RconExchangeMicros +=
+      static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count());
+  if (result.Outcome != RconOutcome::Answered && result.Outcome != RconOutcome::NoAnswer) ++Metrics.RconFailures;
   NoteHealth(result);
   return result;
 }

@@ -25,11 +25,14 @@
 #include "base/limits.h"
 #include "base/numbers.h"
 #include "base/settings.h"
+#include "base/metrics.h"
 #include "game/engine_status.h"
 #include "game/rcon_limits.h"
 #include "game/status_mark.h"
+#include "game/supervision_report.h"
 #include "game/text_fields.h"
 #include "log/logs.h"
+#include "platform/clock_text.h"
 #include "platform/console.h"
 #include "registry/busy_flag.h"
 #include "registry/tables.h"
@@ -113,7 +116,8 @@ bool ReadAddonList(const std::string& answer, const std::function<void()>& markC
 
 // The engine's status list into the player table, the map as the mark. False
 // when the text is no status list (a refusal): a failed request then.
-bool ReadEngineList(const std::string& answer, const std::function<void()>& markChanged) {
+bool ReadEngineList(const std::string& answer, const std::function<void()>& markChanged,
+                    TSupervisionReport& report) {
   const std::optional<TEngineStatus> status = ParseEngineStatus(answer);
   if (!status) {
     StatusMark = "unknown";
@@ -126,6 +130,9 @@ bool ReadEngineList(const std::string& answer, const std::function<void()>& mark
     if (AddPlayer(player.Name, player.Address, player.Port, player.UserId) == 0) {
       WriteLog("ERROR: cannot add CS Server user");
     }
+  }
+  for (const TStatusPlayer& other : status->LeftOut) {
+    report.Players.push_back({other.Name, other.Address, other.Port, other.UserId, other.Kind, Protection::None});
   }
   return true;
 }
@@ -146,13 +153,13 @@ bool AllowLineLets(const std::string& line, const PlayerSlot& player) {
   }
 }
 
-bool IsAllowed(const PlayerSlot& player, const std::vector<std::string>& allowList) {
-  if (ClientCount > 0 && HasClient(player.Name, player.Address)) return true;
+Protection ProtectionOf(const PlayerSlot& player, const std::vector<std::string>& allowList) {
+  if (ClientCount > 0 && HasClient(player.Name, player.Address)) return Protection::Client;
   bool allowed = false;
   for (const std::string& line : allowList) {
     if (AllowLineLets(line, player)) allowed = true;
   }
-  return allowed;
+  return allowed ? Protection::AllowList : Protection::None;
 }
 
 // The clients dropped for silence whose players have not been kicked yet, so
@@ -165,16 +172,20 @@ void RememberSilenced(const std::string& name, const std::string& address) {
   silenced.emplace_back(name, address);
 }
 
-// Why a player who is not allowed is kicked. Caller holds BusyFlag.
+// Why a player who is not allowed is kicked, counted in the metrics. Caller
+// holds BusyFlag.
 std::string KickReason(const PlayerSlot& player) {
   const auto was = std::find(silenced.begin(), silenced.end(), std::make_pair(player.Name, player.Address));
   if (was != silenced.end()) {
     silenced.erase(was);
+    ++Metrics.KicksClientSilent;
     return "anti-cheat client went silent";
   }
   if (const int slot = FindClientByName(player.Name); slot != 0) {
+    ++Metrics.KicksClientElsewhere;
     return "anti-cheat client of that name connected from " + Client(slot).Address;
   }
+  ++Metrics.KicksNoClient;
   return "no anti-cheat client";
 }
 
@@ -207,6 +218,20 @@ void DropSilentClients() {
 void Supervise(TRconClient& rcon, const std::vector<std::string>& allowList,
                const std::function<void()>& markChanged) {
   TBusyGuard busy;
+  ++Metrics.SupervisionRuns;
+  TSupervisionReport report;
+  // Every way out of the run leaves its report for the web console.
+  struct TPublishOnExit {
+    TSupervisionReport& Report;
+    ~TPublishOnExit() {
+      Report.AtUnixSeconds = platform::UnixSeconds();
+      Report.Mark = StatusMark;
+      Report.List = PlayerList == PlayerListSource::Engine  ? "status"
+                    : PlayerList == PlayerListSource::Addon ? "addon"
+                                                            : "";
+      PublishSupervisionReport(std::move(Report));
+    }
+  } publish{report};
 
   const std::optional<TPlayerAnswer> answer = AskPlayers(rcon);
   if (!answer) {
@@ -214,19 +239,25 @@ void Supervise(TRconClient& rcon, const std::vector<std::string>& allowList,
     return;
   }
   if (answer->Source == PlayerListSource::Engine) {
-    if (!ReadEngineList(answer->Text, markChanged)) return;
+    if (!ReadEngineList(answer->Text, markChanged, report)) return;
   } else if (!ReadAddonList(answer->Text, markChanged)) {
     return;
   }
+  report.Answered = true;
 
   if (PlayerCount > 0) {
     try {
       for (const PlayerSlot& player : PlayerTable) {
-        if (!player.InUse || IsAllowed(player, allowList)) continue;
+        if (!player.InUse) continue;
+        const Protection by = ProtectionOf(player, allowList);
+        report.Players.push_back({player.Name, player.Address, player.Port, player.UserId, PlayerKind::Player, by});
+        if (by != Protection::None) continue;
         rcon.Command(SupervisionKickCommand(player.Name, player.UserId));
-        WriteEvent("Kicked \"" + NeutraliseRconText(player.Name) + "\" (" + player.Address +
-                       "): " + KickReason(player) + ", not on the allow-list",
+        const std::string reason = KickReason(player);
+        WriteEvent("Kicked \"" + NeutraliseRconText(player.Name) + "\" (" + player.Address + "): " + reason +
+                       ", not on the allow-list",
                    EventLogs::FullAndShort);
+        report.Kicks.push_back({player.Name, player.Address, reason});
       }
     } catch (const std::exception&) {
       WriteLog("Global ERROR: 3");

@@ -3,9 +3,16 @@
 #include <langinfo.h>
 #include <locale.h>
 
+#include <chrono>
 #include <mutex>
 
 namespace platform {
+
+int64_t UnixSeconds() {
+  using namespace std::chrono;
+  return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
+}
+
 namespace {
 
 // Guards shapeValue. Written at start (and by tests), read by every log write.

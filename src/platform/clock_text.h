@@ -4,10 +4,15 @@
 // clock. With LC_ALL=C: "12/07/26" and "15:59:56".
 #pragma once
 
+#include <cstdint>
+
 #include <ctime>
 #include <string>
 
 namespace platform {
+
+// Seconds since 1970-01-01 UTC. Thread safe.
+int64_t UnixSeconds();
 
 // What the locale says about time texts.
 struct TimeShape {

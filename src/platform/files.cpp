@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -156,6 +157,53 @@ bool ReadTextLines(const std::string& path, std::vector<std::string>& lines, std
   std::string text;
   if (!ReadWholeFile(path, text, error)) return false;
   lines = SplitTextLines(text);
+  return true;
+}
+
+}  // namespace platform
+
+namespace platform {
+
+bool ReadFileTail(const std::string& path, size_t maxBytes, std::string& bytes, std::string* error) {
+  bytes.clear();
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return Fail(error, "open", path);
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) {
+    int saved = errno;
+    ::close(fd);
+    errno = saved;
+    return Fail(error, "fstat", path);
+  }
+  const auto size = static_cast<size_t>(info.st_size);
+  const size_t from = size > maxBytes ? size - maxBytes : 0;
+  bytes.resize(size - from);
+  size_t got = 0;
+  while (got < bytes.size()) {
+    ssize_t n = ::pread(fd, bytes.data() + got, bytes.size() - got, static_cast<off_t>(from + got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;  // the file shrank meanwhile: keep what was read
+    got += static_cast<size_t>(n);
+  }
+  bytes.resize(got);
+  ::close(fd);
+  return true;
+}
+
+bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>& entries, std::string* error) {
+  entries.clear();
+  DIR* dir = ::opendir(path.c_str());
+  if (dir == nullptr) return Fail(error, "opendir", path);
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    struct stat info {};
+    if (::fstatat(::dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (!S_ISDIR(info.st_mode) && !S_ISREG(info.st_mode)) continue;
+    entries.push_back({name, S_ISDIR(info.st_mode), static_cast<int64_t>(info.st_size),
+                       static_cast<int64_t>(info.st_mtime)});
+  }
+  ::closedir(dir);
   return true;
 }
 

@@ -2,6 +2,8 @@
 // a failure as false plus an error text naming the call and the path.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -29,5 +31,17 @@ bool ReadWholeFile(const std::string& path, std::string& bytes, std::string* err
 bool ReadTextLines(const std::string& path, std::vector<std::string>& lines, std::string* error = nullptr);
 // Splits text into lines with the rule of ReadTextLines.
 std::vector<std::string> SplitTextLines(const std::string& text);
+// At most the last maxBytes of the file (all of it when shorter).
+bool ReadFileTail(const std::string& path, size_t maxBytes, std::string& bytes, std::string* error = nullptr);
+
+struct DirectoryEntry {
+  std::string Name;
+  bool IsDirectory = false;
+  int64_t Bytes = 0;
+  int64_t ModifiedUnixSeconds = 0;
+};
+// The entries of a directory ("." and ".." left out), in no order; symbolic
+// links are not followed and not listed.
+bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>& entries, std::string* error = nullptr);
 
 }  // namespace platform

@@ -1,6 +1,7 @@
 #include "registry/tables.h"
 
 #include "platform/console.h"
+#include "registry/busy_flag.h"
 
 std::array<ClientSlot, kTableSlots> ClientTable;
 std::array<PlayerSlot, kTableSlots> PlayerTable;
@@ -136,3 +137,16 @@ int FindPlayerByName(const std::string& name) {
 }
 
 void PrintOnlineCount() { platform::ConsoleLine("total players online: " + std::to_string(ClientCount)); }
+
+std::vector<TClientView> SnapshotClients() {
+  std::vector<TClientView> views;
+  TBusyGuard busy;
+  for (int i = 1; i <= kTableSlots; ++i) {
+    const ClientSlot& slot = Client(i);
+    std::lock_guard<std::mutex> guard(slot.Guard);
+    if (!slot.InUse) continue;
+    views.push_back({i, slot.Name, slot.Identifier, slot.Address, slot.MissedUpdates, slot.ScreenPending,
+                     slot.ScreenSize, slot.ScreenData.Bytes.size()});
+  }
+  return views;
+}

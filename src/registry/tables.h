@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "base/limits.h"
 
@@ -78,6 +79,21 @@ bool HasPlayer(const std::string& name, const std::string& address);
 bool IsPlayerPresent(const std::string& name);
 // The lowest slot whose player has exactly this name; 0 when none.
 int FindPlayerByName(const std::string& name);
+
+// A copy of one client slot in use, for readers outside the command threads.
+struct TClientView {
+  int Slot = 0;
+  std::string Name;
+  std::string Identifier;
+  std::string Address;
+  int MissedUpdates = 0;
+  bool ScreenPending = false;  // a screenshot transfer is under way
+  int32_t ScreenSize = 0;      // its announced size
+  size_t ScreenReceived = 0;   // bytes received so far
+};
+// The clients in use, copied under BusyFlag (and each slot's Guard), which is
+// held for the copy only. Thread safe; never call with BusyFlag held.
+std::vector<TClientView> SnapshotClients();
 
 // "total players online: " and ClientCount on the console. Caller holds BusyFlag.
 void PrintOnlineCount();

@@ -19,6 +19,7 @@
 #include <optional>
 
 #include "base/limits.h"
+#include "base/metrics.h"
 #include "base/settings.h"
 #include "log/logs.h"
 #include "platform/clock_text.h"
@@ -88,6 +89,14 @@ PieceOutcome TakePiece(ClientSlot& slot, const std::string& address, const std::
   completed.Size = slot.ScreenSize;
   return PieceOutcome::Complete;
 }
+
+}  // namespace
+
+std::string ScreenRootDirectory() {
+  return Settings.ScreenDir.empty() ? platform::DataDirectory() + "zelk_screens/" : Settings.ScreenDir;
+}
+
+namespace {
 
 // The directory for the sender's files, created one level at a time. A level
 // that cannot be made shows up as a failed save. Raises progress to 6 .. 12.
@@ -172,6 +181,8 @@ bool ReceivePiece(const std::string& datagram, const std::string& address, int& 
   if (!SaveScreen(completed, address, progress)) return false;
   progress = 16;
   platform::ConsoleLine("Screen saved");
+  ++Metrics.ScreensReceived;
+  Metrics.ScreenBytes += completed.Bytes.size();
   FinishTransfer(slot, address, completed);
   progress = 17;
   return true;

@@ -36,5 +36,8 @@ class TScreenServer {
 // Returns the reply to send ("ok", "resend" or empty). Screen listener thread
 // (tests call it directly).
 std::string HandleScreenDatagram(const std::string& datagram, const std::string& address);
+// Where screenshots go: scr_dir when set, else zelk_screens/ in the data
+// directory; ends in "/". Thread safe.
+std::string ScreenRootDirectory();
 // Replaces each of \ / : * ? " < > | by "."; all else unchanged.
 std::string MakeFileNameSafe(const std::string& text);

@@ -1,0 +1,3 @@
+#include "base/metrics.h"
+
+MetricsRecord Metrics;

@@ -1,0 +1,25 @@
+// The program's counters, for the web console's /metrics: plain atomics that
+// any thread bumps and the web console reads without a lock. They count since
+// the start of the process and are never reset.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+struct MetricsRecord {
+  std::atomic<uint64_t> KicksNoClient{0};       // supervision: no anti-cheat client
+  std::atomic<uint64_t> KicksClientSilent{0};   // supervision: the client went silent
+  std::atomic<uint64_t> KicksClientElsewhere{0};  // supervision: the name registered from another address
+  std::atomic<uint64_t> Bans{0};                // bans carried out
+  std::atomic<uint64_t> BanRefusals{0};         // cheat reports refused (unknown name, other address)
+  std::atomic<uint64_t> ConnectsRefusedBanned{0};
+  std::atomic<uint64_t> RconExchanges{0};
+  std::atomic<uint64_t> RconFailures{0};        // no challenge, reject, ban, socket error
+  std::atomic<uint64_t> RconExchangeMicros{0};  // summed duration of the exchanges
+  std::atomic<uint64_t> ScreensReceived{0};
+  std::atomic<uint64_t> ScreenBytes{0};
+  std::atomic<uint64_t> CommandConnections{0};  // accepted command-channel connections
+  std::atomic<uint64_t> SupervisionRuns{0};
+};
+
+extern MetricsRecord Metrics;

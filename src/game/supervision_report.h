@@ -1,0 +1,39 @@
+// What the last supervision run saw and did, for the web console: written by
+// the run on the main thread, read as a copy by any thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+enum class PlayerKind { Player, Bot, Proxy, Connecting };
+enum class Protection { Client, AllowList, None };
+
+struct TReportedPlayer {
+  std::string Name;
+  std::string Address;  // without the port; empty for bots and players still connecting
+  int32_t Port = 0;
+  int32_t UserId = 0;
+  PlayerKind Kind = PlayerKind::Player;
+  Protection By = Protection::None;  // None: kicked by this run
+};
+
+struct TReportedKick {
+  std::string Name;
+  std::string Address;
+  std::string Reason;
+};
+
+struct TSupervisionReport {
+  int64_t AtUnixSeconds = 0;  // 0: no run yet
+  bool Answered = false;      // the game server gave a list this run
+  std::string Mark;           // the status mark after the run
+  std::string List;           // "addon", "status" or "" (no list read yet)
+  std::vector<TReportedPlayer> Players;
+  std::vector<TReportedKick> Kicks;
+};
+
+// Replaces the report. Thread safe.
+void PublishSupervisionReport(TSupervisionReport report);
+// A copy of the last report. Thread safe.
+TSupervisionReport LastSupervisionReport();

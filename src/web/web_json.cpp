@@ -1,0 +1,156 @@
+#include "web/web_json.h"
+
+#include <cstdio>
+#include <optional>
+
+#include "base/numbers.h"
+#include "game/text_fields.h"
+
+namespace {
+
+const char* ProtectionName(Protection by) {
+  switch (by) {
+    case Protection::Client:
+      return "client";
+    case Protection::AllowList:
+      return "allow-list";
+    case Protection::None:
+      break;
+  }
+  return "none";
+}
+
+const char* KindName(PlayerKind kind) {
+  switch (kind) {
+    case PlayerKind::Bot:
+      return "bot";
+    case PlayerKind::Proxy:
+      return "proxy";
+    case PlayerKind::Connecting:
+      return "connecting";
+    case PlayerKind::Player:
+      break;
+  }
+  return "player";
+}
+
+// Joins the items as a JSON array.
+std::string Array(const std::vector<std::string>& items) {
+  std::string out = "[";
+  for (size_t i = 0; i < items.size(); ++i) out += (i ? "," : "") + items[i];
+  return out + "]";
+}
+
+}  // namespace
+
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (byte < 0x20 || byte >= 0x7F) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+std::string HealthName(RconHealth health) {
+  switch (health) {
+    case RconHealth::Answering:
+      return "answering";
+    case RconHealth::NotAnswering:
+      return "not answering";
+    case RconHealth::RefusesPassword:
+      return "refuses our rcon password";
+    case RconHealth::RejectsChallenge:
+      return "rejects our challenge";
+    case RconHealth::BannedUs:
+      return "has banned our address";
+    case RconHealth::Unknown:
+      break;
+  }
+  return "unknown";
+}
+
+std::string StatusJson(const TStatusFacts& facts, const TSupervisionReport& report) {
+  std::vector<std::string> kicks;
+  for (const TReportedKick& kick : report.Kicks) {
+    kicks.push_back("{\"name\":" + JsonString(kick.Name) + ",\"address\":" + JsonString(kick.Address) +
+                    ",\"reason\":" + JsonString(kick.Reason) + "}");
+  }
+  size_t players = 0;
+  for (const TReportedPlayer& player : report.Players) players += player.Kind == PlayerKind::Player ? 1 : 0;
+  const std::string lastRun =
+      report.AtUnixSeconds == 0
+          ? std::string("null")
+          : "{\"at\":" + std::to_string(report.AtUnixSeconds) +
+                ",\"ago_s\":" + std::to_string(facts.NowUnixSeconds - report.AtUnixSeconds) +
+                ",\"answered\":" + (report.Answered ? "true" : "false") + ",\"kicks\":" + Array(kicks) + "}";
+  return "{\"health\":" + JsonString(HealthName(facts.Health)) + ",\"game_server\":" + JsonString(facts.GameServer) +
+         ",\"status_mark\":" + JsonString(report.Mark) + ",\"player_list\":" + JsonString(report.List) +
+         ",\"last_run\":" + lastRun + ",\"clients\":" + std::to_string(facts.Clients) +
+         ",\"players\":" + std::to_string(players) + ",\"bans\":" + std::to_string(facts.Bans) +
+         ",\"screens\":" + (facts.ScreensOn ? "true" : "false") +
+         ",\"uptime_s\":" + std::to_string(facts.NowUnixSeconds - facts.StartedUnixSeconds) + "}";
+}
+
+std::string PlayersJson(const TSupervisionReport& report) {
+  std::vector<std::string> players;
+  for (const TReportedPlayer& player : report.Players) {
+    players.push_back("{\"name\":" + JsonString(player.Name) + ",\"address\":" + JsonString(player.Address) +
+                      ",\"port\":" + std::to_string(player.Port) + ",\"userid\":" + std::to_string(player.UserId) +
+                      ",\"kind\":\"" + KindName(player.Kind) + "\",\"protection\":\"" +
+                      (player.Kind == PlayerKind::Player ? ProtectionName(player.By) : "not checked") + "\"}");
+  }
+  return "{\"players\":" + Array(players) + "}";
+}
+
+std::string ClientsJson(const std::vector<TClientView>& clients) {
+  std::vector<std::string> items;
+  for (const TClientView& client : clients) {
+    const std::string screen = client.ScreenPending ? "{\"size\":" + std::to_string(client.ScreenSize) +
+                                                          ",\"received\":" + std::to_string(client.ScreenReceived) + "}"
+                                                    : std::string("null");
+    items.push_back("{\"slot\":" + std::to_string(client.Slot) + ",\"name\":" + JsonString(client.Name) +
+                    ",\"identifier\":" + JsonString(client.Identifier) + ",\"address\":" + JsonString(client.Address) +
+                    ",\"missed_updates\":" + std::to_string(client.MissedUpdates) + ",\"screen\":" + screen + "}");
+  }
+  return "{\"clients\":" + Array(items) + "}";
+}
+
+std::string BansJson(const std::vector<std::string>& records) {
+  std::vector<std::string> bans;
+  for (const std::string& record : records) {
+    const std::string duration = ExtractQuoted(record, 1);
+    const std::optional<int32_t> left = ParseInteger(duration);
+    const std::string minutes = left ? std::to_string(*left) : "null";
+    bans.push_back("{\"identifier\":" + JsonString(ExtractQuoted(record, 2)) + ",\"minutes_left\":" + minutes +
+                   ",\"forever\":" + (duration == "p" ? "true" : "false") + "}");
+  }
+  return "{\"bans\":" + Array(bans) + "}";
+}
+
+std::string ScreensJson(const std::vector<TScreenFile>& screens) {
+  std::vector<std::string> items;
+  for (const TScreenFile& screen : screens) {
+    items.push_back("{\"address\":" + JsonString(screen.Address) + ",\"identifier\":" +
+                    JsonString(screen.Identifier) + ",\"file\":" + JsonString(screen.File) +
+                    ",\"bytes\":" + std::to_string(screen.Bytes) + ",\"time\":" +
+                    std::to_string(screen.ModifiedUnixSeconds) + "}");
+  }
+  return "{\"screens\":" + Array(items) + "}";
+}
+
+std::string LogsJson(const std::vector<std::string>& full, const std::vector<std::string>& light) {
+  std::vector<std::string> fullItems, lightItems;
+  for (const std::string& line : full) fullItems.push_back(JsonString(line));
+  for (const std::string& line : light) lightItems.push_back(JsonString(line));
+  return "{\"full\":" + Array(fullItems) + ",\"short\":" + Array(lightItems) + "}";
+}

@@ -1,0 +1,45 @@
+// The JSON texts of the web console's API, built from copies of the program's
+// state. Texts from clients and the game server are 8-bit; every byte from
+// 0x80 up is written as \u00XX, so the JSON stays valid UTF-8 whatever the
+// code page.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "game/ban_base.h"
+#include "game/rcon_client.h"
+#include "game/supervision_report.h"
+#include "platform/files.h"
+#include "registry/tables.h"
+
+// A JSON string literal, quotes included. Thread safe.
+std::string JsonString(const std::string& text);
+
+struct TStatusFacts {
+  RconHealth Health = RconHealth::Unknown;
+  std::string GameServer;  // host:port
+  int64_t NowUnixSeconds = 0;
+  int64_t StartedUnixSeconds = 0;
+  size_t Clients = 0;
+  size_t Bans = 0;
+  bool ScreensOn = false;
+};
+
+std::string HealthName(RconHealth health);
+std::string StatusJson(const TStatusFacts& facts, const TSupervisionReport& report);
+std::string PlayersJson(const TSupervisionReport& report);
+std::string ClientsJson(const std::vector<TClientView>& clients);
+// The records of the ban base (as ReadBanRecords gives them).
+std::string BansJson(const std::vector<std::string>& records);
+
+struct TScreenFile {
+  std::string Address;     // the directory: the sender's IPv4 address
+  std::string File;        // the file name
+  std::string Identifier;  // from the file name
+  int64_t Bytes = 0;
+  int64_t ModifiedUnixSeconds = 0;
+};
+std::string ScreensJson(const std::vector<TScreenFile>& screens);
+std::string LogsJson(const std::vector<std::string>& full, const std::vector<std::string>& light);
