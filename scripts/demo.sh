@@ -196,6 +196,12 @@ say "All on loopback: a game server simulator on UDP $rcon_port with one player,
     "no anti-cheat client; a registry simulator on UDP $registry_port; acserver on TCP and UDP $channel_port." \
     "In 5 s three clients connect: Alice sends a screenshot, Bob keeps alive, Mallory reports a" \
     "wallhack after 45 s, is banned, and tries to come back. Ctrl-C stops everything and sums up."
+web=$(setting web_listen)
+if [ -n "$web" ]; then
+  say "The web console: open http://$web/ in a browser (players, clients, bans, screenshots, logs)."
+else
+  say "The web console is off: add \"web_listen\" \"127.0.0.1:28080\" to $config to see it."
+fi
 
 launch gamesim "gamesim: " "$demo/gamesim" "$demo/scenario.txt"; simulators+=("$started")
 launch registrysim "registrysim: " "$demo/registrysim" "$registry_port"; simulators+=("$started")

@@ -1,0 +1,188 @@
+// The web console through a real HTTP client against the real program beside
+// the game-server simulator: what the API says, who may ask, the token a
+// change needs, the screenshot paths it refuses, and a ban lifted for good.
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <signal.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "gamesim/game_server_sim.h"
+#include "support/child_process.h"
+#include "support/test_env.h"
+#include "web/web_access.h"
+#include "web/web_json.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class WebConsoleApi : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::copy_file(ACSERVER_BINARY, dir_.Path() + "acserver");
+    game_.SetPassword("secret");
+    game_.SetStatusAddon(false);
+    game_.SetPlayers({{"Stranger", "10.0.0.9:27005"}, {"Bot Jo", "", 0, "", gamesim::TSimPlayerKind::Bot}});
+    std::string error;
+    for (int attempt = 0; attempt < 20 && game_.Port() == 0; ++attempt) {
+      game_.Start(static_cast<uint16_t>(testenv::PickRconPort()), &error);
+    }
+    ASSERT_NE(game_.Port(), 0) << error;
+    webPort_ = testenv::PickRconPort();  // any free TCP port will do
+    fs::create_directories(dir_.Path() + "zelk_screens/127.0.0.1");
+    testenv::WriteFile(dir_.Path() + "zelk_screens/127.0.0.1/^07.12.26^12.00.00^IP^127.0.0.1^ID^ALICE.jpg",
+                       "\xFF\xD8 not really a picture");
+    testenv::WriteFile(dir_.Path() + "zelk_bans.txt", "\"30\" \"CHEATER-1\"\r\n\"p\" \"CHEATER-2\"\r\n");
+  }
+  void Start(const std::string& web) {
+    testenv::WriteFile(dir_.Path() + "zelk_config.txt",
+                       "\"rconhost\" \"127.0.0.1\"\n\"rconport\" \"" + std::to_string(game_.Port()) +
+                           "\"\n\"rconpass\" \"secret\"\n\"cl_id\" \"abc\"\n\"allow_screens\" \"1\"\n"
+                           "\"registry_host\" \"127.0.0.1:9\"\n" + web);
+    server_.emplace(dir_.Path() + "acserver", std::vector<std::string>{"ACSERVER_TICK_MS=50"}, "/");
+  }
+  httplib::Client Browser(const std::string& password = "pw") const {
+    httplib::Client client("127.0.0.1", webPort_);
+    if (!password.empty()) client.set_basic_auth("admin", password.c_str());
+    return client;
+  }
+  int StatusRuns() const {
+    const std::vector<std::string> commands = game_.Commands();
+    return static_cast<int>(std::count(commands.begin(), commands.end(), "status"));
+  }
+  // Waits, at the game server's pace, until it was asked for its players runs times.
+  bool WaitForRuns(int runs) const {
+    for (int waits = 0; waits < 200 && StatusRuns() < runs; ++waits) {
+      game_.WaitForDatagrams(game_.Datagrams().size() + 1, 250);
+    }
+    return StatusRuns() >= runs;
+  }
+  std::string Web() const { return "\"web_listen\" \"127.0.0.1:" + std::to_string(webPort_) + "\"\n"; }
+
+  testenv::TTempDir dir_;
+  gamesim::TGameServerSim game_;
+  int webPort_ = 0;
+  std::optional<testenv::TChildProcess> server_;
+};
+
+TEST_F(WebConsoleApi, ShowsThePlayersBansAndScreensAndLiftsABanForGood) {
+  Start(Web() + "\"web_password\" \"pw\"\n");
+  ASSERT_TRUE(server_->WaitForOutput("Kicked \"Stranger\"", 20000)) << server_->Output();
+  httplib::Client browser = Browser();
+
+  auto status = browser.Get("/api/status");
+  ASSERT_TRUE(status);
+  EXPECT_EQ(status->status, 200);
+  EXPECT_NE(status->body.find("\"health\":\"answering\""), std::string::npos) << status->body;
+  EXPECT_NE(status->body.find("\"player_list\":\"status\""), std::string::npos);
+  EXPECT_NE(status->body.find("\"bans\":2"), std::string::npos);
+  EXPECT_NE(status->get_header_value("Content-Security-Policy").find("default-src 'none'"), std::string::npos);
+
+  auto players = browser.Get("/api/players");
+  ASSERT_TRUE(players);
+  EXPECT_NE(players->body.find("{\"name\":\"Stranger\",\"address\":\"10.0.0.9\",\"port\":27005"), std::string::npos)
+      << players->body;
+  EXPECT_NE(players->body.find("\"protection\":\"none\""), std::string::npos);
+  EXPECT_NE(players->body.find("\"name\":\"Bot Jo\",\"address\":\"\",\"port\":0,\"userid\":"), std::string::npos);
+  EXPECT_NE(players->body.find("\"kind\":\"bot\""), std::string::npos);
+
+  auto screens = browser.Get("/api/screens");
+  ASSERT_TRUE(screens);
+  EXPECT_NE(screens->body.find("\"identifier\":\"ALICE\""), std::string::npos) << screens->body;
+  auto image = browser.Get("/screens/127.0.0.1/%5E07.12.26%5E12.00.00%5EIP%5E127.0.0.1%5EID%5EALICE.jpg");
+  ASSERT_TRUE(image);
+  EXPECT_EQ(image->status, 200);
+  EXPECT_EQ(image->get_header_value("Content-Type"), "image/jpeg");
+  for (const char* path : {"/screens/127.0.0.1/..%2F..%2Fzelk_config.txt", "/screens/..%2F..%2F/zelk_config.txt",
+                           "/screens/127.0.0.1/..", "/screens/127.0.0.1/x.jpg"}) {
+    auto refused = browser.Get(path);
+    ASSERT_TRUE(refused) << path;
+    EXPECT_EQ(refused->status, 404) << path;
+    EXPECT_EQ(refused->body.find("secret"), std::string::npos) << path;
+  }
+
+  // A change needs the page's token: a foreign page cannot send it.
+  auto noToken = browser.Post("/api/bans/lift", "identifier=CHEATER-1", "application/x-www-form-urlencoded");
+  ASSERT_TRUE(noToken);
+  EXPECT_EQ(noToken->status, 403);
+  auto page = browser.Get("/");
+  ASSERT_TRUE(page);
+  const std::string meta = "name=\"console-token\" content=\"";
+  const size_t at = page->body.find(meta);
+  ASSERT_NE(at, std::string::npos);
+  const std::string token = page->body.substr(at + meta.size(), 32);
+  auto lifted = browser.Post("/api/bans/lift", httplib::Headers{{"X-Console-Token", token}}, "identifier=CHEATER-1",
+                             "application/x-www-form-urlencoded");
+  ASSERT_TRUE(lifted);
+  EXPECT_EQ(lifted->body, "{\"removed\":1}");
+  ASSERT_TRUE(server_->WaitForOutput("Ban of ID CHEATER-1 lifted from the web console", 5000));
+  // The minute's maintenance (with every second supervision run, every 3 s
+  // here) must not bring it back: wait for four more runs.
+  ASSERT_TRUE(WaitForRuns(StatusRuns() + 4));
+  const std::string bans = testenv::ReadFile(dir_.Path() + "zelk_bans.txt");
+  EXPECT_EQ(bans.find("CHEATER-1"), std::string::npos) << bans;
+  EXPECT_NE(bans.find("CHEATER-2"), std::string::npos);
+
+  auto metrics = browser.Get("/metrics");
+  ASSERT_TRUE(metrics);
+  EXPECT_NE(metrics->body.find("acserver_kicks_total{reason=\"no_client\"} "), std::string::npos) << metrics->body;
+  EXPECT_EQ(metrics->body.find("acserver_kicks_total{reason=\"no_client\"} 0\n"), std::string::npos);
+}
+
+TEST_F(WebConsoleApi, PasswordIsNeededAndFiveWrongOnesLockTheAddressOut) {
+  Start(Web() + "\"web_password\" \"pw\"\n");
+  ASSERT_TRUE(server_->WaitForOutput("Web console: http://127.0.0.1:" + std::to_string(webPort_) + "/", 15000))
+      << server_->Output();
+  for (const char* path : {"/", "/api/status", "/metrics", "/api/bans/lift"}) {
+    auto anonymous = Browser("").Get(path);
+    ASSERT_TRUE(anonymous) << path;
+    EXPECT_EQ(anonymous->status, 401) << path;
+    EXPECT_FALSE(anonymous->get_header_value("WWW-Authenticate").empty());
+  }
+  EXPECT_EQ(Browser().Get("/api/status")->status, 200);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(Browser("guess").Get("/api/status")->status, 401);
+  EXPECT_EQ(Browser("guess").Get("/api/status")->status, 429);
+  EXPECT_EQ(Browser().Get("/api/status")->status, 429) << "locked out even with the right password";
+}
+
+TEST_F(WebConsoleApi, OffLoopbackWithoutAPasswordItStaysOffAndTheRestRuns) {
+  Start("\"web_listen\" \"0.0.0.0:" + std::to_string(webPort_) + "\"\n");
+  ASSERT_TRUE(server_->WaitForOutput("Kicked \"Stranger\"", 20000)) << server_->Output();
+  EXPECT_NE(server_->Output().find("Web console not started: 0.0.0.0:" + std::to_string(webPort_) +
+                                   " is not a loopback address, and web_password is empty"),
+            std::string::npos);
+  EXPECT_FALSE(Browser("").Get("/api/status"));
+}
+
+TEST(WebAccess, LockOutLastsAMinuteFromTheFifthWrongPassword) {
+  TWebAccess access("pw");
+  const std::string right = httplib::make_basic_authentication_header("admin", "pw").second;
+  const auto start = TWebAccess::Clock::time_point{};
+  using std::chrono::seconds;
+  EXPECT_EQ(access.Check("10.0.0.1", "", start), TWebAccess::Verdict::WrongPassword) << "a first ask is no guess";
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(access.Check("10.0.0.1", "Basic eDp5", start + seconds(10 * i)), TWebAccess::Verdict::WrongPassword);
+  }
+  EXPECT_EQ(access.Check("10.0.0.1", "Basic eDp5", start + seconds(50)), TWebAccess::Verdict::LockedOut);
+  EXPECT_EQ(access.Check("10.0.0.2", right, start + seconds(50)), TWebAccess::Verdict::Allowed) << "per address";
+  EXPECT_EQ(access.Check("10.0.0.1", right, start + seconds(109)), TWebAccess::Verdict::LockedOut);
+  EXPECT_EQ(access.Check("10.0.0.1", right, start + seconds(110)), TWebAccess::Verdict::Allowed);
+  // Wrong passwords spread wider than a minute never lock out.
+  for (int i = 0; i < 10; ++i) {
+    EXPECT_EQ(access.Check("10.0.0.3", "Basic eDp5", start + seconds(20 * i)), TWebAccess::Verdict::WrongPassword);
+  }
+  EXPECT_TRUE(ConstantTimeEquals("abc", "abc"));
+  EXPECT_FALSE(ConstantTimeEquals("abc", "abd"));
+  EXPECT_FALSE(ConstantTimeEquals("abc", "abcd"));
+}
+
+TEST(WebJson, EightBitTextsStayValidJson) {
+  EXPECT_EQ(JsonString("a\"b\\c\n\xE9"), "\"a\\\"b\\\\c\\u000a\\u00e9\"");
+}
+
+}  // namespace
