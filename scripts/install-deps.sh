@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing acserver needs on a fresh Debian machine:
-# the compiler, CMake, GoogleTest, cpp-httplib for the web console, the locales
+# the compiler, CMake, GoogleTest, cpp-httplib for the web console, libpq and a
+# PostgreSQL server for the shared ban base and its tests, the locales
 # that the stamp tests use, and ss (iproute2) for the demo's port check.
 # Idempotent and quick when everything is already there.
 set -euo pipefail
@@ -12,6 +13,10 @@ command -v make >/dev/null 2>&1 || need+=(make)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 command -v pkg-config >/dev/null 2>&1 || need+=(pkg-config)
 [ -f /usr/include/httplib.h ] || need+=(libcpp-httplib-dev)
+# The shared ban base: libpq to build, and a PostgreSQL server for its tests
+# (they start a throw-away cluster of their own).
+[ -f /usr/include/postgresql/libpq-fe.h ] || need+=(libpq-dev)
+ls /usr/lib/postgresql/*/bin/initdb >/dev/null 2>&1 || need+=(postgresql)
 command -v localedef >/dev/null 2>&1 || need+=(locales)
 # make run checks with ss that the demo's ports are free before it starts.
 command -v ss >/dev/null 2>&1 || need+=(iproute2)

@@ -72,7 +72,8 @@ void ApplyConfigLine(const std::string& line, int lineNumber) {
                                       "procs_dir", "procs", "cl_id", "scr_quality", "scr_dir",
                                       "allow_screens", "rconpass", "rconhost", "rconport", "comment",
                                       "client_version", "client_screen_speed", "registry_host",
-                                      "status_query", "chat_command", "web_listen", "web_password"};
+                                      "status_query", "chat_command", "web_listen", "web_password",
+                                      "ban_base"};
   bool known = false;
   for (const char* k : kKeys) known = known || key == k;
   if (!known) {
@@ -144,6 +145,8 @@ void ApplyConfigLine(const std::string& line, int lineNumber) {
     }
   } else if (key == "registry_host") {
     ApplyRegistryHost(value);
+  } else if (key == "ban_base") {
+    Settings.BanBase = value;
   } else if (key == "web_listen") {
     Settings.WebListen = value;
   } else if (key == "web_password") {
@@ -186,4 +189,14 @@ bool CheckRconPort() {
                         ": it must be the game server's port, 1 to " + std::to_string(kMaxRconPort) +
                         " (the command port is rconport + 1000); the server stops");
   return false;
+}
+
+std::string QuietConfigValue(const std::string& key) {
+  std::vector<std::string> lines;
+  if (!platform::ReadTextLines(platform::DataDirectory() + "zelk_config.txt", lines)) return std::string();
+  std::string value;
+  for (const std::string& line : lines) {
+    if (!line.empty() && line[0] != ';' && ExtractQuoted(line, 1) == key) value = ExtractQuoted(line, 2);
+  }
+  return value;
 }

@@ -10,6 +10,9 @@ bool LoadConfig();
 // Applies one setting line; a line that is wrong is reported with its number
 // (and the key and value), and changes nothing. Main thread only.
 void ApplyConfigLine(const std::string& line, int lineNumber = 0);
+// The value of the last line with this key in zelk_config.txt, read without a
+// word on the console (the admin's tools); empty when there is none.
+std::string QuietConfigValue(const std::string& key);
 // False, after a line that says so, when rconport leaves no room for the
 // command port (rconport + 1000) among the real ports. Main thread only.
 bool CheckRconPort();

@@ -8,18 +8,29 @@
 #include "base/settings.h"
 #include "base/timing.h"
 #include "channel/client_commands.h"
-#include "game/ban_base.h"
+#include "game/ban_store.h"
 #include "game/ban_enforcement.h"
 #include "game/chat.h"
 #include "game/rcon_limits.h"
 #include "game/supervise.h"
 #include "log/logs.h"
 #include "platform/console.h"
+#include "platform/environment.h"
+#include "platform/program_dir.h"
 #include "screens/screen_commands.h"
 
 TServer* MainServer = nullptr;
 
 TServer::TServer() {
+  if (IsSharedBanBase(Settings.BanBase)) {
+    SharedBans = std::make_unique<TPostgresBanStore>(
+        Settings.BanBase, platform::HostName() + ":" + std::to_string(Settings.RconPort),
+        platform::DataDirectory() + kBanJournalFile);
+    UseBanStore(SharedBans.get());
+  } else if (!Settings.BanBase.empty() && Settings.BanBase != "file") {
+    platform::ConsoleLine("ban_base must be \"file\" or a postgresql:// URI, not \"" + Settings.BanBase +
+                          "\"; zelk_bans.txt is used");
+  }
   AllowList.clear();
 
   const int port = Settings.RconPort + kCommandPortOffset;
@@ -78,6 +89,10 @@ bool TServer::Release() {
   RegistryClient.Close();
   RconClient.Close();
   if (ScreenServer) ScreenServer->Release();
+  // No command thread is left to look a ban up: the file base stands in again.
+  // (Threads that outlived the release keep the shared base's last copy.)
+  if (ended) UseBanStore(nullptr);
+  if (SharedBans) SharedBans->Stop();
   return ended;
 }
 
@@ -90,6 +105,7 @@ void TServer::Supervise() {
     LoadAllowList();
     RefreshRegistration();
   });
+  BanStore().Refresh();
 }
 
 bool TServer::EnforceBan(const std::string& name, const std::string& address, const std::string& reason,
@@ -97,7 +113,7 @@ bool TServer::EnforceBan(const std::string& name, const std::string& address, co
   return ::EnforceBan(RconClient, name, address, reason, minutes);
 }
 
-void TServer::MaintainBanBase() { MaintainBanFile(); }
+void TServer::MaintainBanBase() { BanStore().Maintain(); }
 
 void TServer::LoadAllowList() { AllowList = ReadAllowListFile(); }
 

@@ -2,12 +2,14 @@
 // members and the allow-list, wires the command handlers to what they use, and
 // its operations delegate to the rooms that carry them out.
 //
-// Construction, in order: empty AllowList; TcpServer configured with the six
+// Construction, in order: the shared ban base when configured; empty
+// AllowList; TcpServer configured with the six
 // commands and activated (when its port cannot be bound, nothing after it is
 // started); ScreenServer when screenshots are on; the logs
 // rotated; RconClient and RegistryClient opened; the registration with the
 // central registry; the web console when configured. Release, in order:
-// WebConsole, AllowList, TcpServer, RegistryClient, RconClient, ScreenServer.
+// WebConsole, AllowList, TcpServer, RegistryClient, RconClient, ScreenServer,
+// the shared ban base.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +21,7 @@
 #include "game/rcon_client.h"
 #include "platform/socket.h"
 #include "screens/screen_server.h"
+#include "sharedbans/postgres_ban_store.h"
 #include "web/web_console.h"
 
 class TServer {
@@ -56,6 +59,8 @@ class TServer {
   void RefreshRegistration();
 
   // The members, in this order.
+  // The shared ban base when "ban_base" names one (put in place as BanStore()).
+  std::unique_ptr<TPostgresBanStore> SharedBans;
   TRconClient RconClient;
   platform::TUdpSocket RegistryClient;  // main thread only
   TCommandServer TcpServer;

@@ -34,6 +34,7 @@ constexpr long kMaxScreenBytes = 16777216;  // 16 MiB
 
 // Files of the data directory.
 constexpr const char* kInstanceLockFile = "acserver.lock";  // held by the running server
+constexpr const char* kBanJournalFile = "zelk_bans_journal.txt";  // bans the shared base has not taken yet
 
 // Web console.
 constexpr size_t kWebFailuresForLockOut = 5;          // wrong passwords from one address...
@@ -41,6 +42,12 @@ constexpr auto kWebLockOut = std::chrono::seconds(60);  // ...within this, lock 
 constexpr size_t kWebLogLines = 200;                  // lines of each log shown
 constexpr size_t kWebMaxRequestBytes = 4096;
 constexpr int kWebTimeoutSeconds = 5;                 // a slow browser's reads and writes
+
+// The shared ban base.
+constexpr int kBanBaseConnectSeconds = 3;   // a connection attempt gives up after this
+constexpr int kBanBaseStatementMs = 5000;   // a statement is cut off after this
+constexpr int kBanBaseRefreshMs = 30000;    // the local copy is refreshed at least this often
+constexpr int kBanBaseRetryMs = 2000;       // a database that is down is tried again after this
 
 // Settings capacities.
 constexpr size_t kClientIdChars = 128;

@@ -11,6 +11,21 @@ int DigitValue(char c, bool hex) {
 
 }  // namespace
 
+std::optional<int64_t> ParseInteger64(const std::string& text) {
+  size_t i = 0;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  if (i >= text.size()) return std::nullopt;
+  uint64_t value = 0;
+  for (; i < text.size(); ++i) {
+    const int digit = DigitValue(text[i], false);
+    if (digit < 0 || value > (uint64_t{1} << 62)) return std::nullopt;
+    value = value * 10 + static_cast<uint64_t>(digit);
+  }
+  if (value > (uint64_t{1} << 62)) return std::nullopt;  // far beyond any time the program keeps
+  return negative ? -static_cast<int64_t>(value) : static_cast<int64_t>(value);
+}
+
 std::optional<int32_t> ParseInteger(const std::string& text, NumberForm form) {
   const bool configForm = form == NumberForm::DecimalOrHex;
   size_t i = 0;

@@ -20,3 +20,5 @@ enum class NumberForm {
 // The value when the whole text is a number of that form within the signed
 // 32-bit range; nullopt otherwise. Thread safe.
 std::optional<int32_t> ParseInteger(const std::string& text, NumberForm form = NumberForm::Decimal);
+// The same for a decimal number in the signed 64-bit range (times in seconds).
+std::optional<int64_t> ParseInteger64(const std::string& text);

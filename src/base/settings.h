@@ -47,6 +47,7 @@ struct SettingsRecord {
   std::string RegistryHost = "127.0.0.1";
   int32_t RegistryPort = 27015;
   StatusQuery StatusQueryMode = StatusQuery::Auto;
+  std::string BanBase;      // "file" (or empty): zelk_bans.txt; a postgresql:// URI: the shared base
   std::string WebListen;    // "IP:port" of the web console; empty: off
   std::string WebPassword;  // needed on any address but loopback
   ChatCommand ChatCommandMode = ChatCommand::Auto;

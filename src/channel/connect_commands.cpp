@@ -7,7 +7,7 @@
 #include "base/limits.h"
 #include "base/metrics.h"
 #include "base/settings.h"
-#include "game/ban_base.h"
+#include "game/ban_store.h"
 #include "game/text_fields.h"
 #include "log/logs.h"
 #include "platform/console.h"
@@ -46,7 +46,7 @@ void ConnectCmd(CommandCall& call) {
 
   if (check != Settings.ClientId) {
     call.ReplyText = {"rpl:ccv"};
-  } else if (BanLookup banned = IsBanned(identifier, &duration); banned != BanLookup::NotBanned) {
+  } else if (BanLookup banned = BanStore().Lookup(identifier, &duration); banned != BanLookup::NotBanned) {
     // A base that cannot be read fails the command: no reply, connection closed.
     if (banned == BanLookup::Banned) {
       const std::string left = duration == "p" ? "for ever" : "(" + duration + " minutes left)";

@@ -13,6 +13,7 @@
 
 #include "base/metrics.h"
 #include "game/ban_base.h"
+#include "game/ban_store.h"
 #include "game/chat.h"
 #include "game/rcon_limits.h"
 #include "game/text_fields.h"
@@ -60,6 +61,6 @@ bool EnforceBan(TRconClient& rcon, const std::string& name, const std::string& a
   WriteLog(duration + " : " + name + "; with ip: " + address + "; with ID: " + identifier + "; reason: " + reason);
   // A record that cannot be written is in the full log; the ban itself (the
   // kick, the freed slot) has been carried out all the same.
-  AppendBanRecord(minutes, identifier);
+  BanStore().Record({identifier, name, address, reason, minutes});
   return true;
 }

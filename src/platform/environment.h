@@ -8,5 +8,7 @@ namespace platform {
 
 // The value of the variable; nullopt when it is unset or empty.
 std::optional<std::string> EnvironmentValue(const char* name);
+// This host's name ("localhost" when it has none).
+std::string HostName();
 
 }  // namespace platform

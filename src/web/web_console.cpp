@@ -9,7 +9,7 @@
 #include "base/metrics.h"
 #include "base/numbers.h"
 #include "base/settings.h"
-#include "game/ban_base.h"
+#include "game/ban_store.h"
 #include "game/supervision_report.h"
 #include "log/logs.h"
 #include "platform/clock_text.h"
@@ -232,9 +232,9 @@ void TWebConsole::Route() {
     facts.NowUnixSeconds = platform::UnixSeconds();
     facts.StartedUnixSeconds = startedUnixSeconds_;
     facts.Clients = SnapshotClients().size();
-    std::vector<std::string> records;
-    ReadBanRecords(records, nullptr);
-    facts.Bans = records.size();
+    std::vector<TBanView> bans;
+    BanStore().List(bans, nullptr);
+    facts.Bans = bans.size();
     facts.ScreensOn = Settings.AllowScreens;
     response.set_content(StatusJson(facts, LastSupervisionReport()), kJson);
   });
@@ -245,14 +245,14 @@ void TWebConsole::Route() {
     response.set_content(ClientsJson(SnapshotClients()), kJson);
   });
   http.Get("/api/bans", [](const httplib::Request&, httplib::Response& response) {
-    std::vector<std::string> records;
+    std::vector<TBanView> bans;
     std::string error;
-    if (!ReadBanRecords(records, &error)) {
+    if (!BanStore().List(bans, &error)) {
       response.status = 500;
       response.set_content("{\"error\":" + JsonString(error) + "}", kJson);
       return;
     }
-    response.set_content(BansJson(records), kJson);
+    response.set_content(BansJson(bans), kJson);
   });
   http.Post("/api/bans/lift", [this](const httplib::Request& request, httplib::Response& response) {
     if (!ConstantTimeEquals(request.get_header_value("X-Console-Token"), token_)) {
@@ -261,7 +261,7 @@ void TWebConsole::Route() {
       return;
     }
     const std::string identifier = request.get_param_value("identifier");
-    const LiftResult lifted = identifier.empty() ? LiftResult{0, "no identifier"} : LiftBan(identifier);
+    const LiftResult lifted = identifier.empty() ? LiftResult{0, "no identifier"} : BanStore().Lift(identifier);
     if (!lifted.Error.empty()) {
       response.status = identifier.empty() ? 400 : 500;
       response.set_content("{\"error\":" + JsonString(lifted.Error) + "}", kJson);

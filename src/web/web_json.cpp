@@ -1,10 +1,6 @@
 #include "web/web_json.h"
 
 #include <cstdio>
-#include <optional>
-
-#include "base/numbers.h"
-#include "game/text_fields.h"
 
 namespace {
 
@@ -125,16 +121,14 @@ std::string ClientsJson(const std::vector<TClientView>& clients) {
   return "{\"clients\":" + Array(items) + "}";
 }
 
-std::string BansJson(const std::vector<std::string>& records) {
-  std::vector<std::string> bans;
-  for (const std::string& record : records) {
-    const std::string duration = ExtractQuoted(record, 1);
-    const std::optional<int32_t> left = ParseInteger(duration);
-    const std::string minutes = left ? std::to_string(*left) : "null";
-    bans.push_back("{\"identifier\":" + JsonString(ExtractQuoted(record, 2)) + ",\"minutes_left\":" + minutes +
-                   ",\"forever\":" + (duration == "p" ? "true" : "false") + "}");
+std::string BansJson(const std::vector<TBanView>& bans) {
+  std::vector<std::string> items;
+  for (const TBanView& ban : bans) {
+    items.push_back("{\"identifier\":" + JsonString(ban.Identifier) + ",\"minutes_left\":" +
+                    (ban.Forever ? std::string("null") : std::to_string(ban.MinutesLeft)) +
+                    ",\"forever\":" + (ban.Forever ? "true" : "false") + "}");
   }
-  return "{\"bans\":" + Array(bans) + "}";
+  return "{\"bans\":" + Array(items) + "}";
 }
 
 std::string ScreensJson(const std::vector<TScreenFile>& screens) {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "game/ban_base.h"
+#include "game/ban_store.h"
 #include "game/rcon_client.h"
 #include "game/supervision_report.h"
 #include "platform/files.h"
@@ -31,8 +31,7 @@ std::string HealthName(RconHealth health);
 std::string StatusJson(const TStatusFacts& facts, const TSupervisionReport& report);
 std::string PlayersJson(const TSupervisionReport& report);
 std::string ClientsJson(const std::vector<TClientView>& clients);
-// The records of the ban base (as ReadBanRecords gives them).
-std::string BansJson(const std::vector<std::string>& records);
+std::string BansJson(const std::vector<TBanView>& bans);
 
 struct TScreenFile {
   std::string Address;     // the directory: the sender's IPv4 address

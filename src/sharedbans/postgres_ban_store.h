@@ -1,0 +1,107 @@
+// The ban base shared by many servers: a PostgreSQL database. Bans end by
+// time (an end time, or none for a ban for ever), so any number of servers
+// can share them without counting them down.
+//
+// A database that is down or slow never stops this server from protecting its
+// players and never loses a ban:
+//   - a connect is answered from a local copy of the bans in force, kept in
+//     memory and refreshed by a worker thread at least every 30 seconds, with
+//     every supervision run, and at once after each ban of our own;
+//   - a ban of our own goes first into the local copy and into a journal file
+//     beside the program (zelk_bans_journal.txt, written as one step), then
+//     the worker writes it to the database; a ban made while the database is
+//     unreachable stays in the journal, across restarts, until it is written.
+//     Each ban carries an id of its own, so writing it twice never doubles it;
+//   - the console and the full log say when the database is lost and back.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "game/ban_store.h"
+#include "sharedbans/pg_connection.h"
+
+// "postgresql://..." or "postgres://...": a shared base rather than the file.
+bool IsSharedBanBase(const std::string& banBase);
+
+class TPostgresBanStore : public TBanStore {
+ public:
+  // Reads the journal and starts the worker, which connects on its own: the
+  // start-up never waits for the database. Main thread.
+  TPostgresBanStore(std::string uri, std::string serverName, std::string journalPath);
+  ~TPostgresBanStore() override;
+  TPostgresBanStore(const TPostgresBanStore&) = delete;
+  TPostgresBanStore& operator=(const TPostgresBanStore&) = delete;
+
+  BanLookup Lookup(const std::string& identifier, std::string* left) override;
+  bool Record(const TBanFacts& ban) override;
+  void Refresh() override;
+  void Maintain() override;
+  LiftResult Lift(const std::string& identifier) override;
+  bool List(std::vector<TBanView>& bans, std::string* error) override;
+
+  // Stops the worker (a statement under way ends within its time-out). Main thread.
+  void Stop();
+  // Waits until the worker refreshed the local copy after this call and the
+  // journal is empty; false after timeoutMs (tests). Thread safe.
+  bool WaitSynced(int timeoutMs);
+
+  struct TPendingBan {
+    std::string BanId;
+    std::string Identifier;
+    int64_t EndsAt = 0;  // Unix seconds; 0: for ever
+    int64_t MadeAt = 0;
+    std::string MadeBy;  // the server that made it
+    std::string Name;
+    std::string Address;
+    std::string Reason;
+  };
+
+ private:
+  void Work();
+  // One round of the worker: connect if needed, write the journal, drop run
+  // out bans when asked, refresh the copy. False when the database is not
+  // reachable (the worker then waits and tries again).
+  bool Round(uint64_t round, bool expire);
+  bool Connect();
+  void NoteDown(const std::string& reason);
+  // Rewrites the journal file from pending_. Caller holds lock_.
+  void WriteJournal();
+
+  const std::string uri_;
+  const std::string server_;
+  const std::string journalPath_;
+
+  // Guards everything below it but the worker's own connection.
+  std::mutex lock_;
+  std::condition_variable changed_;
+  std::map<std::string, int64_t> copy_;  // identifier -> end (Unix seconds), 0 for ever
+  std::vector<TPendingBan> pending_;    // not yet in the database; also in the journal
+  bool refreshWanted_ = true;
+  bool expireWanted_ = false;
+  bool stopping_ = false;
+  uint64_t roundsStarted_ = 0;    // the worker's rounds, numbered from 1
+  uint64_t refreshedRound_ = 0;   // the last round that refreshed the local copy
+  enum class Link { Unknown, Up, Down } link_ = Link::Unknown;
+
+  // The worker's connection; only the worker touches it.
+  std::optional<TPgConnection> connection_;
+  std::thread worker_;
+};
+
+// Moves the records of a ban file into the shared base: a timed ban ends its
+// remaining minutes from now, a "p" ban never. Importing again adds nothing
+// (each record keeps an id made from its identifier). Moved counts the new
+// rows, Kept those already there; false with the reason on failure.
+bool ImportBanFile(const std::string& uri, const std::string& serverName, const std::vector<std::string>& records,
+                   int* moved, int* kept, std::string* error);
+// Lifts the bans of identifier in the shared base directly (the admin's tool).
+LiftResult LiftSharedBan(const std::string& uri, const std::string& identifier);
+// The bans in force in the shared base directly (the admin's tool).
+bool ListSharedBans(const std::string& uri, std::vector<TBanView>& bans, std::string* error);
