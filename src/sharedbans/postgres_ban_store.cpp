@@ -72,6 +72,17 @@ std::optional<std::map<std::string, int64_t>> BansInForce(TPgConnection& db, std
   return bans;
 }
 
+// What the bans table holds, in one short answer: the count of its rows and
+// a sum of their ids' hashes. When it is the same as at the last refresh,
+// nothing was added or lifted, and the copy needs no new rows (bans that ran
+// out meanwhile are ignored by the copy itself).
+std::optional<std::string> Fingerprint(TPgConnection& db, std::string* error) {
+  const auto rows = db.Run("SELECT count(*) || ':' || coalesce(sum(hashtext(ban_id)::bigint), 0) FROM acserver_bans",
+                           {}, error);
+  if (!rows) return std::nullopt;
+  return (*rows)[0][0].value_or("");
+}
+
 std::optional<TPgConnection> OpenDatabase(const std::string& uri, std::string* error) {
   std::optional<TPgConnection> db = TPgConnection::Open(uri, kBanBaseConnectSeconds, kBanBaseStatementMs, error);
   if (db && !EnsureSchema(*db, error)) return std::nullopt;
@@ -258,6 +269,7 @@ void TPostgresBanStore::WriteJournal() {
 
 void TPostgresBanStore::NoteDown(const std::string& reason) {
   connection_.reset();
+  fingerprint_.clear();
   size_t known = 0;
   {
     std::lock_guard<std::mutex> guard(lock_);
@@ -298,10 +310,19 @@ bool TPostgresBanStore::Round(uint64_t round, bool expire) {
     NoteDown(error);
     return false;
   }
-  std::optional<std::map<std::string, int64_t>> bans = BansInForce(*connection_, &error);
-  if (!bans) {
+  const std::optional<std::string> fingerprint = Fingerprint(*connection_, &error);
+  if (!fingerprint) {
     NoteDown(error);
     return false;
+  }
+  std::optional<std::map<std::string, int64_t>> bans;
+  if (*fingerprint != fingerprint_) {
+    bans = BansInForce(*connection_, &error);
+    if (!bans) {
+      NoteDown(error);
+      return false;
+    }
+    fingerprint_ = *fingerprint;
   }
   Link was;
   size_t written = 0;
@@ -313,8 +334,10 @@ bool TPostgresBanStore::Round(uint64_t round, bool expire) {
     });
     written = pending.size();
     if (written > 0) WriteJournal();
-    for (const TPendingBan& ban : pending_) MergeEnd(*bans, ban.Identifier, ban.EndsAt);
-    copy_ = std::move(*bans);
+    if (bans) {
+      for (const TPendingBan& ban : pending_) MergeEnd(*bans, ban.Identifier, ban.EndsAt);
+      copy_ = std::move(*bans);
+    }
     was = link_;
     link_ = Link::Up;
   }

@@ -90,8 +90,10 @@ class TPostgresBanStore : public TBanStore {
   uint64_t refreshedRound_ = 0;   // the last round that refreshed the local copy
   enum class Link { Unknown, Up, Down } link_ = Link::Unknown;
 
-  // The worker's connection; only the worker touches it.
+  // The worker's connection and what the table held at its last refresh;
+  // only the worker touches them.
   std::optional<TPgConnection> connection_;
+  std::string fingerprint_;
   std::thread worker_;
 };
 
