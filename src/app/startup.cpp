@@ -15,6 +15,7 @@
 #include "app/server.h"
 #include "base/limits.h"
 #include "base/settings.h"
+#include "game/ban_base.h"
 #include "log/logs.h"
 #include "platform/console.h"
 #include "platform/file_lock.h"
@@ -103,6 +104,7 @@ int RunProgram() {
   const std::optional<platform::TFileLock> instance = TakeDataDirectory();
   if (!instance) return 1;
   if (!LoadConfig() || !CheckRconPort()) return 1;
+  RemoveBanBaseLeftovers();
   Settings.ScreenDir = NormaliseScreenDir(Settings.ScreenDir);
 
   TServer server;

@@ -43,6 +43,9 @@ constexpr size_t kWebLogLines = 200;                  // lines of each log shown
 constexpr size_t kWebMaxRequestBytes = 4096;
 constexpr int kWebTimeoutSeconds = 5;                 // a slow browser's reads and writes
 
+// The ban base file.
+constexpr int kBanBaseLockWaitMs = 2000;  // the longest wait for the base's locks
+
 // The shared ban base.
 constexpr int kBanBaseConnectSeconds = 3;   // a connection attempt gives up after this
 constexpr int kBanBaseStatementMs = 5000;   // a statement is cut off after this

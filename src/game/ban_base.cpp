@@ -10,10 +10,13 @@
 // naming the file and the reason; it never stops the caller's loop.
 #include "game/ban_base.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <optional>
 
+#include "base/limits.h"
 #include "base/numbers.h"
 #include "game/text_fields.h"
 #include "log/logs.h"
@@ -25,25 +28,67 @@
 namespace {
 
 // Guards the file zelk_bans.txt: lookups, appends and the maintenance's rewrite.
-std::mutex banBaseLock;
+std::timed_mutex banBaseLock;
+
+// Guards unwritten: the bans whose records could not be written to the file
+// yet. They are enforced at connect like written ones, and every maintenance
+// tries to write them.
+std::mutex unwrittenLock;
+struct TUnwrittenBan {
+  std::string Identifier;
+  bool Forever = false;
+  std::chrono::steady_clock::time_point Ends;
+};
+std::vector<TUnwrittenBan> unwritten;
 
 constexpr const char* kLineEnd = "\r\n";
 
 // Holds banBaseLock and, where it can be had, the lock file shared with other
-// processes. A lock file that cannot be made (a read-only directory) does not
-// stop a lookup: the process lock still keeps this server's own accesses apart.
+// processes, each waited for at most kBanBaseLockWaitMs and not past a stop
+// request: a base that another program keeps locked fails the one operation
+// (as an unreadable base does) and never holds up a client or the stop. A lock
+// file that cannot be made at all (a read-only directory) does not stop a
+// lookup: the process lock still keeps this server's own accesses apart.
 class TBanBaseGuard {
  public:
-  TBanBaseGuard() : guard_(banBaseLock) {
+  TBanBaseGuard() : guard_(banBaseLock, std::defer_lock) {
+    const auto start = std::chrono::steady_clock::now();
+    if (!guard_.try_lock_for(std::chrono::milliseconds(kBanBaseLockWaitMs))) {
+      error_ = "the ban base is busy in this server for more than " + std::to_string(kBanBaseLockWaitMs) + " ms";
+      return;
+    }
+    const auto waited =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    bool busy = false;
     std::string error;
-    fileLock_ = platform::TFileLock::Acquire(BanBaseLockPath(), &error);
+    fileLock_ = platform::TFileLock::AcquireWithin(
+        BanBaseLockPath(), std::max<int>(1, kBanBaseLockWaitMs - static_cast<int>(waited)), &busy, &error);
+    if (!fileLock_ && busy) {
+      error_ = error;
+      guard_.unlock();
+      return;
+    }
     if (!fileLock_) platform::ErrorLine("ban base lock: " + error);
   }
+  // False when the base could not be had in time; Error() says why.
+  bool Held() const { return guard_.owns_lock(); }
+  const std::string& Error() const { return error_; }
 
  private:
-  std::lock_guard<std::mutex> guard_;
+  std::unique_lock<std::timed_mutex> guard_;
   std::optional<platform::TFileLock> fileLock_;
+  std::string error_;
 };
+
+// The unwritten ban of the identifier still in force, if any.
+std::optional<TUnwrittenBan> FindUnwritten(const std::string& identifier) {
+  const auto now = std::chrono::steady_clock::now();
+  std::lock_guard<std::mutex> guard(unwrittenLock);
+  for (const TUnwrittenBan& ban : unwritten) {
+    if (ban.Identifier == identifier && (ban.Forever || ban.Ends > now)) return ban;
+  }
+  return std::nullopt;
+}
 
 // The two comment lines that open a new base; the second is the same warning in
 // Russian, in the Windows-1251 code page.
@@ -63,6 +108,30 @@ std::string RecordLine(const std::string& duration, const std::string& identifie
   return "\"" + duration + "\" \"" + identifier + "\"";
 }
 
+int64_t MinutesUntil(std::chrono::steady_clock::time_point end) {
+  const auto left = std::chrono::duration_cast<std::chrono::seconds>(end - std::chrono::steady_clock::now()).count();
+  return std::max<int64_t>(1, (left + 59) / 60);
+}
+
+// Writes one record, whole or not at all; the base with its two header lines
+// when it is missing. False with the reason.
+bool WriteRecord(int32_t minutes, const std::string& identifier, std::string* error) {
+  const std::string record = RecordLine(minutes == 0 ? "p" : std::to_string(minutes), identifier) + kLineEnd;
+  TBanBaseGuard guard;
+  if (!guard.Held()) {
+    *error = guard.Error();
+    return false;
+  }
+  const std::string path = BanBasePath();
+  if (!BaseExists(path)) {
+    return platform::ReplaceFileAtomically(path, kHeaderEnglish + kLineEnd + kHeaderRussian + kLineEnd + record, error);
+  }
+  bool terminated = false;
+  const bool written = platform::AppendLineWhole(path, record, kLineEnd, &terminated, error);
+  if (terminated) WriteLog("The ban base " + path + " ended in a line without its line end; it was ended first");
+  return written;
+}
+
 }  // namespace
 
 std::string BanBasePath() { return platform::DataDirectory() + "zelk_bans.txt"; }
@@ -75,8 +144,16 @@ std::string DurationText(int32_t minutes) {
 }
 
 BanLookup IsBanned(const std::string& identifier, std::string* duration) {
+  if (const std::optional<TUnwrittenBan> ban = FindUnwritten(identifier)) {
+    if (duration) *duration = ban->Forever ? "p" : std::to_string(MinutesUntil(ban->Ends));
+    return BanLookup::Banned;
+  }
   TBanBaseGuard guard;
   const std::string path = BanBasePath();
+  if (!guard.Held()) {
+    WriteLog("ERROR: cannot read the ban base " + path + ": " + guard.Error());
+    return BanLookup::Failed;
+  }
   if (!BaseExists(path)) return BanLookup::NotBanned;
   std::vector<std::string> lines;
   std::string error;
@@ -94,17 +171,17 @@ BanLookup IsBanned(const std::string& identifier, std::string* duration) {
 }
 
 bool AppendBanRecord(int32_t minutes, const std::string& identifier) {
-  const std::string record = RecordLine(minutes == 0 ? "p" : std::to_string(minutes), identifier) + kLineEnd;
-  TBanBaseGuard guard;
-  const std::string path = BanBasePath();
   std::string error;
-  const bool written =
-      BaseExists(path)
-          ? platform::AppendToFile(path, record, &error)
-          : platform::ReplaceFileAtomically(path, kHeaderEnglish + kLineEnd + kHeaderRussian + kLineEnd + record,
-                                            &error);
-  if (!written) WriteLog("ERROR: cannot write the ban base " + path + ": " + error);
-  return written;
+  if (WriteRecord(minutes, identifier, &error)) return true;
+  WriteLog("ERROR: cannot write the ban base " + BanBasePath() + ": " + error);
+  // The ban stands all the same: enforced from memory, written when it can be.
+  {
+    std::lock_guard<std::mutex> guard(unwrittenLock);
+    unwritten.push_back({identifier, minutes == 0, std::chrono::steady_clock::now() + std::chrono::minutes(minutes)});
+  }
+  platform::ConsoleLine("ATTENTION!!! : the ban of ID " + identifier + " could not be written to " + BanBasePath() +
+                        " (" + error + "); it is enforced from memory and written at the next maintenance");
+  return false;
 }
 
 TBanCountDown CountDownBanLines(const std::vector<std::string>& lines) {
@@ -123,9 +200,40 @@ TBanCountDown CountDownBanLines(const std::vector<std::string>& lines) {
   return result;
 }
 
+namespace {
+
+// Writes the bans that could not be written before; those that ran out
+// meanwhile are dropped. Main thread (the maintenance).
+void WriteUnwritten() {
+  std::vector<TUnwrittenBan> waiting;
+  {
+    std::lock_guard<std::mutex> guard(unwrittenLock);
+    waiting = unwritten;
+  }
+  for (const TUnwrittenBan& ban : waiting) {
+    const bool over = !ban.Forever && ban.Ends <= std::chrono::steady_clock::now();
+    std::string error;
+    const bool written = over || WriteRecord(ban.Forever ? 0 : static_cast<int32_t>(MinutesUntil(ban.Ends)),
+                                             ban.Identifier, &error);
+    if (!written) continue;
+    if (!over) WriteLog("The ban of ID " + ban.Identifier + " is written to the ban base now");
+    std::lock_guard<std::mutex> guard(unwrittenLock);
+    std::erase_if(unwritten, [&](const TUnwrittenBan& kept) {
+      return kept.Identifier == ban.Identifier && kept.Ends == ban.Ends && kept.Forever == ban.Forever;
+    });
+  }
+}
+
+}  // namespace
+
 void MaintainBanFile() {
+  WriteUnwritten();
   TBanBaseGuard guard;
   const std::string path = BanBasePath();
+  if (!guard.Held()) {
+    WriteLog("ERROR: cannot read the ban base " + path + ": " + guard.Error());
+    return;
+  }
   if (!BaseExists(path)) return;
   std::string before;
   std::string error;
@@ -147,6 +255,10 @@ void MaintainBanFile() {
 bool ReadBanRecords(std::vector<std::string>& records, std::string* error) {
   TBanBaseGuard guard;
   records.clear();
+  if (!guard.Held()) {
+    if (error) *error = guard.Error();
+    return false;
+  }
   const std::string path = BanBasePath();
   if (!BaseExists(path)) return true;
   std::vector<std::string> lines;
@@ -158,22 +270,48 @@ bool ReadBanRecords(std::vector<std::string>& records, std::string* error) {
 }
 
 LiftResult LiftBan(const std::string& identifier) {
-  TBanBaseGuard guard;
   LiftResult result;
+  {
+    std::lock_guard<std::mutex> guard(unwrittenLock);
+    const size_t before = unwritten.size();
+    std::erase_if(unwritten, [&](const TUnwrittenBan& ban) { return ban.Identifier == identifier; });
+    result.Removed = static_cast<int>(before - unwritten.size());
+  }
+  TBanBaseGuard guard;
+  if (!guard.Held()) {
+    result.Error = guard.Error();
+    return result;
+  }
   const std::string path = BanBasePath();
   if (!BaseExists(path)) return result;
   std::vector<std::string> lines;
   if (!platform::ReadTextLines(path, lines, &result.Error)) return result;
   std::string after;
+  int fromFile = 0;
   for (const std::string& line : lines) {
     const bool record = !line.empty() && line[0] != ';';
     if (record && ExtractQuoted(line, 2) == identifier) {
-      ++result.Removed;
+      ++fromFile;
     } else if (!line.empty()) {
       after += line + kLineEnd;
     }
   }
-  if (result.Removed > 0 && !platform::ReplaceFileAtomically(path, after, &result.Error)) result.Removed = 0;
+  if (fromFile > 0 && !platform::ReplaceFileAtomically(path, after, &result.Error)) fromFile = 0;
+  result.Removed += fromFile;
   return result;
 }
 
+void RemoveBanBaseLeftovers() {
+  TBanBaseGuard guard;
+  if (!guard.Held()) return;
+  std::vector<platform::DirectoryEntry> entries;
+  if (!platform::ListDirectory(platform::DataDirectory(), entries)) return;
+  for (const platform::DirectoryEntry& entry : entries) {
+    const bool leftover = !entry.IsDirectory && (entry.Name.rfind("zelk_bans.txt.tmp.", 0) == 0 ||
+                                                 entry.Name.rfind(std::string(kBanJournalFile) + ".tmp.", 0) == 0);
+    std::string error;
+    if (leftover && platform::RemoveFile(platform::DataDirectory() + entry.Name, &error)) {
+      WriteLog("Removed " + entry.Name + ", left by an interrupted rewrite of the ban base");
+    }
+  }
+}

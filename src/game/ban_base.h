@@ -24,6 +24,11 @@ std::string DurationText(int32_t minutes);
 // False (with a full-log line) when it cannot be written. Thread safe.
 bool AppendBanRecord(int32_t minutes, const std::string& identifier);
 
+// Removes what an interrupted rewrite of the base (or of the shared base's
+// journal) left behind: temporary files "<name>.tmp.<pid>.<n>" beside them.
+// Main thread, at start-up, before any other thread uses the base.
+void RemoveBanBaseLeftovers();
+
 // One pass of the minute's maintenance over the file: counts every timed ban
 // down, drops the bans that ran out and the lines it cannot read ("Unknown ban
 // line format." each), and replaces the file as one step. A failure is a

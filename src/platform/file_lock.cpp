@@ -6,7 +6,17 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <chrono>
+
+#include "platform/stop_signal.h"
+
 namespace platform {
+
+namespace {
+
+constexpr int kLockRetryMs = 20;  // between two tries of a lock held elsewhere
+
+}  // namespace
 
 std::optional<TFileLock> TFileLock::Acquire(const std::string& path, std::string* error) {
   int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
@@ -24,6 +34,37 @@ std::optional<TFileLock> TFileLock::Acquire(const std::string& path, std::string
     return std::nullopt;
   }
   return TFileLock(std::move(owner));
+}
+
+std::optional<TFileLock> TFileLock::AcquireWithin(const std::string& path, int waitMs, bool* busy,
+                                                 std::string* error) {
+  *busy = false;
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    if (error) *error = "open " + path + ": " + std::strerror(errno);
+    return std::nullopt;
+  }
+  TSocket owner(fd);
+  // flock has no time-out: try without blocking, and between tries sleep on
+  // the stop pipe, so the wait costs no CPU and ends at once at a stop.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+  for (;;) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return TFileLock(std::move(owner));
+    if (errno != EWOULDBLOCK && errno != EINTR) {
+      if (error) *error = "flock " + path + ": " + std::strerror(errno);
+      return std::nullopt;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) {
+      *busy = true;
+      if (error) *error = "flock " + path + ": held by another process for " + std::to_string(waitMs) + " ms";
+      return std::nullopt;
+    }
+    if (WaitForStop(kLockRetryMs)) {
+      *busy = true;
+      if (error) *error = "flock " + path + ": the server is stopping";
+      return std::nullopt;
+    }
+  }
 }
 
 std::optional<TFileLock> TFileLock::TryAcquireAndMark(const std::string& path, std::string* holder,

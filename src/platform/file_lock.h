@@ -22,6 +22,10 @@ class TFileLock {
   // process holds it: nullopt, with that process's id (the file's text) in
   // holder and error empty. When the file cannot be opened or locked: nullopt
   // with the reason in error.
+  // Acquire, but waiting at most waitMs and not past a stop request: nullopt
+  // with the reason when it is not had by then (busy set), or when the file
+  // cannot be opened or locked at all (busy clear).
+  static std::optional<TFileLock> AcquireWithin(const std::string& path, int waitMs, bool* busy, std::string* error);
   static std::optional<TFileLock> TryAcquireAndMark(const std::string& path, std::string* holder, std::string* error);
   TFileLock(TFileLock&&) = default;
   TFileLock& operator=(TFileLock&&) = default;

@@ -67,6 +67,11 @@ bool MakeDirectory(const std::string& path, std::string* error) {
   return Fail(error, "mkdir", path);
 }
 
+bool RemoveFile(const std::string& path, std::string* error) {
+  if (::unlink(path.c_str()) != 0) return Fail(error, "unlink", path);
+  return true;
+}
+
 bool RenameFile(const std::string& from, const std::string& to, std::string* error) {
   if (::rename(from.c_str(), to.c_str()) == 0) return true;
   return Fail(error, "rename", from + " -> " + to);
@@ -186,6 +191,55 @@ bool ReadFileTail(const std::string& path, size_t maxBytes, std::string& bytes, 
     got += static_cast<size_t>(n);
   }
   bytes.resize(got);
+  ::close(fd);
+  return true;
+}
+
+bool AppendLineWhole(const std::string& path, const std::string& line, const std::string& lineEnd, bool* terminated,
+                     std::string* error) {
+  if (terminated) *terminated = false;
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return Fail(error, "open", path);
+  auto fail = [&](const char* what) {
+    int saved = errno;
+    ::close(fd);
+    errno = saved;
+    return Fail(error, what, path);
+  };
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) return fail("fstat");
+  const off_t end = info.st_size;
+  std::string bytes = line;
+  if (end > 0) {
+    char last = '\n';
+    if (::pread(fd, &last, 1, end - 1) != 1) return fail("read");
+    if (last != '\n') {
+      bytes = lineEnd + line;
+      if (terminated) *terminated = true;
+    }
+  }
+  size_t written = 0;
+  while (written < bytes.size()) {
+    ssize_t n = ::pwrite(fd, bytes.data() + written, bytes.size() - written, end + static_cast<off_t>(written));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      // Nothing of a record that is not whole may stay: cut back to the old end.
+      int saved = n < 0 ? errno : ENOSPC;
+      (void)::ftruncate(fd, end);
+      ::close(fd);
+      errno = saved;
+      if (terminated) *terminated = false;
+      return Fail(error, "write", path);
+    }
+    written += static_cast<size_t>(n);
+  }
+  if (::fsync(fd) != 0) {
+    int saved = errno;
+    (void)::ftruncate(fd, end);
+    ::close(fd);
+    errno = saved;
+    return Fail(error, "fsync", path);
+  }
   ::close(fd);
   return true;
 }

@@ -13,11 +13,19 @@ bool FileExists(const std::string& path);
 bool DirectoryExists(const std::string& path);
 // Creates one directory level; true when it exists afterwards.
 bool MakeDirectory(const std::string& path, std::string* error = nullptr);
+bool RemoveFile(const std::string& path, std::string* error = nullptr);
 bool RenameFile(const std::string& from, const std::string& to, std::string* error = nullptr);
 // Creates the file empty, or truncates it to length 0.
 bool CreateEmptyFile(const std::string& path, std::string* error = nullptr);
 // Appends the bytes at the end of the file, creating it when missing.
 bool AppendToFile(const std::string& path, const std::string& bytes, std::string* error = nullptr);
+// Appends one line (which ends in its own line end) whole or not at all: a
+// write that fails is cut back to the file's previous end, and the bytes are
+// flushed to disk before it returns. When the file ends in a fragment without
+// a line end (a write cut short earlier), lineEnd is added first, so the new
+// line never glues onto it; terminated says so.
+bool AppendLineWhole(const std::string& path, const std::string& line, const std::string& lineEnd, bool* terminated,
+                     std::string* error = nullptr);
 // Creates or overwrites the file with exactly these bytes.
 bool WriteWholeFile(const std::string& path, const std::string& bytes, std::string* error = nullptr);
 // Replaces the file's content as one step: writes a temporary file in the same
