@@ -254,11 +254,15 @@ class WebConsoleBrowser : public ::testing::Test {
     const std::string profile = dir_.Path() + "chromium-profile-" + std::to_string(++browserRuns_);
     const std::string out = dir_.Path() + "chromium.out";
     const std::string err = dir_.Path() + "chromium.err";
+    // Root needs --no-sandbox. The background services stay off, and since
+    // some still ask (the update check, the network time, the account list),
+    // no host name resolves: only the console's own 127.0.0.1 is reached.
     std::vector<std::string> args = {"-c", "exec \"$0\" \"$@\" >'" + out + "' 2>'" + err + "'", chromium_,
                                      "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
                                      "--no-first-run", "--disable-background-networking",
-                                     "--disable-component-update", "--disable-sync", "--user-data-dir=" + profile,
-                                     "--virtual-time-budget=5000"};
+                                     "--disable-component-update", "--disable-sync",
+                                     "--host-resolver-rules=MAP * ~NOTFOUND , EXCLUDE 127.0.0.1",
+                                     "--user-data-dir=" + profile, "--virtual-time-budget=5000"};
     args.insert(args.end(), extra.begin(), extra.end());
     args.push_back(url);
     testenv::TChildProcess browser("/bin/sh", {}, dir_.Path(), args);
