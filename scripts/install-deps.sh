@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what building and testing acserver needs on a fresh Debian machine:
 # the compiler, CMake, GoogleTest, cpp-httplib for the web console, libpq and a
-# PostgreSQL server for the shared ban base and its tests, the locales
-# that the stamp tests use, and ss (iproute2) for the demo's port check.
+# PostgreSQL server for the shared ban base and its tests, the locales that the
+# stamp tests use, ss (iproute2) for the demo's port check, and Chromium for the
+# web console's browser test.
 # Idempotent and quick when everything is already there.
 set -euo pipefail
 
@@ -20,6 +21,9 @@ ls /usr/lib/postgresql/*/bin/initdb >/dev/null 2>&1 || need+=(postgresql)
 command -v localedef >/dev/null 2>&1 || need+=(locales)
 # make run checks with ss that the demo's ports are free before it starts.
 command -v ss >/dev/null 2>&1 || need+=(iproute2)
+# The browser test of the web console (tests/web/browser_test.cpp) loads the
+# page in headless Chromium; without it that test is skipped.
+command -v chromium >/dev/null 2>&1 || need+=(chromium)
 
 if [ ${#need[@]} -gt 0 ]; then
   if [ "$(id -u)" -ne 0 ]; then
