@@ -187,6 +187,10 @@ void TWebConsole::Stop() {
 
 void TWebConsole::Route() {
   httplib::Server& http = *http_;
+  // The library writes the headers and the body apart: without TCP_NODELAY
+  // every answer after the first on a connection waits for the browser's
+  // delayed acknowledgement (about 40 ms).
+  http.set_tcp_nodelay(true);
   http.set_read_timeout(kWebTimeoutSeconds, 0);
   http.set_write_timeout(kWebTimeoutSeconds, 0);
   http.set_payload_max_length(kWebMaxRequestBytes);
