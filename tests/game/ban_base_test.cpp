@@ -7,10 +7,14 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
+#include "platform/file_lock.h"
 #include "platform/files.h"
+#include "platform/stop_signal.h"
 #include "support/test_env.h"
 
 namespace {
@@ -85,6 +89,87 @@ TEST_F(BanBaseTest, KillDuringMaintenanceLeavesAWholeBase) {
     }
   }
   EXPECT_NE(duration, "\"1000000\"") << "the children got through some passes";
+}
+
+}  // namespace
+
+namespace {
+
+using BanBaseFaults = BanBaseTest;
+
+TEST_F(BanBaseFaults, AFragmentWithoutItsLineEndIsEndedBeforeTheNextRecord) {
+  testenv::WriteFile(BasePath(), ";head\r\n\"30\" \"C");
+  ASSERT_TRUE(AppendBanRecord(30, "CH2"));
+  EXPECT_EQ(testenv::ReadFile(BasePath()), ";head\r\n\"30\" \"C\r\n\"30\" \"CH2\"\r\n");
+  EXPECT_EQ(IsBanned("CH2"), BanLookup::Banned) << "the right identifier is banned";
+  EXPECT_NE(FullLog().find("ended in a line without its line end"), std::string::npos);
+}
+
+// A disk that fills up: the record is whole or absent, the ban is enforced
+// from memory meanwhile, and written once there is room.
+TEST_F(BanBaseFaults, AFullDiskLosesNoBanAndLeavesNoFragment) {
+  const std::string disk = dir_.Path() + "disk/";
+  std::filesystem::create_directory(disk);
+  if (std::system(("mount -t tmpfs -o size=64k tmpfs " + disk + " 2>/dev/null").c_str()) != 0) {
+    GTEST_SKIP() << "no tmpfs can be mounted here (needs root and mount rights)";
+  }
+  struct TUnmount {
+    std::string Path;
+    ~TUnmount() { std::system(("umount " + Path).c_str()); }
+  } unmount{disk};
+  testenv::ResetProcessState(disk);
+  ASSERT_TRUE(AppendBanRecord(30, "FIRST"));
+  const std::string whole = testenv::ReadFile(disk + "zelk_bans.txt");
+  // Fill the disk to the last byte.
+  {
+    std::ofstream filler(disk + "filler", std::ios::binary);
+    const std::string block(4096, 'x');
+    while (filler.write(block.data(), block.size())) {
+    }
+  }
+  std::ofstream(disk + "filler", std::ios::binary | std::ios::app) << "x";
+  EXPECT_FALSE(AppendBanRecord(0, std::string(6000, 'L')));
+  EXPECT_EQ(testenv::ReadFile(disk + "zelk_bans.txt"), whole) << "nothing of the unwritten record";
+  std::string left;
+  EXPECT_EQ(IsBanned(std::string(6000, 'L'), &left), BanLookup::Banned) << "enforced from memory";
+  EXPECT_EQ(left, "p");
+
+  std::filesystem::remove(disk + "filler");
+  MaintainBanFile();
+  EXPECT_EQ(testenv::ReadFile(disk + "zelk_bans.txt"), whole.substr(0, whole.size() - 14) + "\"29\" \"FIRST\"\r\n\"p\" \"" +
+                                                           std::string(6000, 'L') + "\"\r\n");
+  ASSERT_TRUE(AppendBanRecord(5, "NEXT"));
+  EXPECT_NE(testenv::ReadFile(disk + "zelk_bans.txt").find("\r\n\"5\" \"NEXT\"\r\n"), std::string::npos);
+}
+
+TEST_F(BanBaseFaults, AHeldLockFailsTheOperationWithinItsBoundAndAtAStop) {
+  ASSERT_TRUE(AppendBanRecord(0, "X"));
+  std::string error;
+  auto held = platform::TFileLock::Acquire(BasePath() + ".lock", &error);
+  ASSERT_TRUE(held) << error;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(IsBanned("X"), BanLookup::Failed) << "not waiting for ever";
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  EXPECT_NE(FullLog().find("held by another process for 2000 ms"), std::string::npos) << FullLog();
+
+  std::thread stopper([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    platform::RequestStop();
+  });
+  std::vector<std::string> records;
+  EXPECT_FALSE(ReadBanRecords(records, &error));
+  EXPECT_NE(error.find("stopping"), std::string::npos) << error;
+  stopper.join();
+}
+
+TEST_F(BanBaseFaults, LeftoversOfAnInterruptedRewriteGoAtStart) {
+  testenv::WriteFile(BasePath() + ".tmp.123.0", "half");
+  testenv::WriteFile(dir_.Path() + "zelk_bans_journal.txt.tmp.9.1", "half");
+  testenv::WriteFile(dir_.Path() + "zelk_bans.txt.notes", "mine");
+  RemoveBanBaseLeftovers();
+  EXPECT_FALSE(std::filesystem::exists(BasePath() + ".tmp.123.0"));
+  EXPECT_FALSE(std::filesystem::exists(dir_.Path() + "zelk_bans_journal.txt.tmp.9.1"));
+  EXPECT_TRUE(std::filesystem::exists(dir_.Path() + "zelk_bans.txt.notes"));
 }
 
 }  // namespace
