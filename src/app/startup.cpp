@@ -21,6 +21,7 @@
 #include "platform/file_lock.h"
 #include "platform/program_dir.h"
 #include "platform/stop_signal.h"
+#include "sharedbans/postgres_ban_store.h"
 #include "registry/busy_flag.h"
 #include "registry/tables.h"
 
@@ -62,6 +63,7 @@ void PrintSettings(const TServer& server) {
   Quoted("Comment: ", Settings.Comment);
   Quoted("Client version: ", Settings.ClientVersion);
   platform::ConsoleLine("ID: " + Settings.ClientId);
+  Quoted("Ban base: ", IsSharedBanBase(Settings.BanBase) ? ShownBanBase(Settings.BanBase) : "file");
   Quoted("Status query: ", StatusQueryName(Settings.StatusQueryMode));
   Quoted("Chat command: ", ChatCommandName(Settings.ChatCommandMode));
   platform::ConsoleLine(Settings.AllowScreens ? "Screens function: ON" : "Screens function: OFF");

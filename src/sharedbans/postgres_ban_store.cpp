@@ -89,14 +89,6 @@ std::optional<TPgConnection> OpenDatabase(const std::string& uri, std::string* e
   return db;
 }
 
-// The URI without a password that someone put into it, for the console.
-std::string Shown(const std::string& uri) {
-  const size_t at = uri.rfind('@');
-  const size_t scheme = uri.find("://");
-  if (at == std::string::npos || scheme == std::string::npos) return uri;
-  return uri.substr(0, scheme + 3) + "...@" + uri.substr(at + 1);
-}
-
 // Journal lines: the fields of a pending ban separated by tabs, with tab, line
 // feed, carriage return and backslash written as \t \n \r \\.
 std::string Escaped(const std::string& text) {
@@ -137,6 +129,13 @@ void MergeEnd(std::map<std::string, int64_t>& copy, const std::string& identifie
 }
 
 }  // namespace
+
+std::string ShownBanBase(const std::string& uri) {
+  const size_t at = uri.rfind('@');
+  const size_t scheme = uri.find("://");
+  if (at == std::string::npos || scheme == std::string::npos) return uri;
+  return uri.substr(0, scheme + 3) + "...@" + uri.substr(at + 1);
+}
 
 bool IsSharedBanBase(const std::string& banBase) {
   return banBase.rfind("postgresql://", 0) == 0 || banBase.rfind("postgres://", 0) == 0;
@@ -341,8 +340,8 @@ bool TPostgresBanStore::Round(uint64_t round, bool expire) {
     was = link_;
     link_ = Link::Up;
   }
-  if (was == Link::Unknown) WriteEvent("Shared ban base: connected to " + Shown(uri_));
-  if (was == Link::Down) WriteEvent("Shared ban base back: " + Shown(uri_));
+  if (was == Link::Unknown) WriteEvent("Shared ban base: connected to " + ShownBanBase(uri_));
+  if (was == Link::Down) WriteEvent("Shared ban base back: " + ShownBanBase(uri_));
   if (written > 0 && was != Link::Up) {
     WriteEvent("Shared ban base: " + std::to_string(written) + " bans made while it was unreachable are written to it");
   }

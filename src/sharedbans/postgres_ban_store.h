@@ -29,6 +29,9 @@
 
 // "postgresql://..." or "postgres://...": a shared base rather than the file.
 bool IsSharedBanBase(const std::string& banBase);
+// The URI for the console: whatever stands before "@" (a user, a password
+// someone put there) is not shown.
+std::string ShownBanBase(const std::string& uri);
 
 class TPostgresBanStore : public TBanStore {
  public:
