@@ -143,24 +143,26 @@ std::string OneLine(std::string text) {
 
 RconResult RunExchange(TRconLink& link, const std::string& command);
 
-std::string HealthText(RconHealth health) {
+
+}  // namespace
+
+std::string HealthName(RconHealth health) {
   switch (health) {
     case RconHealth::Answering:
       return "answering";
+    case RconHealth::NotAnswering:
+      return "not answering";
     case RconHealth::RefusesPassword:
       return "refuses our rcon password";
     case RconHealth::RejectsChallenge:
       return "rejects our challenge";
     case RconHealth::BannedUs:
       return "has banned our address";
-    case RconHealth::NotAnswering:
     case RconHealth::Unknown:
       break;
   }
-  return "not answering at " + Settings.RconHost + ":" + std::to_string(Settings.RconPort);
+  return "unknown";
 }
-
-}  // namespace
 
 bool TRconClient::Open(std::string* error) {
   std::unique_ptr<TRconLink> link = OpenUdpRconLink(error);
@@ -239,7 +241,8 @@ void TRconClient::NoteHealth(const RconResult& result) {
   }
   if (health == health_) return;
   health_ = health;
-  WriteEvent("Game server health: " + HealthText(health));
+  const std::string where = " at " + Settings.RconHost + ":" + std::to_string(Settings.RconPort);
+  WriteEvent("Game server health: " + HealthName(health) + (health == RconHealth::NotAnswering ? where : ""));
 }
 
 namespace {

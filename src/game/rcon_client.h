@@ -59,6 +59,9 @@ enum class RconHealth {
   BannedUs,          // "You have been banned from this server."
 };
 
+// The health as the console and the web console say it.
+std::string HealthName(RconHealth health);
+
 struct RconResult {
   RconOutcome Outcome = RconOutcome::Failed;
   std::string Text;  // the joined answer text when Answered

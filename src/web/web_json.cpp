@@ -57,24 +57,6 @@ std::string JsonString(const std::string& text) {
   return out + "\"";
 }
 
-std::string HealthName(RconHealth health) {
-  switch (health) {
-    case RconHealth::Answering:
-      return "answering";
-    case RconHealth::NotAnswering:
-      return "not answering";
-    case RconHealth::RefusesPassword:
-      return "refuses our rcon password";
-    case RconHealth::RejectsChallenge:
-      return "rejects our challenge";
-    case RconHealth::BannedUs:
-      return "has banned our address";
-    case RconHealth::Unknown:
-      break;
-  }
-  return "unknown";
-}
-
 std::string StatusJson(const TStatusFacts& facts, const TSupervisionReport& report) {
   std::vector<std::string> kicks;
   for (const TReportedKick& kick : report.Kicks) {

@@ -27,7 +27,6 @@ struct TStatusFacts {
   bool ScreensOn = false;
 };
 
-std::string HealthName(RconHealth health);
 std::string StatusJson(const TStatusFacts& facts, const TSupervisionReport& report);
 std::string PlayersJson(const TSupervisionReport& report);
 std::string ClientsJson(const std::vector<TClientView>& clients);
