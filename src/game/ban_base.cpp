@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -27,8 +28,32 @@
 
 namespace {
 
-// Guards the file zelk_bans.txt: lookups, appends and the maintenance's rewrite.
-std::timed_mutex banBaseLock;
+// A lock that can be waited for within a bound, built on a condition
+// variable (std::timed_mutex's timed wait is not seen by the thread
+// sanitizer). Guards the file zelk_bans.txt: lookups, appends, the
+// maintenance's rewrite and the lift.
+class TBanBaseLock {
+ public:
+  bool TryLockFor(std::chrono::milliseconds wait) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!free_.wait_for(lock, wait, [this] { return !held_; })) return false;
+    held_ = true;
+    return true;
+  }
+  void Unlock() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      held_ = false;
+    }
+    free_.notify_one();
+  }
+
+ private:
+  std::mutex mutex_;  // guards held_
+  std::condition_variable free_;
+  bool held_ = false;
+};
+TBanBaseLock banBaseLock;
 
 // Guards unwritten: the bans whose records could not be written to the file
 // yet. They are enforced at connect like written ones, and every maintenance
@@ -51,9 +76,9 @@ constexpr const char* kLineEnd = "\r\n";
 // lookup: the process lock still keeps this server's own accesses apart.
 class TBanBaseGuard {
  public:
-  TBanBaseGuard() : guard_(banBaseLock, std::defer_lock) {
+  TBanBaseGuard() {
     const auto start = std::chrono::steady_clock::now();
-    if (!guard_.try_lock_for(std::chrono::milliseconds(kBanBaseLockWaitMs))) {
+    if (!banBaseLock.TryLockFor(std::chrono::milliseconds(kBanBaseLockWaitMs))) {
       error_ = "the ban base is busy in this server for more than " + std::to_string(kBanBaseLockWaitMs) + " ms";
       return;
     }
@@ -65,17 +90,24 @@ class TBanBaseGuard {
         BanBaseLockPath(), std::max<int>(1, kBanBaseLockWaitMs - static_cast<int>(waited)), &busy, &error);
     if (!fileLock_ && busy) {
       error_ = error;
-      guard_.unlock();
+      banBaseLock.Unlock();
       return;
     }
+    held_ = true;
     if (!fileLock_) platform::ErrorLine("ban base lock: " + error);
   }
+  ~TBanBaseGuard() {
+    fileLock_.reset();
+    if (held_) banBaseLock.Unlock();
+  }
+  TBanBaseGuard(const TBanBaseGuard&) = delete;
+  TBanBaseGuard& operator=(const TBanBaseGuard&) = delete;
   // False when the base could not be had in time; Error() says why.
-  bool Held() const { return guard_.owns_lock(); }
+  bool Held() const { return held_; }
   const std::string& Error() const { return error_; }
 
  private:
-  std::unique_lock<std::timed_mutex> guard_;
+  bool held_ = false;
   std::optional<platform::TFileLock> fileLock_;
   std::string error_;
 };
