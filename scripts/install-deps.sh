@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what building and testing acserver needs on a fresh Debian machine:
 # the compiler, CMake, GoogleTest, cpp-httplib for the web console, the locales
-# that the stamp tests use, and ss (iproute2) for the demo's port check.
+# that the stamp tests use, and ss (iproute2) for the demo's port check. With
+# --fuzz also clang and its libFuzzer runtime, for scripts/fuzz.sh (CI); the
+# program and `make test` never need them.
 # Idempotent and quick when everything is already there.
 set -euo pipefail
 
@@ -15,6 +17,13 @@ command -v pkg-config >/dev/null 2>&1 || need+=(pkg-config)
 command -v localedef >/dev/null 2>&1 || need+=(locales)
 # make run checks with ss that the demo's ports are free before it starts.
 command -v ss >/dev/null 2>&1 || need+=(iproute2)
+if [ "${1:-}" = "--fuzz" ]; then
+  command -v clang++ >/dev/null 2>&1 || need+=(clang)
+  if ! command -v clang++ >/dev/null 2>&1 ||
+     [ ! -f "$(clang++ -print-file-name="libclang_rt.fuzzer-$(uname -m).a")" ]; then
+    need+=(libclang-rt-dev)
+  fi
+fi
 
 if [ ${#need[@]} -gt 0 ]; then
   if [ "$(id -u)" -ne 0 ]; then
