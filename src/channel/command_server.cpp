@@ -122,7 +122,8 @@ void TCommandServer::ServeLines(const std::vector<CommandHandler>& handlers, con
           seenLine ? connection.LastLineMs.load() + limits.SilentMs : connection.AcceptedMs + limits.FirstLineMs;
       const int64_t left = deadline - NowMs();
       if (left <= 0) return;  // silent too long: the place goes back
-      const long got = connection.Stream.ReadWithin(chunk, sizeof chunk, static_cast<int>(std::min<int64_t>(left, 1 << 30)));
+      const int waitMs = static_cast<int>(std::min<int64_t>(left, 1 << 30));
+      const long got = connection.Stream.ReadWithin(chunk, sizeof chunk, waitMs);
       if (got <= 0) return;  // closed, reset, shut down or timed out: a half-received line is dropped
       framer.Append(chunk, static_cast<size_t>(got));
       continue;

@@ -151,7 +151,8 @@ TEST_F(DoorEndToEnd, ScreenshotMemoryComesBackAndOnlyTheOwnerActsOnItsTransfer) 
   const long after = ResidentKb();
   RecordProperty("rss_kb", std::to_string(before) + " " + std::to_string(during) + " " + std::to_string(after));
   EXPECT_GE(during - before, 1536) << "2 MiB held: " << before << " " << during << " kB";
-  EXPECT_LE(after - before, (during - before) / 4) << "given back: " << before << " " << during << " " << after << " kB";
+  EXPECT_LE(after - before, (during - before) / 4)
+      << "given back: " << before << " " << during << " " << after << " kB";
   EXPECT_EQ(pieces->Send(std::string(30, 'x'), 5000), clientsim::PieceReply::Empty) << "no transfer any more";
 }
 

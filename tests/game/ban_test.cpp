@@ -45,8 +45,9 @@ TEST_F(BanEnforcementTest, BanKicksAnnouncesLogsAndRecords) {
   EXPECT_TRUE(sim_.Kicks()[0].Found);
   EXPECT_TRUE(console.Contains("User disconnected (BANED) : Bob"));
   // The log line has the reason without its line break, which would forge a line.
-  EXPECT_NE(FullLog().find(" : banned for 30 minutes : Bob; with ip: 10.0.0.9; with ID: ID-1; reason: aim\";quit\r\n"),
-            std::string::npos);
+  EXPECT_NE(
+      FullLog().find(" : banned for 30 minutes : Bob; with ip: 10.0.0.9; with ID: ID-1; reason: aim\";quit\r\n"),
+      std::string::npos);
   EXPECT_EQ(FindClientByName("Bob"), 0);
   EXPECT_EQ(Base(), kHeaders + "\"30\" \"ID-1\"\r\n");
 
