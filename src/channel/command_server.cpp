@@ -161,7 +161,7 @@ LineEnd RunCommandLine(const std::vector<CommandHandler>& handlers, const std::s
 }
 
 TCommandServer::TCommandServer() : shared_(std::make_shared<Shared>()) {
-  shared_->Limits = TConnectionLimits{kFirstLineMs, kSilentConnectionMs, Settings.MaxConnectionsPerAddress};
+  shared_->Limits.MaxPerAddress = Settings.MaxConnectionsPerAddress;
 }
 
 void TCommandServer::SetConnectionLimits(const TConnectionLimits& limits) { shared_->Limits = limits; }

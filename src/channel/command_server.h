@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/limits.h"
 #include "platform/socket.h"
 
 // What a handler receives for one command line.
@@ -69,9 +70,9 @@ std::string JoinArguments(const std::vector<std::string>& words, size_t first, s
 
 // The bounds on every connection.
 struct TConnectionLimits {
-  int FirstLineMs = 0;    // a whole line within this of the accept
-  int SilentMs = 0;       // then a whole line at least this often
-  int MaxPerAddress = 0;  // connections from one address at once; 0: no cap
+  int FirstLineMs = kFirstLineMs;     // a whole line within this of the accept
+  int SilentMs = kSilentConnectionMs;  // then a whole line at least this often
+  int MaxPerAddress = 0;              // connections from one address at once; 0: no cap
 };
 
 // Cuts the command lines out of the bytes of one connection as they arrive:
