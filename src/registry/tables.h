@@ -43,7 +43,7 @@ class ScreenBuffer {
   // The bytes held; valid until the next Write or Clear.
   std::string_view Bytes() const { return {pages_.Data(), size_}; }
   size_t Size() const { return size_; }
-  // The memory mapped now, for tests and the web console.
+  // The memory mapped now (tests).
   size_t Capacity() const { return pages_.Capacity(); }
   // Size 0, position 0, and the memory returned to the system.
   void Clear();
