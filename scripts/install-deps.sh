@@ -3,7 +3,8 @@
 # the compiler, CMake, GoogleTest, cpp-httplib for the web console, libpq and a
 # PostgreSQL server for the shared ban base and its tests, the locales that the
 # stamp tests use, ss (iproute2) for the demo's port check, and Chromium for the
-# web console's browser test.
+# web console's browser test. With --fuzz also clang and its libFuzzer runtime,
+# for scripts/fuzz.sh (CI); the program and `make test` never need them.
 # Idempotent and quick when everything is already there.
 set -euo pipefail
 
@@ -24,6 +25,13 @@ command -v ss >/dev/null 2>&1 || need+=(iproute2)
 # The browser test of the web console (tests/web/browser_test.cpp) loads the
 # page in headless Chromium; without it that test is skipped.
 command -v chromium >/dev/null 2>&1 || need+=(chromium)
+if [ "${1:-}" = "--fuzz" ]; then
+  command -v clang++ >/dev/null 2>&1 || need+=(clang)
+  if ! command -v clang++ >/dev/null 2>&1 ||
+     [ ! -f "$(clang++ -print-file-name="libclang_rt.fuzzer-$(uname -m).a")" ]; then
+    need+=(libclang-rt-dev)
+  fi
+fi
 
 if [ ${#need[@]} -gt 0 ]; then
   if [ "$(id -u)" -ne 0 ]; then

@@ -73,7 +73,7 @@ void ApplyConfigLine(const std::string& line, int lineNumber) {
                                       "allow_screens", "rconpass", "rconhost", "rconport", "comment",
                                       "client_version", "client_screen_speed", "registry_host",
                                       "status_query", "chat_command", "web_listen", "web_password",
-                                      "ban_base"};
+                                      "ban_base", "max_connections_per_address"};
   bool known = false;
   for (const char* k : kKeys) known = known || key == k;
   if (!known) {
@@ -159,6 +159,15 @@ void ApplyConfigLine(const std::string& line, int lineNumber) {
     ApplyChoice(key, value,
                 {{"auto", ChatCommand::Auto}, {"amx_tsay", ChatCommand::AmxTsay}, {"say", ChatCommand::Say}},
                 Settings.ChatCommandMode);
+  } else if (key == "max_connections_per_address") {
+    if (auto n = number(nullptr)) {
+      if (*n >= 0 && *n <= kMaxConnections) {
+        Settings.MaxConnectionsPerAddress = *n;
+      } else {
+        problem("\"" + key + "\" \"" + value + "\" is outside 0 to " + std::to_string(kMaxConnections) +
+                "; the line is ignored");
+      }
+    }
   }
 }
 

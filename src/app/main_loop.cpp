@@ -5,12 +5,16 @@
 //      client connecting at that moment is not lost);
 //   3. in pass 1 and every 30 passes: a supervision run, followed by the
 //      ban-base maintenance with every second run (the first included);
-//   4. a wait of one tick (1000 ms), cut short by a stop request.
+//   4. the line of each address whose minute of error lines ended with some
+//      left out (log/logs.h), so the count comes within a tick;
+//   5. a wait of one tick (1000 ms; never less than 1 ms, however short the
+//      tick is set), cut short by a stop request.
 // A tick is the wait plus the pass's work; there is no drift correction.
 #include "app/main_loop.h"
 
 #include "app/server.h"
 #include "base/timing.h"
+#include "log/logs.h"
 #include "platform/stop_signal.h"
 #include "registry/busy_flag.h"
 #include "registry/tables.h"
@@ -49,6 +53,7 @@ void RunMainLoop(TServer& server) {
       server.Supervise();
       if (plan.Maintain) server.MaintainBanBase();
     }
+    FlushErrorLineLimit();
     if (platform::WaitForStop(Timing.TickMs)) break;
   }
 }

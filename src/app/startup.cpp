@@ -65,6 +65,9 @@ void PrintSettings(const TServer& server) {
   platform::ConsoleLine("ID: " + Settings.ClientId);
   Quoted("Ban base: ", IsSharedBanBase(Settings.BanBase) ? ShownBanBase(Settings.BanBase) : "file");
   Quoted("Status query: ", StatusQueryName(Settings.StatusQueryMode));
+  if (Settings.MaxConnectionsPerAddress > 0) {
+    Quoted("Connections per address: ", std::to_string(Settings.MaxConnectionsPerAddress));
+  }
   Quoted("Chat command: ", ChatCommandName(Settings.ChatCommandMode));
   platform::ConsoleLine(Settings.AllowScreens ? "Screens function: ON" : "Screens function: OFF");
   if (Settings.AllowScreens) {

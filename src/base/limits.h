@@ -20,6 +20,17 @@ constexpr int kMaxRconPort = 65535 - kCommandPortOffset;
 constexpr int kListenQueue = 15;
 constexpr int kMaxConnections = 50;
 constexpr size_t kMaxLineBytes = 16384;
+// A connection must send its first whole line within this of being accepted.
+constexpr int kFirstLineMs = 10000;
+// Longer than a registered client can stay silent: after four supervision
+// runs without an update its client is dropped anyway.
+constexpr int kSilentConnectionMs = 150000;
+// TCP keep-alive on every accepted connection: the first probe after this much
+// idle time, then one every interval; the connection ends after this many
+// unanswered probes (a peer that vanished without a word).
+constexpr int kKeepAliveIdleSeconds = 60;
+constexpr int kKeepAliveIntervalSeconds = 10;
+constexpr int kKeepAliveProbes = 6;
 
 // Remote console and UDP.
 constexpr size_t kMaxDatagramBytes = 8192;
@@ -31,6 +42,14 @@ constexpr int kDefaultRegistryPort = 27015;
 // Screenshots.
 constexpr size_t kScreenPieceBytes = 30;
 constexpr long kMaxScreenBytes = 16777216;  // 16 MiB
+constexpr long kMaxScreenTotalBytes = 67108864;  // 64 MiB: all transfers under way together
+
+// Logs.
+constexpr size_t kLogFieldChars = 64;            // a client's text in a log line is cut to this
+constexpr int kLimitedLogLinesPerMinute = 20;    // error lines caused by one address, per window...
+constexpr auto kLogLimitWindow = std::chrono::seconds(60);  // ...of this length
+constexpr long long kMaxFullLogBytes = 67108864;  // 64 MiB: past this the full log is archived
+constexpr int kKeptLogArchives = 20;             // newest archives kept; older ones are removed
 
 // Files of the data directory.
 constexpr const char* kInstanceLockFile = "acserver.lock";  // held by the running server

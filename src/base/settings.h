@@ -51,6 +51,8 @@ struct SettingsRecord {
   std::string WebListen;    // "IP:port" of the web console; empty: off
   std::string WebPassword;  // needed on any address but loopback
   ChatCommand ChatCommandMode = ChatCommand::Auto;
+  // Command connections from one address at once ("max_connections_per_address"); 0: no cap.
+  int32_t MaxConnectionsPerAddress = 0;
   // Not settable from the file.
   std::string AdvertText = DefaultAdvertText();
   bool Registered = false;  // set by the start-up registration, main thread only

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "base/limits.h"
 #include "base/metrics.h"
 #include "base/settings.h"
 #include "game/ban_enforcement.h"
@@ -15,8 +16,12 @@
 // "<ban> name... reason". Only a connection from the address that registered
 // the client may report it: from anywhere else the answer is "rpl:false",
 // nothing changes, and the refusal goes to the full log with both addresses, so
-// nobody who can reach the port bans players by name. The ban's length is
-// always BanTime. BusyFlag is held through the whole enforcement.
+// nobody who can reach the port bans players by name. An unknown name is
+// refused the same way. Those two error lines count against the address's
+// limit; the record of a ban carried out is always written. The reason is cut
+// to kLogFieldChars bytes before the ban, so the kick, the chat line and the
+// log line carry the same text. The ban's length is always BanTime. BusyFlag
+// is held through the whole enforcement.
 void BanCmd(TRconClient& rcon, CommandCall& call) {
   TBusyGuard busy;
   platform::ConsoleLine("command: ban");
@@ -28,19 +33,25 @@ void BanCmd(TRconClient& rcon, CommandCall& call) {
     return;
   }
   const std::string name = JoinArguments(words, 0, words.size() - 1);
-  const std::string& reason = words.back();
+  const std::string reason = words.back().substr(0, kLogFieldChars);
 
+  call.ReplyText = {"rpl:false"};
   const int slot = FindClientByName(name);
-  if (slot != 0 && Client(slot).Address != call.PeerAddress) {
-    WriteLog("ERROR: ban of \"" + name + "\" refused: sent from " + call.PeerAddress + ", client connected from " +
-             Client(slot).Address);
-    call.ReplyText = {"rpl:false"};
+  if (slot == 0) {
+    if (AdmitErrorLine(call.PeerAddress)) {
+      WriteLog("ERROR: cannot find user with nickname : \"" + LogField(name) + "\"");
+    }
     ++Metrics.BanRefusals;
+  } else if (Client(slot).Address != call.PeerAddress) {
+    if (AdmitErrorLine(call.PeerAddress)) {
+      WriteLog("ERROR: ban of \"" + LogField(name) + "\" refused: sent from " + call.PeerAddress +
+               ", client connected from " + Client(slot).Address);
+    }
+    ++Metrics.BanRefusals;
+  } else if (EnforceBan(rcon, name, call.PeerAddress, reason, Settings.BanTime)) {
+    call.ReplyText = {"rpl:true"};
   } else {
-    // An unknown name is left to EnforceBan, which logs it and refuses.
-    const bool banned = EnforceBan(rcon, name, call.PeerAddress, reason, Settings.BanTime);
-    call.ReplyText = {banned ? "rpl:true" : "rpl:false"};
-    if (!banned) ++Metrics.BanRefusals;
+    ++Metrics.BanRefusals;
   }
   busy.Release();
   call.SendCommandReply();

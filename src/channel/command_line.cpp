@@ -2,6 +2,10 @@
 // how its arguments are split and joined again, and how a reply is framed.
 #include "channel/command_server.h"
 
+#include <algorithm>
+
+#include "base/limits.h"
+
 namespace {
 
 // ASCII letter case folding: command words are plain ASCII, and the locale must
@@ -70,4 +74,27 @@ int MatchCommand(const std::vector<CommandHandler>& handlers, const std::string&
     if (line.size() == word.size() || line[word.size()] == ' ') return static_cast<int>(i);
   }
   return -1;
+}
+
+void TLineFramer::Append(const char* data, size_t size) {
+  buffer_.erase(0, consumed_);
+  scanned_ -= consumed_;
+  consumed_ = 0;
+  buffer_.append(data, size);
+}
+
+TLineFramer::Cut TLineFramer::Next(std::string& line) {
+  // Only the bytes that came since the last look are searched, so a line that
+  // arrives a byte at a time costs no more than one that arrives whole.
+  const size_t lineFeed = buffer_.find('\n', std::max(scanned_, consumed_));
+  if (lineFeed == std::string::npos) {
+    scanned_ = buffer_.size();
+    return buffer_.size() - consumed_ > kMaxLineBytes ? Cut::Overlong : Cut::NeedMore;
+  }
+  if (lineFeed - consumed_ > kMaxLineBytes) return Cut::Overlong;
+  line.assign(buffer_, consumed_, lineFeed - consumed_);
+  consumed_ = lineFeed + 1;
+  scanned_ = consumed_;
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return Cut::Line;
 }

@@ -19,30 +19,51 @@
 
 #include "base/limits.h"
 #include "base/metrics.h"
+#include "base/settings.h"
 #include "base/timing.h"
+#include "log/logs.h"
 #include "platform/tcp_options.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count();
+}
+
+}  // namespace
 
 struct TCommandServer::Connection {
   explicit Connection(platform::TTcpStream stream)
       : Stream(std::move(stream)), PeerAddress(platform::DottedAddress(Stream.Peer().Address)) {}
   // Read and written by the connection's thread; closed by it, and shut down
-  // by the release, only under ConnectionsLock.
+  // by the listener (to make room) and the release, only under ConnectionsLock.
   platform::TTcpStream Stream;
   const std::string PeerAddress;
-  // Set by the listener thread; joined or detached by the listener thread or,
-  // once the listener has ended, by the release.
+  const int64_t AcceptedMs = NowMs();
+  // Steady-clock milliseconds of the last whole line, and of the last line a
+  // handler marked as a registered client's (-1: none yet). Written by the
+  // connection's thread, read by the listener when it must make room.
+  std::atomic<int64_t> LastLineMs{AcceptedMs};
+  std::atomic<int64_t> LastClientLineMs{-1};
+  // Set by the listener and the release; joined or detached by the listener
+  // thread or, once the listener has ended, by the release.
   std::thread Thread;
   bool Finished = false;  // guarded by Shared::ConnectionsLock
+  bool MadeRoom = false;  // shut down to make room for a new one; guarded by Shared::ConnectionsLock
 };
 
 struct TCommandServer::Shared {
   std::vector<CommandHandler> Handlers;  // written before Activate, then read only
   int MaxConnections = 50;
+  TConnectionLimits Limits;              // written before Activate, then read only
   std::optional<platform::TTcpListener> Listener;  // set before the listener starts, reset after it ended
   std::atomic<bool> Stopping{false};
 
-  // Guards Connections and each connection's Finished flag and the closing of
-  // its socket. Held only while the list is counted, read or changed.
+  // Guards Connections and each connection's Finished and MadeRoom flags and
+  // the closing of its socket. Held only while the list is counted, read or
+  // changed.
   std::mutex ConnectionsLock;
   // Signalled when a connection finishes and when the release begins.
   std::condition_variable ConnectionsChanged;
@@ -53,17 +74,72 @@ struct TCommandServer::Shared {
     return static_cast<int>(std::count_if(Connections.begin(), Connections.end(),
                                            [](const std::shared_ptr<Connection>& c) { return !c->Finished; }));
   }
+  // The connections that hold a place: running and not told to make room.
+  // Caller holds ConnectionsLock.
+  bool HoldsPlace(const Connection& c) const { return !c.Finished && !c.MadeRoom; }
+  // Caller holds ConnectionsLock.
+  int PlacesTaken(const std::string& fromAddress = std::string()) const {
+    return static_cast<int>(std::count_if(Connections.begin(), Connections.end(), [&](const auto& c) {
+      return HoldsPlace(*c) && (fromAddress.empty() || c->PeerAddress == fromAddress);
+    }));
+  }
+  // Shuts down the connection silent longest among those without a
+  // registered client, so that its place goes to a new one; false when every
+  // place serves a client. Caller holds ConnectionsLock.
+  bool MakeRoom() {
+    const int64_t now = NowMs();
+    Connection* longestSilent = nullptr;
+    for (const auto& c : Connections) {
+      if (!HoldsPlace(*c)) continue;
+      const int64_t clientLine = c->LastClientLineMs.load();
+      if (clientLine >= 0 && now - clientLine <= Limits.SilentMs) continue;
+      if (longestSilent == nullptr || c->LastLineMs.load() < longestSilent->LastLineMs.load()) {
+        longestSilent = c.get();
+      }
+    }
+    if (longestSilent == nullptr) return false;
+    longestSilent->MadeRoom = true;
+    longestSilent->Stream.Shutdown();  // its thread wakes, reads the end and finishes
+    return true;
+  }
 };
 
-namespace {
+// Serves lines until the client closes, an error ends the connection, the
+// connection stays silent past its bound, or the server stops. Lines that
+// arrive together are served without further reads. A blank line is no sign
+// of life: it neither counts as the first line nor keeps a connection open.
+void TCommandServer::ServeLines(const std::vector<CommandHandler>& handlers, const TConnectionLimits& limits,
+                                Connection& connection, const std::atomic<bool>& stopping) {
+  TLineFramer framer;
+  std::string line;
+  bool seenLine = false;
+  char chunk[4096];
+  while (!stopping.load()) {
+    const TLineFramer::Cut cut = framer.Next(line);
+    if (cut == TLineFramer::Cut::Overlong) return;
+    if (cut == TLineFramer::Cut::NeedMore) {
+      const int64_t deadline =
+          seenLine ? connection.LastLineMs.load() + limits.SilentMs : connection.AcceptedMs + limits.FirstLineMs;
+      const int64_t left = deadline - NowMs();
+      if (left <= 0) return;  // silent too long: the place goes back
+      const int waitMs = static_cast<int>(std::min<int64_t>(left, 1 << 30));
+      const long got = connection.Stream.ReadWithin(chunk, sizeof chunk, waitMs);
+      if (got <= 0) return;  // closed, reset, shut down or timed out: a half-received line is dropped
+      framer.Append(chunk, static_cast<size_t>(got));
+      continue;
+    }
+    if (line.empty()) continue;
+    seenLine = true;
+    connection.LastLineMs.store(NowMs());
+    bool fromClient = false;
+    const LineEnd end = RunCommandLine(handlers, line, connection.PeerAddress, &connection.Stream, &fromClient);
+    if (fromClient) connection.LastClientLineMs.store(NowMs());
+    if (end == LineEnd::Close) return;
+  }
+}
 
-enum class LineEnd { Continue, Close };
-
-// Runs the handler for one non-empty line and sends its reply when the handler
-// left it pending. Close when the line is unknown, the handler failed or threw,
-// or the reply could not be written.
-LineEnd DispatchLine(const std::vector<CommandHandler>& handlers, const std::string& line,
-                     platform::TTcpStream& stream, const std::string& peerAddress) {
+LineEnd RunCommandLine(const std::vector<CommandHandler>& handlers, const std::string& line,
+                       const std::string& peerAddress, platform::TTcpStream* stream, bool* fromClient) {
   int index = MatchCommand(handlers, line);
   if (index < 0) return LineEnd::Close;
   const CommandHandler& entry = handlers[static_cast<size_t>(index)];
@@ -71,7 +147,7 @@ LineEnd DispatchLine(const std::vector<CommandHandler>& handlers, const std::str
   if (line.size() > entry.Word.size()) call.ArgumentText = line.substr(entry.Word.size() + 1);
   call.Arguments = SplitArguments(call.ArgumentText);
   call.PeerAddress = peerAddress;
-  call.Connection = &stream;
+  call.Connection = stream;
   try {
     entry.Handler(call);
   } catch (...) {
@@ -80,40 +156,15 @@ LineEnd DispatchLine(const std::vector<CommandHandler>& handlers, const std::str
     return LineEnd::Close;
   }
   if (call.ReplyPending) call.SendCommandReply();
+  if (fromClient != nullptr) *fromClient = call.FromClient;
   return (call.Failed || call.ConnectionLost) ? LineEnd::Close : LineEnd::Continue;
 }
 
-// Serves lines until the client closes, an error ends the connection, or the
-// server stops. Lines are cut from one input buffer, so lines that arrive
-// together are served without further reads.
-void ServeLines(const std::vector<CommandHandler>& handlers, platform::TTcpStream& stream,
-                const std::string& peerAddress, const std::atomic<bool>& stopping) {
-  std::string buffer;
-  size_t consumed = 0;  // bytes of buffer already cut into lines
-  char chunk[4096];
-  while (!stopping.load()) {
-    size_t lineFeed = buffer.find('\n', consumed);
-    if (lineFeed == std::string::npos) {
-      if (buffer.size() - consumed > kMaxLineBytes) return;  // too long without a line feed
-      buffer.erase(0, consumed);
-      consumed = 0;
-      long got = stream.Read(chunk, sizeof chunk);
-      if (got <= 0) return;  // closed or reset: a half-received line is dropped
-      buffer.append(chunk, static_cast<size_t>(got));
-      continue;
-    }
-    std::string line = buffer.substr(consumed, lineFeed - consumed);
-    consumed = lineFeed + 1;
-    if (line.size() > kMaxLineBytes) return;  // a removed CR counts
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.empty()) continue;
-    if (DispatchLine(handlers, line, stream, peerAddress) == LineEnd::Close) return;
-  }
+TCommandServer::TCommandServer() : shared_(std::make_shared<Shared>()) {
+  shared_->Limits.MaxPerAddress = Settings.MaxConnectionsPerAddress;
 }
 
-}  // namespace
-
-TCommandServer::TCommandServer() : shared_(std::make_shared<Shared>()) {}
+void TCommandServer::SetConnectionLimits(const TConnectionLimits& limits) { shared_->Limits = limits; }
 
 TCommandServer::~TCommandServer() { Release(); }
 
@@ -154,11 +205,15 @@ void TCommandServer::ListenLoop(const std::shared_ptr<Shared>& shared) {
 
     // Replies are small and must leave as soon as they are sent, also when a
     // client pipelines commands (Nagle would hold the second reply back until
-    // the client's delayed acknowledgement). A failure only costs latency.
+    // the client's delayed acknowledgement). Keep-alive ends a connection
+    // whose peer vanished without a word. A failure of either only costs that.
     platform::SetNoDelay(*stream, nullptr);
+    platform::SetKeepAlive(*stream, kKeepAliveIdleSeconds, kKeepAliveIntervalSeconds, kKeepAliveProbes, nullptr);
     auto connection = std::make_shared<Connection>(std::move(*stream));
     std::vector<std::shared_ptr<Connection>> ended;
     bool admitted = false;
+    int fromAddress = 0;  // places taken from the new connection's address, when that is capped
+    bool addressFull = false;
     {
       std::lock_guard<std::mutex> guard(shared->ConnectionsLock);
       for (auto it = shared->Connections.begin(); it != shared->Connections.end();) {
@@ -169,12 +224,18 @@ void TCommandServer::ListenLoop(const std::shared_ptr<Shared>& shared) {
           ++it;
         }
       }
-      // The cap is checked before a thread exists: the connection over it is
+      // The caps are checked before a thread exists: a connection refused is
       // closed at once (when `connection` goes out of scope), without data.
-      if (shared->MaxConnections <= 0 || shared->RunningCount() < shared->MaxConnections) {
-        shared->Connections.push_back(connection);
-        admitted = true;
-      }
+      const int perAddress = shared->Limits.MaxPerAddress;
+      if (perAddress > 0) fromAddress = shared->PlacesTaken(connection->PeerAddress);
+      addressFull = perAddress > 0 && fromAddress >= perAddress;
+      admitted = !addressFull && (shared->MaxConnections <= 0 ||
+                                  shared->PlacesTaken() < shared->MaxConnections || shared->MakeRoom());
+      if (admitted) shared->Connections.push_back(connection);
+    }
+    if (addressFull && AdmitErrorLine(connection->PeerAddress)) {
+      WriteLog("Connection refused: " + connection->PeerAddress + " has " + std::to_string(fromAddress) +
+               " command connections already (max_connections_per_address)");
     }
     for (auto& done : ended) done->Thread.join();
     if (!admitted) continue;
@@ -182,7 +243,7 @@ void TCommandServer::ListenLoop(const std::shared_ptr<Shared>& shared) {
 
     try {
       connection->Thread = std::thread([shared, connection] {
-        ServeLines(shared->Handlers, connection->Stream, connection->PeerAddress, shared->Stopping);
+        ServeLines(shared->Handlers, shared->Limits, *connection, shared->Stopping);
         {
           std::lock_guard<std::mutex> guard(shared->ConnectionsLock);
           connection->Stream.Close();

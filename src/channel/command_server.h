@@ -1,17 +1,27 @@
 // The command channel: a TCP line server. One listener thread accepts; each
-// connection is served on a thread of its own (at most kMaxConnections; the
-// next one is accepted and closed at once). A line ends at LF (one CR before it
-// is removed); its first word is matched, case-insensitively and in
+// connection is served on a thread of its own. A line ends at LF (one CR before
+// it is removed); its first word is matched, case-insensitively and in
 // registration order, against the registered command words, and the handler
 // runs on the connection's thread. The server never sends anything but replies.
+//
+// No connection can hold a place that a client needs: one that has not sent a
+// whole command line within FirstLineMs of being accepted, or none for
+// SilentMs since its last, is closed; TCP keep-alive ends one whose peer
+// vanished. When all places are taken, a new connection takes the place of the
+// one silent longest among those without a registered client (a connection
+// whose last line from a registered client is older than SilentMs counts as
+// without); only when every place serves a client is it closed at once. An
+// optional cap on the connections from one address refuses the rest.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "base/limits.h"
 #include "platform/socket.h"
 
 // What a handler receives for one command line.
@@ -28,6 +38,10 @@ struct CommandCall {
   platform::TTcpStream* Connection = nullptr;
   // Set by SendCommandReply when the write failed: the connection is gone.
   bool ConnectionLost = false;
+  // Set by a handler when the line came from a registered client at the
+  // address it registered from: its connection keeps its place when all
+  // places are taken.
+  bool FromClient = false;
 
   // Clears ReplyPending and writes the reply lines at once. Handlers call it
   // exactly once, as their last step, after releasing BusyFlag.
@@ -54,8 +68,46 @@ int MatchCommand(const std::vector<CommandHandler>& handlers, const std::string&
 // handler rebuilds a player name. Empty when the range is empty.
 std::string JoinArguments(const std::vector<std::string>& words, size_t first, size_t last);
 
+// The bounds on every connection.
+struct TConnectionLimits {
+  int FirstLineMs = kFirstLineMs;     // a whole line within this of the accept
+  int SilentMs = kSilentConnectionMs;  // then a whole line at least this often
+  int MaxPerAddress = 0;              // connections from one address at once; 0: no cap
+};
+
+// Cuts the command lines out of the bytes of one connection as they arrive:
+// a line ends at LF, and one CR before it is removed.
+class TLineFramer {
+ public:
+  enum class Cut { Line, NeedMore, Overlong };
+  // Adds received bytes. The buffer holds at most one unfinished line beyond
+  // what Next has not yet returned.
+  void Append(const char* data, size_t size);
+  // The next whole line in line (Line); NeedMore when no whole line is
+  // buffered; Overlong when a line, or the bytes without a line feed, pass
+  // kMaxLineBytes (a removed CR counts): the connection must end.
+  Cut Next(std::string& line);
+
+ private:
+  std::string buffer_;
+  size_t consumed_ = 0;  // bytes of buffer_ already returned as lines
+  size_t scanned_ = 0;   // bytes of buffer_ known to hold no line feed past consumed_
+};
+
+enum class LineEnd { Continue, Close };
+// Runs one non-empty line as a connection from peerAddress does: matches it,
+// runs the handler and sends the reply the handler left pending on stream
+// (which may be null: the reply is then only recorded). Close when the line is
+// unknown, the handler failed or threw, or the reply could not be written.
+// fromClient, when not null, tells whether the handler marked the line as
+// coming from a registered client. On the caller's thread.
+LineEnd RunCommandLine(const std::vector<CommandHandler>& handlers, const std::string& line,
+                       const std::string& peerAddress, platform::TTcpStream* stream, bool* fromClient = nullptr);
+
 class TCommandServer {
  public:
+  // With the system's limits: kFirstLineMs, kSilentConnectionMs and the
+  // setting max_connections_per_address.
   TCommandServer();
   ~TCommandServer();
   TCommandServer(const TCommandServer&) = delete;
@@ -64,6 +116,8 @@ class TCommandServer {
   // Before Activate. Main thread only.
   void Configure(int port, int listenQueue, int maxConnections, int terminateWaitMs);
   void RegisterCommand(const std::string& word, const std::string& name, CommandHandlerFn handler);
+  // Other bounds than the system's (tests). Before Activate. Main thread only.
+  void SetConnectionLimits(const TConnectionLimits& limits);
   // Binds, listens and starts the listener thread. False with the reason when
   // the port cannot be bound. Main thread only.
   bool Activate(std::string* error);
@@ -89,6 +143,8 @@ class TCommandServer {
   struct Connection;
   struct Shared;
   static void ListenLoop(const std::shared_ptr<Shared>& shared);
+  static void ServeLines(const std::vector<CommandHandler>& handlers, const TConnectionLimits& limits,
+                         Connection& connection, const std::atomic<bool>& stopping);
 
   int port_ = 0;
   int listenQueue_ = 15;

@@ -29,7 +29,8 @@ std::string AcceptLine() {
 // "<connect> name... identifier check". The identifier is neutralised and cut
 // to its capacity before the ban lookup and the table, so the ban base, the
 // lookup and the slot all hold the same text: a quote in it can neither forge
-// a record for someone else nor dodge a ban with a longer identifier.
+// a record for someone else nor dodge a ban with a longer identifier. The line
+// of a refused connect counts against the address's limit of error lines.
 void ConnectCmd(CommandCall& call) {
   TBusyGuard busy;
   const std::vector<std::string>& words = call.Arguments;
@@ -50,8 +51,10 @@ void ConnectCmd(CommandCall& call) {
     // A base that cannot be read fails the command: no reply, connection closed.
     if (banned == BanLookup::Banned) {
       const std::string left = duration == "p" ? "for ever" : "(" + duration + " minutes left)";
-      WriteEvent("Connect refused: \"" + NeutraliseRconText(name) + "\" from " + call.PeerAddress + ", ID " +
-                 identifier + " is banned " + left);
+      if (AdmitErrorLine(call.PeerAddress)) {
+        WriteEvent("Connect refused: \"" + LogField(NeutraliseRconText(name)) + "\" from " + call.PeerAddress +
+                   ", ID " + LogField(identifier) + " is banned " + left);
+      }
       call.ReplyText = {"rpl:ban"};
       ++Metrics.ConnectsRefusedBanned;
     }
@@ -63,8 +66,10 @@ void ConnectCmd(CommandCall& call) {
   } else {
     // Written from the slot, so the line shows the values as cut when stored.
     const ClientSlot& client = Client(slot);
-    WriteLightLog("Connected: Name:\"" + client.Name + "\";ID" + client.Identifier + ";IP:" + client.Address);
+    WriteLightLog("Connected: Name:\"" + LogField(client.Name) + "\";ID" + LogField(client.Identifier) +
+                  ";IP:" + client.Address);
     call.ReplyText = {AcceptLine()};
+    call.FromClient = true;
   }
   busy.Release();
   call.SendCommandReply();

@@ -12,10 +12,11 @@
 #include "registry/tables.h"
 
 // "<update> name... state". Resets the client's missed-update count; a state
-// whose low 8 bits are 0 cancels its screenshot transfer. Answers "rpl:strue"
-// when nothing stands in the way of a new transfer from this client and its
-// player was on the last player list, "rpl:true" otherwise, "rpl:false" for an
-// unknown name.
+// whose low 8 bits are 0 cancels its screenshot transfer, and is taken only
+// from the address that registered the client (from anywhere else: "rpl:false",
+// nothing changes, as for "<ban>"). Answers "rpl:strue" when nothing stands in
+// the way of a new transfer from this client and its player was on the last
+// player list, "rpl:true" otherwise, "rpl:false" for an unknown name.
 void UpdateCmd(CommandCall& call) {
   TBusyGuard busy;
   call.ReplyText = {"rpl:false"};
@@ -28,26 +29,28 @@ void UpdateCmd(CommandCall& call) {
   }
   const std::string name = JoinArguments(words, 0, words.size() - 1);
   const int slot = FindClientByName(name);
-  if (slot == 0) {
+  const std::optional<int32_t> state = ParseInteger(words.back(), NumberForm::DecimalOrHex);
+  const bool cancels = state && (*state & 0xFF) == 0;
+  if (slot == 0 || (cancels && Client(slot).Address != call.PeerAddress)) {
     busy.Release();
     call.SendCommandReply();
     return;
   }
 
   ClientSlot& client = Client(slot);
-  const std::optional<int32_t> state = ParseInteger(words.back(), NumberForm::DecimalOrHex);
   bool pending;
   {
     // The screen receiver works on these fields without BusyFlag.
     std::lock_guard<std::mutex> guard(client.Guard);
-    if (state && (*state & 0xFF) == 0) {
+    if (cancels) {
       client.ScreenPending = false;
-      if (client.ScreenSize != 0) client.ScreenData.Clear();
+      client.ScreenData.Clear();
     }
     pending = client.ScreenPending;
   }
-  if (!state) WriteLightLog("Error[update module]: unknow pocket");
+  if (!state && AdmitErrorLine(call.PeerAddress)) WriteLightLog("Error[update module]: unknow pocket");
   client.MissedUpdates = 0;
+  call.FromClient = client.Address == call.PeerAddress;
 
   const bool free = !pending && FindScreenSender(call.PeerAddress) == 0 && HasPlayer(client.Name, client.Address);
   call.ReplyText = {free ? "rpl:strue" : "rpl:true"};

@@ -1,9 +1,16 @@
 #include "log/logs.h"
 
+#include <algorithm>
+#include <chrono>
+#include <functional>
 #include <mutex>
 #include <thread>
+#include <tuple>
+#include <vector>
 
+#include "base/limits.h"
 #include "base/timing.h"
+#include "log/log_limit.h"
 #include "platform/clock_text.h"
 #include "platform/console.h"
 #include "platform/files.h"
@@ -12,16 +19,88 @@
 namespace {
 
 // Each lock guards the appends to its file, so lines never interleave and a
-// write never meets the file half-written by another thread.
+// write never meets the file half-written by another thread; fullLogLock also
+// guards the archiving of the full log while the server runs.
 std::mutex fullLogLock;
 std::mutex lightLogLock;
+
+// Guards errorLineLimit.
+std::mutex errorLineLimitLock;
+TLogLimit errorLineLimit(kLimitedLogLinesPerMinute, kLogLimitWindow);
 
 constexpr const char* kFullLog = "zelk_logs.txt";
 constexpr const char* kLightLog = "zelk_light_logs.txt";
 
-void AppendLine(std::mutex& lock, const std::string& file, const std::string& line) {
-  std::lock_guard<std::mutex> guard(lock);
-  const std::string dir = LogDirectory();
+std::string WithoutControlBytes(const std::string& text) {
+  std::string kept;
+  kept.reserve(text.size());
+  for (char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != 0x7F) kept.push_back(c);
+  }
+  return kept;
+}
+
+// The archive number of "zelk_logs<N>.txt", N from 2; 0 for any other name.
+long ArchiveNumber(const std::string& name) {
+  const std::string head = "zelk_logs";
+  const std::string tail = ".txt";
+  if (name.size() <= head.size() + tail.size() || name.compare(0, head.size(), head) != 0 ||
+      name.compare(name.size() - tail.size(), tail.size(), tail) != 0) {
+    return 0;
+  }
+  const std::string digits = name.substr(head.size(), name.size() - head.size() - tail.size());
+  if (digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) return 0;
+  const long number = std::stol(digits);
+  return number >= 2 ? number : 0;
+}
+
+// Moves the full log to the smallest free archive number from 2 up; the name
+// taken, or empty (after a line on standard error) when the rename failed.
+// Caller holds fullLogLock.
+std::string ArchiveFullLog(const std::string& dir) {
+  int n = 2;
+  while (platform::FileExists(dir + "zelk_logs" + std::to_string(n) + ".txt")) ++n;
+  const std::string name = "zelk_logs" + std::to_string(n) + ".txt";
+  std::string error;
+  if (platform::RenameFile(dir + kFullLog, dir + name, &error)) return name;
+  platform::ErrorLine("log rotation: " + error);
+  return std::string();
+}
+
+// Removes the archives beyond the newest kKeptLogArchives (by the time of
+// their last write; numbers are reused, so they say nothing about age), and
+// says on the console how many went. Caller holds fullLogLock.
+void RemoveOldArchives(const std::string& dir) {
+  std::vector<platform::DirectoryEntry> entries;
+  if (!platform::ListDirectory(dir, entries)) return;
+  std::vector<std::tuple<int64_t, int64_t, long, std::string>> archives;  // newest first after the sort
+  for (const platform::DirectoryEntry& entry : entries) {
+    if (entry.IsDirectory) continue;
+    if (const long number = ArchiveNumber(entry.Name); number != 0) {
+      archives.emplace_back(entry.ModifiedUnixSeconds, entry.ModifiedNanoseconds, number, entry.Name);
+    }
+  }
+  if (archives.size() <= static_cast<size_t>(kKeptLogArchives)) return;
+  std::sort(archives.begin(), archives.end(), std::greater<>());
+  int removed = 0;
+  for (size_t i = kKeptLogArchives; i < archives.size(); ++i) {
+    std::string error;
+    if (platform::RemoveFile(dir + std::get<3>(archives[i]), &error)) {
+      ++removed;
+    } else {
+      platform::ErrorLine("log archive: " + error);
+    }
+  }
+  if (removed > 0) {
+    platform::ConsoleLine("Removed " + std::to_string(removed) + " old full-log archives (the newest " +
+                          std::to_string(kKeptLogArchives) + " are kept)");
+  }
+}
+
+// Appends one line; a missing logs/ is made again, once. Caller holds the
+// file's lock.
+void AppendLocked(const std::string& dir, const std::string& file, const std::string& line) {
   std::string error;
   if (platform::AppendToFile(dir + file, line + "\r\n", &error)) return;
   // logs/ may have been removed while the server runs: make it again, once.
@@ -31,6 +110,36 @@ void AppendLine(std::mutex& lock, const std::string& file, const std::string& li
     return;
   }
   platform::ErrorLine("log write failed (" + error + "): " + line);
+}
+
+void AppendLightLine(const std::string& line) {
+  std::lock_guard<std::mutex> guard(lightLogLock);
+  AppendLocked(LogDirectory(), kLightLog, WithoutControlBytes(line));
+}
+
+// Past its size limit the full log is archived as at a start, so that no
+// flood of lines can fill the disk; the new log opens with where the old went.
+void AppendFullLine(const std::string& line) {
+  std::lock_guard<std::mutex> guard(fullLogLock);
+  const std::string dir = LogDirectory();
+  AppendLocked(dir, kFullLog, WithoutControlBytes(line));
+  const std::optional<long long> size = platform::FileSize(dir + kFullLog);
+  if (!size || *size <= kMaxFullLogBytes) return;
+  const std::string archive = ArchiveFullLog(dir);
+  if (archive.empty()) return;
+  const std::string note = LogStamp() + "The full log passed " + std::to_string(kMaxFullLogBytes / 1048576) +
+                           " MiB and was archived as logs/" + archive;
+  platform::ConsoleLines({"Anticheat log write:", note});
+  AppendLocked(dir, kFullLog, note);
+  RemoveOldArchives(dir);
+}
+
+// Writes the line for each address whose window ended with lines left out.
+void ReportLeftOut(const std::vector<TLogLimit::TLeftOut>& leftOut) {
+  for (const TLogLimit::TLeftOut& entry : leftOut) {
+    WriteLog("Left out " + std::to_string(entry.Lines) + " more error lines caused by " + entry.Address +
+             " (over " + std::to_string(kLimitedLogLinesPerMinute) + " a minute)");
+  }
 }
 
 }  // namespace
@@ -49,31 +158,56 @@ bool RotateLogs(std::string* error) {
   std::lock_guard<std::mutex> fullGuard(fullLogLock);
   std::lock_guard<std::mutex> lightGuard(lightLogLock);
   if (platform::FileExists(dir + kFullLog)) {
-    int n = 2;
-    while (platform::FileExists(dir + "zelk_logs" + std::to_string(n) + ".txt")) ++n;
-    std::string renameError;
-    if (!platform::RenameFile(dir + kFullLog, dir + "zelk_logs" + std::to_string(n) + ".txt", &renameError)) {
-      platform::ErrorLine("log rotation: " + renameError);
-    }
+    ArchiveFullLog(dir);
     std::this_thread::sleep_for(std::chrono::milliseconds(Timing.RotatePauseMs));
   }
+  RemoveOldArchives(dir);
   return platform::CreateEmptyFile(dir + kFullLog, error) && platform::CreateEmptyFile(dir + kLightLog, error);
 }
 
 void WriteLog(const std::string& message) {
   const std::string line = LogStamp() + message;
   platform::ConsoleLines({"Anticheat log write:", line});
-  AppendLine(fullLogLock, kFullLog, line);
+  AppendFullLine(line);
 }
 
 void WriteLightLog(const std::string& message) {
   platform::ConsoleLine(message);
-  AppendLine(lightLogLock, kLightLog, LogStamp() + message);
+  AppendLightLine(LogStamp() + message);
 }
 
 void WriteEvent(const std::string& message, EventLogs logs) {
   platform::ConsoleLine(message);
   const std::string line = LogStamp() + message;
-  AppendLine(fullLogLock, kFullLog, line);
-  if (logs == EventLogs::FullAndShort) AppendLine(lightLogLock, kLightLog, line);
+  AppendFullLine(line);
+  if (logs == EventLogs::FullAndShort) AppendLightLine(line);
+}
+
+std::string LogField(const std::string& text) { return WithoutControlBytes(text).substr(0, kLogFieldChars); }
+
+bool AdmitErrorLine(const std::string& address) {
+  bool admitted;
+  std::vector<TLogLimit::TLeftOut> leftOut;
+  {
+    std::lock_guard<std::mutex> guard(errorLineLimitLock);
+    const auto now = std::chrono::steady_clock::now();
+    leftOut = errorLineLimit.TakeEnded(now);
+    admitted = errorLineLimit.Admit(address, now);
+  }
+  ReportLeftOut(leftOut);
+  return admitted;
+}
+
+void FlushErrorLineLimit() {
+  std::vector<TLogLimit::TLeftOut> leftOut;
+  {
+    std::lock_guard<std::mutex> guard(errorLineLimitLock);
+    leftOut = errorLineLimit.TakeEnded(std::chrono::steady_clock::now());
+  }
+  ReportLeftOut(leftOut);
+}
+
+void ResetErrorLineLimitForTesting() {
+  std::lock_guard<std::mutex> guard(errorLineLimitLock);
+  errorLineLimit = TLogLimit(kLimitedLogLinesPerMinute, kLogLimitWindow);
 }

@@ -7,12 +7,19 @@
 // A line that cannot be written never fails the caller: the writer creates
 // logs/ again when it is missing, and a line that still cannot be written is
 // reported on standard error.
+//
+// No text reaches a log raw: control bytes (below 0x20, and 0x7F) are removed
+// from every line, so a client's name can neither start a forged line nor
+// carry an escape sequence. While the server runs, the full log is archived
+// like at a start once it passes kMaxFullLogBytes; of the archives, the newest
+// kKeptLogArchives are kept.
 #pragma once
 
 #include <string>
 
 // Archives the old full log under the smallest free number from 2 up
-// (zelk_logs2.txt, ...), starts an empty full log and empties the short log.
+// (zelk_logs2.txt, ...), removes the archives beyond the newest
+// kKeptLogArchives, starts an empty full log and empties the short log.
 // Creates logs/ when missing. False, with the reason in error, when the new
 // files cannot be created. Main thread, at start-up.
 bool RotateLogs(std::string* error = nullptr);
@@ -27,6 +34,20 @@ enum class EventLogs { Full, FullAndShort };
 // An event an admin looks for: the message on the console as it is, and
 // stamped in the full log (and in the short log with FullAndShort). Thread safe.
 void WriteEvent(const std::string& message, EventLogs logs = EventLogs::Full);
+// A client's text as it may stand in a log line: control bytes removed, cut to
+// kLogFieldChars bytes. Thread safe.
+std::string LogField(const std::string& text);
+// Whether one more error line caused by a request from address (an unknown
+// name, a refused ban or connect) may be written: at most
+// kLimitedLogLinesPerMinute in each window of kLogLimitWindow per address;
+// the lines beyond are counted, and once the window has ended one full-log
+// line says how many were left out. Thread safe.
+bool AdmitErrorLine(const std::string& address);
+// Writes that line for every window that has ended. Thread safe; the main
+// loop calls it every pass, so the count comes within a tick of the window's end.
+void FlushErrorLineLimit();
+// Forgets every window, without a line (tests that run one after another).
+void ResetErrorLineLimitForTesting();
 // "date | time : " for the current moment (time read first, then the date).
 std::string LogStamp();
 std::string LogDirectory();

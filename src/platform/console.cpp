@@ -14,9 +14,25 @@ std::mutex consoleLock;
 int captureDepth = 0;
 std::vector<std::string> captured;
 
+// The text without control bytes (below 0x20, and 0x7F): a line break or an
+// escape sequence inside a line, from a client's name say, can neither forge
+// another line nor drive the terminal.
+std::string Printable(const std::string& text) {
+  std::string printable;
+  printable.reserve(text.size());
+  for (char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != 0x7F) printable.push_back(c);
+  }
+  return printable;
+}
+
 }  // namespace
 
-void ConsoleLines(const std::vector<std::string>& lines) {
+void ConsoleLines(const std::vector<std::string>& rawLines) {
+  std::vector<std::string> lines;
+  lines.reserve(rawLines.size());
+  for (const std::string& text : rawLines) lines.push_back(Printable(text));
   std::lock_guard<std::mutex> guard(consoleLock);
   for (const std::string& text : lines) {
     std::fwrite(text.data(), 1, text.size(), stdout);
@@ -28,7 +44,8 @@ void ConsoleLines(const std::vector<std::string>& lines) {
 
 void ConsoleLine(const std::string& text) { ConsoleLines({text}); }
 
-void ErrorLine(const std::string& text) {
+void ErrorLine(const std::string& rawText) {
+  const std::string text = Printable(rawText);
   std::lock_guard<std::mutex> guard(consoleLock);
   std::fwrite(text.data(), 1, text.size(), stderr);
   std::fputc('\n', stderr);
@@ -37,8 +54,9 @@ void ErrorLine(const std::string& text) {
 
 void SetConsoleTitle(const std::string& title) {
   if (!::isatty(STDOUT_FILENO)) return;
+  const std::string printable = Printable(title);
   std::lock_guard<std::mutex> guard(consoleLock);
-  std::fprintf(stdout, "\033]0;%s\007", title.c_str());
+  std::fprintf(stdout, "\033]0;%s\007", printable.c_str());
   std::fflush(stdout);
 }
 

@@ -1,6 +1,8 @@
 // The console: standard output, one line per write, flushed at once, so that an
 // admin running the server under systemd or in a pipe sees every line as it
-// happens. Lines from different threads never interleave.
+// happens. Lines from different threads never interleave, and control bytes
+// (below 0x20, and 0x7F) are removed from every line, so that no text from a
+// client can break a line or send an escape sequence to the terminal.
 #pragma once
 
 #include <string>

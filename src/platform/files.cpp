@@ -19,7 +19,7 @@ bool Fail(std::string* error, const std::string& what, const std::string& path) 
 }
 
 // Writes all bytes to fd; false on an error (errno set).
-bool WriteAllTo(int fd, const std::string& bytes) {
+bool WriteAllTo(int fd, std::string_view bytes) {
   size_t done = 0;
   while (done < bytes.size()) {
     ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
@@ -67,11 +67,6 @@ bool MakeDirectory(const std::string& path, std::string* error) {
   return Fail(error, "mkdir", path);
 }
 
-bool RemoveFile(const std::string& path, std::string* error) {
-  if (::unlink(path.c_str()) != 0) return Fail(error, "unlink", path);
-  return true;
-}
-
 bool RenameFile(const std::string& from, const std::string& to, std::string* error) {
   if (::rename(from.c_str(), to.c_str()) == 0) return true;
   return Fail(error, "rename", from + " -> " + to);
@@ -89,7 +84,7 @@ bool WriteWholeFile(const std::string& path, const std::string& bytes, std::stri
   return WriteWithFlags(path, bytes, O_TRUNC, error);
 }
 
-bool ReplaceFileAtomically(const std::string& path, const std::string& bytes, std::string* error) {
+bool ReplaceFileAtomically(const std::string& path, std::string_view bytes, std::string* error) {
   static std::atomic<unsigned> counter{0};
   std::string temp = path + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(counter++);
   int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -120,6 +115,17 @@ bool ReplaceFileAtomically(const std::string& path, const std::string& bytes, st
     ::close(dir);
   }
   return true;
+}
+
+bool RemoveFile(const std::string& path, std::string* error) {
+  if (::unlink(path.c_str()) == 0) return true;
+  return Fail(error, "unlink", path);
+}
+
+std::optional<long long> FileSize(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  return static_cast<long long>(st.st_size);
 }
 
 bool ReadWholeFile(const std::string& path, std::string& bytes, std::string* error) {
@@ -255,7 +261,7 @@ bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>& entries
     if (::fstatat(::dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
     if (!S_ISDIR(info.st_mode) && !S_ISREG(info.st_mode)) continue;
     entries.push_back({name, S_ISDIR(info.st_mode), static_cast<int64_t>(info.st_size),
-                       static_cast<int64_t>(info.st_mtime)});
+                       static_cast<int64_t>(info.st_mtim.tv_sec), static_cast<int64_t>(info.st_mtim.tv_nsec)});
   }
   ::closedir(dir);
   return true;

@@ -4,7 +4,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform {
@@ -13,7 +15,6 @@ bool FileExists(const std::string& path);
 bool DirectoryExists(const std::string& path);
 // Creates one directory level; true when it exists afterwards.
 bool MakeDirectory(const std::string& path, std::string* error = nullptr);
-bool RemoveFile(const std::string& path, std::string* error = nullptr);
 bool RenameFile(const std::string& from, const std::string& to, std::string* error = nullptr);
 // Creates the file empty, or truncates it to length 0.
 bool CreateEmptyFile(const std::string& path, std::string* error = nullptr);
@@ -32,7 +33,13 @@ bool WriteWholeFile(const std::string& path, const std::string& bytes, std::stri
 // directory, flushes it to disk, renames it over the file and flushes the
 // directory. A crash at any moment leaves the old or the new content whole.
 // On failure the temporary file is removed and the old file is untouched.
-bool ReplaceFileAtomically(const std::string& path, const std::string& bytes, std::string* error = nullptr);
+// A file that did not exist is created the same way, so a failed write never
+// leaves a short file behind.
+bool ReplaceFileAtomically(const std::string& path, std::string_view bytes, std::string* error = nullptr);
+// Removes a file (not a directory).
+bool RemoveFile(const std::string& path, std::string* error = nullptr);
+// The size of a regular file in bytes; nullopt when there is none at path.
+std::optional<long long> FileSize(const std::string& path);
 bool ReadWholeFile(const std::string& path, std::string& bytes, std::string* error = nullptr);
 // Reads a text file as lines: a line ends at LF; a CR before the LF is removed,
 // and so is a CR that is not followed by LF. The last line needs no line end.
@@ -47,6 +54,7 @@ struct DirectoryEntry {
   bool IsDirectory = false;
   int64_t Bytes = 0;
   int64_t ModifiedUnixSeconds = 0;
+  int64_t ModifiedNanoseconds = 0;  // within that second, to order files written in the same one
 };
 // The entries of a directory ("." and ".." left out), in no order; symbolic
 // links are not followed and not listed.

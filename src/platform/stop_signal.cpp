@@ -89,7 +89,9 @@ bool WaitForStop(int ms) {
   MakePipe();
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   while (!stopRequested.load()) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    // Rounded up: a remainder under a millisecond is still waited for, so a
+    // wait of 1 ms is never a wait of none (the main loop would spin).
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return false;
     // The pipe only wakes the wait; the flag is the truth, and the byte stays
     // in the pipe so that every waiter wakes.

@@ -16,4 +16,23 @@ bool SetNoDelay(TTcpStream& stream, std::string* error) {
   return false;
 }
 
+bool SetKeepAlive(TTcpStream& stream, int idleSeconds, int intervalSeconds, int probes, std::string* error) {
+  struct Option {
+    int Level;
+    int Name;
+    int Value;
+    const char* Text;
+  };
+  const Option options[] = {{SOL_SOCKET, SO_KEEPALIVE, 1, "SO_KEEPALIVE"},
+                            {IPPROTO_TCP, TCP_KEEPIDLE, idleSeconds, "TCP_KEEPIDLE"},
+                            {IPPROTO_TCP, TCP_KEEPINTVL, intervalSeconds, "TCP_KEEPINTVL"},
+                            {IPPROTO_TCP, TCP_KEEPCNT, probes, "TCP_KEEPCNT"}};
+  for (const Option& option : options) {
+    if (::setsockopt(stream.Fd(), option.Level, option.Name, &option.Value, sizeof option.Value) == 0) continue;
+    if (error) *error = std::string("setsockopt ") + option.Text + ": " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace platform

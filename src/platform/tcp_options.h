@@ -11,5 +11,11 @@ namespace platform {
 // once even while an earlier one is not yet acknowledged. False with the
 // failing call named in error.
 bool SetNoDelay(TTcpStream& stream, std::string* error);
+// Turns TCP keep-alive on (SO_KEEPALIVE), with the first probe after idleSeconds
+// of silence, then one every intervalSeconds, and the connection reset after
+// probes unanswered ones: a peer that vanished without closing (a pulled cable,
+// a crashed router) does not hold its connection for ever. False with the
+// failing call named in error; the options set before it stay.
+bool SetKeepAlive(TTcpStream& stream, int idleSeconds, int intervalSeconds, int probes, std::string* error);
 
 }  // namespace platform

@@ -1,5 +1,10 @@
 #include "registry/tables.h"
 
+#include <algorithm>
+#include <cstring>
+#include <optional>
+#include <utility>
+
 #include "platform/console.h"
 #include "registry/busy_flag.h"
 
@@ -24,14 +29,41 @@ void ClearClientFields(ClientSlot& slot) {
 
 }  // namespace
 
-void ScreenBuffer::Write(const std::string& piece) {
-  if (Position + piece.size() > Bytes.size()) Bytes.resize(Position + piece.size());
-  Bytes.replace(Position, piece.size(), piece);
-  Position += piece.size();
+ScreenBuffer::ScreenBuffer(ScreenBuffer&& other) noexcept
+    : Position(std::exchange(other.Position, 0)), pages_(std::move(other.pages_)),
+      size_(std::exchange(other.size_, 0)) {}
+
+ScreenBuffer& ScreenBuffer::operator=(ScreenBuffer&& other) noexcept {
+  if (this != &other) {
+    Position = std::exchange(other.Position, 0);
+    pages_ = std::move(other.pages_);
+    size_ = std::exchange(other.size_, 0);
+  }
+  return *this;
+}
+
+bool ScreenBuffer::Reserve(size_t capacity) {
+  if (capacity <= pages_.Capacity()) return true;
+  std::optional<platform::TPageBuffer> larger = platform::TPageBuffer::Map(capacity, nullptr);
+  if (!larger) return false;
+  if (size_ > 0) std::memcpy(larger->Data(), pages_.Data(), size_);
+  pages_ = std::move(*larger);
+  return true;
+}
+
+bool ScreenBuffer::Write(std::string_view piece) {
+  const size_t end = Position + piece.size();
+  if (end > pages_.Capacity() && !Reserve(std::max(end, 2 * pages_.Capacity()))) return false;
+  if (!piece.empty()) std::memcpy(pages_.Data() + Position, piece.data(), piece.size());
+  // A position set past the end leaves zero bytes between, as the mapping holds.
+  size_ = std::max(size_, end);
+  Position = end;
+  return true;
 }
 
 void ScreenBuffer::Clear() {
-  Bytes.clear();
+  pages_.Release();
+  size_ = 0;
   Position = 0;
 }
 
@@ -100,6 +132,15 @@ int FindScreenSender(const std::string& address) {
 
 bool IsScreenPendingFrom(const std::string& address) { return FindScreenSender(address) != 0; }
 
+long long PendingScreenBytes() {
+  long long total = 0;
+  for (const ClientSlot& slot : ClientTable) {
+    std::lock_guard<std::mutex> guard(slot.Guard);
+    if (slot.InUse && slot.ScreenPending) total += std::max<int32_t>(slot.ScreenSize, 0);
+  }
+  return total;
+}
+
 int AddPlayer(const std::string& name, const std::string& address, int32_t port, int32_t userId) {
   for (int i = 1; i <= kTableSlots; ++i) {
     PlayerSlot& slot = Player(i);
@@ -146,7 +187,7 @@ std::vector<TClientView> SnapshotClients() {
     std::lock_guard<std::mutex> guard(slot.Guard);
     if (!slot.InUse) continue;
     views.push_back({i, slot.Name, slot.Identifier, slot.Address, slot.MissedUpdates, slot.ScreenPending,
-                     slot.ScreenSize, slot.ScreenData.Bytes.size()});
+                     slot.ScreenSize, slot.ScreenData.Size()});
   }
   return views;
 }

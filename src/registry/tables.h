@@ -15,19 +15,42 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/limits.h"
+#include "platform/page_buffer.h"
 
-// A growable byte buffer with a write position: a screenshot under transfer.
-struct ScreenBuffer {
-  std::string Bytes;    // Bytes.size() is the buffer's size
+// A screenshot under transfer: bytes written at a position. Its memory is
+// mapped from the system for the announced size when the transfer opens
+// (pages count only once written) and unmapped by Clear, so a transfer that
+// ends in any way gives its memory back at once.
+class ScreenBuffer {
+ public:
+  ScreenBuffer() = default;
+  ScreenBuffer(ScreenBuffer&& other) noexcept;
+  ScreenBuffer& operator=(ScreenBuffer&& other) noexcept;
+
   size_t Position = 0;  // where the next piece is written
 
-  // Writes at Position, extending the size when the write passes the end.
-  void Write(const std::string& piece);
-  // Size 0 and position 0; keeps the allocation.
+  // Makes room for capacity bytes up front, so that no piece moves the
+  // buffer. False when the system gives no memory.
+  bool Reserve(size_t capacity);
+  // Writes at Position, extending the size when the write passes the end
+  // (and the room, when it passes that). False, with nothing written, when
+  // the system gives no memory.
+  bool Write(std::string_view piece);
+  // The bytes held; valid until the next Write or Clear.
+  std::string_view Bytes() const { return {pages_.Data(), size_}; }
+  size_t Size() const { return size_; }
+  // The memory mapped now (tests).
+  size_t Capacity() const { return pages_.Capacity(); }
+  // Size 0, position 0, and the memory returned to the system.
   void Clear();
+
+ private:
+  platform::TPageBuffer pages_;
+  size_t size_ = 0;
 };
 
 struct ClientSlot {
@@ -39,8 +62,12 @@ struct ClientSlot {
   ScreenBuffer ScreenData;
   int32_t ScreenSize = 0;
   bool ScreenPending = false;
-  // Guards InUse, Address, Identifier, ScreenData, ScreenSize and ScreenPending
-  // against the screen receiver. Never held while waiting for BusyFlag.
+  // Counts the transfers opened on this slot, so that the receiver can tell
+  // whether the transfer it has just saved is still the slot's.
+  uint32_t ScreenTransfer = 0;
+  // Guards InUse, Address, Identifier, ScreenData, ScreenSize, ScreenPending
+  // and ScreenTransfer against the screen receiver. Never held while waiting
+  // for BusyFlag.
   mutable std::mutex Guard;
 };
 
@@ -71,6 +98,9 @@ void ResetClients();
 // Screenshot lookups; take each slot's Guard in turn. Thread safe.
 int FindScreenSender(const std::string& address);
 bool IsScreenPendingFrom(const std::string& address);
+// The announced sizes of all transfers under way, summed. Caller holds
+// BusyFlag, so that no transfer opens meanwhile (the receiver only ends them).
+long long PendingScreenBytes();
 
 // Player table. Caller holds BusyFlag.
 int AddPlayer(const std::string& name, const std::string& address, int32_t port, int32_t userId = 0);

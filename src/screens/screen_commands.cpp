@@ -26,22 +26,29 @@ std::string NameFromArguments(const std::vector<std::string>& arguments) {
 }
 
 // Opens a transfer on the slot unless one is under way from this slot or from
-// the command's address. Caller holds BusyFlag, which keeps any other thread
-// from opening a transfer meanwhile; the receiver may only end one.
+// the command's address, or the transfers under way would hold more than
+// kMaxScreenTotalBytes with it. The memory for the announced size is mapped
+// now (it counts once written). Caller holds BusyFlag, which keeps any other
+// thread from opening a transfer meanwhile; the receiver may only end one.
 bool OpenTransfer(int slotNumber, int32_t size, const std::string& peerAddress) {
   if (IsScreenPendingFrom(peerAddress)) return false;
+  if (PendingScreenBytes() + size > kMaxScreenTotalBytes) return false;
   ClientSlot& slot = Client(slotNumber);
   std::lock_guard<std::mutex> guard(slot.Guard);
   if (slot.ScreenPending) return false;
-  slot.ScreenPending = true;
   slot.ScreenData.Clear();
+  if (!slot.ScreenData.Reserve(static_cast<size_t>(size))) return false;
+  slot.ScreenPending = true;
   slot.ScreenSize = size;
+  ++slot.ScreenTransfer;
   return true;
 }
 
 }  // namespace
 
-// Command connection thread. Takes BusyFlag.
+// Command connection thread. Takes BusyFlag. Only a connection from the
+// address that registered the client acts on its transfer; from anywhere else
+// the answer is "rpl:false" and nothing changes, as for "<ban>".
 void ScreenCmd(CommandCall& call) {
   TBusyGuard busy;
   call.ReplyText = {"rpl:false"};
@@ -51,10 +58,11 @@ void ScreenCmd(CommandCall& call) {
   // command even for an unknown name.
   const std::optional<int32_t> size =
       enoughArguments ? ParseInteger(call.Arguments.back()) : std::optional<int32_t>();
+  const bool own = slot != 0 && Client(slot).Address == call.PeerAddress;
+  call.FromClient = own;
   // A size outside 0 .. 16 MiB could never be received sensibly; refusing it
   // keeps a client from reserving a transfer that cannot end.
-  if (slot != 0 && size && *size >= 0 && *size <= kMaxScreenBytes &&
-      OpenTransfer(slot, *size, call.PeerAddress)) {
+  if (own && size && *size >= 0 && *size <= kMaxScreenBytes && OpenTransfer(slot, *size, call.PeerAddress)) {
     call.ReplyText = {"rpl:true"};
     platform::ConsoleLine("Screen transport started.");
   }
@@ -63,18 +71,21 @@ void ScreenCmd(CommandCall& call) {
   call.SendCommandReply();
 }
 
-// Command connection thread. Takes BusyFlag.
+// Command connection thread. Takes BusyFlag. From another address than the
+// client's the answer is "rpl:resend" and nothing changes.
 void ChkScreenCmd(CommandCall& call) {
   TBusyGuard busy;
   call.ReplyText = {"rpl:resend"};
   bool corrected = false;
   if (call.Arguments.size() >= 2) {
-    const int slotNumber = FindClientByName(NameFromArguments(call.Arguments));
+    int slotNumber = FindClientByName(NameFromArguments(call.Arguments));
+    if (slotNumber != 0 && Client(slotNumber).Address != call.PeerAddress) slotNumber = 0;
+    call.FromClient = slotNumber != 0;
     const std::optional<int32_t> count = slotNumber != 0 ? ParseInteger(call.Arguments.back()) : std::nullopt;
     if (count) {
       ClientSlot& slot = Client(slotNumber);
       std::lock_guard<std::mutex> guard(slot.Guard);
-      if (*count >= 0 && slot.ScreenData.Bytes.size() == static_cast<size_t>(*count)) {
+      if (*count >= 0 && slot.ScreenData.Size() == static_cast<size_t>(*count)) {
         call.ReplyText = {"rpl:ok"};
       } else {
         // Back to the start of the current piece: the next piece overwrites

@@ -10,8 +10,11 @@
 // FindScreenSender, then holds that slot's Guard while it reads and changes the
 // screenshot fields, re-checking first that the slot still has a transfer from
 // this address (a command may have changed it in between). The file itself is
-// written from a copy without the Guard, so that a slow disk never stalls the
-// commands that look at the slots.
+// written without the Guard, from the complete buffer moved out of the slot
+// (the transfer stays open, and counted, until the file is written), so that
+// a slow disk never stalls the commands that look at the slots. The file is
+// written under a temporary name and renamed when whole: a failed save leaves
+// nothing behind.
 #include "screens/screen_server.h"
 
 #include <cstdint>
@@ -32,13 +35,13 @@ namespace {
 
 // What the handler takes out of the slot when a file is complete.
 struct CompletedScreen {
-  std::string Bytes;
+  ScreenBuffer Data;
   std::string Identifier;
-  int32_t Size = 0;
+  uint32_t Transfer = 0;  // the slot's ScreenTransfer it belongs to
 };
 
 // What became of a piece while the slot's Guard was held.
-enum class PieceOutcome { NoTransfer, WrongLength, Appended, Complete, Overrun };
+enum class PieceOutcome { NoTransfer, WrongLength, Appended, Complete, Overrun, NoMemory };
 
 void LogFailure(int progress) {
   WriteLog("Error [screen receiving module]: error code " + std::to_string(progress));
@@ -80,13 +83,18 @@ PieceOutcome TakePiece(ClientSlot& slot, const std::string& address, const std::
     slot.ScreenSize = 0;
     return PieceOutcome::Overrun;
   }
-  slot.ScreenData.Write(piece);
+  if (!slot.ScreenData.Write(piece)) {
+    slot.ScreenPending = false;
+    slot.ScreenData.Clear();
+    slot.ScreenSize = 0;
+    return PieceOutcome::NoMemory;
+  }
   progress = 4;
-  if (static_cast<int64_t>(slot.ScreenData.Bytes.size()) != slot.ScreenSize) return PieceOutcome::Appended;
+  if (static_cast<int64_t>(slot.ScreenData.Size()) != slot.ScreenSize) return PieceOutcome::Appended;
   progress = 5;
-  completed.Bytes = slot.ScreenData.Bytes;
+  completed.Data = std::move(slot.ScreenData);
   completed.Identifier = slot.Identifier;
-  completed.Size = slot.ScreenSize;
+  completed.Transfer = slot.ScreenTransfer;
   return PieceOutcome::Complete;
 }
 
@@ -134,17 +142,22 @@ bool SaveScreen(const CompletedScreen& screen, const std::string& address, int& 
   const std::string path =
       prefix + "^" + date + "^" + time + "^IP^" + address + "^ID^" + SafeIdentifier(screen.Identifier) + ".jpg";
   progress = 15;
-  return platform::WriteWholeFile(path, screen.Bytes);
+  return platform::ReplaceFileAtomically(path, screen.Data.Bytes());
 }
 
-// Step 12: back to idle, unless the slot has moved on to something else while
-// the file was written (the transfer was cancelled, the client left, or a new
-// transfer began). Only the receiver appends, so a slot that still holds this
-// many bytes under the same announcement is the transfer just saved.
-void FinishTransfer(ClientSlot& slot, const std::string& address, const CompletedScreen& screen) {
+// Step 12: back to idle once the file is written. A file that could not be
+// written leaves the transfer open with its bytes back in the slot, so that a
+// later piece (an empty one will do) tries the save again; the client's cancel
+// or departure gives the memory back. Nothing changes when the slot has moved
+// on meanwhile (the transfer was cancelled, the client left, or a new transfer
+// began): the bytes are then dropped with screen.
+void FinishTransfer(ClientSlot& slot, const std::string& address, CompletedScreen& screen, bool saved) {
   std::lock_guard<std::mutex> guard(slot.Guard);
-  if (!slot.InUse || !slot.ScreenPending || slot.Address != address || slot.ScreenSize != screen.Size ||
-      slot.ScreenData.Bytes.size() != screen.Bytes.size()) {
+  if (!slot.InUse || !slot.ScreenPending || slot.Address != address || slot.ScreenTransfer != screen.Transfer) {
+    return;
+  }
+  if (!saved) {
+    slot.ScreenData = std::move(screen.Data);
     return;
   }
   slot.ScreenPending = false;
@@ -161,6 +174,8 @@ bool ReceivePiece(const std::string& datagram, const std::string& address, int& 
   CompletedScreen completed;
   const PieceOutcome outcome = TakePiece(slot, address, datagram, progress, completed);
   switch (outcome) {
+    case PieceOutcome::NoMemory:
+      return false;
     case PieceOutcome::NoTransfer:
       return true;
     case PieceOutcome::WrongLength:
@@ -168,8 +183,10 @@ bool ReceivePiece(const std::string& datagram, const std::string& address, int& 
       reply = "resend";
       return true;
     case PieceOutcome::Overrun:
-      WriteLog("Error [screen receiving module]: piece past the announced size from " + address +
-               ", transfer ended");
+      if (AdmitErrorLine(address)) {
+        WriteLog("Error [screen receiving module]: piece past the announced size from " + address +
+                 ", transfer ended");
+      }
       return true;
     case PieceOutcome::Appended:
       reply = "ok";
@@ -178,12 +195,14 @@ bool ReceivePiece(const std::string& datagram, const std::string& address, int& 
       reply = "ok";
       break;
   }
-  if (!SaveScreen(completed, address, progress)) return false;
+  const bool saved = SaveScreen(completed, address, progress);
+  const size_t bytes = completed.Data.Size();
+  FinishTransfer(slot, address, completed, saved);
+  if (!saved) return false;
   progress = 16;
   platform::ConsoleLine("Screen saved");
   ++Metrics.ScreensReceived;
-  Metrics.ScreenBytes += completed.Bytes.size();
-  FinishTransfer(slot, address, completed);
+  Metrics.ScreenBytes += bytes;
   progress = 17;
   return true;
 }

@@ -119,6 +119,15 @@ TEST_F(ConfigFile, RegistryHostWithAndWithoutPort) {
   EXPECT_EQ(lines.size(), 1u);
 }
 
+TEST_F(ConfigFile, ConnectionsPerAddressFrom0To50) {
+  const std::pair<const char*, int> cases[] = {{"4", 4}, {"51", 4}, {"-1", 4}, {"0", 0}, {"50", 50}};
+  for (const auto& [value, expected] : cases) {
+    const auto lines = Load(std::string("\"max_connections_per_address\" \"") + value + "\"\n");
+    EXPECT_EQ(Settings.MaxConnectionsPerAddress, expected) << value;
+    EXPECT_EQ(lines.size(), expected == 4 && value != std::string("4") ? 1u : 0u) << value;
+  }
+}
+
 TEST(NormaliseScreenDir, SlashesAndFinalSeparator) {
   EXPECT_EQ(NormaliseScreenDir("screens\\a"), "screens/a/");
   EXPECT_EQ(NormaliseScreenDir("/srv/shots/"), "/srv/shots/");

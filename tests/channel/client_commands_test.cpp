@@ -178,13 +178,13 @@ TEST_F(ClientCommands, UpdateWithLowByteZeroCancelsTheTransfer) {
   startTransfer();
   EXPECT_EQ(Run(UpdateCmd, "Bob 1"), "rpl:true");
   EXPECT_TRUE(client.ScreenPending);
-  EXPECT_EQ(client.ScreenData.Bytes, "partial");
+  EXPECT_EQ(client.ScreenData.Bytes(), "partial");
 
   for (const char* cancel : {"0", "256", "$200"}) {
     startTransfer();
     EXPECT_EQ(Run(UpdateCmd, std::string("Bob ") + cancel), "rpl:strue") << cancel;
     EXPECT_FALSE(client.ScreenPending);
-    EXPECT_TRUE(client.ScreenData.Bytes.empty());
+    EXPECT_TRUE(client.ScreenData.Bytes().empty());
     EXPECT_EQ(client.ScreenSize, 100);
   }
 }

@@ -48,10 +48,13 @@ class Transport : public ::testing::Test {
   void SetUp() override { testenv::ResetProcessState(dir_.Path()); }
   void TearDown() override { server_.Release(); }
 
-  void Start(int maxConnections = 50) {
+  void Start(int maxConnections = 50, TConnectionLimits limits = {kFirstLineMs, kSilentConnectionMs, 0}) {
     server_.Configure(0, 15, maxConnections, Timing.TerminateWaitMs);
+    server_.SetConnectionLimits(limits);
+    // Plays a registered client's line: its connection keeps its place.
     server_.RegisterCommand("<connect>", "ConnectCmd", [this](CommandCall& call) {
       ++calls_;
+      call.FromClient = true;
       call.ReplyText = {"rpl:[" + call.ArgumentText + "]" + std::to_string(call.Arguments.size())};
       call.SendCommandReply();
     });
@@ -71,9 +74,9 @@ class Transport : public ::testing::Test {
     ASSERT_TRUE(server_.Activate(&error)) << error;
   }
 
-  TClientSim Open() {
+  TClientSim Open(const std::string& from = "") {
     std::string error;
-    auto client = TClientSim::Open("127.0.0.1", server_.BoundPort(), &error);
+    auto client = TClientSim::Open("127.0.0.1", server_.BoundPort(), &error, from);
     if (!client) ADD_FAILURE() << error;
     return std::move(*client);
   }
@@ -179,6 +182,57 @@ TEST_F(Transport, TheConnectionOverTheLimitIsClosedAtOnce) {
   ASSERT_TRUE(server_.WaitConnectionCount(kMaxConnections - 1, 2000));
   TClientSim again = Open();
   EXPECT_EQ(again.Command("<connect> again"), "rpl:[again]1");
+}
+
+TEST_F(Transport, SilentConnectionsGiveTheirPlaceBack) {
+  Start(kMaxConnections, {300, 600, 0});
+  TClientSim silent = Open();
+  EXPECT_TRUE(silent.WaitClosed(5000)) << "no line within the first-line bound";
+  TClientSim talker = Open();
+  EXPECT_EQ(talker.Command("<connect> a"), "rpl:[a]1");
+  EXPECT_TRUE(talker.WaitClosed(5000)) << "silent after its line";
+  // Blank lines and a line that never ends are no sign of life.
+  TClientSim trickler = Open();
+  bool closed = false;
+  std::string line;
+  for (int i = 0; i < 50 && !closed; ++i) {
+    closed = !trickler.SendRaw(i % 2 == 0 ? "\n" : "<") || trickler.ReadLine(line, 100) == ReadStatus::Closed;
+  }
+  EXPECT_TRUE(closed);
+  EXPECT_EQ(calls_.load(), 1);
+}
+
+TEST_F(Transport, WhenFullTheLongestSilentConnectionWithoutAClientMakesRoom) {
+  Start(3);
+  TClientSim client = Open();
+  EXPECT_EQ(client.Command("<connect> c"), "rpl:[c]1");  // a registered client's line, then silent longest
+  TClientSim older = Open();
+  EXPECT_EQ(older.Command("<pending>"), "rpl:late");
+  TClientSim newer = Open();
+  EXPECT_EQ(newer.Command("<pending>"), "rpl:late");
+  ASSERT_TRUE(server_.WaitConnectionCount(3, 2000));
+
+  TClientSim fresh = Open();
+  EXPECT_TRUE(older.WaitClosed(2000));
+  EXPECT_EQ(fresh.Command("<pending>"), "rpl:late");
+  EXPECT_EQ(client.Command("<connect> c"), "rpl:[c]1");
+  EXPECT_EQ(newer.Command("<pending>"), "rpl:late");
+}
+
+TEST_F(Transport, ConnectionsFromOneAddressAreCappedWhenAsked) {
+  Start(kMaxConnections, {kFirstLineMs, kSilentConnectionMs, 2});
+  TClientSim a = Open();
+  TClientSim b = Open();
+  EXPECT_EQ(b.Command("<pending>"), "rpl:late");
+  TClientSim third = Open();
+  EXPECT_TRUE(third.WaitClosed(2000));
+  TClientSim other = Open("127.0.0.2");
+  EXPECT_EQ(other.Command("<pending>"), "rpl:late");
+  EXPECT_EQ(a.Command("<pending>"), "rpl:late");
+  EXPECT_EQ(testenv::CountOf(testenv::ReadFile(dir_.Path() + "logs/zelk_logs.txt"),
+                             "Connection refused: 127.0.0.1 has 2 command connections already "
+                             "(max_connections_per_address)\r\n"),
+            1);
 }
 
 TEST_F(Transport, ReleaseClosesIdleConnections) {

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <regex>
 
+#include "base/limits.h"
+#include "log/log_limit.h"
 #include "platform/console.h"
 #include "support/test_env.h"
 
@@ -94,6 +96,75 @@ TEST_F(Logs, AnUnwritableLogNeverFailsTheCaller) {
   platform::TConsoleCapture capture;
   WriteLog("still goes on");
   EXPECT_TRUE(capture.Contains("Anticheat log write:"));
+}
+
+TEST_F(Logs, ControlBytesNeverReachALogOrTheConsoleAndFieldsAreCut) {
+  ASSERT_TRUE(RotateLogs());
+  platform::TConsoleCapture capture;
+  const std::string name = "Eve\r01/01/26 | 00:00:00 : banned\x1b[2J\x7f\tX";
+  WriteLog("ERROR: cannot find user with nickname : \"" + name + "\"");
+  WriteLightLog("Connected: " + name);
+  const std::string clean = "Eve01/01/26 | 00:00:00 : banned[2JX";
+  for (const char* file : {"zelk_logs.txt", "zelk_light_logs.txt"}) {
+    const std::string text = testenv::ReadFile(LogPath(file));
+    EXPECT_EQ(testenv::CountOf(text, "\r"), 1) << file << ": only the line end";
+    EXPECT_NE(text.find(clean), std::string::npos) << text;
+  }
+  for (const std::string& line : capture.Lines()) {
+    EXPECT_EQ(line.find_first_of("\r\x1b\x7f\t"), std::string::npos) << line;
+  }
+  EXPECT_EQ(LogField(std::string(100, 'n') + "\n"), std::string(kLogFieldChars, 'n'));
+  EXPECT_EQ(LogField("a\x01" "b"), "ab");
+}
+
+TEST(LogLimit, TwentyLinesPerAddressAMinuteThenTheCountOnce) {
+  using std::chrono::seconds;
+  TLogLimit limit(kLimitedLogLinesPerMinute, kLogLimitWindow);
+  const TLogLimit::TimePoint t0{};
+  int admitted = 0;
+  for (int i = 0; i < 100; ++i) admitted += limit.Admit("10.0.0.1", t0 + seconds(i / 10)) ? 1 : 0;
+  EXPECT_EQ(admitted, kLimitedLogLinesPerMinute);
+  EXPECT_TRUE(limit.Admit("10.0.0.2", t0 + seconds(30))) << "another address has its own window";
+  EXPECT_TRUE(limit.TakeEnded(t0 + seconds(59)).empty()) << "the window is still open";
+
+  const auto ended = limit.TakeEnded(t0 + seconds(60));
+  ASSERT_EQ(ended.size(), 1u);
+  EXPECT_EQ(ended[0].Address, "10.0.0.1");
+  EXPECT_EQ(ended[0].Lines, 100 - kLimitedLogLinesPerMinute);
+  EXPECT_TRUE(limit.Admit("10.0.0.1", t0 + seconds(61))) << "a new window";
+  EXPECT_TRUE(limit.TakeEnded(t0 + seconds(200)).empty()) << "windows without lines left out end silently";
+
+  // A window that ends at the next line of its address hands its count over too.
+  for (int i = 0; i < 25; ++i) limit.Admit("10.0.0.3", t0 + seconds(300));
+  EXPECT_TRUE(limit.Admit("10.0.0.3", t0 + seconds(360)));
+  const auto late = limit.TakeEnded(t0 + seconds(361));
+  ASSERT_EQ(late.size(), 1u);
+  EXPECT_EQ(late[0].Lines, 5);
+}
+
+TEST_F(Logs, AFullLogPastItsLimitIsArchivedAndOnlyTheNewestArchivesKept) {
+  ASSERT_TRUE(RotateLogs());
+  // Twenty-five archives, numbered against their age: number 2 is the newest.
+  const auto now = std::filesystem::file_time_type::clock::now();
+  for (int n = 2; n <= 26; ++n) {
+    testenv::WriteFile(LogPath("zelk_logs" + std::to_string(n) + ".txt"), std::to_string(n));
+    std::filesystem::last_write_time(LogPath("zelk_logs" + std::to_string(n) + ".txt"),
+                                     now - std::chrono::hours(n));
+  }
+  // A sparse file exactly at the limit: the next line passes it.
+  std::filesystem::resize_file(LogPath("zelk_logs.txt"), kMaxFullLogBytes);
+  platform::TConsoleCapture capture;
+  WriteLog("one line too many");
+
+  EXPECT_GT(std::filesystem::file_size(LogPath("zelk_logs27.txt")), static_cast<uintmax_t>(kMaxFullLogBytes))
+      << "the old log, with the line that passed the limit";
+  const std::string fresh = testenv::ReadFile(LogPath("zelk_logs.txt"));
+  EXPECT_NE(fresh.find("The full log passed 64 MiB and was archived as logs/zelk_logs27.txt\r\n"), std::string::npos)
+      << fresh;
+  for (int n = 2; n <= 27; ++n) {
+    EXPECT_EQ(Exists("zelk_logs" + std::to_string(n) + ".txt"), n <= 20 || n == 27) << n;
+  }
+  EXPECT_TRUE(capture.Contains("Removed 6 old full-log archives (the newest 20 are kept)"));
 }
 
 }  // namespace

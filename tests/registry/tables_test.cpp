@@ -68,7 +68,7 @@ TEST_F(Tables, ResetFreesEverySlotAndKeepsTheBuffers) {
   EXPECT_EQ(ClientCount, 0);
   EXPECT_EQ(FindClientByName("a"), 0);
   EXPECT_EQ(&Client(1).ScreenData, buffer);
-  EXPECT_TRUE(Client(1).ScreenData.Bytes.empty());
+  EXPECT_TRUE(Client(1).ScreenData.Bytes().empty());
   EXPECT_EQ(Client(1).ScreenSize, 0);
   EXPECT_FALSE(Client(1).ScreenPending);
   EXPECT_EQ(AddClient("b", "2", "10.0.0.6"), 1);
@@ -80,13 +80,13 @@ TEST_F(Tables, ScreenBufferWritesAtItsPosition) {
   buffer.Write("bbb");
   buffer.Position = 6;
   buffer.Write("cc");
-  EXPECT_EQ(buffer.Bytes, "aaaaabcc");
+  EXPECT_EQ(buffer.Bytes(), "aaaaabcc");
   buffer.Position = 2;
   buffer.Write("d");
-  EXPECT_EQ(buffer.Bytes, "aadaabcc") << "overwriting inside keeps the size";
+  EXPECT_EQ(buffer.Bytes(), "aadaabcc") << "overwriting inside keeps the size";
   EXPECT_EQ(buffer.Position, 3u);
   buffer.Clear();
-  EXPECT_EQ(buffer.Bytes.size(), 0u);
+  EXPECT_EQ(buffer.Bytes().size(), 0u);
   EXPECT_EQ(buffer.Position, 0u);
 }
 

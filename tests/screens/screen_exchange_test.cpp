@@ -3,10 +3,15 @@
 // saved file with its name and directory, and what a failure leaves behind.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
+
 #include <filesystem>
 #include <regex>
 
+#include "base/limits.h"
 #include "base/settings.h"
+#include "channel/client_commands.h"
 #include "platform/clock_text.h"
 #include "platform/console.h"
 #include "registry/busy_flag.h"
@@ -51,7 +56,7 @@ class ScreenExchange : public ::testing::Test {
     const ClientSlot& client = Client(slot);
     std::lock_guard<std::mutex> guard(client.Guard);
     return std::string(client.ScreenPending ? "pending" : "idle") + " size=" + std::to_string(client.ScreenSize) +
-           " held=" + std::to_string(client.ScreenData.Bytes.size()) +
+           " held=" + std::to_string(client.ScreenData.Bytes().size()) +
            " at=" + std::to_string(client.ScreenData.Position);
   }
   // The entries of a directory, by name.
@@ -135,11 +140,11 @@ TEST_F(ScreenExchange, ZeroLengthPiecesIdleAddressesAndTwoSlotsAtOneAddress) {
   Run(ScreenCmd, {"Ann", "60"});
   EXPECT_EQ(Piece(""), "ok") << "0 is 60 modulo 30";
   EXPECT_EQ(State(ann), "pending size=60 held=0 at=0");
-  // A second transfer at the address can only be opened from another address;
-  // the pieces then feed the lower slot.
-  EXPECT_EQ(Run(ScreenCmd, {"Bob", "0"}, "127.0.0.5").Reply(), "rpl:true");
+  // A second transfer at the address cannot open: not from there, and not
+  // from another address, which may not act on Bob's transfer at all.
+  EXPECT_EQ(Run(ScreenCmd, {"Bob", "0"}).Reply(), "rpl:false");
+  EXPECT_EQ(Run(ScreenCmd, {"Bob", "0"}, "127.0.0.5").Reply(), "rpl:false");
   EXPECT_EQ(Piece(""), "ok");
-  EXPECT_EQ(OnlyFile(Screens()), "") << "size 0 completes at once";
   EXPECT_EQ(State(bob), "idle size=0 held=0 at=0");
   EXPECT_EQ(State(ann), "pending size=60 held=0 at=0");
 }
@@ -162,7 +167,7 @@ TEST_F(ScreenExchange, CheckComparesTheCountAndMovesBackToAPieceStart) {
   EXPECT_EQ(Piece(std::string(30, 'd')), "ok");
   EXPECT_EQ(State(bob), "pending size=105 held=90 at=90");
   std::lock_guard<std::mutex> guard(Client(bob).Guard);
-  EXPECT_EQ(Client(bob).ScreenData.Bytes.substr(60), std::string(30, 'd')) << "bytes 60 to 89 overwritten";
+  EXPECT_EQ(Client(bob).ScreenData.Bytes().substr(60), std::string(30, 'd')) << "bytes 60 to 89 overwritten";
 }
 
 TEST_F(ScreenExchange, CheckThatCannotBeReadAnswersResendAndChangesNothing) {
@@ -233,6 +238,55 @@ TEST_F(ScreenExchange, FailedSaveLogsCode15AndAPiecePastTheSizeEndsTheTransfer) 
   EXPECT_EQ(Piece(std::string(30, 'z')), "");
   EXPECT_NE(FullLog().find("from " + kBob), std::string::npos) << "the log names the sender";
   EXPECT_EQ(State(bob), "idle size=0 held=0 at=0");
+}
+
+TEST_F(ScreenExchange, TransfersHoldAtMost64MiBAndGiveTheirMemoryBackHoweverTheyEnd) {
+  // Four clients announce 16 MiB each: 64 MiB in all, and not a byte more.
+  const std::string size = std::to_string(kMaxScreenBytes);
+  for (int i = 1; i <= 4; ++i) {
+    const std::string address = "127.0.0." + std::to_string(i);
+    AddClient("p" + std::to_string(i), "id", address);
+    EXPECT_EQ(Run(ScreenCmd, {"p" + std::to_string(i), size}, address).Reply(), "rpl:true") << i;
+  }
+  AddClient("p5", "id", "127.0.0.5");
+  EXPECT_EQ(Run(ScreenCmd, {"p5", "1"}, "127.0.0.5").Reply(), "rpl:false") << "past 64 MiB";
+
+  auto capacity = [](int slot) {
+    std::lock_guard<std::mutex> guard(Client(slot).Guard);
+    return Client(slot).ScreenData.Capacity();
+  };
+  EXPECT_EQ(Piece(std::string(30, 'a'), "127.0.0.1"), "ok");
+  EXPECT_GE(capacity(1), static_cast<size_t>(kMaxScreenBytes));
+  Run(UpdateCmd, {"p1", "0"}, "127.0.0.1");  // cancelled
+  Run(DisConnectCmd, {"p2"}, "127.0.0.2");   // the client left
+  for (const char* name : {"p3", "p4"}) {
+    const std::string address = std::string("127.0.0.") + name[1];
+    Run(UpdateCmd, {name, "0"}, address);
+    EXPECT_EQ(Run(ScreenCmd, {name, "40"}, address).Reply(), "rpl:true");
+    EXPECT_EQ(Piece(std::string(30, 'b'), address), "ok");
+  }
+  EXPECT_EQ(Piece(std::string(30, 'c'), "127.0.0.3"), "") << "past the announced size";
+  EXPECT_EQ(Piece(std::string(10, 'c'), "127.0.0.4"), "ok") << "complete and saved";
+  for (int slot = 1; slot <= 4; ++slot) EXPECT_EQ(capacity(slot), 0u) << slot;
+  EXPECT_EQ(Run(ScreenCmd, {"p5", size}, "127.0.0.5").Reply(), "rpl:true") << "room again";
+}
+
+TEST_F(ScreenExchange, AFailedWriteLeavesNoFileBehind) {
+  // Files of this process may not pass 100 bytes: the write of a 200-byte
+  // screenshot fails half-way, as on a full disk.
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  rlimit small = saved;
+  small.rlim_cur = 100;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  auto* previous = signal(SIGXFSZ, SIG_IGN);
+  AddClient("Bob", "id", kBob);
+  Run(ScreenCmd, {"Bob", "210"});
+  for (int i = 0; i < 7; ++i) Piece(std::string(30, 'x'));
+  setrlimit(RLIMIT_FSIZE, &saved);
+  signal(SIGXFSZ, previous);
+  EXPECT_TRUE(Saved(Screens()).empty()) << testing::PrintToString(Saved(Screens()));
+  EXPECT_EQ(State(1), "pending size=210 held=210 at=210") << "kept for another attempt";
 }
 
 }  // namespace

@@ -24,6 +24,7 @@ class TChildProcess {
   // Everything the child printed so far.
   std::string Output();
   void Signal(int signal);
+  pid_t Pid() const { return pid_; }
   // Waits for the exit; the exit status, or -1 after timeoutMs (the child is
   // then still running), or 128 + signal when a signal ended it.
   int WaitForExit(int timeoutMs);

@@ -12,6 +12,7 @@
 #include "base/timing.h"
 #include "game/chat.h"
 #include "game/status_mark.h"
+#include "log/logs.h"
 #include "platform/program_dir.h"
 #include "platform/socket.h"
 #include "platform/stop_signal.h"
@@ -94,6 +95,7 @@ void ResetProcessState(const std::string& dataDir) {
   Timing.ScreenStopCheckMs = 100;
   ResetClients();
   ResetPlayers();
+  ResetErrorLineLimitForTesting();
   StatusMark.clear();
   PlayerList = PlayerListSource::None;
   ResetChatForTesting();

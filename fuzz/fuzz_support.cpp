@@ -1,0 +1,108 @@
+#include "fuzz_support.h"
+
+#include "base/settings.h"
+#include "channel/client_commands.h"
+#include "base/timing.h"
+#include "game/ban_base.h"
+#include "log/logs.h"
+#include "platform/files.h"
+#include "platform/program_dir.h"
+#include "registry/tables.h"
+#include "screens/screen_commands.h"
+
+namespace fuzz {
+namespace {
+
+const platform::Endpoint kGameServer{0x7F000001, 27015};
+const std::string kHeader = "\xFF\xFF\xFF\xFF";
+
+// The game server: a challenge for every challenge request, the scripted
+// answer for every command; nothing arrives unasked.
+class TScriptedLink : public TRconLink {
+ public:
+  explicit TScriptedLink(std::shared_ptr<std::map<std::string, std::string>> answers) : answers_(std::move(answers)) {}
+
+  bool Send(const std::string& datagram, const platform::Endpoint&, std::string*) override {
+    if (datagram == kHeader + "challenge rcon") {
+      queued_.push_back(kHeader + "challenge rcon 12345\n");
+      return true;
+    }
+    // "rcon <challenge> "<password>" <command>"
+    const size_t quote = datagram.find('"', datagram.find('"') + 1);
+    const std::string command = quote == std::string::npos ? std::string() : datagram.substr(quote + 2);
+    std::string text;
+    for (const auto& [prefix, answer] : *answers_) {
+      if (command.compare(0, prefix.size(), prefix) == 0) text = answer;
+    }
+    queued_.push_back(kHeader + "l" + text + std::string(2, '\0'));
+    return true;
+  }
+
+  platform::ReceiveStatus Receive(std::string& data, platform::Endpoint& from, int, std::string*) override {
+    if (queued_.empty()) return platform::ReceiveStatus::Timeout;
+    data = queued_.front();
+    queued_.erase(queued_.begin());
+    from = kGameServer;
+    return platform::ReceiveStatus::Datagram;
+  }
+
+ private:
+  std::shared_ptr<std::map<std::string, std::string>> answers_;
+  std::vector<std::string> queued_;
+};
+
+}  // namespace
+
+void SetUpProcess() {
+  ResetSettings();
+  Settings.RconHost = "127.0.0.1";
+  Settings.RconPort = kGameServer.Port;
+  Settings.RconPass = "secret";
+  Settings.ClientId = "abc";
+  Settings.AllowScreens = true;
+  Settings.BanTime = 30;
+  Timing.RotatePauseMs = 0;
+  platform::MakeDirectory(LogDirectory());
+}
+
+void SetUpInput() {
+  static unsigned inputs = 0;
+  ResetClients();
+  ResetPlayers();
+  platform::RemoveFile(BanBasePath());
+  if (++inputs % 1000 == 0) {
+    platform::CreateEmptyFile(LogDirectory() + "zelk_logs.txt");
+    platform::CreateEmptyFile(LogDirectory() + "zelk_light_logs.txt");
+  }
+}
+
+std::vector<CommandHandler> CommandHandlers(TRconClient& rcon) {
+  return {{"<connect>", "ConnectCmd", ConnectCmd},
+          {"<disconnect>", "DisConnectCmd", DisConnectCmd},
+          {"<ban>", "BanCmd", [&rcon](CommandCall& call) { BanCmd(rcon, call); }},
+          {"<update>", "UpdateCmd", UpdateCmd},
+          {"<start_screen>", "ScreenCmd", ScreenCmd},
+          {"<check_screen>", "ChkScreenCmd", ChkScreenCmd}};
+}
+
+std::string Text(const uint8_t* data, size_t size) { return std::string(reinterpret_cast<const char*>(data), size); }
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
+TScriptedRcon::TScriptedRcon() : answers_(std::make_shared<std::map<std::string, std::string>>()) {
+  client_.UseLink(std::make_unique<TScriptedLink>(answers_));
+}
+
+void TScriptedRcon::Answer(const std::string& prefix, const std::string& text) { (*answers_)[prefix] = text; }
+
+}  // namespace fuzz

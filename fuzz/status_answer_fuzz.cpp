@@ -1,0 +1,34 @@
+// The game server's player lists: the first byte chooses how they are asked
+// for (status_query), the rest is the answer, to the add-on's "zelk_stat 1" and
+// to the engine's "status" alike; a supervision run reads it, kicks and counts.
+#include "base/settings.h"
+#include "fuzz_support.h"
+#include "game/engine_status.h"
+#include "game/supervise.h"
+#include "registry/tables.h"
+
+namespace {
+fuzz::TScriptedRcon* rcon = nullptr;
+}
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  fuzz::SetUpProcess();
+  rcon = new fuzz::TScriptedRcon();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size == 0) return 0;
+  fuzz::SetUpInput();
+  const StatusQuery modes[] = {StatusQuery::Auto, StatusQuery::Addon, StatusQuery::Status};
+  Settings.StatusQueryMode = modes[data[0] % 3];
+  const std::string answer = fuzz::Text(data + 1, size - 1);
+  // The engine's list is read from the text as the program sees it: up to the
+  // first NUL of the datagram.
+  ParseEngineStatus(answer.substr(0, answer.find('\0')));
+  rcon->Answer("zelk_stat", data[0] & 4 ? std::string() : answer);
+  rcon->Answer("status", answer);
+  AddClient("Bob", "ID-Bob", "10.0.0.5");
+  Supervise(rcon->Client(), {"\"192.168.*\""}, [] {});
+  return 0;
+}
