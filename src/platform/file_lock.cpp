@@ -16,15 +16,20 @@ namespace {
 
 constexpr int kLockRetryMs = 20;  // between two tries of a lock held elsewhere
 
+// Opens the lock file, creating it when missing; nullopt with the reason.
+std::optional<TSocket> OpenLockFile(const std::string& path, std::string* error) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd >= 0) return TSocket(fd);
+  if (error) *error = "open " + path + ": " + std::strerror(errno);
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<TFileLock> TFileLock::Acquire(const std::string& path, std::string* error) {
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    if (error) *error = "open " + path + ": " + std::strerror(errno);
-    return std::nullopt;
-  }
-  TSocket owner(fd);
+  std::optional<TSocket> owner = OpenLockFile(path, error);
+  if (!owner) return std::nullopt;
+  const int fd = owner->Fd();
   int rc;
   do {
     rc = ::flock(fd, LOCK_EX);
@@ -33,23 +38,20 @@ std::optional<TFileLock> TFileLock::Acquire(const std::string& path, std::string
     if (error) *error = "flock " + path + ": " + std::strerror(errno);
     return std::nullopt;
   }
-  return TFileLock(std::move(owner));
+  return TFileLock(std::move(*owner));
 }
 
 std::optional<TFileLock> TFileLock::AcquireWithin(const std::string& path, int waitMs, bool* busy,
                                                  std::string* error) {
   *busy = false;
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    if (error) *error = "open " + path + ": " + std::strerror(errno);
-    return std::nullopt;
-  }
-  TSocket owner(fd);
+  std::optional<TSocket> owner = OpenLockFile(path, error);
+  if (!owner) return std::nullopt;
+  const int fd = owner->Fd();
   // flock has no time-out: try without blocking, and between tries sleep on
   // the stop pipe, so the wait costs no CPU and ends at once at a stop.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
   for (;;) {
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return TFileLock(std::move(owner));
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return TFileLock(std::move(*owner));
     if (errno != EWOULDBLOCK && errno != EINTR) {
       if (error) *error = "flock " + path + ": " + std::strerror(errno);
       return std::nullopt;
@@ -69,12 +71,9 @@ std::optional<TFileLock> TFileLock::AcquireWithin(const std::string& path, int w
 
 std::optional<TFileLock> TFileLock::TryAcquireAndMark(const std::string& path, std::string* holder,
                                                      std::string* error) {
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    if (error) *error = "open " + path + ": " + std::strerror(errno);
-    return std::nullopt;
-  }
-  TSocket owner(fd);
+  std::optional<TSocket> owner = OpenLockFile(path, error);
+  if (!owner) return std::nullopt;
+  const int fd = owner->Fd();
   int rc;
   do {
     rc = ::flock(fd, LOCK_EX | LOCK_NB);
@@ -95,7 +94,7 @@ std::optional<TFileLock> TFileLock::TryAcquireAndMark(const std::string& path, s
     if (error) *error = "write " + path + ": " + std::strerror(errno);
     return std::nullopt;
   }
-  return TFileLock(std::move(owner));
+  return TFileLock(std::move(*owner));
 }
 
 }  // namespace platform
