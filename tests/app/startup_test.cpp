@@ -151,10 +151,7 @@ TEST_F(Binary, HealthAndKickLinesTellTheAdminWhatHappens) {
   game.SetStatusMark("de_dust2");
   game.SetPlayers({{"Stranger", "10.0.0.9:27005"}});
   std::string error;
-  for (int attempt = 0; attempt < 20 && game.Port() == 0; ++attempt) {
-    game.Start(static_cast<uint16_t>(testenv::PickRconPort()), &error);
-  }
-  ASSERT_NE(game.Port(), 0) << error;
+  ASSERT_TRUE(testenv::StartOnRconPort(game, &error)) << error;
   testenv::WriteFile(dir_.Path() + "zelk_config.txt", Config(game.Port(), "\"comment\" \"Get the client\"\n"));
   // A supervision run every 300 ms.
   testenv::TChildProcess child(dir_.Path() + "acserver", {"ACSERVER_TICK_MS=10"}, "/");

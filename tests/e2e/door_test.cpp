@@ -33,10 +33,7 @@ class DoorEndToEnd : public ::testing::Test {
   void SetUp() override {
     std::string error;
     game_.SetPassword("secret");
-    for (int attempt = 0; attempt < 20 && game_.Port() == 0; ++attempt) {
-      game_.Start(static_cast<uint16_t>(testenv::PickRconPort()), &error);
-    }
-    ASSERT_NE(game_.Port(), 0) << error;
+    ASSERT_TRUE(testenv::StartOnRconPort(game_, &error)) << error;
     registry_.SetAnswer("ok");
     ASSERT_TRUE(registry_.Start(0, &error)) << error;
     port_ = game_.Port() + 1000;

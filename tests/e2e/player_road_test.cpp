@@ -48,10 +48,7 @@ class PlayerRoadEndToEnd : public ::testing::Test {
     game_.SetPassword("secret");
     game_.SetStatusMark("mark-1");
     // The game server takes RconPort; the program takes RconPort + 1000.
-    for (int attempt = 0; attempt < 20 && game_.Port() == 0; ++attempt) {
-      game_.Start(static_cast<uint16_t>(testenv::PickRconPort()), &error);
-    }
-    ASSERT_NE(game_.Port(), 0) << error;
+    ASSERT_TRUE(testenv::StartOnRconPort(game_, &error)) << error;
     registry_.SetAnswer("ok");
     ASSERT_TRUE(registry_.Start(0, &error)) << error;
     port_ = game_.Port() + 1000;

@@ -23,11 +23,8 @@ class GameFixture : public ::testing::Test {
     sim_.SetPassword("secret");
     std::string error;
     // The simulator takes RconPort; the server object takes RconPort + 1000.
-    for (int attempt = 0; attempt < 20 && sim_.Port() == 0; ++attempt) {
-      const int port = testenv::PickRconPort();
-      if (sim_.Start(static_cast<uint16_t>(port), &error)) Settings.RconPort = port;
-    }
-    ASSERT_NE(sim_.Port(), 0) << error;
+    ASSERT_TRUE(testenv::StartOnRconPort(sim_, &error)) << error;
+    Settings.RconPort = sim_.Port();
     registry_.SetAnswer("ok");
     ASSERT_TRUE(registry_.Start(0, &error)) << error;
     Settings.RegistryHost = "127.0.0.1";

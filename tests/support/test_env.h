@@ -2,6 +2,7 @@
 // process-wide state (settings, tables, stop flag) for each test.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace testenv {
@@ -29,6 +30,16 @@ int CountOf(const std::string& text, const std::string& part);
 // A port P such that P + 1000 is free on loopback for both TCP and UDP right now,
 // to use as RconPort in tests that build a TServer.
 int PickRconPort();
+// Starts a simulator (of the game server) on such a port P, so that the
+// program beside it can take P + 1000; false after 20 tries, the last
+// reason in error.
+template <typename Simulator>
+bool StartOnRconPort(Simulator& simulator, std::string* error) {
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    if (simulator.Start(static_cast<uint16_t>(PickRconPort()), error)) return true;
+  }
+  return false;
+}
 // A free UDP port on loopback right now.
 int PickUdpPort();
 

@@ -29,11 +29,8 @@ class WebConsoleApi : public ::testing::Test {
     game_.SetStatusAddon(false);
     game_.SetPlayers({{"Stranger", "10.0.0.9:27005"}, {"Bot Jo", "", 0, "", gamesim::TSimPlayerKind::Bot}});
     std::string error;
-    for (int attempt = 0; attempt < 20 && game_.Port() == 0; ++attempt) {
-      game_.Start(static_cast<uint16_t>(testenv::PickRconPort()), &error);
-    }
-    ASSERT_NE(game_.Port(), 0) << error;
-    webPort_ = testenv::PickRconPort();  // any free TCP port will do
+    ASSERT_TRUE(testenv::StartOnRconPort(game_, &error)) << error;
+    webPort_ = testenv::PickRconPort() + 1000;  // free for TCP on loopback
     fs::create_directories(dir_.Path() + "zelk_screens/127.0.0.1");
     testenv::WriteFile(dir_.Path() + "zelk_screens/127.0.0.1/^07.12.26^12.00.00^IP^127.0.0.1^ID^ALICE.jpg",
                        "\xFF\xD8 not really a picture");
