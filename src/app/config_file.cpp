@@ -2,6 +2,7 @@
 #include "app/config_file.h"
 
 #include <cmath>
+#include <functional>
 #include <initializer_list>
 #include <utility>
 #include <vector>
@@ -16,8 +17,11 @@
 
 namespace {
 
+// Says what is wrong with one line of the file.
+using TProblem = std::function<void(const std::string&)>;
+
 // Applies "registry_host": an address or host name, optionally ":port".
-void ApplyRegistryHost(const std::string& value) {
+void ApplyRegistryHost(const std::string& value, const TProblem& problem) {
   size_t colon = value.rfind(':');
   if (colon == std::string::npos) {
     Settings.RegistryHost = value;
@@ -25,7 +29,8 @@ void ApplyRegistryHost(const std::string& value) {
   }
   std::optional<int32_t> port = ParseInteger(value.substr(colon + 1), NumberForm::DecimalOrHex);
   if (colon == 0 || !port || *port < 1 || *port > 65535) {
-    platform::ConsoleLine("registry_host must be a host with an optional :port from 1 to 65535!");
+    problem("\"registry_host\" \"" + value +
+            "\" must be a host with an optional :port from 1 to 65535; the line is ignored");
     return;
   }
   Settings.RegistryHost = value.substr(0, colon);
@@ -36,7 +41,7 @@ void ApplyRegistryHost(const std::string& value) {
 // and the default, the first word, is used.
 template <typename T>
 void ApplyChoice(const std::string& key, const std::string& value,
-                 std::initializer_list<std::pair<const char*, T>> choices, T& setting) {
+                 std::initializer_list<std::pair<const char*, T>> choices, T& setting, const TProblem& problem) {
   std::string words;
   for (const auto& [word, choice] : choices) {
     if (value == word) {
@@ -45,7 +50,8 @@ void ApplyChoice(const std::string& key, const std::string& value,
     }
     words += words.empty() ? std::string("\"") + word + "\"" : std::string(", \"") + word + "\"";
   }
-  platform::ConsoleLine(key + " must be one of " + words + "; \"" + choices.begin()->first + "\" is used");
+  problem("\"" + key + "\" \"" + value + "\" must be one of " + words + "; \"" + choices.begin()->first +
+          "\" is used");
   setting = choices.begin()->second;
 }
 
@@ -61,12 +67,22 @@ std::string NormaliseScreenDir(const std::string& dir) {
   return out;
 }
 
-void ApplyConfigLine(const std::string& line, int lineNumber) {
+bool ApplyConfigLine(const std::string& line, int lineNumber) {
   const std::string key = ExtractQuoted(line, 1);
   const std::string value = ExtractQuoted(line, 2);
   // Says what is wrong with this line, naming the key, the line and the value.
-  auto problem = [&](const std::string& what) {
+  const TProblem problem = [&](const std::string& what) {
     platform::ConsoleLine("zelk_config.txt line " + std::to_string(lineNumber) + ": " + what);
+  };
+  // A key whose default would punish players or split a community's bans:
+  // a value that cannot be read stops the start rather than fall back.
+  const bool strict = key == "ban_time" || key == "rconport" || key == "ban_base";
+  auto stop = [&](const std::string& why) {
+    // A database URI may carry a password before its "@": never shown.
+    const size_t at = key == "ban_base" ? value.rfind('@') : std::string::npos;
+    const std::string shown = at == std::string::npos ? value : "..." + value.substr(at);
+    problem("\"" + key + "\" \"" + shown + "\" " + why + "; the server stops");
+    return false;
   };
   static const char* const kKeys[] = {"ban_time", "ftp_username", "ftp_pass", "ftp_host", "remote_pass",
                                       "procs_dir", "procs", "cl_id", "scr_quality", "scr_dir",
@@ -82,23 +98,26 @@ void ApplyConfigLine(const std::string& line, int lineNumber) {
     } else if (line.find_first_not_of(" \t") != std::string::npos) {
       problem("not a \"key\" \"value\" line; it is ignored");
     }
-    return;
+    return true;
   }
   if (value.empty()) {
+    if (strict) return stop("has no value");
     platform::ConsoleLine("parametr was not found");
     problem("\"" + key + "\" has no value; the line is ignored");
-    return;
+    return true;
   }
   // A numeric key's value; nullopt (after saying so) when it is no number.
-  auto number = [&](const char* ownLine) -> std::optional<int32_t> {
+  auto number = [&]() -> std::optional<int32_t> {
     std::optional<int32_t> parsed = ParseInteger(value, NumberForm::DecimalOrHex);
     if (parsed) return parsed;
-    if (ownLine) platform::ConsoleLine(ownLine);
     problem("\"" + key + "\" \"" + value + "\" is not a whole number; the line is ignored");
     return std::nullopt;
   };
   if (key == "ban_time") {
-    if (auto v = number("Ban time must be number!")) Settings.BanTime = *v;
+    const std::optional<int32_t> minutes = ParseInteger(value, NumberForm::DecimalOrHex);
+    if (!minutes) return stop("is not a whole number of minutes (Ban time must be number!)");
+    if (*minutes < 0) return stop("is negative: write 0 to ban for ever, or the minutes");
+    Settings.BanTime = *minutes;
   } else if (key == "ftp_username") {
     Settings.FtpUserName = value.substr(0, kFtpFieldChars);
     Settings.FtpConfigured = true;
@@ -117,7 +136,7 @@ void ApplyConfigLine(const std::string& line, int lineNumber) {
   } else if (key == "cl_id") {
     Settings.ClientId = value.substr(0, kClientIdChars);
   } else if (key == "scr_quality") {
-    if (auto q = number(nullptr)) {
+    if (auto q = number()) {
       auto scaled = static_cast<uint8_t>(std::lround(*q * 0.4) & 0xFF);
       Settings.ScreenQuality = scaled < 10 ? 10 : scaled;
     }
@@ -130,13 +149,15 @@ void ApplyConfigLine(const std::string& line, int lineNumber) {
   } else if (key == "rconhost") {
     Settings.RconHost = value;
   } else if (key == "rconport") {
-    if (auto v = number("RCON port must have integer value!")) Settings.RconPort = *v;
+    const std::optional<int32_t> port = ParseInteger(value, NumberForm::DecimalOrHex);
+    if (!port) return stop("is not a whole number (RCON port must have integer value!)");
+    Settings.RconPort = *port;
   } else if (key == "comment") {
     Settings.Comment = value;
   } else if (key == "client_version") {
     Settings.ClientVersion = value;
   } else if (key == "client_screen_speed") {
-    if (auto s = number(nullptr)) {
+    if (auto s = number()) {
       if (*s >= 6 && *s <= 50) {
         Settings.ScreenInterval = static_cast<uint8_t>(*s);
       } else {
@@ -144,8 +165,9 @@ void ApplyConfigLine(const std::string& line, int lineNumber) {
       }
     }
   } else if (key == "registry_host") {
-    ApplyRegistryHost(value);
+    ApplyRegistryHost(value, problem);
   } else if (key == "ban_base") {
+    if (!IsKnownBanBase(value)) return stop("must be \"file\" or a postgresql:// URI");
     Settings.BanBase = value;
   } else if (key == "web_listen") {
     Settings.WebListen = value;
@@ -154,13 +176,13 @@ void ApplyConfigLine(const std::string& line, int lineNumber) {
   } else if (key == "status_query") {
     ApplyChoice(key, value,
                 {{"auto", StatusQuery::Auto}, {"addon", StatusQuery::Addon}, {"status", StatusQuery::Status}},
-                Settings.StatusQueryMode);
+                Settings.StatusQueryMode, problem);
   } else if (key == "chat_command") {
     ApplyChoice(key, value,
                 {{"auto", ChatCommand::Auto}, {"amx_tsay", ChatCommand::AmxTsay}, {"say", ChatCommand::Say}},
-                Settings.ChatCommandMode);
+                Settings.ChatCommandMode, problem);
   } else if (key == "max_connections_per_address") {
-    if (auto n = number(nullptr)) {
+    if (auto n = number()) {
       if (*n >= 0 && *n <= kMaxConnections) {
         Settings.MaxConnectionsPerAddress = *n;
       } else {
@@ -169,6 +191,7 @@ void ApplyConfigLine(const std::string& line, int lineNumber) {
       }
     }
   }
+  return true;
 }
 
 bool LoadConfig() {
@@ -185,11 +208,13 @@ bool LoadConfig() {
     platform::ConsoleLine("ATTENTION!!! : Config file \"zelk_config.txt\" could not be read: " + error);
     return false;
   }
+  // Every line is read, so that one start names every line that stops it.
+  bool usable = true;
   for (size_t i = 0; i < lines.size(); ++i) {
     if (lines[i].empty() || lines[i][0] == ';') continue;
-    ApplyConfigLine(lines[i], static_cast<int>(i + 1));
+    usable = ApplyConfigLine(lines[i], static_cast<int>(i + 1)) && usable;
   }
-  return true;
+  return usable;
 }
 
 bool CheckRconPort() {

@@ -27,9 +27,6 @@ TServer::TServer() {
         Settings.BanBase, platform::HostName() + ":" + std::to_string(Settings.RconPort),
         platform::DataDirectory() + kBanJournalFile);
     UseBanStore(SharedBans.get());
-  } else if (!Settings.BanBase.empty() && Settings.BanBase != "file") {
-    platform::ConsoleLine("ban_base must be \"file\" or a postgresql:// URI, not \"" + Settings.BanBase +
-                          "\"; zelk_bans.txt is used");
   }
   AllowList.clear();
 

@@ -1,11 +1,19 @@
 // The start-up sequence, in order: banner; the data directory taken (one
-// server per directory); configuration; the server object (the program stops
-// when its command port cannot be bound); the settings listing; the console
-// title; the ports line; both tables reset; the main loop. After a stop
-// request the server object is released in order, and a last line says why
-// the server stopped.
+// server per directory); configuration (a value that cannot be read of a key
+// whose fallback would punish players stops here); the server object (the
+// program stops when its command port cannot be bound); the settings listing;
+// the console title; the ports line; the main loop. After a stop request the
+// server object is released in order, and a last line says why the server
+// stopped.
+//
+// The client and player tables start empty with the process and are never
+// emptied once the command port is open: a client that registers while
+// start-up still runs (the registry's answer can take seconds, and clients
+// reconnect exactly then after a restart) stays registered, and its player is
+// not kicked by the first supervision run.
 #include "app/startup.h"
 
+#include <cstdint>
 #include <exception>
 #include <optional>
 #include <string>
@@ -22,8 +30,6 @@
 #include "platform/program_dir.h"
 #include "platform/stop_signal.h"
 #include "sharedbans/postgres_ban_store.h"
-#include "registry/busy_flag.h"
-#include "registry/tables.h"
 
 namespace {
 
@@ -51,6 +57,12 @@ const char* ChatCommandName(ChatCommand mode) {
   return "auto";
 }
 
+// "for ever", "1 minute" or "N minutes": how long a ban made now lasts.
+std::string BanTimeText(int32_t minutes) {
+  if (minutes == 0) return "for ever";
+  return std::to_string(minutes) + (minutes == 1 ? " minute" : " minutes");
+}
+
 void Quoted(const std::string& label, const std::string& value) {
   platform::ConsoleLine(label + "\"" + value + "\"");
 }
@@ -63,6 +75,7 @@ void PrintSettings(const TServer& server) {
   Quoted("Comment: ", Settings.Comment);
   Quoted("Client version: ", Settings.ClientVersion);
   platform::ConsoleLine("ID: " + Settings.ClientId);
+  platform::ConsoleLine("Ban time: " + BanTimeText(Settings.BanTime));
   Quoted("Ban base: ", IsSharedBanBase(Settings.BanBase) ? ShownBanBase(Settings.BanBase) : "file");
   Quoted("Status query: ", StatusQueryName(Settings.StatusQueryMode));
   if (Settings.MaxConnectionsPerAddress > 0) {
@@ -120,11 +133,6 @@ int RunProgram() {
   }
   try {
     PrintSettings(server);
-    {
-      TBusyGuard busy;
-      ResetClients();
-      ResetPlayers();
-    }
     RunMainLoop(server);
   } catch (const std::exception& e) {
     WriteEvent(std::string("Server stopped: fatal error: ") + e.what());

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "app/config_file.h"
+#include "base/settings.h"
 #include "game/ban_base.h"
 #include "game/ban_store.h"
 #include "platform/environment.h"

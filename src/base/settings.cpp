@@ -17,5 +17,13 @@ std::string DefaultComment() {
 
 std::string DefaultAdvertText() { return std::string("This server is using ZELK AntiCheat <") + kWebAddress + ">"; }
 
+bool IsSharedBanBase(const std::string& banBase) {
+  return banBase.rfind("postgresql://", 0) == 0 || banBase.rfind("postgres://", 0) == 0;
+}
+
+bool IsKnownBanBase(const std::string& banBase) {
+  return banBase.empty() || banBase == "file" || IsSharedBanBase(banBase);
+}
+
 void ResetSettings() { Settings = SettingsRecord{}; }
 

@@ -60,5 +60,11 @@ struct SettingsRecord {
 
 extern SettingsRecord Settings;
 
+// "postgresql://..." or "postgres://...": a shared ban base rather than the file.
+bool IsSharedBanBase(const std::string& banBase);
+// "ban_base" names a base the server can use: empty or "file" (zelk_bans.txt),
+// or a shared one.
+bool IsKnownBanBase(const std::string& banBase);
+
 // Puts every field back to its default (tests).
 void ResetSettings();

@@ -33,7 +33,15 @@ bool EnforceBan(TRconClient& rcon, const std::string& name, const std::string& a
     std::lock_guard<std::mutex> guard(Client(slot).Guard);
     identifier = Client(slot).Identifier;
   }
-  if (!IsPlayerPresent(name)) return false;
+  if (!IsPlayerPresent(name)) {
+    // Most often a player still connecting: the game server counts them but
+    // does not list them yet. The client's next report may succeed.
+    if (AdmitErrorLine(address)) {
+      WriteLog("Ban of \"" + LogField(name) + "\" not carried out: the player is not in the game server's player "
+               "list of the last supervision run (still connecting?); the client stays registered");
+    }
+    return false;
+  }
 
   RemoveClient(slot);
   platform::ConsoleLine("User disconnected (BANED) : " + name);

@@ -135,6 +135,10 @@ RconResult Failure(uint8_t progress) {
 
 bool IsBannedText(const std::string& text) { return text.compare(0, kBannedText.size(), kBannedText) == 0; }
 
+bool IsRefusalText(const std::string& text) {
+  return text.compare(0, kBadPasswordText.size(), kBadPasswordText) == 0;
+}
+
 // A reason the game server printed, as one short line for the console.
 std::string OneLine(std::string text) {
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
@@ -190,6 +194,8 @@ std::string TRconClient::Command(const std::string& command) {
     case RconOutcome::NotSent:
     case RconOutcome::Stopped:
       return std::string();
+    case RconOutcome::Refused:
+    case RconOutcome::Withheld:
     case RconOutcome::NoChallenge:
     case RconOutcome::Rejected:
     case RconOutcome::Banned:
@@ -203,6 +209,7 @@ RconResult TRconClient::Exchange(const std::string& command) {
   // An orderly stop starts no new exchange.
   if (platform::StopRequested()) return RconResult{RconOutcome::Stopped, std::string()};
   std::lock_guard<std::mutex> guard(lock_);
+  if (withholding_) return RconResult{RconOutcome::Withheld, std::string()};
   const Clock::time_point start = Clock::now();
   RconResult result = link_ ? RunExchange(*link_, command) : Failure(1);
   ++Metrics.RconExchanges;
@@ -210,6 +217,7 @@ RconResult TRconClient::Exchange(const std::string& command) {
       static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count());
   if (result.Outcome != RconOutcome::Answered && result.Outcome != RconOutcome::NoAnswer) ++Metrics.RconFailures;
   NoteHealth(result);
+  NoteRefusals(result);
   return result;
 }
 
@@ -218,12 +226,27 @@ RconHealth TRconClient::Health() {
   return health_;
 }
 
+bool TRconClient::Withholding() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return withholding_;
+}
+
+void TRconClient::NoteRefusals(const RconResult& result) {
+  if (result.Outcome == RconOutcome::Answered) refusalsInARow_ = 0;
+  if (result.Outcome != RconOutcome::Refused || ++refusalsInARow_ < kMaxRefusalsInARow) return;
+  withholding_ = true;
+  WriteEvent("The game server refused our rcon password " + std::to_string(refusalsInARow_) +
+             " times in a row; acserver stops asking the game server: fix rconpass and restart");
+}
+
 void TRconClient::NoteHealth(const RconResult& result) {
   RconHealth health = RconHealth::NotAnswering;
   switch (result.Outcome) {
     case RconOutcome::Answered:
-      health = result.Text.compare(0, kBadPasswordText.size(), kBadPasswordText) == 0 ? RconHealth::RefusesPassword
-                                                                                       : RconHealth::Answering;
+      health = RconHealth::Answering;
+      break;
+    case RconOutcome::Refused:
+      health = RconHealth::RefusesPassword;
       break;
     case RconOutcome::Rejected:
       health = RconHealth::RejectsChallenge;
@@ -233,6 +256,7 @@ void TRconClient::NoteHealth(const RconResult& result) {
       break;
     case RconOutcome::NotSent:
     case RconOutcome::Stopped:
+    case RconOutcome::Withheld:
       return;
     case RconOutcome::NoAnswer:
     case RconOutcome::NoChallenge:
@@ -307,6 +331,7 @@ RconResult RunExchange(TRconLink& link, const std::string& command) {
     deadline = After(text.size() < kRconFullAnswerChars ? Timing.RconGraceMs : Timing.RconWaitMs);
   }
   if (result.Outcome == RconOutcome::Answered && IsBannedText(result.Text)) result.Outcome = RconOutcome::Banned;
+  if (result.Outcome == RconOutcome::Answered && IsRefusalText(result.Text)) result.Outcome = RconOutcome::Refused;
   return result;
 }
 

@@ -29,6 +29,12 @@
 // The client also keeps the game server's health as its answers show it, and
 // says it on the console and in the full log whenever it changes, so that an
 // admin can tell from the console whether players are being protected.
+//
+// A game server counts every exchange with a wrong password and, after a few,
+// bans the sender's address for good (and with it every rcon tool on that
+// host). So after kMaxRefusalsInARow refusals in a row the client sends
+// nothing more until the process restarts: every exchange then ends Withheld,
+// and the health stays "refuses our rcon password".
 #pragma once
 
 #include <memory>
@@ -40,6 +46,7 @@
 // How an exchange ended.
 enum class RconOutcome {
   Answered,     // the command went out and answer text came back (perhaps empty)
+  Refused,      // the game server answered "Bad rcon_password.": nothing was executed
   NoAnswer,     // the command went out and nothing came back
   NoChallenge,  // no challenge answer within the wait: nothing was sent
   Rejected,     // the game server rejected our challenge
@@ -47,6 +54,7 @@ enum class RconOutcome {
   Failed,       // a name or socket error ("ERROR: CS server is not available.Code N")
   NotSent,      // the command was too long for one datagram
   Stopped,      // an orderly stop began before the command went out
+  Withheld,     // not sent: the game server refused our password too often in a row
 };
 
 // What the game server's answers say about it, as the admin is told.
@@ -61,6 +69,11 @@ enum class RconHealth {
 
 // The health as the console and the web console say it.
 std::string HealthName(RconHealth health);
+
+// Refused exchanges in a row after which nothing more is sent. A real game
+// server bans the address after about ten; three leave room for a typo in
+// nothing but the password.
+constexpr int kMaxRefusalsInARow = 3;
 
 struct RconResult {
   RconOutcome Outcome = RconOutcome::Failed;
@@ -89,14 +102,23 @@ class TRconClient {
   std::string Command(const std::string& command);
   // The game server's health after the last exchange. Thread safe.
   RconHealth Health();
+  // True once the client stopped sending after repeated refusals. Thread safe.
+  bool Withholding();
 
  private:
   // Says the new health on the console and in the full log when it changed.
   // Caller holds lock_.
   void NoteHealth(const RconResult& result);
 
-  // Guards link_ (one exchange at a time on the one socket) and health_.
+  // Counts a refusal, or ends a run of them; withholds from the third on.
+  // Caller holds lock_.
+  void NoteRefusals(const RconResult& result);
+
+  // Guards link_ (one exchange at a time on the one socket), health_,
+  // refusalsInARow_ and withholding_.
   std::mutex lock_;
   std::unique_ptr<TRconLink> link_;
   RconHealth health_ = RconHealth::Unknown;
+  int refusalsInARow_ = 0;
+  bool withholding_ = false;
 };

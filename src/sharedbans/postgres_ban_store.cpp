@@ -137,10 +137,6 @@ std::string ShownBanBase(const std::string& uri) {
   return uri.substr(0, scheme + 3) + "...@" + uri.substr(at + 1);
 }
 
-bool IsSharedBanBase(const std::string& banBase) {
-  return banBase.rfind("postgresql://", 0) == 0 || banBase.rfind("postgres://", 0) == 0;
-}
-
 TPostgresBanStore::TPostgresBanStore(std::string uri, std::string serverName, std::string journalPath)
     : uri_(std::move(uri)), server_(std::move(serverName)), journalPath_(std::move(journalPath)) {
   std::vector<std::string> lines;

@@ -27,8 +27,6 @@
 #include "game/ban_store.h"
 #include "sharedbans/pg_connection.h"
 
-// "postgresql://..." or "postgres://...": a shared base rather than the file.
-bool IsSharedBanBase(const std::string& banBase);
 // The URI for the console: whatever stands before "@" (a user, a password
 // someone put there) is not shown.
 std::string ShownBanBase(const std::string& uri);

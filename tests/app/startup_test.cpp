@@ -5,9 +5,12 @@
 
 #include <signal.h>
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <optional>
 
+#include "clientsim/client_sim.h"
 #include "gamesim/game_server_sim.h"
 #include "platform/socket.h"
 #include "support/child_process.h"
@@ -80,6 +83,7 @@ TEST_F(Binary, StartsInOrderHidesThePasswordAndSaysWhyItStopped) {
                                             "Comment: \"Download ZELK anticheat from ",
                                             "Client version: \"0.0.0\"",
                                             "ID: abc\n",
+                                            "Ban time: for ever\n",
                                             "Screens function: ON",
                                             "Server will take screens every ~12 minutes",
                                             std::string(46, '=') + "\n",
@@ -95,6 +99,17 @@ TEST_F(Binary, StartsInOrderHidesThePasswordAndSaysWhyItStopped) {
   const std::string fullLog = testenv::ReadFile(dir_.Path() + "logs/zelk_logs.txt");
   EXPECT_NE(fullLog.find(" : Server stopped: signal SIGTERM\r\n"), std::string::npos) << fullLog;
   EXPECT_TRUE(std::filesystem::exists(dir_.Path() + "logs/zelk_light_logs.txt"));
+}
+
+TEST_F(Binary, UnreadableBanTimeStopsBeforeAnyPort) {
+  const int rconPort = testenv::PickRconPort();
+  testenv::WriteFile(dir_.Path() + "zelk_config.txt", Config(rconPort, "\"ban_time\" \"30 min\"\n"));
+  testenv::TChildProcess child(dir_.Path() + "acserver", {}, "/");
+  EXPECT_EQ(child.WaitForExit(10000), 1);
+  EXPECT_NE(child.Output().find("zelk_config.txt line 6: \"ban_time\" \"30 min\" is not a whole number of minutes"),
+            std::string::npos)
+      << child.Output();
+  EXPECT_EQ(child.Output().find("successfully started"), std::string::npos);
 }
 
 // Also reads its files from ACSERVER_HOME, not from beside the program.
@@ -145,21 +160,70 @@ TEST_F(Binary, SecondServerInTheSameDirectoryIsRefused) {
   EXPECT_TRUE(third.WaitForOutput("Server successfully started", 15000)) << "the lock went with the first";
 }
 
-TEST_F(Binary, HealthAndKickLinesTellTheAdminWhatHappens) {
+// Clients reconnect right after a restart, while start-up still waits for a
+// silent registry: one accepted then stays registered, and its player is not
+// kicked by the first supervision run.
+TEST_F(Binary, ClientRegisteredDuringStartUpKeepsItsPlayer) {
+  gamesim::TGameServerSim game;
+  game.SetPassword("secret");
+  game.SetStatusAddon(false);
+  game.SetPlayers({{"Alice", "127.0.0.1:27005"}});
+  std::string error;
+  ASSERT_TRUE(testenv::StartOnRconPort(game, &error)) << error;
+  testenv::WriteFile(dir_.Path() + "zelk_config.txt", Config(game.Port(), ""));
+  testenv::TChildProcess child(dir_.Path() + "acserver", {}, "/");
+  std::optional<clientsim::TClientSim> client;
+  for (int attempt = 0; attempt < 100 && !client; ++attempt) {
+    client = clientsim::TClientSim::Open("127.0.0.1", game.Port() + 1000, &error);
+    if (!client) usleep(20000);
+  }
+  ASSERT_TRUE(client) << error;
+  const std::string accepted = client->Command(clientsim::ConnectLine("Alice", "ID-A", "abc"), 10000).value_or("");
+  EXPECT_EQ(accepted.rfind("rpl:accept", 0), 0u) << accepted;
+  EXPECT_EQ(child.Output().find("Server successfully started"), std::string::npos) << "still starting";
+  // The first run comes right after start-up, past the registry's 3 s wait.
+  ASSERT_TRUE(child.WaitForOutput("Game server health: answering", 15000)) << child.Output();
+  EXPECT_EQ(client->Command(clientsim::UpdateLine("Alice", "0"), 10000).value_or("").rfind("rpl:", 0), 0u);
+  EXPECT_NE(client->Command(clientsim::UpdateLine("Alice", "0"), 10000).value_or(""), "rpl:false") << "still registered";
+  child.Signal(SIGTERM);
+  EXPECT_EQ(child.WaitForExit(15000), 0);
+  EXPECT_TRUE(game.Kicks().empty()) << child.Output();
+}
+
+// A wrong password: said once, and after three refusals nothing more is sent,
+// so the game server never gets round to banning our address.
+TEST_F(Binary, RefusedPasswordIsSaidOnceAndThenNothingIsSent) {
   gamesim::TGameServerSim game;
   game.SetPassword("other");
+  std::string error;
+  ASSERT_TRUE(testenv::StartOnRconPort(game, &error)) << error;
+  testenv::WriteFile(dir_.Path() + "zelk_config.txt", Config(game.Port(), ""));
+  // A supervision run every 300 ms.
+  testenv::TChildProcess child(dir_.Path() + "acserver", {"ACSERVER_TICK_MS=10"}, "/");
+  ASSERT_TRUE(child.WaitForOutput("acserver stops asking the game server: fix rconpass and restart", 15000))
+      << child.Output();
+  const size_t sent = game.Datagrams().size();
+  EXPECT_FALSE(game.WaitForDatagrams(sent + 1, 1500)) << "five more runs send nothing";
+  child.Signal(SIGTERM);
+  EXPECT_EQ(child.WaitForExit(15000), 0);
+
+  const std::string out = child.Output();
+  EXPECT_EQ(testenv::CountOf(out, "Game server health: refuses our rcon password\n"), 1) << "said once, not per run";
+  EXPECT_EQ(testenv::CountOf(out, "The game server refused our rcon password 3 times in a row"), 1);
+  const std::string fullLog = testenv::ReadFile(dir_.Path() + "logs/zelk_logs.txt");
+  EXPECT_NE(fullLog.find(" : Game server health: refuses our rcon password\r\n"), std::string::npos);
+  EXPECT_NE(fullLog.find("fix rconpass and restart\r\n"), std::string::npos);
+}
+
+TEST_F(Binary, HealthAndKickLinesTellTheAdminWhatHappens) {
+  gamesim::TGameServerSim game;
+  game.SetPassword("secret");
   game.SetStatusMark("de_dust2");
   game.SetPlayers({{"Stranger", "10.0.0.9:27005"}});
   std::string error;
   ASSERT_TRUE(testenv::StartOnRconPort(game, &error)) << error;
   testenv::WriteFile(dir_.Path() + "zelk_config.txt", Config(game.Port(), "\"comment\" \"Get the client\"\n"));
-  // A supervision run every 300 ms.
   testenv::TChildProcess child(dir_.Path() + "acserver", {"ACSERVER_TICK_MS=10"}, "/");
-  ASSERT_TRUE(child.WaitForOutput("Game server health: refuses our rcon password", 15000)) << child.Output();
-  const size_t before = game.Datagrams().size();
-  while (game.Datagrams().size() < before + 6) game.WaitForDatagrams(before + 6, 1000);  // three more runs
-
-  game.SetPassword("secret");
   ASSERT_TRUE(child.WaitForOutput("Kicked \"Stranger\" (10.0.0.9): no anti-cheat client, not on the allow-list", 15000))
       << child.Output();
   game.SetSilent(true);
@@ -171,7 +235,6 @@ TEST_F(Binary, HealthAndKickLinesTellTheAdminWhatHappens) {
   EXPECT_EQ(child.WaitForExit(15000), 0);
 
   const std::string out = child.Output();
-  EXPECT_EQ(testenv::CountOf(out, "Game server health: refuses our rcon password\n"), 1) << "said once, not per run";
   EXPECT_EQ(testenv::CountOf(out, silent + "\n"), 1);
   EXPECT_EQ(testenv::CountOf(out, "Game server health: answering\n"), 2);
   const std::string fullLog = testenv::ReadFile(dir_.Path() + "logs/zelk_logs.txt");
@@ -179,7 +242,6 @@ TEST_F(Binary, HealthAndKickLinesTellTheAdminWhatHappens) {
   for (const std::string& log : {fullLog, shortLog}) {
     EXPECT_NE(log.find(" : Kicked \"Stranger\" (10.0.0.9): no anti-cheat client"), std::string::npos) << log;
   }
-  EXPECT_NE(fullLog.find(" : Game server health: refuses our rcon password\r\n"), std::string::npos);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "game/game_fixture.h"
 #include "game/rcon_client.h"
+#include "base/metrics.h"
 #include "game/rcon_limits.h"
 #include "game/scripted_game_server.h"
 #include "platform/console.h"
@@ -150,6 +151,32 @@ TEST_F(ScriptedExchange, HealthIsSaidOnlyWhenItChanges) {
   EXPECT_EQ(client_.Health(), RconHealth::Answering);
   EXPECT_NE(testenv::ReadFile(dir_.Path() + "logs/zelk_logs.txt").find(" : Game server health: answering\r\n"),
             std::string::npos);
+}
+
+// A refusal is a failure; an answer ends a run of them; the third in a row
+// stops every send, so the game server never bans our address.
+TEST_F(ScriptedExchange, ThreeRefusalsInARowStopEverySend) {
+  const std::vector<std::string> answers = {"Bad rcon_password.\n", "Bad rcon_password.\n", "x",
+                                            "Bad rcon_password.\n", "Bad rcon_password.\n", "Bad rcon_password.\n"};
+  for (size_t k = 0; k < answers.size(); ++k) {
+    link_->After(2 * static_cast<int>(k), {{ChallengeAnswer("42")}});
+    link_->After(2 * static_cast<int>(k) + 1, {{Answer(answers[k])}});
+  }
+  const uint64_t failures = Metrics.RconFailures;
+  platform::TConsoleCapture console;
+  for (size_t k = 0; k < answers.size(); ++k) {
+    EXPECT_EQ(client_.Exchange("status").Outcome, answers[k] == "x" ? RconOutcome::Answered : RconOutcome::Refused);
+    EXPECT_EQ(client_.Withholding(), k + 1 == answers.size()) << k;
+  }
+  EXPECT_EQ(Metrics.RconFailures, failures + 5);
+  const size_t sent = link_->Sent.size();
+  EXPECT_EQ(client_.Exchange("status").Outcome, RconOutcome::Withheld);
+  EXPECT_EQ(client_.Command("status"), "sinw");
+  EXPECT_EQ(link_->Sent.size(), sent) << "nothing more goes out";
+  EXPECT_EQ(client_.Health(), RconHealth::RefusesPassword);
+  EXPECT_EQ(testenv::CountOf(testenv::ReadFile(dir_.Path() + "logs/zelk_logs.txt"),
+                             "acserver stops asking the game server: fix rconpass and restart"),
+            1);
 }
 
 TEST_F(ScriptedExchange, OnlyAFullDatagramIsFollowedByAFullWait) {
