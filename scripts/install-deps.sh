@@ -20,6 +20,8 @@ command -v pkg-config >/dev/null 2>&1 || need+=(pkg-config)
 [ -f /usr/include/postgresql/libpq-fe.h ] || need+=(libpq-dev)
 ls /usr/lib/postgresql/*/bin/initdb >/dev/null 2>&1 || need+=(postgresql)
 command -v localedef >/dev/null 2>&1 || need+=(locales)
+# The check that docs/operations.md lists every line the programs write.
+command -v python3 >/dev/null 2>&1 || need+=(python3)
 # make run checks with ss that the demo's ports are free before it starts.
 command -v ss >/dev/null 2>&1 || need+=(iproute2)
 # The browser test of the web console (tests/web/browser_test.cpp) loads the
