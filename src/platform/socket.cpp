@@ -96,6 +96,8 @@ std::optional<uint32_t> ResolveIpv4(const std::string& host, std::string* error)
 
 void SetResolverForTesting(ResolverFn fn) { resolver.store(fn); }
 
+void ShutdownSocket(int socket) { ::shutdown(socket, SHUT_RDWR); }
+
 TSocket::~TSocket() { Close(); }
 
 TSocket::TSocket(TSocket&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }

@@ -20,6 +20,10 @@ std::string DottedAddress(uint32_t address);
 std::string EndpointText(const Endpoint& endpoint);
 // Parses dotted decimal IPv4 text; nullopt when it is not one.
 std::optional<uint32_t> ParseDottedAddress(const std::string& text);
+// Ends both directions of a connected socket that another part owns, without
+// closing it: its owner sees the end and closes it. Harmless on a socket that
+// is already shut down.
+void ShutdownSocket(int socket);
 
 // Name lookup of an IPv4 host (name or dotted address). Tests replace it with
 // SetResolverForTesting so that no DNS query leaves the host; nullptr restores it.

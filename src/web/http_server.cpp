@@ -1,0 +1,278 @@
+#include "web/http_server.h"
+
+#include <microhttpd.h>
+#include <netinet/in.h>
+
+#include <cctype>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "base/numbers.h"
+#include "platform/socket.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+bool SameText(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// One request while it is read: its head as soon as it is whole, its body as
+// it arrives, up to the bound.
+struct TRequestContext {
+  THttpRequest Request;
+};
+
+// A connection's socket and, while a request head is awaited on it, the time
+// by which the head must be whole.
+struct TConnectionClock {
+  int Socket = -1;
+  std::optional<Clock::time_point> HeadDeadline;
+};
+
+MHD_Result CollectPair(void* cls, MHD_ValueKind, const char* key, const char* value) {
+  static_cast<std::vector<std::pair<std::string, std::string>>*>(cls)->emplace_back(key ? key : "",
+                                                                                   value ? value : "");
+  return MHD_YES;
+}
+
+// "a=1&b=x%20y" into pairs, decoded.
+void ParseForm(const std::string& body, std::vector<std::pair<std::string, std::string>>& params) {
+  size_t start = 0;
+  while (start <= body.size()) {
+    size_t end = body.find('&', start);
+    if (end == std::string::npos) end = body.size();
+    std::string pair = body.substr(start, end - start);
+    if (!pair.empty()) {
+      for (char& c : pair) {
+        if (c == '+') c = ' ';
+      }
+      const size_t equals = pair.find('=');
+      std::string key = pair.substr(0, equals);
+      std::string value = equals == std::string::npos ? std::string() : pair.substr(equals + 1);
+      key.resize(MHD_http_unescape(key.data()));
+      value.resize(MHD_http_unescape(value.data()));
+      params.emplace_back(std::move(key), std::move(value));
+    }
+    start = end + 1;
+  }
+}
+
+MHD_Result Queue(MHD_Connection* connection, const THttpResponse& answer) {
+  MHD_Response* response = MHD_create_response_from_buffer(answer.Body.size(), const_cast<char*>(answer.Body.data()),
+                                                            MHD_RESPMEM_MUST_COPY);
+  if (response == nullptr) return MHD_NO;
+  MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, answer.ContentType.c_str());
+  for (const auto& [name, value] : answer.Headers) MHD_add_response_header(response, name.c_str(), value.c_str());
+  const MHD_Result queued = MHD_queue_response(connection, static_cast<unsigned>(answer.Status), response);
+  MHD_destroy_response(response);
+  return queued;
+}
+
+MHD_Result QueueTooLarge(MHD_Connection* connection) {
+  THttpResponse answer;
+  answer.Set(413, "request body too large\n", "text/plain");
+  answer.Headers.emplace_back("Connection", "close");
+  return Queue(connection, answer);
+}
+
+std::string PeerOf(MHD_Connection* connection) {
+  const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+  if (info == nullptr || info->client_addr == nullptr || info->client_addr->sa_family != AF_INET) return "";
+  sockaddr_in address;
+  std::memcpy(&address, info->client_addr, sizeof address);
+  return platform::DottedAddress(ntohl(address.sin_addr.s_addr));
+}
+
+}  // namespace
+
+std::string THttpRequest::Header(const std::string& name) const {
+  for (const auto& [key, value] : Headers) {
+    if (SameText(key, name)) return value;
+  }
+  return std::string();
+}
+
+std::string THttpRequest::Param(const std::string& name) const {
+  for (const auto& [key, value] : Params) {
+    if (key == name) return value;
+  }
+  return std::string();
+}
+
+struct THttpServer::TState {
+  THttpLimits Limits;
+  THttpHandler Handler;
+  MHD_Daemon* Daemon = nullptr;  // owned: stopped and freed by Stop
+
+  // Guards Clocks and StopReaper; Changed wakes the reaper when a deadline
+  // is set or the server stops.
+  std::mutex Lock;
+  std::condition_variable Changed;
+  std::map<MHD_Connection*, TConnectionClock> Clocks;
+  bool StopReaper = false;
+  std::thread Reaper;
+
+  void ArmHead(MHD_Connection* connection) {
+    std::lock_guard<std::mutex> guard(Lock);
+    auto it = Clocks.find(connection);
+    if (it == Clocks.end()) return;
+    it->second.HeadDeadline = Clock::now() + std::chrono::seconds(Limits.HeadSeconds);
+    Changed.notify_one();
+  }
+  void DisarmHead(MHD_Connection* connection) {
+    std::lock_guard<std::mutex> guard(Lock);
+    auto it = Clocks.find(connection);
+    if (it != Clocks.end()) it->second.HeadDeadline.reset();
+  }
+
+  // Cuts off every connection whose head is late. The socket is only shut
+  // down, never closed, so it cannot be another connection's by then: the
+  // library reports the close (and forgets the clock, under Lock) before it
+  // closes the socket.
+  void Reap() {
+    std::unique_lock<std::mutex> guard(Lock);
+    while (!StopReaper) {
+      std::optional<Clock::time_point> next;
+      const Clock::time_point now = Clock::now();
+      for (auto& [connection, clock] : Clocks) {
+        if (!clock.HeadDeadline) continue;
+        if (*clock.HeadDeadline <= now) {
+          platform::ShutdownSocket(clock.Socket);
+          clock.HeadDeadline.reset();
+        } else if (!next || *clock.HeadDeadline < *next) {
+          next = clock.HeadDeadline;
+        }
+      }
+      if (next) {
+        Changed.wait_until(guard, *next);
+      } else {
+        Changed.wait(guard);
+      }
+    }
+  }
+
+  static void OnConnection(void* cls, MHD_Connection* connection, void**, MHD_ConnectionNotificationCode code) {
+    auto* state = static_cast<TState*>(cls);
+    if (code == MHD_CONNECTION_NOTIFY_CLOSED) {
+      std::lock_guard<std::mutex> guard(state->Lock);
+      state->Clocks.erase(connection);
+      return;
+    }
+    const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+    if (info == nullptr) return;
+    {
+      std::lock_guard<std::mutex> guard(state->Lock);
+      state->Clocks[connection].Socket = info->connect_fd;
+    }
+    state->ArmHead(connection);
+  }
+
+  // A request ended: its context goes, and the connection's next head (on a
+  // kept-alive connection) must come within the bound again.
+  static void OnCompleted(void* cls, MHD_Connection* connection, void** context, MHD_RequestTerminationCode) {
+    std::unique_ptr<TRequestContext> owned(static_cast<TRequestContext*>(*context));
+    *context = nullptr;
+    static_cast<TState*>(cls)->ArmHead(connection);
+  }
+
+  static MHD_Result OnRequest(void* cls, MHD_Connection* connection, const char* url, const char* method,
+                              const char*, const char* upload, size_t* uploadBytes, void** context) {
+    auto* state = static_cast<TState*>(cls);
+    if (*context == nullptr) {
+      // The head is whole: the first call, before any of the body.
+      state->DisarmHead(connection);
+      auto fresh = std::make_unique<TRequestContext>();
+      THttpRequest& request = fresh->Request;
+      request.Method = method;
+      request.Path = url;
+      request.PeerAddress = PeerOf(connection);
+      MHD_get_connection_values(connection, MHD_HEADER_KIND, CollectPair, &request.Headers);
+      MHD_get_connection_values(connection, MHD_GET_ARGUMENT_KIND, CollectPair, &request.Params);
+      *context = fresh.release();
+      const std::string length = request.Header("Content-Length");
+      const std::optional<int64_t> declared = length.empty() ? std::nullopt : ParseInteger64(length);
+      if (declared && *declared > static_cast<int64_t>(state->Limits.MaxBodyBytes)) return QueueTooLarge(connection);
+      return MHD_YES;
+    }
+    auto* current = static_cast<TRequestContext*>(*context);
+    if (*uploadBytes > 0) {
+      // A body is counted as it arrives: one that grows past the bound
+      // without having said its length (chunked) ends the connection there.
+      if (current->Request.Body.size() + *uploadBytes > state->Limits.MaxBodyBytes) return MHD_NO;
+      current->Request.Body.append(upload, *uploadBytes);
+      *uploadBytes = 0;
+      return MHD_YES;
+    }
+    THttpRequest& request = current->Request;
+    if (request.Header("Content-Type").rfind("application/x-www-form-urlencoded", 0) == 0) {
+      ParseForm(request.Body, request.Params);
+    }
+    THttpResponse answer;
+    state->Handler(request, answer);
+    return Queue(connection, answer);
+  }
+};
+
+std::unique_ptr<THttpServer> THttpServer::Start(uint32_t address, uint16_t port, const THttpLimits& limits,
+                                                THttpHandler handler, std::string* error) {
+  auto state = std::make_unique<TState>();
+  state->Limits = limits;
+  state->Handler = std::move(handler);
+  sockaddr_in listen{};
+  listen.sin_family = AF_INET;
+  listen.sin_port = htons(port);
+  listen.sin_addr.s_addr = htonl(address);
+  TState* raw = state.get();
+  state->Daemon = MHD_start_daemon(
+      MHD_USE_EPOLL_INTERNAL_THREAD, port, nullptr, nullptr, &TState::OnRequest, raw,
+      MHD_OPTION_SOCK_ADDR, reinterpret_cast<const sockaddr*>(&listen),
+      MHD_OPTION_CONNECTION_MEMORY_LIMIT, limits.MaxHeadBytes,
+      MHD_OPTION_CONNECTION_LIMIT, limits.MaxConnections,
+      MHD_OPTION_PER_IP_CONNECTION_LIMIT, limits.MaxPerAddress,
+      MHD_OPTION_CONNECTION_TIMEOUT, limits.IdleSeconds,
+      MHD_OPTION_THREAD_POOL_SIZE, limits.Threads,
+      MHD_OPTION_NOTIFY_CONNECTION, &TState::OnConnection, raw,
+      MHD_OPTION_NOTIFY_COMPLETED, &TState::OnCompleted, raw,
+      MHD_OPTION_END);
+  if (state->Daemon == nullptr) {
+    if (error) *error = "cannot listen on " + platform::DottedAddress(address) + ":" + std::to_string(port);
+    return nullptr;
+  }
+  state->Reaper = std::thread([raw] { raw->Reap(); });
+  return std::unique_ptr<THttpServer>(new THttpServer(std::move(state)));
+}
+
+THttpServer::THttpServer(std::unique_ptr<TState> state) : state_(std::move(state)) {}
+
+THttpServer::~THttpServer() { Stop(); }
+
+uint16_t THttpServer::Port() const {
+  if (state_->Daemon == nullptr) return 0;
+  const MHD_DaemonInfo* info = MHD_get_daemon_info(state_->Daemon, MHD_DAEMON_INFO_BIND_PORT);
+  return info == nullptr ? 0 : info->port;
+}
+
+void THttpServer::Stop() {
+  if (state_->Daemon == nullptr) return;
+  MHD_stop_daemon(state_->Daemon);
+  state_->Daemon = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(state_->Lock);
+    state_->StopReaper = true;
+  }
+  state_->Changed.notify_one();
+  state_->Reaper.join();
+}
