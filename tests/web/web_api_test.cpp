@@ -129,6 +129,24 @@ TEST_F(WebConsoleApi, ShowsThePlayersBansAndScreensAndLiftsABanForGood) {
   ASSERT_TRUE(metrics);
   EXPECT_NE(metrics->body.find("acserver_kicks_total{reason=\"no_client\"} "), std::string::npos) << metrics->body;
   EXPECT_EQ(metrics->body.find("acserver_kicks_total{reason=\"no_client\"} 0\n"), std::string::npos);
+  EXPECT_NE(metrics->body.find("\nacserver_game_server_up{state=\"answering\"} 1\n"), std::string::npos);
+  EXPECT_NE(metrics->body.find("\nacserver_bans_in_force 1\n"), std::string::npos) << "CHEATER-2 is left";
+  EXPECT_EQ(metrics->body.find("\nacserver_last_supervision_timestamp_seconds 0\n"), std::string::npos);
+}
+
+// promtool reads /metrics as Prometheus would, and lints it.
+TEST_F(WebConsoleApi, MetricsPassPromtoolCheck) {
+  if (testenv::TChildProcess("/bin/sh", {}, "/", {"-c", "command -v promtool"}).WaitForExit(5000) != 0) {
+    GTEST_SKIP() << "promtool is not installed (scripts/install-deps.sh installs the prometheus package)";
+  }
+  Start(Web());
+  ASSERT_TRUE(server_->WaitForOutput("Kicked \"Stranger\"", 20000)) << server_->Output();
+  auto metrics = Browser("").Get("/metrics");
+  ASSERT_TRUE(metrics);
+  testenv::WriteFile(dir_.Path() + "metrics.txt", metrics->body);
+  testenv::TChildProcess promtool("/bin/sh", {}, dir_.Path(), {"-c", "promtool check metrics < metrics.txt"});
+  EXPECT_EQ(promtool.WaitForExit(10000), 0) << promtool.Output() << "\n" << metrics->body;
+  EXPECT_EQ(promtool.Output(), "") << metrics->body;
 }
 
 TEST_F(WebConsoleApi, PasswordIsNeededAndFiveWrongOnesLockTheAddressOut) {
