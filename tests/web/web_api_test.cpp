@@ -78,6 +78,8 @@ TEST_F(WebConsoleApi, ShowsThePlayersBansAndScreensAndLiftsABanForGood) {
   EXPECT_NE(status->body.find("\"health\":\"answering\""), std::string::npos) << status->body;
   EXPECT_NE(status->body.find("\"player_list\":\"status\""), std::string::npos);
   EXPECT_NE(status->body.find("\"bans\":2"), std::string::npos);
+  EXPECT_NE(status->body.find("\"result\":\"answering\",\"protected\":0,\"humans\":1,"), std::string::npos)
+      << "Stranger unprotected, the bot not counted";
   EXPECT_NE(status->get_header_value("Content-Security-Policy").find("default-src 'none'"), std::string::npos);
 
   auto players = browser.Get("/api/players");
@@ -147,6 +149,27 @@ TEST_F(WebConsoleApi, MetricsPassPromtoolCheck) {
   testenv::TChildProcess promtool("/bin/sh", {}, dir_.Path(), {"-c", "promtool check metrics < metrics.txt"});
   EXPECT_EQ(promtool.WaitForExit(10000), 0) << promtool.Output() << "\n" << metrics->body;
   EXPECT_EQ(promtool.Output(), "") << metrics->body;
+}
+
+// A game server that refuses our password answers every command, so the run
+// must say the refusal itself, and the metrics must not count it as up.
+TEST_F(WebConsoleApi, ARefusedPasswordShowsInTheLastRunAndInTheMetrics) {
+  game_.SetPassword("");  // refuses every password, and never bans for wrong ones
+  Start(Web());
+  ASSERT_TRUE(server_->WaitForOutput("Game server health: refuses our rcon password", 15000)) << server_->Output();
+  std::string status;
+  for (int waits = 0; waits < 200 && status.find("\"last_run\":{") == std::string::npos; ++waits) {
+    game_.WaitForDatagrams(game_.Datagrams().size() + 1, 250);
+    auto answer = Browser("").Get("/api/status");
+    ASSERT_TRUE(answer);
+    status = answer->body;
+  }
+  EXPECT_NE(status.find("\"result\":\"refuses our rcon password\""), std::string::npos) << status;
+  auto metrics = Browser("").Get("/metrics");
+  ASSERT_TRUE(metrics);
+  EXPECT_NE(metrics->body.find("\nacserver_game_server_up{state=\"refuses our rcon password\"} 0\n"),
+            std::string::npos)
+      << metrics->body;
 }
 
 TEST_F(WebConsoleApi, PasswordIsNeededAndFiveWrongOnesLockTheAddressOut) {
