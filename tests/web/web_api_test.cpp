@@ -186,6 +186,11 @@ TEST_F(WebConsoleApi, PasswordIsNeededAndFiveWrongOnesLockTheAddressOut) {
   for (int i = 0; i < 4; ++i) EXPECT_EQ(Browser("guess").Get("/api/status")->status, 401);
   EXPECT_EQ(Browser("guess").Get("/api/status")->status, 429);
   EXPECT_EQ(Browser().Get("/api/status")->status, 429) << "locked out even with the right password";
+  // Said once, as it begins, on the console and in the full log (for fail2ban).
+  const std::string line = "Web console: 127.0.0.1 locked out for 60 s after 5 wrong passwords";
+  ASSERT_TRUE(server_->WaitForOutput(line, 5000)) << server_->Output();
+  EXPECT_EQ(testenv::CountOf(server_->Output(), line), 1);
+  EXPECT_EQ(testenv::CountOf(testenv::ReadFile(dir_.Path() + "logs/zelk_logs.txt"), " : " + line + "\r\n"), 1);
 }
 
 TEST_F(WebConsoleApi, OffLoopbackWithoutAPasswordItStaysOffAndTheRestRuns) {
@@ -198,6 +203,8 @@ TEST_F(WebConsoleApi, OffLoopbackWithoutAPasswordItStaysOffAndTheRestRuns) {
 }
 
 TEST(WebAccess, LockOutLastsAMinuteFromTheFifthWrongPassword) {
+  testenv::TTempDir dir;  // the lock-out's log line goes there
+  testenv::ResetProcessState(dir.Path());
   TWebAccess access("pw");
   const std::string right = httplib::make_basic_authentication_header("admin", "pw").second;
   const auto start = TWebAccess::Clock::time_point{};
