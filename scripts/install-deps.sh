@@ -2,8 +2,9 @@
 # Installs what building and testing acserver needs on a fresh Debian machine:
 # the compiler, CMake, GoogleTest, cpp-httplib for the web console, libpq and a
 # PostgreSQL server for the shared ban base and its tests, the locales that the
-# stamp tests use, ss (iproute2) for the demo's port check, and Chromium for the
-# web console's browser test. With --fuzz also clang and its libFuzzer runtime,
+# stamp tests use, ss (iproute2) for the demo's port check, Chromium for the
+# web console's browser test, and promtool (Debian's prometheus package) for the
+# check of /metrics. With --fuzz also clang and its libFuzzer runtime,
 # for scripts/fuzz.sh (CI); the program and `make test` never need them.
 # Idempotent and quick when everything is already there.
 set -euo pipefail
@@ -27,6 +28,11 @@ command -v ss >/dev/null 2>&1 || need+=(iproute2)
 # The browser test of the web console (tests/web/browser_test.cpp) loads the
 # page in headless Chromium; without it that test is skipped.
 command -v chromium >/dev/null 2>&1 || need+=(chromium)
+# promtool checks the real program's /metrics (tests/web/web_api_test.cpp);
+# Debian ships it only in the whole prometheus package (about 20 MB), whose
+# recommended node exporter is not wanted here. Without it that test is skipped.
+need_bare=()
+command -v promtool >/dev/null 2>&1 || need_bare+=(prometheus)
 if [ "${1:-}" = "--fuzz" ]; then
   command -v clang++ >/dev/null 2>&1 || need+=(clang)
   if ! command -v clang++ >/dev/null 2>&1 ||
@@ -35,15 +41,23 @@ if [ "${1:-}" = "--fuzz" ]; then
   fi
 fi
 
-if [ ${#need[@]} -gt 0 ]; then
+if [ $((${#need[@]} + ${#need_bare[@]})) -gt 0 ]; then
   if [ "$(id -u)" -ne 0 ]; then
-    echo "install-deps: missing ${need[*]}; run as root or install them with apt-get" >&2
+    echo "install-deps: missing ${need[*]} ${need_bare[*]}; run as root or install them with apt-get" >&2
     exit 1
   fi
-  echo "install-deps: installing ${need[*]}"
+  echo "install-deps: installing ${need[*]} ${need_bare[*]}"
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
-  apt-get install -y -qq "${need[@]}" >/dev/null
+  [ ${#need[@]} -eq 0 ] || apt-get install -y -qq "${need[@]}" >/dev/null
+  if [ ${#need_bare[@]} -gt 0 ]; then
+    apt-get install -y -qq --no-install-recommends "${need_bare[@]}" >/dev/null
+    # The package enables and starts a Prometheus server (port 9090); only its
+    # promtool is wanted, and nothing else asked for that server.
+    if command -v systemctl >/dev/null 2>&1 && [ -d /run/systemd/system ]; then
+      systemctl disable --now prometheus >/dev/null 2>&1 || true
+    fi
+  fi
 fi
 
 # The date and time stamps follow the locale; the tests compare three of them.

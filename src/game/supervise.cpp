@@ -223,15 +223,17 @@ void Supervise(TRconClient& rcon, const std::vector<std::string>& allowList,
   // Every way out of the run leaves its report for the web console.
   struct TPublishOnExit {
     TSupervisionReport& Report;
+    TRconClient& Rcon;
     ~TPublishOnExit() {
       Report.AtUnixSeconds = platform::UnixSeconds();
+      Report.Health = Rcon.Health();
       Report.Mark = StatusMark;
       Report.List = PlayerList == PlayerListSource::Engine  ? "status"
                     : PlayerList == PlayerListSource::Addon ? "addon"
                                                             : "";
       PublishSupervisionReport(std::move(Report));
     }
-  } publish{report};
+  } publish{report, rcon};
 
   const std::optional<TPlayerAnswer> answer = AskPlayers(rcon);
   if (!answer) {

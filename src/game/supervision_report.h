@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "game/rcon_client.h"
+
 enum class PlayerKind { Player, Bot, Proxy, Connecting };
 enum class Protection { Client, AllowList, None };
 
@@ -27,6 +29,9 @@ struct TReportedKick {
 struct TSupervisionReport {
   int64_t AtUnixSeconds = 0;  // 0: no run yet
   bool Answered = false;      // the game server gave a list this run
+  // The game server's health at the end of the run: whether it answered,
+  // refused our password, rejected the challenge, banned us or stayed silent.
+  RconHealth Health = RconHealth::Unknown;
   std::string Mark;           // the status mark after the run
   std::string List;           // "addon", "status" or "" (no list read yet)
   std::vector<TReportedPlayer> Players;

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "base/limits.h"
+#include "log/logs.h"
 
 bool ConstantTimeEquals(const std::string& a, const std::string& b) {
   unsigned char differ = a.size() == b.size() ? 0 : 1;
@@ -23,7 +24,7 @@ TWebAccess::TWebAccess(const std::string& password) {
 
 TWebAccess::Verdict TWebAccess::Check(const std::string& address, const std::string& authorization,
                                       Clock::time_point now) {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::unique_lock<std::mutex> guard(lock_);
   TAddressRecord& record = addresses_[address];
   if (now < record.LockedUntil) return Verdict::LockedOut;
   std::vector<Clock::time_point>& failures = record.Failures;
@@ -40,6 +41,12 @@ TWebAccess::Verdict TWebAccess::Check(const std::string& address, const std::str
   if (failures.size() >= kWebFailuresForLockOut) {
     failures.clear();
     record.LockedUntil = now + kWebLockOut;
+    // Said once, as the lock-out begins (fail2ban can act on it); written
+    // after the lock is let go, so a slow disk holds up no other request.
+    guard.unlock();
+    WriteEvent("Web console: " + address + " locked out for " +
+               std::to_string(std::chrono::duration_cast<std::chrono::seconds>(kWebLockOut).count()) + " s after " +
+               std::to_string(kWebFailuresForLockOut) + " wrong passwords");
     return Verdict::LockedOut;
   }
   return Verdict::WrongPassword;

@@ -21,7 +21,8 @@ class TWebAccess {
 
   enum class Verdict { Allowed, WrongPassword, LockedOut };
   // Checks the Authorization header of a request from address. A wrong or
-  // missing password counts against the address. Thread safe.
+  // missing password counts against the address. A lock-out is written to the
+  // console and the full log once, as it begins. Thread safe.
   Verdict Check(const std::string& address, const std::string& authorization, Clock::time_point now = Clock::now());
 
  private:

@@ -64,13 +64,22 @@ std::string StatusJson(const TStatusFacts& facts, const TSupervisionReport& repo
                     ",\"reason\":" + JsonString(kick.Reason) + "}");
   }
   size_t players = 0;
-  for (const TReportedPlayer& player : report.Players) players += player.Kind == PlayerKind::Player ? 1 : 0;
+  size_t humans = 0;  // every player but bots and spectator proxies, those still connecting too
+  size_t protectedPlayers = 0;
+  for (const TReportedPlayer& player : report.Players) {
+    players += player.Kind == PlayerKind::Player ? 1 : 0;
+    humans += player.Kind == PlayerKind::Player || player.Kind == PlayerKind::Connecting ? 1 : 0;
+    protectedPlayers += player.Kind == PlayerKind::Player && player.By != Protection::None ? 1 : 0;
+  }
   const std::string lastRun =
       report.AtUnixSeconds == 0
           ? std::string("null")
           : "{\"at\":" + std::to_string(report.AtUnixSeconds) +
                 ",\"ago_s\":" + std::to_string(facts.NowUnixSeconds - report.AtUnixSeconds) +
-                ",\"answered\":" + (report.Answered ? "true" : "false") + ",\"kicks\":" + Array(kicks) + "}";
+                ",\"answered\":" + (report.Answered ? "true" : "false") +
+                ",\"result\":" + JsonString(HealthName(report.Health)) +
+                ",\"protected\":" + std::to_string(protectedPlayers) + ",\"humans\":" + std::to_string(humans) +
+                ",\"kicks\":" + Array(kicks) + "}";
   return "{\"health\":" + JsonString(HealthName(facts.Health)) + ",\"game_server\":" + JsonString(facts.GameServer) +
          ",\"status_mark\":" + JsonString(report.Mark) + ",\"player_list\":" + JsonString(report.List) +
          ",\"last_run\":" + lastRun + ",\"clients\":" + std::to_string(facts.Clients) +

@@ -357,6 +357,8 @@ TEST_F(WebConsoleBrowser, PageShowsPlayersClientsBanScreenshotAndLogs) {
   EXPECT_NE(cards.find("Players read from<b>engine status list</b>"), std::string::npos) << cards;
   EXPECT_NE(cards.find("Bans active<b>1</b>"), std::string::npos) << cards;
   EXPECT_NE(TextOf(cards).find("Lonely (127.0.0.9): no anti-cheat client"), std::string::npos) << cards;
+  EXPECT_NE(TextOf(cards).find("1 of 2 players protected"), std::string::npos) << "Alice, not Lonely: " << cards;
+  EXPECT_EQ(cards.find("class=\"warn\""), std::string::npos) << "no warning for a timely, answered run: " << cards;
 
   // Clients: Alice stays; the ban removed Mallory's client.
   const std::string clientBody = TableBody(dom, "clientRows");

@@ -78,6 +78,8 @@ TEST_F(WebConsoleApi, ShowsThePlayersBansAndScreensAndLiftsABanForGood) {
   EXPECT_NE(status->body.find("\"health\":\"answering\""), std::string::npos) << status->body;
   EXPECT_NE(status->body.find("\"player_list\":\"status\""), std::string::npos);
   EXPECT_NE(status->body.find("\"bans\":2"), std::string::npos);
+  EXPECT_NE(status->body.find("\"result\":\"answering\",\"protected\":0,\"humans\":1,"), std::string::npos)
+      << "Stranger unprotected, the bot not counted";
   EXPECT_NE(status->get_header_value("Content-Security-Policy").find("default-src 'none'"), std::string::npos);
 
   auto players = browser.Get("/api/players");
@@ -129,6 +131,45 @@ TEST_F(WebConsoleApi, ShowsThePlayersBansAndScreensAndLiftsABanForGood) {
   ASSERT_TRUE(metrics);
   EXPECT_NE(metrics->body.find("acserver_kicks_total{reason=\"no_client\"} "), std::string::npos) << metrics->body;
   EXPECT_EQ(metrics->body.find("acserver_kicks_total{reason=\"no_client\"} 0\n"), std::string::npos);
+  EXPECT_NE(metrics->body.find("\nacserver_game_server_up{state=\"answering\"} 1\n"), std::string::npos);
+  EXPECT_NE(metrics->body.find("\nacserver_bans_in_force 1\n"), std::string::npos) << "CHEATER-2 is left";
+  EXPECT_EQ(metrics->body.find("\nacserver_last_supervision_timestamp_seconds 0\n"), std::string::npos);
+}
+
+// promtool reads /metrics as Prometheus would, and lints it.
+TEST_F(WebConsoleApi, MetricsPassPromtoolCheck) {
+  if (testenv::TChildProcess("/bin/sh", {}, "/", {"-c", "command -v promtool"}).WaitForExit(5000) != 0) {
+    GTEST_SKIP() << "promtool is not installed (scripts/install-deps.sh installs the prometheus package)";
+  }
+  Start(Web());
+  ASSERT_TRUE(server_->WaitForOutput("Kicked \"Stranger\"", 20000)) << server_->Output();
+  auto metrics = Browser("").Get("/metrics");
+  ASSERT_TRUE(metrics);
+  testenv::WriteFile(dir_.Path() + "metrics.txt", metrics->body);
+  testenv::TChildProcess promtool("/bin/sh", {}, dir_.Path(), {"-c", "promtool check metrics < metrics.txt"});
+  EXPECT_EQ(promtool.WaitForExit(10000), 0) << promtool.Output() << "\n" << metrics->body;
+  EXPECT_EQ(promtool.Output(), "") << metrics->body;
+}
+
+// A game server that refuses our password answers every command, so the run
+// must say the refusal itself, and the metrics must not count it as up.
+TEST_F(WebConsoleApi, ARefusedPasswordShowsInTheLastRunAndInTheMetrics) {
+  game_.SetPassword("");  // refuses every password, and never bans for wrong ones
+  Start(Web());
+  ASSERT_TRUE(server_->WaitForOutput("Game server health: refuses our rcon password", 15000)) << server_->Output();
+  std::string status;
+  for (int waits = 0; waits < 200 && status.find("\"last_run\":{") == std::string::npos; ++waits) {
+    game_.WaitForDatagrams(game_.Datagrams().size() + 1, 250);
+    auto answer = Browser("").Get("/api/status");
+    ASSERT_TRUE(answer);
+    status = answer->body;
+  }
+  EXPECT_NE(status.find("\"result\":\"refuses our rcon password\""), std::string::npos) << status;
+  auto metrics = Browser("").Get("/metrics");
+  ASSERT_TRUE(metrics);
+  EXPECT_NE(metrics->body.find("\nacserver_game_server_up{state=\"refuses our rcon password\"} 0\n"),
+            std::string::npos)
+      << metrics->body;
 }
 
 TEST_F(WebConsoleApi, PasswordIsNeededAndFiveWrongOnesLockTheAddressOut) {
@@ -145,6 +186,11 @@ TEST_F(WebConsoleApi, PasswordIsNeededAndFiveWrongOnesLockTheAddressOut) {
   for (int i = 0; i < 4; ++i) EXPECT_EQ(Browser("guess").Get("/api/status")->status, 401);
   EXPECT_EQ(Browser("guess").Get("/api/status")->status, 429);
   EXPECT_EQ(Browser().Get("/api/status")->status, 429) << "locked out even with the right password";
+  // Said once, as it begins, on the console and in the full log (for fail2ban).
+  const std::string line = "Web console: 127.0.0.1 locked out for 60 s after 5 wrong passwords";
+  ASSERT_TRUE(server_->WaitForOutput(line, 5000)) << server_->Output();
+  EXPECT_EQ(testenv::CountOf(server_->Output(), line), 1);
+  EXPECT_EQ(testenv::CountOf(testenv::ReadFile(dir_.Path() + "logs/zelk_logs.txt"), " : " + line + "\r\n"), 1);
 }
 
 TEST_F(WebConsoleApi, OffLoopbackWithoutAPasswordItStaysOffAndTheRestRuns) {
@@ -157,6 +203,8 @@ TEST_F(WebConsoleApi, OffLoopbackWithoutAPasswordItStaysOffAndTheRestRuns) {
 }
 
 TEST(WebAccess, LockOutLastsAMinuteFromTheFifthWrongPassword) {
+  testenv::TTempDir dir;  // the lock-out's log line goes there
+  testenv::ResetProcessState(dir.Path());
   TWebAccess access("pw");
   const std::string right = httplib::make_basic_authentication_header("admin", "pw").second;
   const auto start = TWebAccess::Clock::time_point{};
