@@ -15,6 +15,8 @@ command -v cmake >/dev/null 2>&1 || need+=(cmake)
 command -v make >/dev/null 2>&1 || need+=(make)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 command -v pkg-config >/dev/null 2>&1 || need+=(pkg-config)
+[ -f /usr/include/microhttpd.h ] || need+=(libmicrohttpd-dev)
+# The tests and benchmarks talk to the web console with cpp-httplib's client.
 [ -f /usr/include/httplib.h ] || need+=(libcpp-httplib-dev)
 # The shared ban base: libpq to build, and a PostgreSQL server for its tests
 # (they start a throw-away cluster of their own).

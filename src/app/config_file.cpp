@@ -88,7 +88,7 @@ bool ApplyConfigLine(const std::string& line, int lineNumber) {
                                       "procs_dir", "procs", "cl_id", "scr_quality", "scr_dir",
                                       "allow_screens", "rconpass", "rconhost", "rconport", "comment",
                                       "client_version", "client_screen_speed", "registry_host",
-                                      "status_query", "chat_command", "web_listen", "web_password",
+                                      "status_query", "chat_command", "web_listen", "web_password", "web_hosts", "web_trusted_proxies",
                                       "ban_base", "max_connections_per_address"};
   bool known = false;
   for (const char* k : kKeys) known = known || key == k;
@@ -173,6 +173,10 @@ bool ApplyConfigLine(const std::string& line, int lineNumber) {
     Settings.WebListen = value;
   } else if (key == "web_password") {
     Settings.WebPassword = value;
+  } else if (key == "web_hosts") {
+    Settings.WebHosts = value;
+  } else if (key == "web_trusted_proxies") {
+    Settings.WebTrustedProxies = value;
   } else if (key == "status_query") {
     ApplyChoice(key, value,
                 {{"auto", StatusQuery::Auto}, {"addon", StatusQuery::Addon}, {"status", StatusQuery::Status}},

@@ -56,11 +56,17 @@ constexpr const char* kInstanceLockFile = "acserver.lock";  // held by the runni
 constexpr const char* kBanJournalFile = "zelk_bans_journal.txt";  // bans the shared base has not taken yet
 
 // Web console.
-constexpr size_t kWebFailuresForLockOut = 5;          // wrong passwords from one address...
-constexpr auto kWebLockOut = std::chrono::seconds(60);  // ...within this, lock it out this long
-constexpr size_t kWebLogLines = 200;                  // lines of each log shown
-constexpr size_t kWebMaxRequestBytes = 4096;
-constexpr int kWebTimeoutSeconds = 5;                 // a slow browser's reads and writes
+constexpr size_t kWebFailuresForThrottle = 5;               // wrong passwords within...
+constexpr auto kWebFailureWindow = std::chrono::seconds(60);  // ...this throttle an address...
+constexpr auto kWebRetryDelay = std::chrono::seconds(10);     // ...to one attempt per this
+constexpr size_t kWebMaxFailuresKept = 4096;  // wrong passwords remembered per record at most
+constexpr size_t kWebLogLines = 200;          // lines of each log shown
+constexpr size_t kWebMaxRequestBytes = 4096;  // a request body
+constexpr size_t kWebMaxHeadBytes = 16 * 1024;  // a request head, with the connection's buffers
+constexpr unsigned kWebHeadSeconds = 10;        // from a connection (or its last answer) to a whole head
+constexpr unsigned kWebIdleSeconds = 15;        // a connection that sends nothing
+constexpr unsigned kWebMaxConnections = 1024;   // at once, in all...
+constexpr unsigned kWebMaxConnectionsPerAddress = 32;  // ...and from one address (a browser opens about 6)
 
 // The ban base file.
 constexpr int kBanBaseLockWaitMs = 2000;  // the longest wait for the base's locks

@@ -50,6 +50,8 @@ struct SettingsRecord {
   std::string BanBase;      // "file" (or empty): zelk_bans.txt; a postgresql:// URI: the shared base
   std::string WebListen;    // "IP:port" of the web console; empty: off
   std::string WebPassword;  // needed on any address but loopback
+  std::string WebHosts;     // more host names the web console answers for (behind a proxy), blank or comma separated
+  std::string WebTrustedProxies;  // proxies whose X-Forwarded-For names the web client, IPv4, blank or comma separated
   ChatCommand ChatCommandMode = ChatCommand::Auto;
   // Command connections from one address at once ("max_connections_per_address"); 0: no cap.
   int32_t MaxConnectionsPerAddress = 0;

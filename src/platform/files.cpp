@@ -2,6 +2,7 @@
 #include "platform/files.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <dirent.h>
@@ -265,6 +266,14 @@ bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>& entries
   }
   ::closedir(dir);
   return true;
+}
+
+std::optional<std::string> RealPath(const std::string& path) {
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (resolved == nullptr) return std::nullopt;
+  std::string result(resolved);
+  std::free(resolved);
+  return result;
 }
 
 }  // namespace platform

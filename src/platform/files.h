@@ -40,6 +40,9 @@ bool ReplaceFileAtomically(const std::string& path, std::string_view bytes, std:
 bool RemoveFile(const std::string& path, std::string* error = nullptr);
 // The size of a regular file in bytes; nullopt when there is none at path.
 std::optional<long long> FileSize(const std::string& path);
+// The absolute path with every link, "." and ".." resolved; nullopt when the
+// path does not exist or cannot be resolved.
+std::optional<std::string> RealPath(const std::string& path);
 bool ReadWholeFile(const std::string& path, std::string& bytes, std::string* error = nullptr);
 // Reads a text file as lines: a line ends at LF; a CR before the LF is removed,
 // and so is a CR that is not followed by LF. The last line needs no line end.

@@ -8,19 +8,26 @@
 // or hostile browser never holds anything that supervision or a client
 // command waits for. Off unless "web_listen" is set; on any address but
 // loopback only with "web_password".
+//
+// Before anything else a request must name this console in its Host header
+// (its address, "localhost", or a name in "web_hosts"), so a web page that
+// rebinds its own name to this address reads nothing; a POST whose Origin
+// names another site is refused. Behind a proxy listed in
+// "web_trusted_proxies" the client's address is the last one the proxy added
+// to X-Forwarded-For.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
-#include <thread>
+#include <vector>
 
 #include "game/rcon_client.h"
 
-namespace httplib {
-class Server;
-}
-
 class TWebAccess;
+class THttpServer;
+struct THttpRequest;
+struct THttpResponse;
 
 class TWebConsole {
  public:
@@ -34,19 +41,25 @@ class TWebConsole {
   // The address the console listens on, as "http://IP:port/".
   const std::string& Address() const { return address_; }
   // Stops accepting, ends the requests under way and joins the threads.
-  // Idempotent. Main thread only.
+  // Idempotent; safe at any moment after Start returned. Main thread only.
   void Stop();
 
  private:
-  TWebConsole(TRconClient& rcon, const std::string& password);
-  void Route();
+  TWebConsole(TRconClient& rcon, const std::string& password, std::vector<std::string> hosts);
+  // Every request: the host and origin checks, the password, then the route.
+  void Serve(const THttpRequest& request, THttpResponse& response);
+  // The route for an admitted request; peer is the client's address.
+  void Route(const THttpRequest& request, const std::string& peer, THttpResponse& response);
+  // The client's address: the peer's, or behind a trusted proxy the last
+  // one it added to X-Forwarded-For.
+  std::string ClientAddress(const THttpRequest& request) const;
 
   TRconClient& rcon_;
   std::unique_ptr<TWebAccess> access_;
-  std::unique_ptr<httplib::Server> http_;
-  std::thread listener_;
+  std::vector<std::string> hosts_;  // host names a request may name, lower case
+  std::unique_ptr<THttpServer> http_;
   std::string address_;
-  std::string token_;  // per process: every change must carry it
+  std::string token_;  // per process: every change must carry it; only ever in the page's body
   int64_t startedUnixSeconds_ = 0;
 };
 
