@@ -101,6 +101,22 @@ TEST_F(Binary, StartsInOrderHidesThePasswordAndSaysWhyItStopped) {
   EXPECT_TRUE(std::filesystem::exists(dir_.Path() + "logs/zelk_light_logs.txt"));
 }
 
+// A stop asked at any moment of start-up (systemd stops a unit whenever it
+// likes) ends the program promptly and in order, web console on.
+TEST_F(Binary, StopDuringStartUpEndsPromptly) {
+  const int rconPort = testenv::PickRconPort();
+  const int webPort = testenv::PickRconPort() + 1000;
+  testenv::WriteFile(dir_.Path() + "zelk_config.txt",
+                     Config(rconPort, "\"web_listen\" \"127.0.0.1:" + std::to_string(webPort) + "\"\n"));
+  for (int moment = 0; moment < 20; ++moment) {
+    testenv::TChildProcess child(dir_.Path() + "acserver", {}, "/");
+    ASSERT_TRUE(child.WaitForOutput("AntiCheat System", 5000));
+    usleep(static_cast<useconds_t>(moment * 150000));
+    child.Signal(SIGTERM);
+    EXPECT_EQ(child.WaitForExit(3000), 0) << "stopped after " << moment * 150 << " ms\n" << child.Output();
+  }
+}
+
 TEST_F(Binary, UnreadableBanTimeStopsBeforeAnyPort) {
   const int rconPort = testenv::PickRconPort();
   testenv::WriteFile(dir_.Path() + "zelk_config.txt", Config(rconPort, "\"ban_time\" \"30 min\"\n"));

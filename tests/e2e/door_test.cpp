@@ -64,13 +64,7 @@ class DoorEndToEnd : public ::testing::Test {
   std::string Register(TClientSim& client, const std::string& name) {
     return client.Command(clientsim::ConnectLine(name, "ID-" + name, "abc"), kCommandWaitMs).value_or("(none)");
   }
-  long ResidentKb() const {
-    std::ifstream status("/proc/" + std::to_string(server_->Pid()) + "/status");
-    for (std::string line; std::getline(status, line);) {
-      if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-    }
-    return -1;
-  }
+  long ResidentKb() const { return testenv::ResidentKb(server_->Pid()); }
   std::string FullLog() const { return testenv::ReadFile(dir_.Path() + "logs/zelk_logs.txt"); }
 
   testenv::TTempDir dir_;

@@ -103,4 +103,12 @@ void ResetProcessState(const std::string& dataDir) {
   platform::SetDataDirectory(dataDir);
 }
 
+long ResidentKb(int pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return -1;
+}
+
 }  // namespace testenv

@@ -40,6 +40,8 @@ bool StartOnRconPort(Simulator& simulator, std::string* error) {
   }
   return false;
 }
+// The resident memory of a process in KiB (VmRSS); -1 when it cannot be read.
+long ResidentKb(int pid);
 // A free UDP port on loopback right now.
 int PickUdpPort();
 

@@ -7,11 +7,14 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
 
 #include "gamesim/game_server_sim.h"
+#include "platform/socket.h"
+#include "platform/tcp_connect_from.h"
 #include "support/child_process.h"
 #include "support/test_env.h"
 #include "web/web_access.h"
@@ -192,6 +195,66 @@ TEST_F(WebConsoleApi, PasswordIsNeededAndFiveWrongOnesThrottleTheAddress) {
   ASSERT_TRUE(server_->WaitForOutput(line, 5000)) << server_->Output();
   EXPECT_EQ(testenv::CountOf(server_->Output(), line), 1);
   EXPECT_EQ(testenv::CountOf(testenv::ReadFile(dir_.Path() + "logs/zelk_logs.txt"), " : " + line + "\r\n"), 1);
+}
+
+// Each attack from the outside, against the real program: what it can make the
+// console hold is bounded before any password is looked at.
+TEST_F(WebConsoleApi, HostileClientsAreBoundedBeforeThePassword) {
+  fs::create_directory_symlink("/etc", dir_.Path() + "zelk_screens/127.0.0.2");
+  Start(Web() + "\"web_password\" \"pw\"\n\"web_hosts\" \"console.example.org\"\n");
+  ASSERT_TRUE(server_->WaitForOutput("Web console: http://", 15000)) << server_->Output();
+  const auto resident = [this] { return testenv::ResidentKb(server_->Pid()); };
+  const long before = resident();
+
+  // Only its own names: a page whose name was rebound to 127.0.0.1 reads nothing.
+  for (const auto& [host, status] : std::vector<std::pair<std::string, int>>{
+           {"evil.example:" + std::to_string(webPort_), 421}, {"localhost", 200}, {"Console.Example.org", 200}}) {
+    EXPECT_EQ(Browser().Get("/api/status", {{"Host", host}})->status, status) << host;
+  }
+  auto foreign = Browser().Post("/api/bans/lift", {{"Origin", "http://evil.example"}}, "identifier=CHEATER-1",
+                                "application/x-www-form-urlencoded");
+  EXPECT_EQ(foreign->status, 403);
+  auto page = Browser().Get("/");
+  const std::string meta = "name=\"console-token\" content=\"";
+  const std::string token = page->body.substr(page->body.find(meta) + meta.size(), 32);
+  for (const httplib::Headers& headers : {page->headers, Browser("").Get("/")->headers,
+                                           Browser().Get("/api/status")->headers}) {
+    for (const auto& [name, value] : headers) EXPECT_EQ(value.find(token), std::string::npos) << name;
+  }
+  EXPECT_EQ(Browser().Get("/screens/127.0.0.2/passwd")->status, 404) << "a linked directory is not followed";
+
+  // 64 MiB of header lines and a 64 MiB chunked body, no password: each is
+  // cut off early and the memory stays small.
+  std::string error;
+  auto flood = platform::TTcpStream::Connect({0x7F000001, static_cast<uint16_t>(webPort_)}, &error);
+  ASSERT_TRUE(flood) << error;
+  std::string lines = "GET / HTTP/1.1\r\nHost: localhost\r\n";
+  for (int i = 0; i < 4096; ++i) lines += "X-" + std::to_string(i) + ": " + std::string(4, 'a') + "\r\n";
+  bool open = true;
+  for (int k = 0; k < 1024 && open; ++k) open = flood->WriteAll(lines);
+  EXPECT_FALSE(open) << "closed long before 64 MiB";
+  auto chunked = platform::TTcpStream::Connect({0x7F000001, static_cast<uint16_t>(webPort_)}, &error);
+  ASSERT_TRUE(chunked) << error;
+  open = chunked->WriteAll("POST /api/bans/lift HTTP/1.1\r\nHost: localhost\r\nTransfer-Encoding: chunked\r\n\r\n");
+  const std::string chunk = "10000\r\n" + std::string(0x10000, 'b') + "\r\n";
+  for (int k = 0; k < 1024 && open; ++k) open = chunked->WriteAll(chunk);
+  EXPECT_FALSE(open) << "closed long before 64 MiB";
+  EXPECT_LT(resident(), std::max(before, 0L) + 64 * 1024) << "resident size in KiB";
+
+  // 1,000 silent connections from 40 addresses hold no request up.
+  std::vector<platform::TTcpStream> silent;
+  for (uint32_t address = 0x7F000100; address < 0x7F000100 + 40; ++address) {
+    for (int k = 0; k < 25; ++k) {
+      auto stream = platform::ConnectTcpFrom({0x7F000001, static_cast<uint16_t>(webPort_)}, address, &error);
+      ASSERT_TRUE(stream) << error;
+      silent.push_back(std::move(*stream));
+    }
+  }
+  const auto asked = std::chrono::steady_clock::now();
+  auto answered = Browser().Get("/api/status");
+  ASSERT_TRUE(answered);
+  EXPECT_EQ(answered->status, 200);
+  EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(1));
 }
 
 TEST_F(WebConsoleApi, OffLoopbackWithoutAPasswordItStaysOffAndTheRestRuns) {
