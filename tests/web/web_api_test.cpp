@@ -168,8 +168,10 @@ TEST_F(WebConsoleApi, ARefusedPasswordShowsInTheLastRunAndInTheMetrics) {
     status = answer->body;
   }
   EXPECT_NE(status.find("\"result\":\"refuses our rcon password\""), std::string::npos) << status;
+  EXPECT_NE(status.find("\"answered\":false"), std::string::npos) << status;
   auto metrics = Browser("").Get("/metrics");
   ASSERT_TRUE(metrics);
+  EXPECT_EQ(metrics->body.find("\nacserver_rcon_failures_total 0\n"), std::string::npos) << "a refusal is a failure";
   EXPECT_NE(metrics->body.find("\nacserver_game_server_up{state=\"refuses our rcon password\"} 0\n"),
             std::string::npos)
       << metrics->body;
