@@ -25,6 +25,10 @@ constexpr int kFirstLineMs = 10000;
 // Longer than a registered client can stay silent: after four supervision
 // runs without an update its client is dropped anyway.
 constexpr int kSilentConnectionMs = 150000;
+// A connection younger than this is never closed to make room for a newer
+// one: under a flood of silent connections a client whose first line comes a
+// moment after its connect would otherwise lose its place to the flood.
+constexpr int kNewConnectionGraceMs = 1000;
 // TCP keep-alive on every accepted connection: the first probe after this much
 // idle time, then one every interval; the connection ends after this many
 // unanswered probes (a peer that vanished without a word).
@@ -76,6 +80,9 @@ constexpr int kBanBaseConnectSeconds = 3;   // a connection attempt gives up aft
 constexpr int kBanBaseStatementMs = 5000;   // a statement is cut off after this
 constexpr int kBanBaseRefreshMs = 30000;    // the local copy is refreshed at least this often
 constexpr int kBanBaseRetryMs = 2000;       // a database that is down is tried again after this
+// A lift waits at most this for the worker's insert of a ban of the same
+// identifier to end (the statement's time-out ends it) before it deletes.
+constexpr int kBanBaseLiftWaitMs = kBanBaseStatementMs + 1000;
 
 // Settings capacities.
 constexpr size_t kClientIdChars = 128;

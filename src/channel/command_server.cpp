@@ -84,13 +84,16 @@ struct TCommandServer::Shared {
     }));
   }
   // Shuts down the connection silent longest among those without a
-  // registered client, so that its place goes to a new one; false when every
-  // place serves a client. Caller holds ConnectionsLock.
+  // registered client and older than the grace, so that its place goes to a
+  // new one; false when there is none. A connection in its grace keeps its
+  // place, so that a flood cannot push out a client before its first line.
+  // Caller holds ConnectionsLock.
   bool MakeRoom() {
     const int64_t now = NowMs();
     Connection* longestSilent = nullptr;
     for (const auto& c : Connections) {
       if (!HoldsPlace(*c)) continue;
+      if (now - c->AcceptedMs < Limits.GraceMs) continue;
       const int64_t clientLine = c->LastClientLineMs.load();
       if (clientLine >= 0 && now - clientLine <= Limits.SilentMs) continue;
       if (longestSilent == nullptr || c->LastLineMs.load() < longestSilent->LastLineMs.load()) {

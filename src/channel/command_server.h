@@ -10,8 +10,9 @@
 // vanished. When all places are taken, a new connection takes the place of the
 // one silent longest among those without a registered client (a connection
 // whose last line from a registered client is older than SilentMs counts as
-// without); only when every place serves a client is it closed at once. An
-// optional cap on the connections from one address refuses the rest.
+// without) that were accepted at least GraceMs ago; only when no place can be
+// taken so is it closed at once. An optional cap on the connections from one
+// address refuses the rest.
 #pragma once
 
 #include <atomic>
@@ -73,6 +74,7 @@ struct TConnectionLimits {
   int FirstLineMs = kFirstLineMs;     // a whole line within this of the accept
   int SilentMs = kSilentConnectionMs;  // then a whole line at least this often
   int MaxPerAddress = 0;              // connections from one address at once; 0: no cap
+  int GraceMs = kNewConnectionGraceMs;  // younger than this, never closed to make room
 };
 
 // Cuts the command lines out of the bytes of one connection as they arrive:

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <random>
+#include <set>
 
 #include "base/limits.h"
 #include "base/numbers.h"
@@ -58,6 +59,15 @@ bool InsertBan(TPgConnection& db, const TPostgresBanStore::TPendingBan& ban, std
            {ban.BanId, ban.Identifier, ends, std::to_string(ban.MadeAt), ban.MadeBy, ban.Name, ban.Address, ban.Reason},
            error)
       .has_value();
+}
+
+// Deletes every ban of identifier and adds the ids of the rows it deleted to
+// ids; false with the reason when it could not.
+bool DeleteBans(TPgConnection& db, const std::string& identifier, std::set<std::string>& ids, std::string* error) {
+  const auto rows = db.Run("DELETE FROM acserver_bans WHERE identifier = $1 RETURNING ban_id", {identifier}, error);
+  if (!rows) return false;
+  for (const auto& row : *rows) ids.insert(row[0].value_or(""));
+  return true;
 }
 
 // The bans in force: identifier and end (0 for ever); a ban for ever wins.
@@ -190,6 +200,7 @@ bool TPostgresBanStore::Record(const TBanFacts& ban) {
   {
     std::lock_guard<std::mutex> guard(lock_);
     MergeEnd(copy_, ban.Identifier, pending.EndsAt);
+    liftedSinceRead_.erase(ban.Identifier);  // a ban made after a lift is in force
     pending_.push_back(std::move(pending));
     WriteJournal();
     refreshWanted_ = true;
@@ -215,16 +226,34 @@ void TPostgresBanStore::Maintain() {
 }
 
 LiftResult TPostgresBanStore::Lift(const std::string& identifier) {
-  LiftResult result = LiftSharedBan(uri_, identifier);
-  std::lock_guard<std::mutex> guard(lock_);
-  const size_t before = pending_.size();
-  std::erase_if(pending_, [&](const TPendingBan& ban) { return ban.Identifier == identifier; });
-  if (pending_.size() != before) {
-    WriteJournal();
-    result.Removed += static_cast<int>(before - pending_.size());
-    if (result.Removed > 0) result.Error.clear();
+  std::set<std::string> removed;  // the ids of the bans lifted, from the journal and the database
+  {
+    std::unique_lock<std::mutex> lock(lock_);
+    // An insert under way would land after the delete below and bring the ban
+    // back; its statement's time-out bounds the wait.
+    if (!changed_.wait_for(lock, std::chrono::milliseconds(kBanBaseLiftWaitMs),
+                           [&] { return writing_ != identifier; })) {
+      return {0, "the shared ban base is still writing a ban of " + identifier + "; lift it again"};
+    }
+    // Gone from pending_, no later round writes them.
+    const size_t before = pending_.size();
+    std::erase_if(pending_, [&](const TPendingBan& ban) {
+      if (ban.Identifier != identifier) return false;
+      removed.insert(ban.BanId);
+      return true;
+    });
+    if (pending_.size() != before) WriteJournal();
   }
-  if (result.Error.empty()) copy_.erase(identifier);
+  LiftResult result;
+  std::optional<TPgConnection> db = OpenDatabase(uri_, &result.Error);
+  if (db) DeleteBans(*db, identifier, removed, &result.Error);
+  result.Removed = static_cast<int>(removed.size());
+  if (result.Removed > 0) result.Error.clear();
+  if (result.Error.empty()) {
+    std::lock_guard<std::mutex> guard(lock_);
+    copy_.erase(identifier);
+    liftedSinceRead_.insert(identifier);
+  }
   return result;
 }
 
@@ -290,16 +319,43 @@ bool TPostgresBanStore::Connect() {
 bool TPostgresBanStore::Round(uint64_t round, bool expire) {
   if (!Connect()) return false;
   std::string error;
-  std::vector<TPendingBan> pending;
+  std::vector<std::string> ids;  // the bans waiting when the round began; later ones wait for the next
   {
     std::lock_guard<std::mutex> guard(lock_);
-    pending = pending_;
+    for (const TPendingBan& ban : pending_) ids.push_back(ban.BanId);
+    liftedSinceRead_.clear();
   }
-  for (const TPendingBan& ban : pending) {
-    if (!InsertBan(*connection_, ban, &error)) {
+  // One ban at a time, marked as under way, so that a lift of its identifier
+  // waits for this insert only, and a ban lifted meanwhile is not written.
+  size_t written = 0;
+  for (const std::string& id : ids) {
+    TPendingBan ban;
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      const auto found = std::find_if(pending_.begin(), pending_.end(), [&](const TPendingBan& p) { return p.BanId == id; });
+      if (found == pending_.end()) continue;
+      ban = *found;
+      writing_ = ban.Identifier;
+    }
+    const bool inserted = InsertBan(*connection_, ban, &error);
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      writing_.reset();
+      if (inserted) {
+        std::erase_if(pending_, [&](const TPendingBan& p) { return p.BanId == id; });
+        ++written;
+      }
+      if (!inserted && written > 0) WriteJournal();
+    }
+    changed_.notify_all();
+    if (!inserted) {
       NoteDown(error);
       return false;
     }
+  }
+  if (written > 0) {
+    std::lock_guard<std::mutex> guard(lock_);
+    WriteJournal();
   }
   if (expire && !connection_->Run("DELETE FROM acserver_bans WHERE ends_at <= now()", {}, &error)) {
     NoteDown(error);
@@ -320,16 +376,13 @@ bool TPostgresBanStore::Round(uint64_t round, bool expire) {
     fingerprint_ = *fingerprint;
   }
   Link was;
-  size_t written = 0;
   {
     std::lock_guard<std::mutex> guard(lock_);
-    // Bans made while this round ran are not in the database yet: they stay.
-    std::erase_if(pending_, [&](const TPendingBan& ban) {
-      return std::any_of(pending.begin(), pending.end(), [&](const TPendingBan& done) { return done.BanId == ban.BanId; });
-    });
-    written = pending.size();
-    if (written > 0) WriteJournal();
     if (bans) {
+      // A lift that answered during the round may have deleted after the read.
+      for (const std::string& identifier : liftedSinceRead_) bans->erase(identifier);
+      if (!liftedSinceRead_.empty()) fingerprint_.clear();  // the next round reads the table again
+      // Bans made while this round ran are not in the database yet: they stay.
       for (const TPendingBan& ban : pending_) MergeEnd(*bans, ban.Identifier, ban.EndsAt);
       copy_ = std::move(*bans);
     }
@@ -400,9 +453,8 @@ LiftResult LiftSharedBan(const std::string& uri, const std::string& identifier) 
   LiftResult result;
   std::optional<TPgConnection> db = OpenDatabase(uri, &result.Error);
   if (!db) return result;
-  if (db->Run("DELETE FROM acserver_bans WHERE identifier = $1", {identifier}, &result.Error)) {
-    result.Removed = static_cast<int>(db->Changed());
-  }
+  std::set<std::string> removed;
+  if (DeleteBans(*db, identifier, removed, &result.Error)) result.Removed = static_cast<int>(removed.size());
   return result;
 }
 

@@ -12,7 +12,11 @@
 //     the worker writes it to the database; a ban made while the database is
 //     unreachable stays in the journal, across restarts, until it is written.
 //     Each ban carries an id of its own, so writing it twice never doubles it;
-//   - the console and the full log say when the database is lost and back.
+//   - the console and the full log say when the database is lost and back;
+//   - a lift that answered holds: it waits for an insert of the same
+//     identifier that the worker has under way, so the insert cannot land
+//     after the delete, and a copy the worker read before the delete does not
+//     bring the identifier back.
 #pragma once
 
 #include <condition_variable>
@@ -20,6 +24,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -84,6 +89,12 @@ class TPostgresBanStore : public TBanStore {
   std::condition_variable changed_;
   std::map<std::string, int64_t> copy_;  // identifier -> end (Unix seconds), 0 for ever
   std::vector<TPendingBan> pending_;    // not yet in the database; also in the journal
+  // The identifier of the ban the worker is inserting now: a lift of it waits
+  // until the insert ended, then deletes.
+  std::optional<std::string> writing_;
+  // Identifiers lifted since the worker's round began; its read of the bans
+  // may predate the delete, so they are left out of the copy it installs.
+  std::set<std::string> liftedSinceRead_;
   bool refreshWanted_ = true;
   bool expireWanted_ = false;
   bool stopping_ = false;

@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <future>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "base/limits.h"
@@ -203,7 +205,7 @@ TEST_F(Transport, SilentConnectionsGiveTheirPlaceBack) {
 }
 
 TEST_F(Transport, WhenFullTheLongestSilentConnectionWithoutAClientMakesRoom) {
-  Start(3);
+  Start(3, {kFirstLineMs, kSilentConnectionMs, 0, /*GraceMs=*/0});
   TClientSim client = Open();
   EXPECT_EQ(client.Command("<connect> c"), "rpl:[c]1");  // a registered client's line, then silent longest
   TClientSim older = Open();
@@ -217,6 +219,33 @@ TEST_F(Transport, WhenFullTheLongestSilentConnectionWithoutAClientMakesRoom) {
   EXPECT_EQ(fresh.Command("<pending>"), "rpl:late");
   EXPECT_EQ(client.Command("<connect> c"), "rpl:[c]1");
   EXPECT_EQ(newer.Command("<pending>"), "rpl:late");
+}
+
+// A flood of silent connections while the server is full: the old ones make
+// room, but a client that waits 400 ms before its first line is in its grace
+// and keeps its place. Without the grace the sixth flood connection takes it,
+// whatever the timing, as long as all of it happens within the grace.
+TEST_F(Transport, AFloodCannotPushOutAClientBeforeItsFirstLine) {
+  Start(5);
+  std::vector<TClientSim> old;
+  for (int i = 0; i < 5; ++i) old.push_back(Open());
+  ASSERT_TRUE(server_.WaitConnectionCount(5, 2000));
+  std::this_thread::sleep_for(std::chrono::milliseconds(kNewConnectionGraceMs + 100));  // out of their grace
+
+  TClientSim client = Open();
+  ASSERT_TRUE(old[0].WaitClosed(2000)) << "the oldest made room for the client";
+  const auto connected = std::chrono::steady_clock::now();
+  std::vector<TClientSim> flood;
+  for (int i = 0; i < 12; ++i) {
+    flood.push_back(Open("127.0.0." + std::to_string(2 + i)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  for (size_t i = 1; i < old.size(); ++i) EXPECT_TRUE(old[i].WaitClosed(2000)) << "made room for the flood";
+  for (size_t i = 4; i < flood.size(); ++i) EXPECT_TRUE(flood[i].WaitClosed(2000)) << "no place left: closed at once";
+  std::this_thread::sleep_until(connected + std::chrono::milliseconds(400));
+  EXPECT_EQ(client.Command("<connect> late"), "rpl:[late]1");
+  ASSERT_LT(std::chrono::steady_clock::now() - connected, std::chrono::milliseconds(kNewConnectionGraceMs))
+      << "too slow a machine to tell";
 }
 
 TEST_F(Transport, ConnectionsFromOneAddressAreCappedWhenAsked) {

@@ -1,11 +1,15 @@
 // The shared ban base against a real PostgreSQL server that the tests start
 // themselves: two servers on one base, a database that goes away and comes
-// back, the import of a ban file, and bans that end by time.
+// back, the import of a ban file, bans that end by time, and a lift that
+// meets the insert of its ban.
 #include "sharedbans/postgres_ban_store.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
 #include <memory>
+#include <thread>
 
 #include "platform/console.h"
 #include "sharedbans/pg_connection.h"
@@ -133,6 +137,50 @@ TEST_F(SharedBanBase, BansEndByTimeAndShowTheMinutesLeft) {
   store->Maintain();
   ASSERT_TRUE(store->WaitSynced(10000));
   EXPECT_EQ(Sql("SELECT count(*) FROM acserver_bans WHERE identifier = 'ENDED'"), "0") << "run-out rows dropped";
+}
+
+// The race of a lift with the worker's insert of the same ban, made certain:
+// a trigger holds the insert on an advisory lock the test owns, the lift is
+// asked while the insert waits, and only then is the insert let go.
+TEST_F(SharedBanBase, ALiftThatMeetsTheInsertOfItsBanHolds) {
+  auto store = Store("one");
+  auto other = Store("two");
+  ASSERT_TRUE(store->WaitSynced(10000));  // makes the tables
+  ASSERT_TRUE(Sql("CREATE OR REPLACE FUNCTION held_insert() RETURNS trigger LANGUAGE plpgsql AS "
+                  "$$ BEGIN PERFORM pg_advisory_xact_lock_shared(4242); RETURN NEW; END $$"));
+  ASSERT_TRUE(Sql("CREATE TRIGGER held BEFORE INSERT ON acserver_bans FOR EACH ROW EXECUTE FUNCTION held_insert()"));
+  std::string error;
+  auto holder = TPgConnection::Open(cluster_->Uri(), 3, 5000, &error);
+  ASSERT_TRUE(holder) << error;
+  const int kRounds = 100;
+  for (int i = 0; i < kRounds; ++i) {
+    const std::string id = "QUICK-" + std::to_string(i);
+    ASSERT_TRUE(holder->Run("SELECT pg_advisory_lock(4242)", {}, &error)) << error;
+    ASSERT_TRUE(store->Record({id, "Bob", "10.0.0.5", "aim", 30}));
+    for (int waited = 0;; ++waited) {  // until the worker's insert waits on the lock
+      const auto rows = holder->Run("SELECT count(*) FROM pg_locks WHERE locktype = 'advisory' AND NOT granted", {}, &error);
+      ASSERT_TRUE(rows) << error;
+      if ((*rows)[0][0] == "1") break;
+      ASSERT_LT(waited, 5000) << "the insert never started";
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    auto lift = std::async(std::launch::async, [&] { return store->Lift(id); });
+    EXPECT_EQ(lift.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout)
+        << "a lift waits for the insert of its identifier";
+    ASSERT_TRUE(holder->Run("SELECT pg_advisory_unlock(4242)", {}, &error)) << error;
+    const LiftResult lifted = lift.get();
+    EXPECT_EQ(lifted.Removed, 1) << id;
+    EXPECT_TRUE(lifted.Error.empty()) << lifted.Error;
+    EXPECT_EQ(store->Lookup(id, nullptr), BanLookup::NotBanned) << id;
+  }
+  ASSERT_TRUE(store->WaitSynced(10000));
+  ASSERT_TRUE(other->WaitSynced(10000));
+  EXPECT_EQ(Sql("SELECT count(*) FROM acserver_bans"), "0") << "no insert landed after its lift";
+  std::vector<TBanView> bans;
+  ASSERT_TRUE(store->List(bans, nullptr));
+  EXPECT_TRUE(bans.empty());
+  ASSERT_TRUE(other->List(bans, nullptr));
+  EXPECT_TRUE(bans.empty());
 }
 
 }  // namespace
