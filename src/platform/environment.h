@@ -10,5 +10,8 @@ namespace platform {
 std::optional<std::string> EnvironmentValue(const char* name);
 // This host's name ("localhost" when it has none).
 std::string HostName();
+// The name of the process's real user (who ran it, even through a set-user-ID
+// program), from the user database; "uid N" when it has no entry.
+std::string RealUserName();
 
 }  // namespace platform
