@@ -1,9 +1,10 @@
 // acserver-unban: lifts a ban while the server runs, on either ban base.
 //
-//   acserver-unban IDENTIFIER   removes every ban of the identifier
-//   acserver-unban --list       prints the bans in force
+//   acserver-unban [--reason TEXT] IDENTIFIER   removes every ban of the identifier
+//   acserver-unban --list       prints the bans in force, with the time left
 //   acserver-unban --import     moves the records of zelk_bans.txt into the
 //                               shared ban base (importing again adds nothing)
+//   acserver-unban --help | -h | --version
 //
 // The data directory is found like the server finds it: ACSERVER_HOME when
 // set, else beside this program; its zelk_config.txt says which ban base is
@@ -12,42 +13,148 @@
 // can neither overwrite the change nor be half-read by it; on the shared base
 // it works on the database directly, and every server sees the change at its
 // next refresh (within 30 seconds).
+//
+// Every lift is written to the full log, with the real user who ran the tool
+// and the reason when one is given; a log that cannot be written costs a
+// warning, not the lift.
 // Exit status: 0 done, 1 no such ban, 2 usage, file or database error.
+#include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/config_file.h"
 #include "base/settings.h"
+#include "base/limits.h"
 #include "game/ban_base.h"
 #include "game/ban_store.h"
+#include "log/logs.h"
+#include "platform/clock_text.h"
+#include "platform/console.h"
 #include "platform/environment.h"
 #include "platform/files.h"
 #include "sharedbans/postgres_ban_store.h"
 
 namespace {
 
+constexpr const char* kUsage =
+    "usage: acserver-unban [--reason TEXT] IDENTIFIER\n"
+    "       acserver-unban --list | --import | --help | --version\n";
+
+constexpr const char* kHelp =
+    "\n"
+    "Lifts a ban while the server runs, on the ban base the server uses (\"ban_base\"\n"
+    "in zelk_config.txt: the file zelk_bans.txt or the shared base in PostgreSQL).\n"
+    "\n"
+    "  IDENTIFIER      remove every ban of the client identifier; the lift is\n"
+    "                  written to logs/zelk_logs.txt with the user who ran the tool\n"
+    "  --reason TEXT   why, for that log line\n"
+    "  --list          the bans in force: identifier and time left\n"
+    "  --import        move the records of zelk_bans.txt into the shared ban base\n"
+    "  -h, --help      this text\n"
+    "  --version       the version\n"
+    "  --              the end of the options (an identifier that begins with -)\n"
+    "\n"
+    "Data directory: $ACSERVER_HOME when set, else the directory of the program.\n"
+    "Run it as the server's user, so that the files it rewrites stay the server's.\n"
+    "\n"
+    "Exit status: 0 done, 1 no such ban, 2 usage, file or database error.\n";
+
+enum class Action { Lift, List, Import, Help, Version };
+
+struct TRequest {
+  Action What = Action::Lift;
+  std::string Identifier;
+  std::string Reason;
+};
+
 int Fail(const std::string& error) {
   std::fprintf(stderr, "acserver-unban: %s\n", error.c_str());
   return 2;
 }
 
-// The file base's records as they stand; the shared base's bans with the
-// minutes left, derived from their end times.
+int UsageError(const std::string& error) {
+  std::fprintf(stderr, "acserver-unban: %s\n%sTry 'acserver-unban --help'.\n", error.c_str(), kUsage);
+  return 2;
+}
+
+// The request the arguments make; nullopt with the reason in error. Help and
+// version end the reading where they stand; anything else that begins with
+// "-" before "--" is an unknown option, never an identifier.
+std::optional<TRequest> ParseArguments(const std::vector<std::string>& args, std::string* error) {
+  TRequest request;
+  bool actionGiven = false;
+  bool identifierGiven = false;
+  bool reasonGiven = false;
+  bool optionsEnded = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (optionsEnded || arg.empty() || arg[0] != '-') {
+      if (identifierGiven) {
+        *error = "one identifier at a time";
+        return std::nullopt;
+      }
+      request.Identifier = arg;
+      identifierGiven = true;
+    } else if (arg == "--") {
+      optionsEnded = true;
+    } else if (arg == "--help" || arg == "-h") {
+      return TRequest{Action::Help, "", ""};
+    } else if (arg == "--version") {
+      return TRequest{Action::Version, "", ""};
+    } else if (arg == "--list" || arg == "--import") {
+      if (actionGiven && request.What != (arg == "--list" ? Action::List : Action::Import)) {
+        *error = "--list and --import cannot be combined";
+        return std::nullopt;
+      }
+      request.What = arg == "--list" ? Action::List : Action::Import;
+      actionGiven = true;
+    } else if (arg == "--reason" || arg.rfind("--reason=", 0) == 0) {
+      if (arg == "--reason" && i + 1 == args.size()) {
+        *error = "--reason needs a text";
+        return std::nullopt;
+      }
+      request.Reason = arg == "--reason" ? args[++i] : arg.substr(9);
+      reasonGiven = true;
+    } else {
+      *error = "unknown option '" + arg + "'";
+      return std::nullopt;
+    }
+  }
+  if (actionGiven && (identifierGiven || reasonGiven)) {
+    *error = std::string(request.What == Action::List ? "--list" : "--import") + " takes no identifier or reason";
+    return std::nullopt;
+  }
+  if (!actionGiven && (!identifierGiven || request.Identifier.empty())) {
+    *error = "no identifier given";
+    return std::nullopt;
+  }
+  return request;
+}
+
+// The bans in force, both bases alike: a header, then the identifier and the
+// time left in aligned columns.
 int List(const std::string& uri) {
   std::string error;
-  if (uri.empty()) {
-    std::vector<std::string> records;
-    if (!ReadBanRecords(records, &error)) return Fail(error);
-    if (!platform::FileExists(BanBasePath())) std::printf("no ban base at %s\n", BanBasePath().c_str());
-    for (const std::string& record : records) std::printf("%s\n", record.c_str());
-    return 0;
-  }
   std::vector<TBanView> bans;
-  if (!ListSharedBans(uri, bans, &error)) return Fail(error);
+  if (uri.empty()) {
+    if (!BanStore().List(bans, &error)) return Fail(error);
+    if (!platform::FileExists(BanBasePath())) std::printf("no ban base at %s\n", BanBasePath().c_str());
+  } else if (!ListSharedBans(uri, bans, &error)) {
+    return Fail(error);
+  }
+  const std::string head = "IDENTIFIER";
+  size_t width = head.size();
+  for (TBanView& ban : bans) {
+    ban.Identifier = platform::WithoutControlBytes(ban.Identifier);  // it came from a client
+    width = std::max(width, ban.Identifier.size());
+  }
+  const int column = static_cast<int>(width) + 2;
+  std::printf("%-*s%s\n", column, head.c_str(), "TIME LEFT");
   for (const TBanView& ban : bans) {
-    std::printf("%s  %s\n", ban.Identifier.c_str(),
-                ban.Forever ? "for ever" : (std::to_string(ban.MinutesLeft) + " minutes left").c_str());
+    const std::string left = ban.Forever ? "for ever" : std::to_string(ban.MinutesLeft) + " minutes left";
+    std::printf("%-*s%s\n", column, ban.Identifier.c_str(), left.c_str());
   }
   return 0;
 }
@@ -65,24 +172,50 @@ int Import(const std::string& uri) {
   return 0;
 }
 
+int Lift(const std::string& uri, const TRequest& request) {
+  const std::string& identifier = request.Identifier;
+  const LiftResult result = uri.empty() ? BanStore().Lift(identifier) : LiftSharedBan(uri, identifier);
+  if (!result.Error.empty()) return Fail(result.Error);
+  if (result.Removed == 0) {
+    std::printf("no ban for \"%s\" in %s\n", identifier.c_str(),
+                uri.empty() ? BanBasePath().c_str() : "the shared ban base");
+    return 1;
+  }
+  std::printf("lifted %d record%s for \"%s\"\n", result.Removed, result.Removed == 1 ? "" : "s", identifier.c_str());
+  std::string message = "Ban of ID " + identifier + " lifted with acserver-unban by " + platform::RealUserName();
+  if (!request.Reason.empty()) message += ": " + request.Reason;
+  std::string error;
+  if (AppendToFullLog(message, &error)) {
+    std::printf("logged in %s\n", FullLogPath().c_str());
+  } else {
+    std::fflush(stdout);  // the lines in the order they happened, in a pipe too
+    std::fprintf(stderr, "acserver-unban: warning: the lift is not in the full log (%s)\n", error.c_str());
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2 || std::string(argv[1]).empty() || std::string(argv[1]) == "--help") {
-    std::fprintf(stderr, "usage: acserver-unban IDENTIFIER | --list | --import\n");
-    return 2;
+  std::string error;
+  const std::optional<TRequest> request = ParseArguments(std::vector<std::string>(argv + 1, argv + argc), &error);
+  if (!request) return UsageError(error);
+  switch (request->What) {
+    case Action::Help:
+      std::printf("%s%s", kUsage, kHelp);
+      return 0;
+    case Action::Version:
+      std::printf("acserver-unban %s\n", kVersionText);
+      return 0;
+    case Action::List:
+    case Action::Import:
+    case Action::Lift:
+      break;
   }
-  const std::string argument = argv[1];
+  platform::InitClockTexts();
   const std::string banBase = QuietConfigValue("ban_base");
   const std::string uri = IsSharedBanBase(banBase) ? banBase : std::string();
-  if (argument == "--list") return List(uri);
-  if (argument == "--import") return Import(uri);
-  const LiftResult result = uri.empty() ? BanStore().Lift(argument) : LiftSharedBan(uri, argument);
-  if (!result.Error.empty()) return Fail(result.Error);
-  if (result.Removed == 0) {
-    std::printf("no ban for \"%s\" in %s\n", argument.c_str(), uri.empty() ? BanBasePath().c_str() : "the shared ban base");
-    return 1;
-  }
-  std::printf("lifted %d record%s for \"%s\"\n", result.Removed, result.Removed == 1 ? "" : "s", argument.c_str());
-  return 0;
+  if (request->What == Action::List) return List(uri);
+  if (request->What == Action::Import) return Import(uri);
+  return Lift(uri, *request);
 }

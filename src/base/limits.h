@@ -41,6 +41,7 @@ constexpr size_t kMaxDatagramBytes = 8192;
 constexpr size_t kMaxRconDatagramBytes = 515;  // the most a real game server executes
 constexpr size_t kRconFullAnswerChars = 1000;  // an answer datagram this long may have more behind it
 constexpr int kMaxRconAnswerDatagrams = 8;      // a full 32-player status fits
+constexpr size_t kSayTextChars = 63;  // the engine's say shows no more of a text (Host_Say)
 constexpr int kDefaultRegistryPort = 27015;
 
 // Screenshots.

@@ -5,8 +5,10 @@
 // The name and the reason come from the client: in the two remote-console
 // commands each double quote becomes a single quote and control bytes go, so
 // neither can close our quotes or start another command, and the reason is cut
-// so that each command fits the 515 bytes that a game server executes. The log
-// line keeps the texts as the client sent them.
+// so that each command fits the 515 bytes that a game server executes (through
+// say, the chat line reaches the players in lines of at most 63 characters that
+// together hold it whole: SayInGame). The log line keeps the texts as the
+// client sent them.
 #include "game/ban_enforcement.h"
 
 #include <mutex>

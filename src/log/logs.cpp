@@ -31,16 +31,6 @@ TLogLimit errorLineLimit(kLimitedLogLinesPerMinute, kLogLimitWindow);
 constexpr const char* kFullLog = "zelk_logs.txt";
 constexpr const char* kLightLog = "zelk_light_logs.txt";
 
-std::string WithoutControlBytes(const std::string& text) {
-  std::string kept;
-  kept.reserve(text.size());
-  for (char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte != 0x7F) kept.push_back(c);
-  }
-  return kept;
-}
-
 // The archive number of "zelk_logs<N>.txt", N from 2; 0 for any other name.
 long ArchiveNumber(const std::string& name) {
   const std::string head = "zelk_logs";
@@ -114,7 +104,7 @@ void AppendLocked(const std::string& dir, const std::string& file, const std::st
 
 void AppendLightLine(const std::string& line) {
   std::lock_guard<std::mutex> guard(lightLogLock);
-  AppendLocked(LogDirectory(), kLightLog, WithoutControlBytes(line));
+  AppendLocked(LogDirectory(), kLightLog, platform::WithoutControlBytes(line));
 }
 
 // Past its size limit the full log is archived as at a start, so that no
@@ -122,7 +112,7 @@ void AppendLightLine(const std::string& line) {
 void AppendFullLine(const std::string& line) {
   std::lock_guard<std::mutex> guard(fullLogLock);
   const std::string dir = LogDirectory();
-  AppendLocked(dir, kFullLog, WithoutControlBytes(line));
+  AppendLocked(dir, kFullLog, platform::WithoutControlBytes(line));
   const std::optional<long long> size = platform::FileSize(dir + kFullLog);
   if (!size || *size <= kMaxFullLogBytes) return;
   const std::string archive = ArchiveFullLog(dir);
@@ -145,6 +135,13 @@ void ReportLeftOut(const std::vector<TLogLimit::TLeftOut>& leftOut) {
 }  // namespace
 
 std::string LogDirectory() { return platform::DataDirectory() + "logs/"; }
+
+std::string FullLogPath() { return LogDirectory() + kFullLog; }
+
+bool AppendToFullLog(const std::string& message, std::string* error) {
+  return platform::AppendToExistingFile(FullLogPath(), platform::WithoutControlBytes(LogStamp() + message) + "\r\n",
+                                        error);
+}
 
 std::string LogStamp() {
   std::string time = platform::CurrentTimeText();
@@ -183,7 +180,7 @@ void WriteEvent(const std::string& message, EventLogs logs) {
   if (logs == EventLogs::FullAndShort) AppendLightLine(line);
 }
 
-std::string LogField(const std::string& text) { return WithoutControlBytes(text).substr(0, kLogFieldChars); }
+std::string LogField(const std::string& text) { return platform::WithoutControlBytes(text).substr(0, kLogFieldChars); }
 
 bool AdmitErrorLine(const std::string& address) {
   bool admitted;

@@ -34,6 +34,15 @@ enum class EventLogs { Full, FullAndShort };
 // An event an admin looks for: the message on the console as it is, and
 // stamped in the full log (and in the short log with FullAndShort). Thread safe.
 void WriteEvent(const std::string& message, EventLogs logs = EventLogs::Full);
+// The full log's path.
+std::string FullLogPath();
+// For a tool beside the running server (acserver-unban): the stamped message
+// appended to the full log, control bytes removed, in one O_APPEND write, so it
+// lands whole between the server's lines whatever the server writes meanwhile.
+// Only an existing log is written: the server creates it at every start, and a
+// tool run by another user must not create a file the server cannot append
+// to. Not on the console. False with the reason in error. Thread safe.
+bool AppendToFullLog(const std::string& message, std::string* error);
 // A client's text as it may stand in a log line: control bytes removed, cut to
 // kLogFieldChars bytes. Thread safe.
 std::string LogField(const std::string& text);

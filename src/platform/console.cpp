@@ -14,10 +14,11 @@ std::mutex consoleLock;
 int captureDepth = 0;
 std::vector<std::string> captured;
 
-// The text without control bytes (below 0x20, and 0x7F): a line break or an
-// escape sequence inside a line, from a client's name say, can neither forge
-// another line nor drive the terminal.
-std::string Printable(const std::string& text) {
+}  // namespace
+
+// A line break or an escape sequence inside a line, from a client's name say,
+// can neither forge another line nor drive the terminal.
+std::string WithoutControlBytes(const std::string& text) {
   std::string printable;
   printable.reserve(text.size());
   for (char c : text) {
@@ -27,12 +28,10 @@ std::string Printable(const std::string& text) {
   return printable;
 }
 
-}  // namespace
-
 void ConsoleLines(const std::vector<std::string>& rawLines) {
   std::vector<std::string> lines;
   lines.reserve(rawLines.size());
-  for (const std::string& text : rawLines) lines.push_back(Printable(text));
+  for (const std::string& text : rawLines) lines.push_back(WithoutControlBytes(text));
   std::lock_guard<std::mutex> guard(consoleLock);
   for (const std::string& text : lines) {
     std::fwrite(text.data(), 1, text.size(), stdout);
@@ -45,7 +44,7 @@ void ConsoleLines(const std::vector<std::string>& rawLines) {
 void ConsoleLine(const std::string& text) { ConsoleLines({text}); }
 
 void ErrorLine(const std::string& rawText) {
-  const std::string text = Printable(rawText);
+  const std::string text = WithoutControlBytes(rawText);
   std::lock_guard<std::mutex> guard(consoleLock);
   std::fwrite(text.data(), 1, text.size(), stderr);
   std::fputc('\n', stderr);
@@ -54,7 +53,7 @@ void ErrorLine(const std::string& rawText) {
 
 void SetConsoleTitle(const std::string& title) {
   if (!::isatty(STDOUT_FILENO)) return;
-  const std::string printable = Printable(title);
+  const std::string printable = WithoutControlBytes(title);
   std::lock_guard<std::mutex> guard(consoleLock);
   std::fprintf(stdout, "\033]0;%s\007", printable.c_str());
   std::fflush(stdout);

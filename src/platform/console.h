@@ -10,6 +10,9 @@
 
 namespace platform {
 
+// The text without control bytes (below 0x20, and 0x7F): the filter every
+// console line and every log line goes through. Thread safe.
+std::string WithoutControlBytes(const std::string& text);
 // Writes one line (the text and LF) to standard output. Thread safe.
 void ConsoleLine(const std::string& text);
 // Writes several lines as one block: no other thread's line comes between them.

@@ -32,7 +32,7 @@ bool WriteAllTo(int fd, std::string_view bytes) {
 }
 
 bool WriteWithFlags(const std::string& path, const std::string& bytes, int flags, std::string* error) {
-  int fd = ::open(path.c_str(), flags | O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  int fd = ::open(path.c_str(), flags | O_WRONLY | O_CLOEXEC, 0644);
   if (fd < 0) return Fail(error, "open", path);
   bool ok = WriteAllTo(fd, bytes);
   int saved = errno;
@@ -74,15 +74,19 @@ bool RenameFile(const std::string& from, const std::string& to, std::string* err
 }
 
 bool CreateEmptyFile(const std::string& path, std::string* error) {
-  return WriteWithFlags(path, std::string(), O_TRUNC, error);
+  return WriteWithFlags(path, std::string(), O_CREAT | O_TRUNC, error);
 }
 
 bool AppendToFile(const std::string& path, const std::string& bytes, std::string* error) {
+  return WriteWithFlags(path, bytes, O_CREAT | O_APPEND, error);
+}
+
+bool AppendToExistingFile(const std::string& path, const std::string& bytes, std::string* error) {
   return WriteWithFlags(path, bytes, O_APPEND, error);
 }
 
 bool WriteWholeFile(const std::string& path, const std::string& bytes, std::string* error) {
-  return WriteWithFlags(path, bytes, O_TRUNC, error);
+  return WriteWithFlags(path, bytes, O_CREAT | O_TRUNC, error);
 }
 
 bool ReplaceFileAtomically(const std::string& path, std::string_view bytes, std::string* error) {

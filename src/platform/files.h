@@ -20,6 +20,10 @@ bool RenameFile(const std::string& from, const std::string& to, std::string* err
 bool CreateEmptyFile(const std::string& path, std::string* error = nullptr);
 // Appends the bytes at the end of the file, creating it when missing.
 bool AppendToFile(const std::string& path, const std::string& bytes, std::string* error = nullptr);
+// Appends the bytes at the end of a file that exists (fails on a missing one,
+// creating nothing), with O_APPEND: one short write lands whole after every
+// other process's writes, never inside one.
+bool AppendToExistingFile(const std::string& path, const std::string& bytes, std::string* error = nullptr);
 // Appends one line (which ends in its own line end) whole or not at all: a
 // write that fails is cut back to the file's previous end, and the bytes are
 // flushed to disk before it returns. When the file ends in a fragment without

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/limits.h"
 #include "base/settings.h"
 #include "game/ban_enforcement.h"
 #include "game/scripted_game_server.h"
@@ -13,6 +14,52 @@
 #include "support/test_env.h"
 
 namespace {
+
+// Whether the lines hold the whole text: in order, with nothing between or
+// around them but the blanks at the cuts.
+::testing::AssertionResult HoldsWhole(const std::string& text, const std::vector<std::string>& lines) {
+  size_t at = 0;
+  for (const std::string& line : lines) {
+    while (at < text.size() && text[at] == ' ') ++at;
+    if (line.empty() || text.compare(at, line.size(), line) != 0) {
+      return ::testing::AssertionFailure() << "\"" << line << "\" is not at " << at << " of \"" << text << "\"";
+    }
+    at += line.size();
+  }
+  while (at < text.size() && text[at] == ' ') ++at;
+  if (at != text.size()) return ::testing::AssertionFailure() << "lost: \"" << text.substr(at) << "\"";
+  return ::testing::AssertionSuccess();
+}
+
+TEST(SplitSayText, CutsAtBlanksNeverBeforeAQuoteAndHardCutsLongWords) {
+  const struct {
+    std::string Text;
+    size_t Limit;
+    std::vector<std::string> Lines;
+  } cases[] = {
+      {"", 10, {""}},
+      {"fits  exactly", 13, {"fits  exactly"}},
+      {"\"quoted\" line that fits", 63, {"\"quoted\" line that fits"}},  // as given: the caller's own quote
+      {"one two three four", 9, {"one two", "three", "four"}},
+      {"blanks   at    cuts  go", 9, {"blanks", "at", "cuts  go"}},
+      {"  leading and trailing  ", 9, {"leading", "and", "trailing"}},
+      {"ab cd \"efgh\"", 9, {"ab", "cd \"efgh\""}},  // never before a word that begins with a quote
+      {"ab cd //ef", 8, {"ab", "cd //ef"}},            // nor before a comment to the engine
+      {"abcdefghijkl", 5, {"abcde", "fghij", "kl"}},
+      {"abcd\"efghij", 4, {"abc", "d\"ef", "ghij"}},  // the hard cut goes back one byte before the quote
+      {"cheat \"wallhack\"", 9, {"cheat \"wa", "llhack\""}},
+      {"ab\xD0\x9F\xD1\x80\xD0\xB8", 5, {"ab\xD0\x9F", "\xD1\x80\xD0\xB8"}},  // never inside a UTF-8 character
+      {"\"\"\"\"\"\"", 4, {"\"\"\"\"", "\"\""}},  // nowhere better: at the limit
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Text);
+    const std::vector<std::string> lines = SplitSayText(c.Text, c.Limit);
+    EXPECT_EQ(lines, c.Lines);
+    if (lines.size() > 1) {
+      EXPECT_TRUE(HoldsWhole(c.Text, lines));
+    }
+  }
+}
 
 class ScriptedChat : public ::testing::Test {
  protected:
@@ -72,6 +119,42 @@ TEST_F(ScriptedChat, AnsweringAddonAndForcedFormsNeverSwitch) {
     SayInGame(rcon_, "green", "hello");
     EXPECT_EQ(Commands(script), c.Sent);
   }
+}
+
+TEST_F(ScriptedChat, LongSayLinesGoOutInPiecesAlsoAfterTheFallback) {
+  const std::string text = "Download ZELK anticheat from http://zelk.example.net and keep playing on this server";
+  scripted::TScriptedLink& script = Script("");
+  SayInGame(rcon_, "green", text);
+  EXPECT_EQ(Commands(script),
+            (std::vector<std::string>{"amx_tsay green " + text,
+                                      "say Download ZELK anticheat from http://zelk.example.net and keep",
+                                      "say playing on this server"}));
+}
+
+TEST_F(ScriptedChat, BanAnnouncedThroughSayReachesPlayersWhole) {
+  Settings.ChatCommandMode = ChatCommand::Say;
+  const std::string reason = "wallhack.detected.by.module.seven.with.signature.0123456789abcde";
+  ASSERT_EQ(reason.size(), kLogFieldChars) << "the longest reason a client's report carries";
+  {
+    TBusyGuard busy;
+    AddClient("Nitro", "id-1", "176.32.12.6");
+    AddPlayer("Nitro", "176.32.12.6", 27005, 305);
+  }
+  scripted::TScriptedLink& script = Script("");
+  TBusyGuard busy;
+  ASSERT_TRUE(EnforceBan(rcon_, "Nitro", "176.32.12.6", reason, 30));
+  const std::vector<std::string> commands = Commands(script);
+  ASSERT_EQ(commands.size(), 4u) << ::testing::PrintToString(commands);
+  EXPECT_EQ(commands[0], "kick #305 ZELK anticheat: banned for 30 minutes. Reason: " + reason);
+  std::vector<std::string> lines;
+  for (size_t i = 1; i < commands.size(); ++i) {
+    ASSERT_EQ(commands[i].rfind("say ", 0), 0u) << commands[i];
+    lines.push_back(commands[i].substr(4));
+    EXPECT_LE(lines.back().size(), kSayTextChars) << lines.back();
+    EXPECT_NE(lines.back()[0], '"') << "the engine would drop its first and last character";
+  }
+  EXPECT_TRUE(HoldsWhole("[ZELK]:\"Nitro\" was banned for 30 minutes.Reason: cheat \"" + reason + "\"", lines));
+  EXPECT_EQ(lines[0], "[ZELK]:\"Nitro\" was banned for 30 minutes.Reason:");
 }
 
 TEST_F(ScriptedChat, BanOfAPlayerFromTheStatusListKicksByUserid) {

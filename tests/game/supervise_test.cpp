@@ -343,7 +343,7 @@ TEST_F(StockServerSupervision, PlayersFromStatusKicksByUseridAndChatThroughSay) 
   server.Advertise();
   ASSERT_FALSE(sim_.Messages().empty());
   EXPECT_EQ(sim_.Messages().back().Kind, gamesim::TSimChatKind::Say);
-  EXPECT_EQ(sim_.Messages().back().Shown, "<Console>: " + Settings.AdvertText);
+  EXPECT_EQ(sim_.Messages().back().Shown, "<Counter-Strike 1.6 Server> " + Settings.AdvertText);
 }
 
 }  // namespace

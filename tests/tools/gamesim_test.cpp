@@ -175,8 +175,12 @@ TEST_F(GameSimTest, AnswersShownChatsAndAddOns) {
       {true, true, "amx_tsay \"green hello there\"", "Host :  hello there\n", "green", "hello there"},
       {true, true, "amx_tsay red \"quoted\"", "Host :  \"quoted\"\n", "red", "\"quoted\""},
       {true, false, "amx_tsay red hello", "", "", ""},
-      {true, true, "say hello", "", "", "<Console>: hello"},
-      {true, true, "Say \"hi there\"", "", "", "<Console>: hi there"},
+      {true, true, "say hello", "", "", "<Host> hello"},
+      {true, true, "Say \"hi there\"", "", "", "<Host> hi there"},
+      {true, true, "say \"cut\" here", "", "", "<Host> cut\" her"},
+      {true, true, "say " + std::string(70, 'x'), "", "", "<Host> " + std::string(63, 'x')},
+      {true, true, "say \"" + std::string(70, 'x') + "\"", "", "", "<Host> " + std::string(63, 'x')},
+      {true, true, "say //comment", "", "", ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Command);
@@ -202,6 +206,17 @@ TEST_F(GameSimTest, AnswersShownChatsAndAddOns) {
   }
   TProbe probe(sim_.Port());
   EXPECT_EQ(probe.Rcon("secret", "no_such_command"), std::vector<std::string>{kEmptyAnswer});
+}
+
+TEST_F(GameSimTest, SayKeepsLessOfTheTextBehindAHostnameOverFiftyNine) {
+  const std::string hostname(70, 'h');
+  sim_.SetHostname(hostname);
+  TProbe probe(sim_.Port());
+  EXPECT_EQ(probe.Rcon("secret", "say " + std::string(70, 'x')), std::vector<std::string>{kEmptyAnswer});
+  const auto messages = sim_.Messages();
+  ASSERT_EQ(messages.size(), 1u);
+  // "\x01<hostname> " takes 74 of the engine's 128 bytes, "\n" and the NUL two.
+  EXPECT_EQ(messages[0].Shown, "<" + hostname + "> " + std::string(52, 'x'));
 }
 
 TEST_F(GameSimTest, ChecksRunInTheEnginesOrder) {

@@ -9,7 +9,7 @@
 namespace gamesim {
 namespace {
 
-constexpr size_t kMaxSayText = 63;  // the engine cuts a console say here
+constexpr size_t kMaxSayText = 63;  // the engine cuts a console say here (Host_Say)
 
 // The engine's Cmd_Args: the rest of the line from the second token on.
 std::string Args(const std::string& command, const TTokens& tokens) {
@@ -111,13 +111,19 @@ std::vector<std::string> TGameServerSim::Tsay(const std::string& command, const 
 
 std::vector<std::string> TGameServerSim::Say(const std::string& command, const TTokens& tokens) {
   std::string text = Args(command, tokens);
-  if (text.empty()) return {};
+  // A text that begins with "//" is a comment to the engine's tokeniser: say
+  // then has no argument and shows nothing.
+  if (text.empty() || text.starts_with("//")) return {};
   // The engine drops a leading quote and, with it, the last character.
   if (text.front() == '"') text = text.substr(1, text.size() >= 2 ? text.size() - 2 : 0);
-  if (text.size() > kMaxSayText) text.resize(kMaxSayText);
+  // It keeps the first 63 characters, and fewer when "\x01<hostname> ", the
+  // text and "\n" would not fit its 128-byte buffer (a hostname over 59).
+  const size_t prefix = hostname_.size() + 4;  // strlen("\x01<hostname> ")
+  const size_t room = prefix < 126 ? 126 - prefix : 0;
+  text.resize(std::min({text.size(), kMaxSayText, room}));
   TSimChat chat;
   chat.Kind = TSimChatKind::Say;
-  chat.Shown = "<Console>: " + text;
+  chat.Shown = "<" + hostname_ + "> " + text;
   messages_.push_back(chat);
   events_.push_back("say: " + chat.Shown);
   return {};  // the engine prints a console say outside the remote console's answer

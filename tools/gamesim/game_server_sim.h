@@ -77,7 +77,9 @@ enum class TSimChatKind { Tsay, Say };
 struct TSimChat {
   TSimChatKind Kind = TSimChatKind::Tsay;
   std::string Colour;  // amx_tsay: the colour word as given, "" when the first word is none
-  std::string Shown;   // amx_tsay: the text; say: "<Console>: <text>"
+  // amx_tsay: the text; say: "<hostname> <text>", the text as the engine
+  // keeps it (63 characters at most, a leading quote dropped with the last one).
+  std::string Shown;
 };
 
 // The order in which the pieces of one split datagram go out.
