@@ -186,7 +186,8 @@ std::string ChatFromConsole(const std::string& console) {
 // The announcement is longer than the 63 characters the engine's say keeps:
 // acserver must split it so that the players read all of it.
 TEST_F(EngineBanChain, CheatReportKicksThePlayerAndTheChatHoldsTheWholeAnnouncement) {
-  const std::string reason = "aimbot with a wallhack seen by the client in round three";
+  // A reason is one word of the report, at most 64 characters.
+  const std::string reason = "aimbot+wallhack(seen:round-3,by-the-client),speedhack;norecoil";
   TAcserver server(Engine().Port(), kPassword, 10, "\"chat_command\" \"say\"\n");
   ASSERT_TRUE(server.Process().WaitForOutput("Server successfully started", kWaitMs)) << server.Process().Output();
   TLiveClient client(server.CommandPort(), "127.0.0.22", "Mallory");
@@ -231,7 +232,10 @@ TEST_F(EngineLongStatus, ThirtyTwoBotsAreReadWithEveryNameAndUserId) {
   const std::vector<std::string> raw = admin.Rcon(kPassword, "status");
   ASSERT_GE(raw.size(), 2u);
   EXPECT_EQ(raw[0].rfind("\xFE\xFF\xFF\xFF", 0), 0u) << "the first datagram comes as split packets";
-  const std::string status = AnswerText(Reassemble(raw));
+  const std::vector<std::string> datagrams = Reassemble(raw);
+  ASSERT_EQ(datagrams.size(), 2u);
+  EXPECT_NE(AnswerText({datagrams[0]}).back(), '\n') << "the second datagram starts inside a line";
+  const std::string status = AnswerText(datagrams);
   const auto listed = StatusPlayers(status);
   ASSERT_EQ(listed.size(), 32u) << status;
 
