@@ -2,8 +2,9 @@
 # Installs what building and testing acserver needs on a fresh Debian machine:
 # the compiler, CMake, GoogleTest, cpp-httplib for the web console, libpq and a
 # PostgreSQL server for the shared ban base and its tests, the locales that the
-# stamp tests use, ss (iproute2) for the demo's port check, and Chromium for the
-# web console's browser test. With --fuzz also clang and its libFuzzer runtime,
+# stamp tests use, ss (iproute2) for the demo's port check, Chromium for the
+# web console's browser test, and gcc-multilib/g++-multilib for the 32-bit game
+# server of the engine tests. With --fuzz also clang and its libFuzzer runtime,
 # for scripts/fuzz.sh (CI); the program and `make test` never need them.
 # Idempotent and quick when everything is already there.
 set -euo pipefail
@@ -27,6 +28,9 @@ command -v ss >/dev/null 2>&1 || need+=(iproute2)
 # The browser test of the web console (tests/web/browser_test.cpp) loads the
 # page in headless Chromium; without it that test is skipped.
 command -v chromium >/dev/null 2>&1 || need+=(chromium)
+# The engine tests build a real 32-bit game server (ReHLDS, ../shared/engine).
+dpkg -s gcc-multilib >/dev/null 2>&1 || need+=(gcc-multilib)
+dpkg -s g++-multilib >/dev/null 2>&1 || need+=(g++-multilib)
 if [ "${1:-}" = "--fuzz" ]; then
   command -v clang++ >/dev/null 2>&1 || need+=(clang)
   if ! command -v clang++ >/dev/null 2>&1 ||

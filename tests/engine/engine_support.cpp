@@ -127,6 +127,20 @@ std::vector<std::string> TRconProbe::Rcon(const std::string& password, const std
   return Exchange(kFF + "rcon " + challenge_ + " \"" + password + "\" " + command);
 }
 
+std::string HostnameForSplitStatus(TRconProbe& admin, const std::string& password) {
+  for (size_t pad = 0; pad < 64; ++pad) {
+    const std::string hostname = kHostname + std::string(pad, '.');
+    admin.Text(password, "hostname \"" + hostname + "\"");
+    const std::vector<std::string> raw = admin.Rcon(password, "status");
+    const std::vector<std::string> datagrams = Reassemble(raw);
+    if (!raw.empty() && raw[0].rfind("\xFE\xFF\xFF\xFF", 0) == 0 && datagrams.size() == 2 &&
+        AnswerText({datagrams[0]}).back() != '\n') {
+      return hostname;
+    }
+  }
+  return "";
+}
+
 std::vector<std::pair<std::string, int>> StatusPlayers(const std::string& status) {
   std::vector<std::pair<std::string, int>> players;
   static const std::regex line(R"re(^#\s*\d+ +"(.*)" (\d+) )re");

@@ -71,6 +71,12 @@ class TRconProbe {
   std::string challenge_;
 };
 
+// Where the engine cuts status depends on every byte before the cut (the
+// version line differs between builds): lengthens the hostname until status
+// comes as a split-packet datagram and a second one that starts inside a line.
+// The hostname that did it, "" when none did.
+std::string HostnameForSplitStatus(TRconProbe& admin, const std::string& password);
+
 // The players of the engine's status text: (name, userid) in list order.
 std::vector<std::pair<std::string, int>> StatusPlayers(const std::string& status);
 
