@@ -49,7 +49,6 @@ struct TSimPlayer {
   std::string Name;     // kept as the engine keeps it: no `"` or `\`, at most 31 bytes
   std::string Address;  // as the status answers show it: "ip:port" or a bare ip
   int UserId = 0;       // 0: the simulator assigns the next free userid
-  int Slot = 0;         // the status line's "#"; 0: the lowest free one. Kept when others leave
   std::string UniqueId{};  // empty: STEAM_0:0:<userid>, or BOT / HLTV / STEAM_ID_PENDING by kind
   TSimPlayerKind Kind = TSimPlayerKind::Player;
   int Frags = 0;
@@ -59,6 +58,7 @@ struct TSimPlayer {
   int HltvViewers = 0;  // proxies only
   int HltvSlots = 0;       // proxies only
   int HltvDelay = 0;       // proxies only
+  int Slot = 0;            // the status line's "#"; 0: the lowest free one. Kept when others leave
 };
 
 struct TSimKick {
