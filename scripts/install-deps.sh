@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Installs what building and testing acserver needs on a fresh Debian machine:
-# the compiler, CMake, GoogleTest, cpp-httplib for the web console, libpq and a
+# the compiler, CMake, GoogleTest, libmicrohttpd for the web console (and
+# cpp-httplib, the tests' HTTP client), libpq and a
 # PostgreSQL server for the shared ban base and its tests, the locales that the
 # stamp tests use, ss (iproute2) for the demo's port check, Chromium for the
-# web console's browser test, and promtool (Debian's prometheus package) for the
-# check of /metrics. With --fuzz also clang and its libFuzzer runtime,
+# web console's browser test, promtool (Debian's prometheus package) for the
+# check of /metrics, and gcc-multilib/g++-multilib for the 32-bit game server of
+# the engine tests. With --fuzz also clang and its libFuzzer runtime,
 # for scripts/fuzz.sh (CI); the program and `make test` never need them.
 # Idempotent and quick when everything is already there.
 set -euo pipefail
@@ -30,6 +32,9 @@ command -v ss >/dev/null 2>&1 || need+=(iproute2)
 # The browser test of the web console (tests/web/browser_test.cpp) loads the
 # page in headless Chromium; without it that test is skipped.
 command -v chromium >/dev/null 2>&1 || need+=(chromium)
+# The engine tests build a real 32-bit game server (ReHLDS, ../shared/engine).
+dpkg -s gcc-multilib >/dev/null 2>&1 || need+=(gcc-multilib)
+dpkg -s g++-multilib >/dev/null 2>&1 || need+=(g++-multilib)
 # promtool checks the real program's /metrics (tests/web/web_api_test.cpp);
 # Debian ships it only in the whole prometheus package (about 20 MB), whose
 # recommended node exporter is not wanted here. Without it that test is skipped.

@@ -29,8 +29,8 @@ std::string BanDatagram() {
 
 std::string RejectDatagram(const std::string& text) { return kHeader + "9" + text + std::string(1, '\0'); }
 
-std::string ChallengeDatagram(uint32_t challenge) {
-  return kHeader + "challenge rcon " + std::to_string(challenge) + "\n" + std::string(1, '\0');
+std::string ChallengeDatagram(uint32_t challenge, const std::string& word) {
+  return kHeader + "challenge " + word + " " + std::to_string(challenge) + "\n" + std::string(1, '\0');
 }
 
 std::vector<std::string> SplitIfLong(const std::string& datagram, uint32_t sequence) {

@@ -24,7 +24,7 @@ std::string BanDatagram();
 // FF FF FF FF '9' text NUL.
 std::string RejectDatagram(const std::string& text);
 // FF FF FF FF "challenge rcon <N>\n" NUL.
-std::string ChallengeDatagram(uint32_t challenge);
+std::string ChallengeDatagram(uint32_t challenge, const std::string& word = "rcon");
 
 // A datagram of at most 1400 bytes as it is; a longer one as split packets:
 // FE FF FF FF, the sequence number (32-bit little-endian), one byte with the

@@ -32,7 +32,7 @@ std::vector<std::string> TGameServerSim::Execute(const std::string& command) {
   const TTokens tokens = Tokenise(command);
   if (tokens.Words.empty()) return {};
   const std::string word = Lower(tokens.Words[0]);
-  const TStatusHeader header{hostname_, "127.0.0.1:" + std::to_string(port_), statusMark_};
+  const TStatusHeader header{hostname_, "127.0.0.1:" + std::to_string(port_), statusMark_, version_};
   auto canned = outputs_.find(word);
   if (canned != outputs_.end()) {
     events_.push_back("set output of " + word + ": " + std::to_string(canned->second.size()) + " bytes");

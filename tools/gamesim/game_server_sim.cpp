@@ -88,7 +88,8 @@ std::vector<std::string> TGameServerSim::Handle(const std::string& data, const p
   if (Lower(tokens.Words[0]) == "challenge") {
     if (tokens.Words.size() != 2 || Lower(tokens.Words[1]) != "rcon") return {};
     asked_.insert(ip);
-    return {ChallengeDatagram(ChallengeForLocked(ip))};
+    // The answer echoes the second word as sent ("RCON" stays upper case).
+    return {ChallengeDatagram(ChallengeForLocked(ip), tokens.Words[1])};
   }
   if (tokens.Words[0] == "rcon") return HandleRcon(data, line, from);
   return {};
@@ -183,6 +184,11 @@ void TGameServerSim::SetHostname(const std::string& hostname) {
   hostname_ = hostname;
 }
 
+void TGameServerSim::SetVersion(const std::string& version) {
+  std::lock_guard<std::mutex> guard(lock_);
+  version_ = version;
+}
+
 void TGameServerSim::SetStatusMark(const std::string& mark) {
   std::lock_guard<std::mutex> guard(lock_);
   statusMark_ = mark;
@@ -198,6 +204,16 @@ void TGameServerSim::SetPlayers(const std::vector<TSimPlayer>& players) {
     if (player.UniqueId.empty()) player.UniqueId = DefaultUniqueId(player);
     players_.push_back(player);
   }
+  for (TSimPlayer& player : players_) {
+    for (int slot = 1; player.Slot == 0; ++slot) {
+      if (std::none_of(players_.begin(), players_.end(), [slot](const TSimPlayer& p) { return p.Slot == slot; })) {
+        player.Slot = slot;
+      }
+    }
+  }
+  // The engine lists its slots in order.
+  std::stable_sort(players_.begin(), players_.end(),
+                   [](const TSimPlayer& a, const TSimPlayer& b) { return a.Slot < b.Slot; });
 }
 
 void TGameServerSim::SetSilent(bool silent) {

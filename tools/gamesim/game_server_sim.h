@@ -40,7 +40,7 @@ enum class TSimPlayerKind {
   Player,      // a human player in the game
   Bot,         // uniqueid BOT, no address in status
   Proxy,       // an HLTV proxy: uniqueid HLTV, its viewer counts instead of frags
-  Connecting,  // still connecting: uniqueid STEAM_ID_PENDING, no address in status
+  Connecting,  // still connecting: uniqueid STEAM_ID_PENDING, counted in status but not listed
 };
 
 // One player slot. The first two fields keep {Name, Address} initialisation
@@ -58,6 +58,7 @@ struct TSimPlayer {
   int HltvViewers = 0;  // proxies only
   int HltvSlots = 0;       // proxies only
   int HltvDelay = 0;       // proxies only
+  int Slot = 0;            // the status line's "#"; 0: the lowest free one. Kept when others leave
 };
 
 struct TSimKick {
@@ -110,6 +111,8 @@ class TGameServerSim {
 
   void SetPassword(const std::string& password);
   void SetHostname(const std::string& hostname);
+  // The text after "version :  " in status (a stock server's by default).
+  void SetVersion(const std::string& version);
   // The map in the engine's status and header field 2 of the add-on's answer.
   void SetStatusMark(const std::string& mark);
   // Names are cut and stripped as the engine keeps them; userids of 0 get the next free one.
@@ -176,6 +179,7 @@ class TGameServerSim {
   std::string password_;
   std::string hostname_ = "Counter-Strike 1.6 Server";
   std::string statusMark_ = "de_dust2";
+  std::string version_ = "48/1.1.2.7/Stdio 8684 secure  (10)";
   std::vector<TSimPlayer> players_;
   int nextUserId_ = 1;
   bool silent_ = false;

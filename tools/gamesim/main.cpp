@@ -13,7 +13,7 @@
 //   player "Bob" "10.0.0.5:27005"   one line per player, in order
 //   bot "Bot1"                      a bot (uniqueid BOT, no address in status)
 //   proxy "TV" "10.0.0.7:27020"     an HLTV proxy (uniqueid HLTV)
-//   connecting "Slow"               a player still connecting (no address in status)
+//   connecting "Slow"               a player still connecting (counted in status, not listed)
 //   join 8 "Bob" "10.0.0.5:27005"   the player joins 8 seconds after the start
 //   addons both                     add-ons present: none, status (zelk_stat),
 //                                   chat (amx_tsay) or both (the default)

@@ -8,7 +8,6 @@ namespace gamesim {
 namespace {
 
 constexpr int kMaxPlayers = 32;
-const char* const kVersionLine = "version :  48/1.1.2.7/Stdio 8684 secure  (10)\n";
 
 // printf into a std::string; the formats here are all short.
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
@@ -52,16 +51,16 @@ std::vector<std::string> EngineStatusPrints(const TStatusHeader& header, const s
   const int count = static_cast<int>(players.size());
   std::vector<std::string> prints = {
       "hostname:  " + header.Hostname + "\n",
-      kVersionLine,
+      "version :  " + header.Version + "\n",
       "tcp/ip  :  " + header.LocalAddress + "\n",
       "map     :  " + header.Map + " at: 0 x, 0 y, 0 z\n",
       Format("players :  %i active (%i max)\n\n", count, std::max(kMaxPlayers, count)),
       "#      name userid uniqueid frag time ping loss adr\n",
   };
-  int slot = 1;
   for (const TSimPlayer& player : players) {
+    if (player.Kind == TSimPlayerKind::Connecting) continue;  // counted above, listed once spawned
     const std::string quoted = "\"" + player.Name + "\"";
-    prints.push_back(Format("#%2i %8s %i %s", slot++, quoted.c_str(), player.UserId, player.UniqueId.c_str()));
+    prints.push_back(Format("#%2i %8s %i %s", player.Slot, quoted.c_str(), player.UserId, player.UniqueId.c_str()));
     const bool proxy = player.Kind == TSimPlayerKind::Proxy;
     prints.push_back(proxy ? Format(" hltv:%u/%u delay:%u", static_cast<unsigned>(player.HltvViewers),
                                     static_cast<unsigned>(player.HltvSlots), static_cast<unsigned>(player.HltvDelay))

@@ -14,13 +14,15 @@ struct TStatusHeader {
   std::string Hostname;
   std::string LocalAddress;  // "ip:port" of the server
   std::string Map;
+  std::string Version;  // the text after "version :  "
 };
 
 // The engine's status: header lines, then per player the print calls
 // "#%2i %8s %i %s" (slot, quoted name, userid, uniqueid), the frags (or the
 // proxy's " hltv:viewers/slots delay:N"), the time, " %4i  %3i" (ping, loss) and
-// the address with the newline (a bare newline for bots and connecting
-// players), then "N users". Players must hold their final userid and uniqueid.
+// the address with the newline (a bare newline for bots), then "N users".
+// A player still connecting is counted but has no line. Players must hold their
+// final slot, userid and uniqueid.
 std::vector<std::string> EngineStatusPrints(const TStatusHeader& header, const std::vector<TSimPlayer>& players);
 
 // The add-on's answer: `\hostname\\mark\` then `\name\\address\` per player, one

@@ -1,0 +1,259 @@
+// The real acserver beside a real game server (ReHLDS, built by the EngineBuild
+// fixture): health, supervision from the engine's own status, the whole ban
+// chain, a status longer than one datagram, and the engine's own ban of an
+// address that sends wrong passwords. The main loop runs on a short tick
+// (ACSERVER_TICK_MS: a supervision run every 30 ticks).
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <chrono>
+#include <memory>
+#include <regex>
+#include <set>
+#include <thread>
+
+#include "base/settings.h"
+#include "clientsim/client_sim.h"
+#include "engine/engine_support.h"
+
+namespace enginetest {
+namespace {
+
+const std::string kPassword = "secret";
+constexpr int kWaitMs = 20000;
+
+// One engine for the tests of a suite.
+template <int MaxPlayers>
+class TEngineSuite : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    engine_ = std::make_unique<TEngine>(kPassword, MaxPlayers);
+    if (!engine_->Start(&error_)) engine_.reset();
+  }
+  static void TearDownTestSuite() { engine_.reset(); }
+  void SetUp() override { ASSERT_TRUE(engine_) << error_; }
+  static TEngine& Engine() { return *engine_; }
+
+  static std::unique_ptr<TEngine> engine_;
+  static std::string error_;
+};
+template <int MaxPlayers>
+std::unique_ptr<TEngine> TEngineSuite<MaxPlayers>::engine_;
+template <int MaxPlayers>
+std::string TEngineSuite<MaxPlayers>::error_;
+
+// A client of acserver from a loopback address that keeps its player's
+// registration alive with an update every second.
+class TLiveClient {
+ public:
+  TLiveClient(int port, const std::string& from, const std::string& name) : name_(name) {
+    std::string error;
+    client_ = clientsim::TClientSim::Open("127.0.0.1", port, &error, from);
+    if (!client_) throw std::runtime_error(error);
+    Accepted = client_->Command(clientsim::ConnectLine(name, "ID-" + name, "abc"), kWaitMs).value_or("");
+  }
+  // Keeps the client alive until done() holds or timeoutMs passed.
+  bool KeepAliveUntil(const std::function<bool()>& done, int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!done()) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      client_->Command(clientsim::UpdateLine(name_, "0"), kWaitMs);
+      std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    }
+    return true;
+  }
+  clientsim::TClientSim& Client() { return *client_; }
+  std::string Accepted;
+
+ private:
+  std::string name_;
+  std::optional<clientsim::TClientSim> client_;
+};
+
+bool Lists(const std::string& status, const std::string& name) {
+  for (const auto& [listed, userId] : StatusPlayers(status)) {
+    if (listed == name) return true;
+  }
+  return false;
+}
+
+using EngineHealth = TEngineSuite<8>;
+
+TEST_F(EngineHealth, AnsweringThenNotAnsweringWhileStoppedThenAnsweringAfterTheRestart) {
+  TAcserver server(Engine().Port(), kPassword, 10);
+  ASSERT_TRUE(server.Process().WaitForOutput("Game server health: answering", kWaitMs)) << server.Process().Output();
+  TRconProbe probe(Engine().Port());
+  const std::string before = probe.Challenge();
+
+  Engine().Stop();
+  ASSERT_TRUE(server.Process().WaitForOutput(
+      "Game server health: not answering at 127.0.0.1:" + std::to_string(Engine().Port()), kWaitMs))
+      << server.Process().Output();
+  std::string error;
+  ASSERT_TRUE(Engine().Start(&error)) << error;
+  EXPECT_NE(probe.Challenge(), before) << "a restarted engine hands out a new challenge";
+  EXPECT_TRUE(server.Process().WaitForOutput("Game server health: answering", kWaitMs, 2)) << server.Process().Output();
+}
+
+TEST_F(EngineHealth, WrongPasswordIsRefusedAndCounted) {
+  TAcserver server(Engine().Port(), "not-" + kPassword, 10);
+  ASSERT_TRUE(server.Process().WaitForOutput("Game server health: refuses our rcon password", kWaitMs))
+      << server.Process().Output();
+  const std::regex failures(R"(\nacserver_rcon_failures_total (\d+)\n)");
+  std::smatch match;
+  const std::string metrics = server.Get("/metrics");
+  ASSERT_TRUE(std::regex_search(metrics, match, failures)) << metrics;
+  EXPECT_GT(std::stoi(match[1]), 0);
+}
+
+using EngineRconBan = TEngineSuite<8>;
+
+// 20 supervision periods (10 minutes at the real 30 s) with a wrong password:
+// acserver stops after three refusals, so the engine never bans its address.
+TEST_F(EngineRconBan, TenMinutesWithAWrongPasswordNeverGetOurAddressBanned) {
+  constexpr int kTickMs = 20;
+  TAcserver server(Engine().Port(), "not-" + kPassword, kTickMs);
+  ASSERT_TRUE(server.Process().WaitForOutput("acserver stops asking the game server: fix rconpass and restart", kWaitMs))
+      << server.Process().Output();
+  std::this_thread::sleep_for(std::chrono::milliseconds(20 * 30 * kTickMs));
+  TRconProbe other(Engine().Port(), "127.0.0.2");
+  const std::string banned = other.Text(kPassword, "listip");
+  EXPECT_NE(banned.find("IP filter list"), std::string::npos) << banned;
+  EXPECT_EQ(banned.find("127.0.0.1"), std::string::npos) << banned;
+  TRconProbe ours(Engine().Port());
+  EXPECT_EQ(ours.Text(kPassword, "echo still-welcome"), "still-welcome \n");
+}
+
+using EngineSupervision = TEngineSuite<8>;
+
+TEST_F(EngineSupervision, BotsStayAndAPlayerWithoutAClientIsKickedByUserId) {
+  TRconProbe admin(Engine().Port(), "127.0.0.3");
+  admin.Text(kPassword, "addbot Nitro");
+  admin.Text(kPassword, "addbot \"Dima^8^zombie\"");
+  TAcserver server(Engine().Port(), kPassword, 10, "\"comment\" \"Get the client\"\n");
+  {
+    TFakePlayerLoop player(Engine().Port(), "127.0.0.20", "Pavel");
+    // The engine also drops the player by itself about 2.3 s after the spawn
+    // ("Reliable channel overflowed"); a kick is told apart by its reason.
+    // By userid the player reads the clean comment; by name it would start with `" "`.
+    ASSERT_TRUE(Engine().WaitForOutput("Dropped Pavel from server\nReason:  Kicked :Get the client\n", 60000))
+        << server.Process().Output() << Engine().Output();
+    player.Stop();
+  }
+  EXPECT_TRUE(server.Process().WaitForOutput("Kicked \"Pavel\" (127.0.0.20): no anti-cheat client", kWaitMs));
+  const std::string status = admin.Text(kPassword, "status");
+  EXPECT_FALSE(Lists(status, "Pavel")) << status;
+  EXPECT_TRUE(Lists(status, "Nitro") && Lists(status, "Dima^8^zombie")) << status;
+  const std::string out = server.Process().Output();
+  EXPECT_EQ(out.find("Kicked \"Nitro\""), std::string::npos) << out;
+  EXPECT_EQ(out.find("Kicked \"Dima"), std::string::npos) << out;
+}
+
+TEST_F(EngineSupervision, PlayerWithARegisteredClientIsLeftAlone) {
+  TAcserver server(Engine().Port(), kPassword, 10);
+  ASSERT_TRUE(server.Process().WaitForOutput("Server successfully started", kWaitMs)) << server.Process().Output();
+  TLiveClient client(server.CommandPort(), "127.0.0.21", "Carol");
+  ASSERT_EQ(client.Accepted.rfind("rpl:accept", 0), 0u) << clientsim::PrintableReply(client.Accepted);
+  TFakePlayerLoop player(Engine().Port(), "127.0.0.21", "Carol");
+  // Seen protected by her client in several supervision runs while the engine lists her.
+  const std::regex protectedCarol(R"re("name":"Carol","address":"127\.0\.0\.21"[^}]*"protection":"client")re");
+  int seen = 0;
+  EXPECT_TRUE(client.KeepAliveUntil(
+      [&] { return std::regex_search(server.Get("/api/players"), protectedCarol) && ++seen >= 4; }, 60000))
+      << server.Process().Output();
+  EXPECT_EQ(server.Process().Output().find("Kicked \"Carol\""), std::string::npos) << server.Process().Output();
+  EXPECT_EQ(Engine().Output().find("Dropped Carol from server\nReason:  Kicked"), std::string::npos);
+}
+
+using EngineBanChain = TEngineSuite<8>;
+
+// The chat lines the engine printed on its console (`<hostname> text`), each
+// piece trimmed and joined by one blank; the pieces of the advertisement
+// (every 501 ticks) left out.
+std::string ChatFromConsole(const std::string& console) {
+  const std::string head = "<" + kHostname + "> ";
+  std::string joined;
+  size_t start = 0;
+  while ((start = console.find(head, start)) != std::string::npos) {
+    const size_t end = console.find('\n', start);
+    std::string piece = console.substr(start + head.size(), end - start - head.size());
+    while (!piece.empty() && piece.back() == ' ') piece.pop_back();
+    if (DefaultAdvertText().find(piece) == std::string::npos) joined += (joined.empty() ? "" : " ") + piece;
+    start = end;
+  }
+  return joined;
+}
+
+// The announcement is longer than the 63 characters the engine's say keeps:
+// acserver must split it so that the players read all of it.
+TEST_F(EngineBanChain, CheatReportKicksThePlayerAndTheChatHoldsTheWholeAnnouncement) {
+  // A reason is one word of the report, at most 64 characters.
+  const std::string reason = "aimbot+wallhack(seen:round-3,by-the-client),speedhack;norecoil";
+  TAcserver server(Engine().Port(), kPassword, 10, "\"chat_command\" \"say\"\n");
+  ASSERT_TRUE(server.Process().WaitForOutput("Server successfully started", kWaitMs)) << server.Process().Output();
+  TLiveClient client(server.CommandPort(), "127.0.0.22", "Mallory");
+  ASSERT_EQ(client.Accepted.rfind("rpl:accept", 0), 0u) << clientsim::PrintableReply(client.Accepted);
+  TFakePlayerLoop player(Engine().Port(), "127.0.0.22", "Mallory");
+  ASSERT_TRUE(client.KeepAliveUntil(
+      [&] { return server.Get("/api/players").find("\"name\":\"Mallory\"") != std::string::npos; }, 60000))
+      << server.Process().Output();
+
+  const size_t consoleBefore = Engine().Output().size();
+  ASSERT_TRUE(client.Client().SendLine(clientsim::BanLine("Mallory", reason)));
+  ASSERT_TRUE(server.Process().WaitForOutput("User disconnected (BANED) : Mallory", kWaitMs))
+      << server.Process().Output();
+  ASSERT_TRUE(Engine().WaitForOutput("<" + kHostname + "> ", kWaitMs)) << Engine().Output();
+  // The last piece of the chat line: the engine prints its rcon command, then the line.
+  Engine().WaitForOutput("norecoil\"\n", 10000, 2);
+  player.Stop();
+  EXPECT_NE(Engine().Output().find("Dropped Mallory from server\nReason:  Kicked :ZELK anticheat: banned permamently. "
+                                   "Reason: " + reason),
+            std::string::npos)
+      << Engine().Output().substr(consoleBefore);
+  EXPECT_EQ(ChatFromConsole(Engine().Output().substr(consoleBefore)),
+            "[ZELK]:\"Mallory\" was banned permamently.Reason: cheat \"" + reason + "\"")
+      << Engine().Output().substr(consoleBefore);
+}
+
+using EngineLongStatus = TEngineSuite<32>;
+
+// 32 bots with names of every width and the characters the engine allows:
+// status comes as a split packet and a second datagram cut inside a line.
+TEST_F(EngineLongStatus, ThirtyTwoBotsAreReadWithEveryNameAndUserId) {
+  TRconProbe admin(Engine().Port(), "127.0.0.3");
+  std::vector<std::string> names;
+  for (int i = 0; i < 32; ++i) {
+    std::string name = "Bot" + std::to_string(i);
+    if (i % 4 == 1) name += " with; odd: (chars), it's";
+    if (i % 4 == 2) name = std::string(31 - name.size(), 'w') + name;  // the longest name the engine keeps
+    if (i % 4 == 3) name += " 7 BOT 0 00:01";  // looks like the columns after a name
+    names.push_back(name);
+    admin.Text(kPassword, "addbot \"" + name + "\"");
+  }
+  ASSERT_NE(HostnameForSplitStatus(admin, kPassword), "") << "status as a split datagram and one cut inside a line";
+  const std::string status = AnswerText(Reassemble(admin.Rcon(kPassword, "status")));
+  const auto listed = StatusPlayers(status);
+  ASSERT_EQ(listed.size(), 32u) << status;
+
+  TAcserver server(Engine().Port(), kPassword, 10);
+  std::string players;
+  for (int attempt = 0; attempt < 100 && players.find("Bot31") == std::string::npos; ++attempt) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    players = server.Get("/api/players");
+  }
+  using TNamesAndIds = std::set<std::pair<std::string, int>>;
+  TNamesAndIds seen;
+  const std::regex entry(R"re(\{"name":"((?:[^"\\]|\\.)*)","address":"[^"]*","port":\d+,"userid":(\d+),"kind":"bot")re");
+  for (std::sregex_iterator it(players.begin(), players.end(), entry), end; it != end; ++it) {
+    seen.emplace(std::regex_replace((*it)[1].str(), std::regex(R"(\\(.))"), "$1"), std::stoi((*it)[2]));
+  }
+  EXPECT_EQ(seen, TNamesAndIds(listed.begin(), listed.end())) << players;
+  std::set<std::string> listedNames;
+  for (const auto& [name, userId] : listed) listedNames.insert(name);
+  EXPECT_EQ(listedNames, std::set<std::string>(names.begin(), names.end()));
+  EXPECT_EQ(server.Process().Output().find("Kicked"), std::string::npos) << server.Process().Output();
+}
+
+}  // namespace
+}  // namespace enginetest
