@@ -27,9 +27,7 @@ void BanCmd(TRconClient& rcon, CommandCall& call) {
   platform::ConsoleLine("command: ban");
   const std::vector<std::string>& words = call.Arguments;
   if (words.size() < 2) {
-    busy.Release();
     call.Failed = true;
-    call.SendCommandReply();
     return;
   }
   const std::string name = JoinArguments(words, 0, words.size() - 1);
@@ -53,6 +51,4 @@ void BanCmd(TRconClient& rcon, CommandCall& call) {
   } else {
     ++Metrics.BanRefusals;
   }
-  busy.Release();
-  call.SendCommandReply();
 }

@@ -1,6 +1,7 @@
 // The client commands of the channel: "<connect>", "<disconnect>", "<update>"
-// and "<ban>". Each runs on its connection's thread, holds BusyFlag for its
-// whole work, releases it on every path and then sends exactly one reply.
+// and "<ban>". Each runs on its connection's thread, holds BusyFlag through a
+// guard for its work on the tables and returns with its reply (or failure)
+// filled in; the dispatcher writes the reply after the guard released the flag.
 #pragma once
 
 #include "channel/command_server.h"

@@ -35,13 +35,10 @@ void AppendFramedLines(const std::string& text, std::string& out) {
 
 }  // namespace
 
-void CommandCall::SendCommandReply() {
-  ReplyPending = false;
-  if (Connection == nullptr || ReplyText.empty()) return;
+std::string FramedReply(const std::vector<std::string>& replyText) {
   std::string wire;
-  for (const std::string& line : ReplyText) AppendFramedLines(line, wire);
-  // One write for the whole reply, so that it leaves as soon as it is sent.
-  if (!wire.empty() && !Connection->WriteAll(wire)) ConnectionLost = true;
+  for (const std::string& line : replyText) AppendFramedLines(line, wire);
+  return wire;
 }
 
 std::string CommandCall::Reply() const { return ReplyText.empty() ? std::string() : ReplyText.front(); }

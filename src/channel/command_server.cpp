@@ -135,14 +135,16 @@ void TCommandServer::ServeLines(const std::vector<CommandHandler>& handlers, con
     seenLine = true;
     connection.LastLineMs.store(NowMs());
     bool fromClient = false;
-    const LineEnd end = RunCommandLine(handlers, line, connection.PeerAddress, &connection.Stream, &fromClient);
+    const LineEnd end = RunCommandLine(
+        handlers, line, connection.PeerAddress,
+        [&connection](const std::string& wire) { return connection.Stream.WriteAll(wire); }, &fromClient);
     if (fromClient) connection.LastClientLineMs.store(NowMs());
     if (end == LineEnd::Close) return;
   }
 }
 
 LineEnd RunCommandLine(const std::vector<CommandHandler>& handlers, const std::string& line,
-                       const std::string& peerAddress, platform::TTcpStream* stream, bool* fromClient) {
+                       const std::string& peerAddress, const ReplyWriterFn& write, bool* fromClient) {
   int index = MatchCommand(handlers, line);
   if (index < 0) return LineEnd::Close;
   const CommandHandler& entry = handlers[static_cast<size_t>(index)];
@@ -150,7 +152,6 @@ LineEnd RunCommandLine(const std::vector<CommandHandler>& handlers, const std::s
   if (line.size() > entry.Word.size()) call.ArgumentText = line.substr(entry.Word.size() + 1);
   call.Arguments = SplitArguments(call.ArgumentText);
   call.PeerAddress = peerAddress;
-  call.Connection = stream;
   try {
     entry.Handler(call);
   } catch (...) {
@@ -158,9 +159,17 @@ LineEnd RunCommandLine(const std::vector<CommandHandler>& handlers, const std::s
     // system release what they hold through their guards.
     return LineEnd::Close;
   }
-  if (call.ReplyPending) call.SendCommandReply();
+  // The handler has returned, so its BusyFlag guard is gone: the write below,
+  // which waits as long as the client takes to read, holds nothing that
+  // another thread needs. One write for the whole reply, so that it leaves as
+  // soon as it is sent.
+  bool written = true;
+  if (write) {
+    const std::string wire = FramedReply(call.ReplyText);
+    if (!wire.empty()) written = write(wire);
+  }
   if (fromClient != nullptr) *fromClient = call.FromClient;
-  return (call.Failed || call.ConnectionLost) ? LineEnd::Close : LineEnd::Continue;
+  return (call.Failed || !written) ? LineEnd::Close : LineEnd::Continue;
 }
 
 TCommandServer::TCommandServer() : shared_(std::make_shared<Shared>()) {

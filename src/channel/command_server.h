@@ -25,31 +25,33 @@
 #include "base/limits.h"
 #include "platform/socket.h"
 
-// What a handler receives for one command line.
+// What a handler receives for one command line, and what it leaves for the
+// dispatcher. A handler never touches the connection: it fills in ReplyText
+// (or sets Failed) and returns; the dispatcher writes the reply once the
+// handler has returned, so a handler's BusyFlag guard has released the flag
+// before a byte goes out and a slow client holds up nobody but itself.
 struct CommandCall {
   std::string ArgumentText;             // the text after the command word and its blank
   std::vector<std::string> Arguments;   // ArgumentText split at blanks, empty words dropped
-  std::vector<std::string> ReplyText;   // reply lines, each sent with CR LF
-  bool ReplyPending = true;
+  std::vector<std::string> ReplyText;   // reply lines, each sent with CR LF; none: nothing is sent
   std::string PeerAddress;              // dotted IPv4 address of the client's end
   // Set by a handler that failed: after its reply the connection is closed.
   bool Failed = false;
-  // The connection the reply goes to; not owned. Null in tests that call a
-  // handler directly: the reply is then only recorded in ReplyText.
-  platform::TTcpStream* Connection = nullptr;
-  // Set by SendCommandReply when the write failed: the connection is gone.
-  bool ConnectionLost = false;
   // Set by a handler when the line came from a registered client at the
   // address it registered from: its connection keeps its place when all
   // places are taken.
   bool FromClient = false;
 
-  // Clears ReplyPending and writes the reply lines at once. Handlers call it
-  // exactly once, as their last step, after releasing BusyFlag.
-  void SendCommandReply();
   // The reply as one line ("" when none), for tests.
   std::string Reply() const;
 };
+
+// The reply's bytes as they go on the wire: each line of ReplyText ended by
+// CR LF, a text holding line breaks (CR LF, LF or a lone CR) as several lines.
+std::string FramedReply(const std::vector<std::string>& replyText);
+
+// Writes a whole reply; false when the connection is gone.
+using ReplyWriterFn = std::function<bool(const std::string& wire)>;
 
 using CommandHandlerFn = std::function<void(CommandCall&)>;
 
@@ -98,13 +100,15 @@ class TLineFramer {
 
 enum class LineEnd { Continue, Close };
 // Runs one non-empty line as a connection from peerAddress does: matches it,
-// runs the handler and sends the reply the handler left pending on stream
-// (which may be null: the reply is then only recorded). Close when the line is
+// runs the handler and, after the handler has returned (and with it released
+// whatever its guards held), hands the reply it left to write in one call, the
+// only write of the line; nothing when the reply is empty or write is empty
+// (the reply is then only run, as the fuzz targets do). Close when the line is
 // unknown, the handler failed or threw, or the reply could not be written.
 // fromClient, when not null, tells whether the handler marked the line as
 // coming from a registered client. On the caller's thread.
 LineEnd RunCommandLine(const std::vector<CommandHandler>& handlers, const std::string& line,
-                       const std::string& peerAddress, platform::TTcpStream* stream, bool* fromClient = nullptr);
+                       const std::string& peerAddress, const ReplyWriterFn& write, bool* fromClient = nullptr);
 
 class TCommandServer {
  public:

@@ -35,9 +35,7 @@ void ConnectCmd(CommandCall& call) {
   TBusyGuard busy;
   const std::vector<std::string>& words = call.Arguments;
   if (words.size() < 3) {
-    busy.Release();
     call.Failed = true;
-    call.SendCommandReply();
     return;
   }
   const std::string name = JoinArguments(words, 0, words.size() - 2);
@@ -71,8 +69,6 @@ void ConnectCmd(CommandCall& call) {
     call.ReplyText = {AcceptLine()};
     call.FromClient = true;
   }
-  busy.Release();
-  call.SendCommandReply();
 }
 
 // "<disconnect> name...". Only a connection from the address that registered
@@ -83,9 +79,7 @@ void DisConnectCmd(CommandCall& call) {
   call.ReplyText = {"rpl:false"};
   platform::ConsoleLine("command: disconnect");
   if (call.Arguments.empty()) {
-    busy.Release();
     call.Failed = true;
-    call.SendCommandReply();
     return;
   }
   const std::string name = JoinArguments(call.Arguments, 0, call.Arguments.size());
@@ -93,6 +87,4 @@ void DisConnectCmd(CommandCall& call) {
     RemoveClient(slot);
     call.ReplyText = {"rpl:ok"};
   }
-  busy.Release();
-  call.SendCommandReply();
 }

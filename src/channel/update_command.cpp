@@ -22,20 +22,14 @@ void UpdateCmd(CommandCall& call) {
   call.ReplyText = {"rpl:false"};
   const std::vector<std::string>& words = call.Arguments;
   if (words.size() < 2) {
-    busy.Release();
     call.Failed = true;
-    call.SendCommandReply();
     return;
   }
   const std::string name = JoinArguments(words, 0, words.size() - 1);
   const int slot = FindClientByName(name);
   const std::optional<int32_t> state = ParseInteger(words.back(), NumberForm::DecimalOrHex);
   const bool cancels = state && (*state & 0xFF) == 0;
-  if (slot == 0 || (cancels && Client(slot).Address != call.PeerAddress)) {
-    busy.Release();
-    call.SendCommandReply();
-    return;
-  }
+  if (slot == 0 || (cancels && Client(slot).Address != call.PeerAddress)) return;
 
   ClientSlot& client = Client(slot);
   bool pending;
@@ -54,6 +48,4 @@ void UpdateCmd(CommandCall& call) {
 
   const bool free = !pending && FindScreenSender(call.PeerAddress) == 0 && HasPlayer(client.Name, client.Address);
   call.ReplyText = {free ? "rpl:strue" : "rpl:true"};
-  busy.Release();
-  call.SendCommandReply();
 }

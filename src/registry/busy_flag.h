@@ -8,7 +8,7 @@ void AcquireBusy();
 void ReleaseBusy();
 bool IsBusy();
 
-// Holds BusyFlag for a scope; Release() lets it go early (before a reply).
+// Holds BusyFlag for a scope; Release() lets it go early.
 class TBusyGuard {
  public:
   TBusyGuard() { AcquireBusy(); }

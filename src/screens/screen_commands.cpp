@@ -1,7 +1,8 @@
 // "<start_screen>" and "<check_screen>". Both follow the shape of every command
 // handler: take BusyFlag, set the default reply, rebuild the player name from
-// all parameters but the last, read the last as a number, act, release
-// BusyFlag on every path and send exactly one reply.
+// all parameters but the last, read the last as a number, act, and return
+// with the reply filled in; the dispatcher writes it after the guard released
+// BusyFlag.
 //
 // The screen receiver works on the same slot fields from its own thread
 // without BusyFlag, so every read or change of them here also holds the slot's
@@ -66,9 +67,7 @@ void ScreenCmd(CommandCall& call) {
     call.ReplyText = {"rpl:true"};
     platform::ConsoleLine("Screen transport started.");
   }
-  busy.Release();
   call.Failed = !size;
-  call.SendCommandReply();
 }
 
 // Command connection thread. Takes BusyFlag. From another address than the
@@ -96,6 +95,4 @@ void ChkScreenCmd(CommandCall& call) {
     }
   }
   if (corrected) platform::ConsoleLine("Correcting screen");
-  busy.Release();
-  call.SendCommandReply();
 }

@@ -43,6 +43,39 @@ TEST(CommandLine, MatchesWholeWordOrWordAndBlankIgnoringCaseInOrder) {
   EXPECT_EQ(MatchCommand(handlers, "<upd"), -1);
 }
 
+// The dispatcher owns the reply: a handler that only fills it in gets it
+// written once, in one write, after its BusyFlag guard has let the flag go; a
+// failed handler's reply still goes out before the connection closes.
+TEST(Dispatcher, WritesTheFilledInReplyOnceAfterTheHandlerReleasedBusyFlag) {
+  const std::vector<CommandHandler> handlers = {
+      {"<one>", "OneCmd",
+       [](CommandCall& call) {
+         TBusyGuard busy;
+         call.ReplyText = {"rpl:one"};
+       }},
+      {"<fail>", "FailCmd",
+       [](CommandCall& call) {
+         TBusyGuard busy;
+         call.ReplyText = {"rpl:false"};
+         call.Failed = true;
+       }},
+      {"<none>", "NoneCmd", [](CommandCall&) {}}};
+  std::vector<std::string> writes;
+  int writesWhileBusy = 0;
+  const ReplyWriterFn write = [&](const std::string& wire) {
+    writes.push_back(wire);
+    if (IsBusy()) ++writesWhileBusy;
+    return true;
+  };
+  EXPECT_EQ(RunCommandLine(handlers, "<one> x", "10.0.0.5", write), LineEnd::Continue);
+  EXPECT_EQ(RunCommandLine(handlers, "<none>", "10.0.0.5", write), LineEnd::Continue);
+  EXPECT_EQ(RunCommandLine(handlers, "<fail>", "10.0.0.5", write), LineEnd::Close);
+  EXPECT_EQ(writes, (std::vector<std::string>{"rpl:one\r\n", "rpl:false\r\n"}));
+  EXPECT_EQ(writesWhileBusy, 0);
+  EXPECT_EQ(RunCommandLine(handlers, "<one>", "10.0.0.5", [](const std::string&) { return false; }), LineEnd::Close)
+      << "a reply that cannot be written ends the connection";
+}
+
 // A command server on a free loopback port with handlers that echo what they
 // received, so the tests see dispatch and splitting from the client's side.
 class Transport : public ::testing::Test {
@@ -58,19 +91,14 @@ class Transport : public ::testing::Test {
       ++calls_;
       call.FromClient = true;
       call.ReplyText = {"rpl:[" + call.ArgumentText + "]" + std::to_string(call.Arguments.size())};
-      call.SendCommandReply();
     });
-    // Leaves its reply pending: the server sends it after the handler returns.
+    // The server sends the reply after the handler returns.
     server_.RegisterCommand("<pending>", "PendingCmd", [](CommandCall& call) { call.ReplyText = {"rpl:late"}; });
-    server_.RegisterCommand("<lines>", "LinesCmd", [](CommandCall& call) {
-      call.ReplyText = {"one\r\ntwo\nthree"};
-      call.SendCommandReply();
-    });
-    server_.RegisterCommand("<silent>", "SilentCmd", [](CommandCall& call) { call.SendCommandReply(); });
+    server_.RegisterCommand("<lines>", "LinesCmd", [](CommandCall& call) { call.ReplyText = {"one\r\ntwo\nthree"}; });
+    server_.RegisterCommand("<silent>", "SilentCmd", [](CommandCall&) {});
     server_.RegisterCommand("<fail>", "FailCmd", [](CommandCall& call) {
       call.ReplyText = {"rpl:false"};
       call.Failed = true;
-      call.SendCommandReply();
     });
     std::string error;
     ASSERT_TRUE(server_.Activate(&error)) << error;
@@ -287,7 +315,6 @@ TEST_F(Transport, ReleaseTimesOutOnAHandlerThatStaysBlocked) {
       TBusyGuard busy;
     }
     call.ReplyText = {"rpl:waited"};
-    call.SendCommandReply();
     finished->set_value();
   });
   std::string error;
