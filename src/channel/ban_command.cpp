@@ -2,6 +2,7 @@
 // ban enforcement.
 #include "channel/client_commands.h"
 
+#include <optional>
 #include <string>
 
 #include "base/limits.h"
@@ -21,34 +22,43 @@
 // limit; the record of a ban carried out is always written. The reason is cut
 // to kLogFieldChars bytes before the ban, so the kick, the chat line and the
 // log line carry the same text. The ban's length is always BanTime. BusyFlag
-// is held through the whole enforcement.
+// is held while the tables and the records take the ban, and released before
+// the kick and the chat line go to the game server; the reply ("rpl:true"
+// when the tables took the ban) is written after both went out.
 void BanCmd(TRconClient& rcon, CommandCall& call) {
-  TBusyGuard busy;
-  platform::ConsoleLine("command: ban");
-  const std::vector<std::string>& words = call.Arguments;
-  if (words.size() < 2) {
-    call.Failed = true;
-    return;
-  }
-  const std::string name = JoinArguments(words, 0, words.size() - 1);
-  const std::string reason = words.back().substr(0, kLogFieldChars);
+  std::optional<TBanKick> kick;
+  {
+    TBusyGuard busy;
+    platform::ConsoleLine("command: ban");
+    const std::vector<std::string>& words = call.Arguments;
+    if (words.size() < 2) {
+      call.Failed = true;
+      return;
+    }
+    const std::string name = JoinArguments(words, 0, words.size() - 1);
+    const std::string reason = words.back().substr(0, kLogFieldChars);
 
-  call.ReplyText = {"rpl:false"};
-  const int slot = FindClientByName(name);
-  if (slot == 0) {
-    if (AdmitErrorLine(call.PeerAddress)) {
-      WriteLog("ERROR: cannot find user with nickname : \"" + LogField(name) + "\"");
+    call.ReplyText = {"rpl:false"};
+    const int slot = FindClientByName(name);
+    if (slot == 0) {
+      if (AdmitErrorLine(call.PeerAddress)) {
+        WriteLog("ERROR: cannot find user with nickname : \"" + LogField(name) + "\"");
+      }
+      ++Metrics.BanRefusals;
+    } else if (Client(slot).Address != call.PeerAddress) {
+      if (AdmitErrorLine(call.PeerAddress)) {
+        WriteLog("ERROR: ban of \"" + LogField(name) + "\" refused: sent from " + call.PeerAddress +
+                 ", client connected from " + Client(slot).Address);
+      }
+      ++Metrics.BanRefusals;
+    } else if ((kick = TakeBan(name, call.PeerAddress, reason, Settings.BanTime))) {
+      call.ReplyText = {"rpl:true"};
+    } else {
+      ++Metrics.BanRefusals;
     }
-    ++Metrics.BanRefusals;
-  } else if (Client(slot).Address != call.PeerAddress) {
-    if (AdmitErrorLine(call.PeerAddress)) {
-      WriteLog("ERROR: ban of \"" + LogField(name) + "\" refused: sent from " + call.PeerAddress +
-               ", client connected from " + Client(slot).Address);
-    }
-    ++Metrics.BanRefusals;
-  } else if (EnforceBan(rcon, name, call.PeerAddress, reason, Settings.BanTime)) {
-    call.ReplyText = {"rpl:true"};
-  } else {
-    ++Metrics.BanRefusals;
   }
+  // BusyFlag is free: a supervision run or a client command may work on the
+  // tables while these exchanges wait for the game server (the rcon client
+  // keeps them one at a time).
+  if (kick) SendBanKick(rcon, *kick);
 }

@@ -7,6 +7,7 @@
 #include "base/limits.h"
 #include "base/metrics.h"
 #include "base/settings.h"
+#include "game/ban_enforcement.h"
 #include "game/ban_store.h"
 #include "game/text_fields.h"
 #include "log/logs.h"
@@ -29,8 +30,10 @@ std::string AcceptLine() {
 // "<connect> name... identifier check". The identifier is neutralised and cut
 // to its capacity before the ban lookup and the table, so the ban base, the
 // lookup and the slot all hold the same text: a quote in it can neither forge
-// a record for someone else nor dodge a ban with a longer identifier. The line
-// of a refused connect counts against the address's limit of error lines.
+// a record for someone else nor dodge a ban with a longer identifier. A ban
+// whose kick is still on its way to the game server (its record not yet
+// written) refuses the identifier already. The line of a refused connect
+// counts against the address's limit of error lines.
 void ConnectCmd(CommandCall& call) {
   TBusyGuard busy;
   const std::vector<std::string>& words = call.Arguments;
@@ -45,7 +48,9 @@ void ConnectCmd(CommandCall& call) {
 
   if (check != Settings.ClientId) {
     call.ReplyText = {"rpl:ccv"};
-  } else if (BanLookup banned = BanStore().Lookup(identifier, &duration); banned != BanLookup::NotBanned) {
+  } else if (BanLookup banned = BanInFlight(identifier, &duration) ? BanLookup::Banned
+                                                                    : BanStore().Lookup(identifier, &duration);
+             banned != BanLookup::NotBanned) {
     // A base that cannot be read fails the command: no reply, connection closed.
     if (banned == BanLookup::Banned) {
       const std::string left = duration == "p" ? "for ever" : "(" + duration + " minutes left)";

@@ -11,24 +11,48 @@
 // client sent them.
 #include "game/ban_enforcement.h"
 
+#include <algorithm>
 #include <mutex>
+#include <utility>
+#include <vector>
 
 #include "base/metrics.h"
 #include "game/ban_base.h"
 #include "game/ban_store.h"
 #include "game/chat.h"
 #include "game/rcon_limits.h"
+#include "game/supervise.h"
 #include "game/text_fields.h"
 #include "log/logs.h"
 #include "platform/console.h"
 #include "registry/tables.h"
 
-bool EnforceBan(TRconClient& rcon, const std::string& name, const std::string& address, const std::string& reason,
-                int32_t minutes) {
+namespace {
+
+// Guards bansInFlight: the identifiers (with their minutes) of the bans taken
+// whose records are not yet written. Taken by command threads only, never
+// while waiting for anything.
+std::mutex inFlightLock;
+std::vector<std::pair<std::string, int32_t>> bansInFlight;
+
+}  // namespace
+
+bool BanInFlight(const std::string& identifier, std::string* duration) {
+  std::lock_guard<std::mutex> guard(inFlightLock);
+  for (const auto& [banned, minutes] : bansInFlight) {
+    if (banned != identifier) continue;
+    if (duration) *duration = minutes == 0 ? "p" : std::to_string(minutes);
+    return true;
+  }
+  return false;
+}
+
+std::optional<TBanKick> TakeBan(const std::string& name, const std::string& address, const std::string& reason,
+                                int32_t minutes) {
   const int slot = FindClientByName(name);
   if (slot == 0) {
     WriteLog("ERROR: cannot find user with nickname : \"" + name + "\"");
-    return false;
+    return std::nullopt;
   }
   std::string identifier;
   {
@@ -42,7 +66,7 @@ bool EnforceBan(TRconClient& rcon, const std::string& name, const std::string& a
       WriteLog("Ban of \"" + LogField(name) + "\" not carried out: the player is not in the game server's player "
                "list of the last supervision run (still connecting?); the client stays registered");
     }
-    return false;
+    return std::nullopt;
   }
 
   RemoveClient(slot);
@@ -56,21 +80,45 @@ bool EnforceBan(TRconClient& rcon, const std::string& name, const std::string& a
   // the clean reason.
   const int player = FindPlayerByName(name);
   const int32_t userId = player != 0 ? Player(player).UserId : 0;
+  TBanKick kick{"", "", name, address, identifier, reason, minutes};
   if (userId > 0) {
     const std::string kickHead = "kick #" + std::to_string(userId) + " ZELK anticheat: " + duration + ". Reason: ";
-    rcon.Command(kickHead + CutToFit(kickHead, safeReason, ""));
+    kick.KickCommand = kickHead + CutToFit(kickHead, safeReason, "");
   } else {
     const std::string kickHead = "kick \"" + safeName + "\" \"ZELK anticheat: " + duration + ". Reason: ";
-    rcon.Command(kickHead + CutToFit(kickHead, safeReason, "\"") + "\"");
+    kick.KickCommand = kickHead + CutToFit(kickHead, safeReason, "\"") + "\"";
   }
   const std::string chatText = "[ZELK]:\"" + safeName + "\" was " + duration + ".Reason: cheat \"";
   const std::string longestHead = "amx_tsay red " + chatText;  // the longer of the chat's two forms
-  SayInGame(rcon, "red", chatText + CutToFit(longestHead, safeReason, "\"") + "\"");
+  kick.ChatText = chatText + CutToFit(longestHead, safeReason, "\"") + "\"";
+  NoteBanKick(name);
+  {
+    std::lock_guard<std::mutex> guard(inFlightLock);
+    bansInFlight.emplace_back(identifier, minutes);
+  }
+  return kick;
+}
+
+void SendBanKick(TRconClient& rcon, const TBanKick& kick) {
+  rcon.Command(kick.KickCommand);
+  SayInGame(rcon, "red", kick.ChatText);
 
   ++Metrics.Bans;
-  WriteLog(duration + " : " + name + "; with ip: " + address + "; with ID: " + identifier + "; reason: " + reason);
-  // A record that cannot be written is in the full log; the ban itself (the
-  // kick, the freed slot) has been carried out all the same.
-  BanStore().Record({identifier, name, address, reason, minutes});
-  return true;
+  WriteLog(DurationText(kick.Minutes) + " : " + kick.Name + "; with ip: " + kick.Address +
+           "; with ID: " + kick.Identifier + "; reason: " + kick.Reason);
+  // A record that cannot be written is in the full log (and kept to be
+  // written later); the ban itself (the freed slot, the kick) has been
+  // carried out all the same.
+  BanStore().Record({kick.Identifier, kick.Name, kick.Address, kick.Reason, kick.Minutes});
+  // Only now: a connect that no longer finds the ban in flight finds its record.
+  std::lock_guard<std::mutex> guard(inFlightLock);
+  const auto entry = std::find(bansInFlight.begin(), bansInFlight.end(), std::make_pair(kick.Identifier, kick.Minutes));
+  if (entry != bansInFlight.end()) bansInFlight.erase(entry);
+}
+
+bool EnforceBan(TRconClient& rcon, const std::string& name, const std::string& address, const std::string& reason,
+                int32_t minutes) {
+  const std::optional<TBanKick> kick = TakeBan(name, address, reason, minutes);
+  if (kick) SendBanKick(rcon, *kick);
+  return kick.has_value();
 }

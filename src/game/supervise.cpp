@@ -11,8 +11,23 @@
 // address fields in pairs, the address being "ip:port" or a bare ip. From the
 // engine's list the map is the mark, and players are kicked by userid.
 //
-// A run holds BusyFlag from its start to its end, remote-console exchanges
-// included, so no command handler touches the tables meanwhile.
+// A run holds BusyFlag only while it works on the tables, never across a
+// remote-console exchange, so client commands wait for it only briefly:
+//   1. under BusyFlag, it copies the clients registered at its start;
+//   2. without it, it asks the game server for its players, takes the status
+//      mark (the owner's reload of the allow-list and its registry refresh run
+//      here) and reads the answer;
+//   3. under BusyFlag, it rebuilds the player table from the answer and decides
+//      the kicks against the tables as they are then: a client that registered
+//      meanwhile protects its player, a client that left meanwhile does not; it
+//      counts one more silent period for the clients of step 1 still
+//      registered and drops the clients silent for too long;
+//   4. without it, it sends the kicks.
+// Between steps the command handlers change the tables freely; step 3 sees all
+// they did as one consistent picture, and they never see a half-built player
+// table. Two runs never overlap (main thread only). A ban carried out during a
+// run has kicked its player itself (NoteBanKick): the run's answer may be
+// older than that kick, so the run leaves that player alone.
 #include "game/supervise.h"
 
 #include <algorithm>
@@ -52,15 +67,33 @@ std::string CutHeader(std::string text) {
   return text;
 }
 
-// Rebuilds the player table from the pairs of the player list.
-void AddPlayers(const std::string& list, uint8_t fields) {
+// The players of a good answer, in list order, for the player table.
+struct TListedPlayers {
+  std::vector<TStatusPlayer> Players;
+  // False when the run ends once the table is emptied (an odd number of
+  // fields in the add-on's answer).
+  bool Complete = true;
+};
+
+// The pairs of the add-on's player list.
+void ListPairs(const std::string& list, uint8_t fields, std::vector<TStatusPlayer>& players) {
   for (unsigned k = 1; k + 1 <= fields; k += 2) {
     const std::string name = ExtractBackslashed(list, static_cast<uint8_t>(k));
     const std::string field = ExtractBackslashed(list, static_cast<uint8_t>(k + 1));
     const size_t colon = field.find(':');
     const std::string address = colon == std::string::npos ? field : field.substr(0, colon);
     const std::string port = colon == std::string::npos ? "0000" : field.substr(colon + 1);
-    if (AddPlayer(name, address, ParseInteger(port).value_or(0)) == 0) WriteLog("ERROR: cannot add CS Server user");
+    players.push_back({name, address, ParseInteger(port).value_or(0), 0, PlayerKind::Player});
+  }
+}
+
+// Rebuilds the player table from the list. Caller holds BusyFlag.
+void RebuildPlayers(const std::vector<TStatusPlayer>& players) {
+  ResetPlayers();
+  for (const TStatusPlayer& player : players) {
+    if (AddPlayer(player.Name, player.Address, player.Port, player.UserId) == 0) {
+      WriteLog("ERROR: cannot add CS Server user");
+    }
   }
 }
 
@@ -101,40 +134,37 @@ void TakeMark(const std::string& mark, const std::function<void()>& markChanged)
   StatusMark = mark.substr(0, kStatusMarkChars);
 }
 
-// The add-on's backslash answer into the player table. False when the run
-// ends here (an odd number of fields).
-bool ReadAddonList(const std::string& answer, const std::function<void()>& markChanged) {
-  ResetPlayers();
+// The add-on's backslash answer: takes its mark and lists its players.
+// Without BusyFlag.
+TListedPlayers ReadAddonList(const std::string& answer, const std::function<void()>& markChanged) {
   TakeMark(ExtractBackslashed(answer, 2), markChanged);
   if (answer.find('\\') != std::string::npos) NoteListSource(PlayerListSource::Addon);
   const std::string list = CutHeader(answer);
   const uint8_t fields = CountBackslashed(list);
-  if (fields % 2 != 0) return false;
-  AddPlayers(list, fields);
-  return true;
+  TListedPlayers listed;
+  if (fields % 2 != 0) {
+    listed.Complete = false;
+  } else {
+    ListPairs(list, fields, listed.Players);
+  }
+  return listed;
 }
 
-// The engine's status list into the player table, the map as the mark. False
-// when the text is no status list (a refusal): a failed request then.
-bool ReadEngineList(const std::string& answer, const std::function<void()>& markChanged,
-                    TSupervisionReport& report) {
-  const std::optional<TEngineStatus> status = ParseEngineStatus(answer);
+// The engine's status list, the map as the mark. nullopt when the text is no
+// status list (a refusal): a failed request then. Without BusyFlag.
+std::optional<TListedPlayers> ReadEngineList(const std::string& answer, const std::function<void()>& markChanged,
+                                             TSupervisionReport& report) {
+  std::optional<TEngineStatus> status = ParseEngineStatus(answer);
   if (!status) {
     StatusMark = "unknown";
-    return false;
+    return std::nullopt;
   }
   NoteListSource(PlayerListSource::Engine);
-  ResetPlayers();
   TakeMark(status->Map, markChanged);
-  for (const TStatusPlayer& player : status->Players) {
-    if (AddPlayer(player.Name, player.Address, player.Port, player.UserId) == 0) {
-      WriteLog("ERROR: cannot add CS Server user");
-    }
-  }
   for (const TStatusPlayer& other : status->LeftOut) {
     report.Players.push_back({other.Name, other.Address, other.Port, other.UserId, other.Kind, Protection::None});
   }
-  return true;
+  return TListedPlayers{std::move(status->Players), true};
 }
 
 // Whether one allow-list line lets the player in.
@@ -172,6 +202,16 @@ void RememberSilenced(const std::string& name, const std::string& address) {
   silenced.emplace_back(name, address);
 }
 
+// The players whose clients a ban took since the last kick pass; the ban kicks
+// them itself. Guarded by BusyFlag (the ban's command thread writes, the run
+// reads and empties it). Bounded by the table's size: the oldest goes first.
+std::vector<std::string> kickedByBan;
+
+// Whether a ban since the last kick pass kicks this player. Caller holds BusyFlag.
+bool KickedByBan(const PlayerSlot& player) {
+  return std::find(kickedByBan.begin(), kickedByBan.end(), player.Name) != kickedByBan.end();
+}
+
 // Why a player who is not allowed is kicked, counted in the metrics. Caller
 // holds BusyFlag.
 std::string KickReason(const PlayerSlot& player) {
@@ -188,6 +228,32 @@ std::string KickReason(const PlayerSlot& player) {
   ++Metrics.KicksNoClient;
   return "no anti-cheat client";
 }
+
+// A client registered at the start of a run: counted silent for the run only
+// if the same client still holds the slot when the run has its answer.
+struct TRegisteredClient {
+  int Slot = 0;
+  std::string Name;
+  std::string Address;
+};
+
+// The clients in use now. Caller holds BusyFlag.
+std::vector<TRegisteredClient> RegisteredClients() {
+  std::vector<TRegisteredClient> clients;
+  for (int i = 1; i <= kTableSlots; ++i) {
+    const ClientSlot& slot = Client(i);
+    if (slot.InUse) clients.push_back({i, slot.Name, slot.Address});
+  }
+  return clients;
+}
+
+// A kick decided under BusyFlag, sent after it is released.
+struct TKick {
+  std::string Command;
+  std::string Name;
+  std::string Address;
+  std::string Reason;
+};
 
 // Drops the clients silent for more than kMaxMissedUpdates runs.
 void DropSilentClients() {
@@ -215,9 +281,13 @@ void DropSilentClients() {
 
 }  // namespace
 
+void NoteBanKick(const std::string& name) {
+  if (kickedByBan.size() >= static_cast<size_t>(kTableSlots)) kickedByBan.erase(kickedByBan.begin());
+  kickedByBan.push_back(name);
+}
+
 void Supervise(TRconClient& rcon, const std::vector<std::string>& allowList,
                const std::function<void()>& markChanged) {
-  TBusyGuard busy;
   ++Metrics.SupervisionRuns;
   TSupervisionReport report;
   // Every way out of the run leaves its report for the web console.
@@ -235,46 +305,81 @@ void Supervise(TRconClient& rcon, const std::vector<std::string>& allowList,
     }
   } publish{report, rcon};
 
+  // Step 1, under BusyFlag: the clients registered now.
+  std::vector<TRegisteredClient> registered;
+  {
+    TBusyGuard busy;
+    registered = RegisteredClients();
+  }
+
+  // Step 2, without BusyFlag: the exchanges with the game server, the mark
+  // (and with it the owner's reload and refresh), the answer read.
   const std::optional<TPlayerAnswer> answer = AskPlayers(rcon);
   if (!answer) {
     StatusMark = "unknown";
     return;
   }
+  std::optional<TListedPlayers> listed;
   if (answer->Source == PlayerListSource::Engine) {
-    if (!ReadEngineList(answer->Text, markChanged, report)) return;
-  } else if (!ReadAddonList(answer->Text, markChanged)) {
-    return;
+    listed = ReadEngineList(answer->Text, markChanged, report);
+    if (!listed) return;
+  } else {
+    listed = ReadAddonList(answer->Text, markChanged);
   }
-  report.Answered = true;
 
-  if (PlayerCount > 0) {
+  // Step 3, under BusyFlag: the player table, the kick decisions, the silence
+  // count and the time-outs, all against the tables as they are now. The hold
+  // ends before any kick goes out.
+  std::vector<TKick> kicks;
+  {
+    TBusyGuard busy;
+    RebuildPlayers(listed->Players);
+    if (!listed->Complete) return;
+    report.Answered = true;
+
+    if (PlayerCount > 0) {
+      try {
+        for (const PlayerSlot& player : PlayerTable) {
+          if (!player.InUse || KickedByBan(player)) continue;
+          const Protection by = ProtectionOf(player, allowList);
+          report.Players.push_back(
+              {player.Name, player.Address, player.Port, player.UserId, PlayerKind::Player, by});
+          if (by != Protection::None) continue;
+          kicks.push_back({SupervisionKickCommand(player.Name, player.UserId), player.Name, player.Address,
+                           KickReason(player)});
+          report.Kicks.push_back({player.Name, player.Address, kicks.back().Reason});
+        }
+      } catch (const std::exception&) {
+        WriteLog("Global ERROR: 3");
+      }
+    }
+    // Each ban's player was left alone by this pass; later runs read lists
+    // made after the ban's kick.
+    kickedByBan.clear();
+
     try {
-      for (const PlayerSlot& player : PlayerTable) {
-        if (!player.InUse) continue;
-        const Protection by = ProtectionOf(player, allowList);
-        report.Players.push_back({player.Name, player.Address, player.Port, player.UserId, PlayerKind::Player, by});
-        if (by != Protection::None) continue;
-        rcon.Command(SupervisionKickCommand(player.Name, player.UserId));
-        const std::string reason = KickReason(player);
-        WriteEvent("Kicked \"" + NeutraliseRconText(player.Name) + "\" (" + player.Address + "): " + reason +
-                       ", not on the allow-list",
-                   EventLogs::FullAndShort);
-        report.Kicks.push_back({player.Name, player.Address, reason});
+      for (const TRegisteredClient& was : registered) {
+        ClientSlot& slot = Client(was.Slot);
+        if (slot.InUse && slot.Name == was.Name && slot.Address == was.Address) ++slot.MissedUpdates;
       }
     } catch (const std::exception&) {
-      WriteLog("Global ERROR: 3");
+      WriteLog("Global ERROR: 0");
     }
+
+    if (ClientCount > 0) DropSilentClients();
   }
 
+  // Step 4, without BusyFlag: the kicks, one exchange each. A player who left
+  // or got a client meanwhile only draws the game server's "not found" or is
+  // let back in at the next run.
   try {
-    if (ClientCount > 0) {
-      for (ClientSlot& slot : ClientTable) {
-        if (slot.InUse) ++slot.MissedUpdates;
-      }
+    for (const TKick& kick : kicks) {
+      rcon.Command(kick.Command);
+      WriteEvent("Kicked \"" + NeutraliseRconText(kick.Name) + "\" (" + kick.Address + "): " + kick.Reason +
+                     ", not on the allow-list",
+                 EventLogs::FullAndShort);
     }
   } catch (const std::exception&) {
-    WriteLog("Global ERROR: 0");
+    WriteLog("Global ERROR: 3");
   }
-
-  if (ClientCount > 0) DropSilentClients();
 }

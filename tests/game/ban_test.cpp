@@ -1,7 +1,9 @@
 // Ban enforcement at the server-object level, against the simulated game server.
 #include <gtest/gtest.h>
 
+#include "channel/client_commands.h"
 #include "game/ban_base.h"
+#include "game/ban_enforcement.h"
 #include "game/game_fixture.h"
 #include "platform/console.h"
 #include "platform/files.h"
@@ -84,6 +86,34 @@ TEST_F(BanEnforcementTest, UnknownNameOrAbsentPlayerChangesNothing) {
             std::string::npos);
   EXPECT_TRUE(sim_.Datagrams().empty());
   EXPECT_FALSE(platform::FileExists(dir_.Path() + "zelk_bans.txt"));
+}
+
+// Between the ban's step on the tables and its record (written after the kick
+// and the chat line, without BusyFlag) a connect with the banned identifier is
+// refused already; afterwards the base refuses it.
+TEST_F(BanEnforcementTest, ConnectWhileTheKickIsOnItsWayIsRefused) {
+  Settings.ClientId = "clid";
+  TServer& server = Server();
+  auto connect = [] {
+    CommandCall call;
+    call.Arguments = {"Bob2", "ID-1", "clid"};
+    call.PeerAddress = "10.0.0.6";
+    ConnectCmd(call);
+    return call.Reply();
+  };
+  std::optional<TBanKick> kick;
+  {
+    TBusyGuard busy;
+    Present("Bob", "ID-1");
+    kick = TakeBan("Bob", "10.0.0.9", "aim", 30);
+  }
+  ASSERT_TRUE(kick);
+  EXPECT_FALSE(platform::FileExists(dir_.Path() + "zelk_bans.txt"));
+  EXPECT_EQ(connect(), "rpl:ban");
+  SendBanKick(server.RconClient, *kick);
+  EXPECT_EQ(Base(), kHeaders + "\"30\" \"ID-1\"\r\n");
+  EXPECT_FALSE(BanInFlight("ID-1", nullptr));
+  EXPECT_EQ(connect(), "rpl:ban");
 }
 
 TEST_F(BanEnforcementTest, LongReasonIsCutSoBothCommandsReachTheGameServer) {

@@ -2,6 +2,11 @@
 // the kick pass, the status mark, the silence count and the time-outs.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <functional>
+#include <future>
+#include <utility>
+
 #include "game/engine_status.h"
 #include "game/game_fixture.h"
 #include "game/rcon_client.h"
@@ -227,6 +232,48 @@ TEST_F(ScriptedSupervision, AddressCutAcrossDatagramsStillMatchesItsClient) {
   EXPECT_EQ(Player(1).Address, "10.0.0.1");
   EXPECT_EQ(Player(1).Port, 27005);
   EXPECT_EQ(Client(cli).MissedUpdates, 1);
+}
+
+// A scripted game server that runs onAnswer once its answer to the command
+// has been read: the run has its list then, but has not decided its kicks.
+class TAnswerHookLink : public scripted::TScriptedLink {
+ public:
+  std::function<void()> OnAnswer;
+  platform::ReceiveStatus Receive(std::string& data, platform::Endpoint& from, int timeoutMs,
+                                  std::string* error) override {
+    const platform::ReceiveStatus status = TScriptedLink::Receive(data, from, timeoutMs, error);
+    if (status == platform::ReceiveStatus::Datagram && data.starts_with(scripted::kFF + "l") && OnAnswer) {
+      std::exchange(OnAnswer, nullptr)();
+    }
+    return status;
+  }
+};
+
+// The game server's answer is awaited without BusyFlag, and the kicks are
+// decided against the tables as they are once it came: a client that
+// registers meanwhile protects its player (and is not yet counted silent), and
+// a player whose ban kicked it meanwhile is left to the ban.
+TEST_F(ScriptedSupervision, ClientRegisteredWhileTheAnswerIsReadProtectsItsPlayer) {
+  Settings.StatusQueryMode = StatusQuery::Addon;
+  auto link = std::make_unique<TAnswerHookLink>();
+  TAnswerHookLink& script = *link;
+  script.After(0, {{scripted::ChallengeAnswer("42")}});
+  script.After(1, {{scripted::Answer("\\h\\\\m\\\\Late\\\\10.0.0.7:27005\\\\Banned\\\\10.0.0.8:27005\\")}});
+  std::future<int> late;
+  script.OnAnswer = [&late] {
+    late = std::async(std::launch::async, [] {
+      TBusyGuard busy;
+      NoteBanKick("Banned");
+      return AddClient("Late", "id-late", "10.0.0.7");
+    });
+    EXPECT_EQ(late.wait_for(std::chrono::seconds(5)), std::future_status::ready)
+        << "BusyFlag is free while the game server answers";
+  };
+  rcon_.UseLink(std::move(link));
+  Supervise(rcon_, allowList_, [] {});
+  EXPECT_EQ(script.Sent.size(), 2u) << "nobody kicked";
+  EXPECT_EQ(PlayerCount, 2);
+  EXPECT_EQ(Client(late.get()).MissedUpdates, 0);
 }
 
 TEST_F(ScriptedSupervision, EmptyAddonAnswerIsNoAnswerWithoutTheFallback) {
