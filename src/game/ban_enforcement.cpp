@@ -30,8 +30,8 @@
 namespace {
 
 // Guards bansInFlight: the identifiers (with their minutes) of the bans taken
-// whose records are not yet written. Taken by command threads only, never
-// while waiting for anything.
+// whose records are not yet written. Held only to look the list up or change
+// it, never while waiting for anything, so it nests under BusyFlag safely.
 std::mutex inFlightLock;
 std::vector<std::pair<std::string, int32_t>> bansInFlight;
 
