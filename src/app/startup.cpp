@@ -1,7 +1,8 @@
 // The start-up sequence, in order: banner; the data directory taken (one
 // server per directory); configuration (a value that cannot be read of a key
 // whose fallback would punish players stops here); the server object (the
-// program stops when its command port cannot be bound); the settings listing;
+// logs rotated first, then the command port opened; the program stops when
+// that port cannot be bound); the settings listing;
 // the console title; the ports line; the main loop. After a stop request the
 // server object is released in order, and a last line says why the server
 // stopped.
