@@ -24,6 +24,7 @@
 #include "platform/program_dir.h"
 #include "registry/tables.h"
 #include "screens/screen_commands.h"
+#include "screens/screen_receiver.h"
 #include "screens/screen_server.h"
 
 namespace {

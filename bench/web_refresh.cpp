@@ -47,7 +47,7 @@
 #include "gamesim/game_server_sim.h"
 #include "platform/program_dir.h"
 #include "platform/socket.h"
-#include "screens/screen_server.h"
+#include "screens/screen_receiver.h"
 #include "web/web_console.h"
 
 namespace {

@@ -61,7 +61,6 @@ void SetUpProcess() {
   Settings.ClientId = "abc";
   Settings.AllowScreens = true;
   Settings.BanTime = 30;
-  Timing.RotatePauseMs = 0;
   platform::MakeDirectory(LogDirectory());
 }
 

@@ -6,7 +6,7 @@
 #include "channel/command_server.h"
 #include "fuzz_support.h"
 #include "registry/tables.h"
-#include "screens/screen_server.h"
+#include "screens/screen_receiver.h"
 
 namespace {
 fuzz::TScriptedRcon* rcon = nullptr;

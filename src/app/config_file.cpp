@@ -2,8 +2,9 @@
 #include "app/config_file.h"
 
 #include <cmath>
+#include <cstdint>
 #include <functional>
-#include <initializer_list>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -39,9 +40,9 @@ void ApplyRegistryHost(const std::string& value, const TProblem& problem) {
 
 // Applies a key whose value is one of a few words; any other value is reported
 // and the default, the first word, is used.
-template <typename T>
-void ApplyChoice(const std::string& key, const std::string& value,
-                 std::initializer_list<std::pair<const char*, T>> choices, T& setting, const TProblem& problem) {
+template <typename T, size_t N>
+void ApplyChoice(const std::string& key, const std::string& value, const TConfigWord<T> (&choices)[N], T& setting,
+                 const TProblem& problem) {
   std::string words;
   for (const auto& [word, choice] : choices) {
     if (value == word) {
@@ -50,12 +51,200 @@ void ApplyChoice(const std::string& key, const std::string& value,
     }
     words += words.empty() ? std::string("\"") + word + "\"" : std::string(", \"") + word + "\"";
   }
-  problem("\"" + key + "\" \"" + value + "\" must be one of " + words + "; \"" + choices.begin()->first +
-          "\" is used");
-  setting = choices.begin()->second;
+  problem("\"" + key + "\" \"" + value + "\" must be one of " + words + "; \"" + choices[0].Word + "\" is used");
+  setting = choices[0].Value;
+}
+
+// One line being applied: its key and value, the number read from the value
+// (Number keys only), and how to report it.
+struct TLine {
+  const std::string& Key;
+  const std::string& Value;
+  int32_t Number = 0;
+  const TProblem& Problem;
+  // Says why the value stops the start; always false.
+  const std::function<bool(const std::string&)>& Stop;
+};
+
+// How a key's value is read before its rule applies it.
+enum class KeyKind {
+  Text,    // any non-empty text
+  Number,  // a whole number (decimal or 0x hex) within the rule's bounds, else the line is ignored
+  Choice,  // one of a few words (ApplyChoice)
+  Strict,  // read by the rule itself: a value it cannot read stops the start
+};
+
+struct TKeyRule {
+  const char* Name;
+  KeyKind Kind;
+  int32_t Min;  // Number: the accepted bounds, when Min <= Max
+  int32_t Max;
+  // Applies the value; false when the start must stop.
+  bool (*Apply)(const TLine& line);
+};
+
+// Min and Max of a Number key that takes any whole number (Min > Max).
+constexpr int32_t kAny = 1;
+constexpr int32_t kNone = 0;
+
+// Every key of zelk_config.txt, with how its value is read and applied.
+const TKeyRule kKeyRules[] = {
+    {"ban_time", KeyKind::Strict, 0, 0,
+     [](const TLine& l) {
+       const std::optional<int32_t> minutes = ParseInteger(l.Value, NumberForm::DecimalOrHex);
+       if (!minutes) return l.Stop("is not a whole number of minutes (Ban time must be number!)");
+       if (*minutes < 0) return l.Stop("is negative: write 0 to ban for ever, or the minutes");
+       Settings.BanTime = *minutes;
+       return true;
+     }},
+    {"ftp_username", KeyKind::Text, 0, 0,
+     [](const TLine& l) {
+       Settings.FtpUserName = l.Value.substr(0, kFtpFieldChars);
+       Settings.FtpConfigured = true;
+       return true;
+     }},
+    {"ftp_pass", KeyKind::Text, 0, 0,
+     [](const TLine& l) {
+       Settings.FtpPass = l.Value.substr(0, kFtpFieldChars);
+       Settings.FtpConfigured = true;
+       return true;
+     }},
+    {"ftp_host", KeyKind::Text, 0, 0,
+     [](const TLine& l) {
+       Settings.FtpHost = l.Value.substr(0, kFtpFieldChars);
+       Settings.FtpConfigured = true;
+       return true;
+     }},
+    {"remote_pass", KeyKind::Text, 0, 0,
+     [](const TLine& l) {
+       Settings.RemotePass = l.Value.substr(0, kRemotePassChars);
+       return true;
+     }},
+    {"procs_dir", KeyKind::Text, 0, 0,
+     [](const TLine& l) {
+       Settings.ProcsDir = l.Value;
+       return true;
+     }},
+    {"procs", KeyKind::Text, 0, 0,
+     [](const TLine& l) {
+       if (l.Value == "1") Settings.ProcsEnabled = true;
+       return true;
+     }},
+    {"cl_id", KeyKind::Text, 0, 0,
+     [](const TLine& l) {
+       Settings.ClientId = l.Value.substr(0, kClientIdChars);
+       return true;
+     }},
+    {"scr_quality", KeyKind::Number, kAny, kNone,
+     [](const TLine& l) {
+       const auto scaled = static_cast<uint8_t>(std::lround(l.Number * 0.4) & 0xFF);
+       Settings.ScreenQuality = scaled < 10 ? 10 : scaled;
+       return true;
+     }},
+    {"scr_dir", KeyKind::Text, 0, 0,
+     [](const TLine& l) {
+       Settings.ScreenDir = l.Value;
+       return true;
+     }},
+    {"allow_screens", KeyKind::Text, 0, 0,
+     [](const TLine& l) {
+       if (l.Value == "1") Settings.AllowScreens = true;
+       return true;
+     }},
+    {"rconpass", KeyKind::Text, 0, 0,
+     [](const TLine& l) {
+       Settings.RconPass = l.Value;
+       return true;
+     }},
+    {"rconhost", KeyKind::Text, 0, 0,
+     [](const TLine& l) {
+       Settings.RconHost = l.Value;
+       return true;
+     }},
+    {"rconport", KeyKind::Strict, 0, 0,
+     [](const TLine& l) {
+       const std::optional<int32_t> port = ParseInteger(l.Value, NumberForm::DecimalOrHex);
+       if (!port) return l.Stop("is not a whole number (RCON port must have integer value!)");
+       Settings.RconPort = *port;
+       return true;
+     }},
+    {"comment", KeyKind::Text, 0, 0,
+     [](const TLine& l) {
+       Settings.Comment = l.Value;
+       return true;
+     }},
+    {"client_version", KeyKind::Text, 0, 0,
+     [](const TLine& l) {
+       Settings.ClientVersion = l.Value;
+       return true;
+     }},
+    {"client_screen_speed", KeyKind::Number, 6, 50,
+     [](const TLine& l) {
+       Settings.ScreenInterval = static_cast<uint8_t>(l.Number);
+       return true;
+     }},
+    {"registry_host", KeyKind::Text, 0, 0,
+     [](const TLine& l) {
+       ApplyRegistryHost(l.Value, l.Problem);
+       return true;
+     }},
+    {"status_query", KeyKind::Choice, 0, 0,
+     [](const TLine& l) {
+       ApplyChoice(l.Key, l.Value, kStatusQueryWords, Settings.StatusQueryMode, l.Problem);
+       return true;
+     }},
+    {"chat_command", KeyKind::Choice, 0, 0,
+     [](const TLine& l) {
+       ApplyChoice(l.Key, l.Value, kChatCommandWords, Settings.ChatCommandMode, l.Problem);
+       return true;
+     }},
+    {"web_listen", KeyKind::Text, 0, 0,
+     [](const TLine& l) {
+       Settings.WebListen = l.Value;
+       return true;
+     }},
+    {"web_password", KeyKind::Text, 0, 0,
+     [](const TLine& l) {
+       Settings.WebPassword = l.Value;
+       return true;
+     }},
+    {"web_hosts", KeyKind::Text, 0, 0,
+     [](const TLine& l) {
+       Settings.WebHosts = l.Value;
+       return true;
+     }},
+    {"web_trusted_proxies", KeyKind::Text, 0, 0,
+     [](const TLine& l) {
+       Settings.WebTrustedProxies = l.Value;
+       return true;
+     }},
+    {"ban_base", KeyKind::Strict, 0, 0,
+     [](const TLine& l) {
+       if (!IsKnownBanBase(l.Value)) return l.Stop("must be \"file\" or a postgresql:// URI");
+       Settings.BanBase = l.Value;
+       return true;
+     }},
+    {"max_connections_per_address", KeyKind::Number, 0, kMaxConnections,
+     [](const TLine& l) {
+       Settings.MaxConnectionsPerAddress = l.Number;
+       return true;
+     }},
+};
+
+const TKeyRule* FindKeyRule(const std::string& key) {
+  for (const TKeyRule& rule : kKeyRules) {
+    if (key == rule.Name) return &rule;
+  }
+  return nullptr;
 }
 
 }  // namespace
+
+std::vector<std::string> ConfigKeyNames() {
+  std::vector<std::string> names;
+  for (const TKeyRule& rule : kKeyRules) names.emplace_back(rule.Name);
+  return names;
+}
 
 std::string NormaliseScreenDir(const std::string& dir) {
   if (dir.empty()) return dir;
@@ -74,25 +263,8 @@ bool ApplyConfigLine(const std::string& line, int lineNumber) {
   const TProblem problem = [&](const std::string& what) {
     platform::ConsoleLine("zelk_config.txt line " + std::to_string(lineNumber) + ": " + what);
   };
-  // A key whose default would punish players or split a community's bans:
-  // a value that cannot be read stops the start rather than fall back.
-  const bool strict = key == "ban_time" || key == "rconport" || key == "ban_base";
-  auto stop = [&](const std::string& why) {
-    // A database URI may carry a password before its "@": never shown.
-    const size_t at = key == "ban_base" ? value.rfind('@') : std::string::npos;
-    const std::string shown = at == std::string::npos ? value : "..." + value.substr(at);
-    problem("\"" + key + "\" \"" + shown + "\" " + why + "; the server stops");
-    return false;
-  };
-  static const char* const kKeys[] = {"ban_time", "ftp_username", "ftp_pass", "ftp_host", "remote_pass",
-                                      "procs_dir", "procs", "cl_id", "scr_quality", "scr_dir",
-                                      "allow_screens", "rconpass", "rconhost", "rconport", "comment",
-                                      "client_version", "client_screen_speed", "registry_host",
-                                      "status_query", "chat_command", "web_listen", "web_password", "web_hosts", "web_trusted_proxies",
-                                      "ban_base", "max_connections_per_address"};
-  bool known = false;
-  for (const char* k : kKeys) known = known || key == k;
-  if (!known) {
+  const TKeyRule* rule = FindKeyRule(key);
+  if (rule == nullptr) {
     if (!key.empty()) {
       problem("unknown key \"" + key + "\"; the line is ignored");
     } else if (line.find_first_not_of(" \t") != std::string::npos) {
@@ -100,102 +272,36 @@ bool ApplyConfigLine(const std::string& line, int lineNumber) {
     }
     return true;
   }
+  // A key whose default would punish players or split a community's bans:
+  // a value that cannot be read stops the start rather than fall back.
+  const std::function<bool(const std::string&)> stop = [&](const std::string& why) {
+    // A database URI may carry a password before its "@": never shown.
+    const size_t at = key == "ban_base" ? value.rfind('@') : std::string::npos;
+    const std::string shown = at == std::string::npos ? value : "..." + value.substr(at);
+    problem("\"" + key + "\" \"" + shown + "\" " + why + "; the server stops");
+    return false;
+  };
   if (value.empty()) {
-    if (strict) return stop("has no value");
+    if (rule->Kind == KeyKind::Strict) return stop("has no value");
     platform::ConsoleLine("parametr was not found");
     problem("\"" + key + "\" has no value; the line is ignored");
     return true;
   }
-  // A numeric key's value; nullopt (after saying so) when it is no number.
-  auto number = [&]() -> std::optional<int32_t> {
-    std::optional<int32_t> parsed = ParseInteger(value, NumberForm::DecimalOrHex);
-    if (parsed) return parsed;
-    problem("\"" + key + "\" \"" + value + "\" is not a whole number; the line is ignored");
-    return std::nullopt;
-  };
-  if (key == "ban_time") {
-    const std::optional<int32_t> minutes = ParseInteger(value, NumberForm::DecimalOrHex);
-    if (!minutes) return stop("is not a whole number of minutes (Ban time must be number!)");
-    if (*minutes < 0) return stop("is negative: write 0 to ban for ever, or the minutes");
-    Settings.BanTime = *minutes;
-  } else if (key == "ftp_username") {
-    Settings.FtpUserName = value.substr(0, kFtpFieldChars);
-    Settings.FtpConfigured = true;
-  } else if (key == "ftp_pass") {
-    Settings.FtpPass = value.substr(0, kFtpFieldChars);
-    Settings.FtpConfigured = true;
-  } else if (key == "ftp_host") {
-    Settings.FtpHost = value.substr(0, kFtpFieldChars);
-    Settings.FtpConfigured = true;
-  } else if (key == "remote_pass") {
-    Settings.RemotePass = value.substr(0, kRemotePassChars);
-  } else if (key == "procs_dir") {
-    Settings.ProcsDir = value;
-  } else if (key == "procs") {
-    if (value == "1") Settings.ProcsEnabled = true;
-  } else if (key == "cl_id") {
-    Settings.ClientId = value.substr(0, kClientIdChars);
-  } else if (key == "scr_quality") {
-    if (auto q = number()) {
-      auto scaled = static_cast<uint8_t>(std::lround(*q * 0.4) & 0xFF);
-      Settings.ScreenQuality = scaled < 10 ? 10 : scaled;
+  TLine applied{key, value, 0, problem, stop};
+  if (rule->Kind == KeyKind::Number) {
+    const std::optional<int32_t> parsed = ParseInteger(value, NumberForm::DecimalOrHex);
+    if (!parsed) {
+      problem("\"" + key + "\" \"" + value + "\" is not a whole number; the line is ignored");
+      return true;
     }
-  } else if (key == "scr_dir") {
-    Settings.ScreenDir = value;
-  } else if (key == "allow_screens") {
-    if (value == "1") Settings.AllowScreens = true;
-  } else if (key == "rconpass") {
-    Settings.RconPass = value;
-  } else if (key == "rconhost") {
-    Settings.RconHost = value;
-  } else if (key == "rconport") {
-    const std::optional<int32_t> port = ParseInteger(value, NumberForm::DecimalOrHex);
-    if (!port) return stop("is not a whole number (RCON port must have integer value!)");
-    Settings.RconPort = *port;
-  } else if (key == "comment") {
-    Settings.Comment = value;
-  } else if (key == "client_version") {
-    Settings.ClientVersion = value;
-  } else if (key == "client_screen_speed") {
-    if (auto s = number()) {
-      if (*s >= 6 && *s <= 50) {
-        Settings.ScreenInterval = static_cast<uint8_t>(*s);
-      } else {
-        problem("\"" + key + "\" \"" + value + "\" is outside 6 to 50; the line is ignored");
-      }
+    if (rule->Min <= rule->Max && (*parsed < rule->Min || *parsed > rule->Max)) {
+      problem("\"" + key + "\" \"" + value + "\" is outside " + std::to_string(rule->Min) + " to " +
+              std::to_string(rule->Max) + "; the line is ignored");
+      return true;
     }
-  } else if (key == "registry_host") {
-    ApplyRegistryHost(value, problem);
-  } else if (key == "ban_base") {
-    if (!IsKnownBanBase(value)) return stop("must be \"file\" or a postgresql:// URI");
-    Settings.BanBase = value;
-  } else if (key == "web_listen") {
-    Settings.WebListen = value;
-  } else if (key == "web_password") {
-    Settings.WebPassword = value;
-  } else if (key == "web_hosts") {
-    Settings.WebHosts = value;
-  } else if (key == "web_trusted_proxies") {
-    Settings.WebTrustedProxies = value;
-  } else if (key == "status_query") {
-    ApplyChoice(key, value,
-                {{"auto", StatusQuery::Auto}, {"addon", StatusQuery::Addon}, {"status", StatusQuery::Status}},
-                Settings.StatusQueryMode, problem);
-  } else if (key == "chat_command") {
-    ApplyChoice(key, value,
-                {{"auto", ChatCommand::Auto}, {"amx_tsay", ChatCommand::AmxTsay}, {"say", ChatCommand::Say}},
-                Settings.ChatCommandMode, problem);
-  } else if (key == "max_connections_per_address") {
-    if (auto n = number()) {
-      if (*n >= 0 && *n <= kMaxConnections) {
-        Settings.MaxConnectionsPerAddress = *n;
-      } else {
-        problem("\"" + key + "\" \"" + value + "\" is outside 0 to " + std::to_string(kMaxConnections) +
-                "; the line is ignored");
-      }
-    }
+    applied.Number = *parsed;
   }
-  return true;
+  return rule->Apply(applied);
 }
 
 bool LoadConfig() {

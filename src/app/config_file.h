@@ -1,7 +1,34 @@
 // Reading zelk_config.txt into the settings record.
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <vector>
+
+#include "base/settings.h"
+
+// One word a choice key accepts, and the setting it stands for.
+template <typename T>
+struct TConfigWord {
+  const char* Word;
+  T Value;
+};
+// The words of "status_query" and "chat_command"; the first is the default.
+// Parsing and the settings listing at start both read them.
+inline constexpr TConfigWord<StatusQuery> kStatusQueryWords[] = {
+    {"auto", StatusQuery::Auto}, {"addon", StatusQuery::Addon}, {"status", StatusQuery::Status}};
+inline constexpr TConfigWord<ChatCommand> kChatCommandWords[] = {
+    {"auto", ChatCommand::Auto}, {"amx_tsay", ChatCommand::AmxTsay}, {"say", ChatCommand::Say}};
+// The word of a setting in its table; the first (default) word when absent.
+template <typename T, size_t N>
+constexpr const char* ConfigWord(const TConfigWord<T> (&words)[N], T value) {
+  for (const auto& word : words) {
+    if (word.Value == value) return word.Word;
+  }
+  return words[0].Word;
+}
+// Every key zelk_config.txt knows, in the order of the key table.
+std::vector<std::string> ConfigKeyNames();
 
 // Reads zelk_config.txt from the data directory into Settings, printing the
 // messages of bad lines. False when the file does not exist or cannot be

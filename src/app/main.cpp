@@ -3,7 +3,9 @@
 // and --version.
 #include <cstdio>
 #include <cstring>
+#include <string>
 
+#include "app/config_file.h"
 #include "app/startup.h"
 #include "base/limits.h"
 #include "base/timing.h"
@@ -36,12 +38,32 @@ constexpr const char* kUsage =
     "Exit status: 0 after an orderly stop, 1 when the server cannot start or run,\n"
     "2 for a bad argument.\n";
 
+// The keys zelk_config.txt knows, from the table that parsing reads, as an
+// indented list wrapped before 80 columns.
+std::string KeysText() {
+  std::string text = "\nKeys of zelk_config.txt (docs/operations.md describes each):\n";
+  std::string row = " ";
+  for (const std::string& key : ConfigKeyNames()) {
+    if (row.size() + key.size() + 1 > 78) {
+      text += row;
+      text += '\n';
+      row.erase(1);  // the next row starts with the same blank
+    }
+    row += ' ';
+    row += key;
+  }
+  text += row;
+  text += '\n';
+  return text;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc > 1) {
     if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
       std::fputs(kUsage, stdout);
+      std::fputs(KeysText().c_str(), stdout);
       return 0;
     }
     if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {

@@ -22,6 +22,12 @@
 TServer* MainServer = nullptr;
 
 TServer::TServer() {
+  // First: every line of this run, the shared ban base's and the first
+  // client's included, lands in the new full log, and no client is served
+  // while the logs are being archived.
+  std::string error;
+  if (!RotateLogs(&error)) platform::ErrorLine("log rotation: " + error);
+
   if (IsSharedBanBase(Settings.BanBase)) {
     SharedBans = std::make_unique<TPostgresBanStore>(
         Settings.BanBase, platform::HostName() + ":" + std::to_string(Settings.RconPort),
@@ -38,7 +44,6 @@ TServer::TServer() {
   TcpServer.RegisterCommand("<update>", "UpdateCmd", UpdateCmd);
   TcpServer.RegisterCommand("<start_screen>", "ScreenCmd", ScreenCmd);
   TcpServer.RegisterCommand("<check_screen>", "ChkScreenCmd", ChkScreenCmd);
-  std::string error;
   if (!TcpServer.Activate(&error)) {
     platform::ConsoleLine("Could not bind TCP port:" + std::to_string(port));
     platform::ErrorLine(error);
@@ -56,8 +61,6 @@ TServer::TServer() {
       platform::ConsoleLine("Screenshots cannot be received; everything else runs");
     }
   }
-
-  if (!RotateLogs(&error)) platform::ErrorLine("log rotation: " + error);
 
   if (!RconClient.Open(&error)) platform::ErrorLine("remote console socket: " + error);
   if (auto socket = platform::TUdpSocket::Open(&error)) {

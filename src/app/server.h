@@ -2,11 +2,11 @@
 // members and the allow-list, wires the command handlers to what they use, and
 // its operations delegate to the rooms that carry them out.
 //
-// Construction, in order: the shared ban base when configured; empty
-// AllowList; TcpServer configured with the six
-// commands and activated (when its port cannot be bound, nothing after it is
-// started); ScreenServer when screenshots are on; the logs
-// rotated; RconClient and RegistryClient opened; the registration with the
+// Construction, in order: the logs rotated (before anything can write to
+// them); the shared ban base when configured; empty AllowList; TcpServer
+// configured with the six commands and activated (when its port cannot be
+// bound, nothing after it is started); ScreenServer when screenshots are on;
+// RconClient and RegistryClient opened; the registration with the
 // central registry; the web console when configured. Release, in order:
 // WebConsole, AllowList, TcpServer, RegistryClient, RconClient, ScreenServer,
 // the shared ban base.

@@ -1,7 +1,8 @@
 // The start-up sequence, in order: banner; the data directory taken (one
 // server per directory); configuration (a value that cannot be read of a key
 // whose fallback would punish players stops here); the server object (the
-// program stops when its command port cannot be bound); the settings listing;
+// logs rotated first, then the command port opened; the program stops when
+// that port cannot be bound); the settings listing;
 // the console title; the ports line; the main loop. After a stop request the
 // server object is released in order, and a last line says why the server
 // stopped.
@@ -33,30 +34,6 @@
 
 namespace {
 
-const char* StatusQueryName(StatusQuery mode) {
-  switch (mode) {
-    case StatusQuery::Addon:
-      return "addon";
-    case StatusQuery::Status:
-      return "status";
-    case StatusQuery::Auto:
-      break;
-  }
-  return "auto";
-}
-
-const char* ChatCommandName(ChatCommand mode) {
-  switch (mode) {
-    case ChatCommand::AmxTsay:
-      return "amx_tsay";
-    case ChatCommand::Say:
-      return "say";
-    case ChatCommand::Auto:
-      break;
-  }
-  return "auto";
-}
-
 // "for ever", "1 minute" or "N minutes": how long a ban made now lasts.
 std::string BanTimeText(int32_t minutes) {
   if (minutes == 0) return "for ever";
@@ -77,11 +54,11 @@ void PrintSettings(const TServer& server) {
   platform::ConsoleLine("ID: " + Settings.ClientId);
   platform::ConsoleLine("Ban time: " + BanTimeText(Settings.BanTime));
   Quoted("Ban base: ", IsSharedBanBase(Settings.BanBase) ? ShownBanBase(Settings.BanBase) : "file");
-  Quoted("Status query: ", StatusQueryName(Settings.StatusQueryMode));
+  Quoted("Status query: ", ConfigWord(kStatusQueryWords, Settings.StatusQueryMode));
   if (Settings.MaxConnectionsPerAddress > 0) {
     Quoted("Connections per address: ", std::to_string(Settings.MaxConnectionsPerAddress));
   }
-  Quoted("Chat command: ", ChatCommandName(Settings.ChatCommandMode));
+  Quoted("Chat command: ", ConfigWord(kChatCommandWords, Settings.ChatCommandMode));
   platform::ConsoleLine(Settings.AllowScreens ? "Screens function: ON" : "Screens function: OFF");
   if (Settings.AllowScreens) {
     platform::ConsoleLine("Server will take screens every ~" + std::to_string(Settings.ScreenInterval) + " minutes");

@@ -35,6 +35,10 @@ constexpr int kNewConnectionGraceMs = 1000;
 constexpr int kKeepAliveIdleSeconds = 60;
 constexpr int kKeepAliveIntervalSeconds = 10;
 constexpr int kKeepAliveProbes = 6;
+// A reply to a client must leave within this: a client that stops reading
+// fills its socket buffer, and past this its connection is treated as lost
+// instead of holding a command thread (and whatever it holds) for ever.
+constexpr int kCommandSendTimeoutMs = 5000;
 
 // Remote console and UDP.
 constexpr size_t kMaxDatagramBytes = 8192;

@@ -9,7 +9,6 @@ struct TimingRecord {
   int RegistryWaitMs = 3000;       // the central registry's answer
   int TerminateWaitMs = 5000;      // release of the command server
   int TerminateCheckMs = 250;      // how often the release looks at its threads
-  int RotatePauseMs = 200;         // pause after archiving the full log
   int ScreenStopCheckMs = 1000;    // the screen receiver looks for a stop this often
   int SupervisionEveryTicks = 30;  // supervision in pass 1 and every 30 passes
   int AdvertEveryTicks = 501;      // advertisement every 501 passes

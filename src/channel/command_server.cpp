@@ -221,6 +221,7 @@ void TCommandServer::ListenLoop(const std::shared_ptr<Shared>& shared) {
     // whose peer vanished without a word. A failure of either only costs that.
     platform::SetNoDelay(*stream, nullptr);
     platform::SetKeepAlive(*stream, kKeepAliveIdleSeconds, kKeepAliveIntervalSeconds, kKeepAliveProbes, nullptr);
+    platform::SetSendTimeout(*stream, kCommandSendTimeoutMs, nullptr);  // a reader that stalls loses its connection
     auto connection = std::make_shared<Connection>(std::move(*stream));
     std::vector<std::shared_ptr<Connection>> ended;
     bool admitted = false;

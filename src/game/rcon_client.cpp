@@ -145,7 +145,7 @@ std::string OneLine(std::string text) {
   return text.substr(0, 60);
 }
 
-RconResult RunExchange(TRconLink& link, const std::string& command);
+RconResult RunExchange(TRconLink& link, const platform::Endpoint& server, const std::string& command);
 
 
 }  // namespace
@@ -208,10 +208,16 @@ std::string TRconClient::Command(const std::string& command) {
 RconResult TRconClient::Exchange(const std::string& command) {
   // An orderly stop starts no new exchange.
   if (platform::StopRequested()) return RconResult{RconOutcome::Stopped, std::string()};
+  // The host is resolved before the lock: a name look-up can take seconds,
+  // and no other exchange (nor a health query) should wait for it.
+  std::string error;
+  const std::optional<uint32_t> address = platform::ResolveIpv4(Settings.RconHost, &error);
   std::lock_guard<std::mutex> guard(lock_);
   if (withholding_) return RconResult{RconOutcome::Withheld, std::string()};
   const Clock::time_point start = Clock::now();
-  RconResult result = link_ ? RunExchange(*link_, command) : Failure(1);
+  RconResult result = !link_     ? Failure(1)
+                      : !address ? Failure(2)
+                                 : RunExchange(*link_, {*address, static_cast<uint16_t>(Settings.RconPort)}, command);
   ++Metrics.RconExchanges;
   Metrics.RconExchangeMicros +=
       static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count());
@@ -271,11 +277,8 @@ void TRconClient::NoteHealth(const RconResult& result) {
 
 namespace {
 
-RconResult RunExchange(TRconLink& link, const std::string& command) {
+RconResult RunExchange(TRconLink& link, const platform::Endpoint& server, const std::string& command) {
   std::string error;
-  const auto address = platform::ResolveIpv4(Settings.RconHost, &error);
-  if (!address) return Failure(2);
-  const platform::Endpoint server{*address, static_cast<uint16_t>(Settings.RconPort)};
   TExchangeWaits waits(link, server);
   waits.Drain();
   if (!link.Send(kHeader + "challenge rcon", server, &error)) return Failure(2);

@@ -6,10 +6,12 @@
 // cycle then carries on with that partial result.
 #include "game/text_fields.h"
 
+#include <algorithm>
 #include <exception>
 #include <limits>
 
 #include "log/logs.h"
+#include "platform/console.h"
 
 namespace {
 
@@ -63,13 +65,8 @@ uint8_t CountBackslashed(const std::string& text) { return CountPairs(text, '\\'
 uint8_t CountQuoted(const std::string& text) { return CountPairs(text, '"', "ERROR (argument module) 3"); }
 
 std::string NeutraliseRconText(const std::string& text) {
-  std::string clean;
-  clean.reserve(text.size());
-  for (char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F) continue;
-    clean.push_back(c == '"' ? '\'' : c);
-  }
+  std::string clean = platform::WithoutControlBytes(text);
+  std::replace(clean.begin(), clean.end(), '"', '\'');
   return clean;
 }
 

@@ -2,14 +2,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <mutex>
-#include <thread>
 #include <tuple>
 #include <vector>
 
 #include "base/limits.h"
-#include "base/timing.h"
 #include "log/log_limit.h"
 #include "platform/clock_text.h"
 #include "platform/console.h"
@@ -45,38 +44,87 @@ long ArchiveNumber(const std::string& name) {
   return number >= 2 ? number : 0;
 }
 
-// Moves the full log to the smallest free archive number from 2 up; the name
-// taken, or empty (after a line on standard error) when the rename failed.
-// Caller holds fullLogLock.
+struct TArchive {
+  int64_t Seconds = 0;
+  int64_t Nanoseconds = 0;
+  long Number = 0;
+  std::string Name;
+  // Newest first: by the time of the last write, then by number.
+  bool operator>(const TArchive& other) const {
+    return std::tie(Seconds, Nanoseconds, Number) > std::tie(other.Seconds, other.Nanoseconds, other.Number);
+  }
+};
+
+// The archives in dir, in no order; empty when dir cannot be listed.
+std::vector<TArchive> ListArchives(const std::string& dir) {
+  std::vector<platform::DirectoryEntry> entries;
+  std::vector<TArchive> archives;
+  if (!platform::ListDirectory(dir, entries)) return archives;
+  for (const platform::DirectoryEntry& entry : entries) {
+    if (entry.IsDirectory) continue;
+    if (const long number = ArchiveNumber(entry.Name); number != 0) {
+      archives.push_back({entry.ModifiedUnixSeconds, entry.ModifiedNanoseconds, number, entry.Name});
+    }
+  }
+  return archives;
+}
+
+// Makes the archive just taken the newest by the time of its last write, so
+// that RemoveOldArchives never removes it in place of an older one. File
+// times come from a coarse clock (a few milliseconds) that can also be set
+// back, so a log created in the same tick as the previous archive, or before
+// a clock change, can carry a time no later than an older archive's; it then
+// gets one nanosecond past the newest other one. Caller holds fullLogLock.
+void MakeNewestArchive(const std::string& dir, const std::string& name) {
+  const std::vector<TArchive> archives = ListArchives(dir);
+  const TArchive* self = nullptr;
+  const TArchive* newestOther = nullptr;
+  for (const TArchive& archive : archives) {
+    if (archive.Name == name) {
+      self = &archive;
+    } else if (newestOther == nullptr || archive > *newestOther) {
+      newestOther = &archive;
+    }
+  }
+  if (self == nullptr || newestOther == nullptr) return;
+  if (std::tie(self->Seconds, self->Nanoseconds) > std::tie(newestOther->Seconds, newestOther->Nanoseconds)) return;
+  int64_t seconds = newestOther->Seconds;
+  int64_t nanoseconds = newestOther->Nanoseconds + 1;
+  if (nanoseconds == 1000000000) {
+    ++seconds;
+    nanoseconds = 0;
+  }
+  std::string error;
+  if (!platform::SetModifiedTime(dir + name, seconds, nanoseconds, &error)) platform::ErrorLine("log archive: " + error);
+}
+
+// Moves the full log to the smallest free archive number from 2 up, as the
+// newest archive; the name taken, or empty (after a line on standard error)
+// when the rename failed. Caller holds fullLogLock.
 std::string ArchiveFullLog(const std::string& dir) {
   int n = 2;
   while (platform::FileExists(dir + "zelk_logs" + std::to_string(n) + ".txt")) ++n;
   const std::string name = "zelk_logs" + std::to_string(n) + ".txt";
   std::string error;
-  if (platform::RenameFile(dir + kFullLog, dir + name, &error)) return name;
-  platform::ErrorLine("log rotation: " + error);
-  return std::string();
+  if (!platform::RenameFile(dir + kFullLog, dir + name, &error)) {
+    platform::ErrorLine("log rotation: " + error);
+    return std::string();
+  }
+  MakeNewestArchive(dir, name);
+  return name;
 }
 
 // Removes the archives beyond the newest kKeptLogArchives (by the time of
 // their last write; numbers are reused, so they say nothing about age), and
 // says on the console how many went. Caller holds fullLogLock.
 void RemoveOldArchives(const std::string& dir) {
-  std::vector<platform::DirectoryEntry> entries;
-  if (!platform::ListDirectory(dir, entries)) return;
-  std::vector<std::tuple<int64_t, int64_t, long, std::string>> archives;  // newest first after the sort
-  for (const platform::DirectoryEntry& entry : entries) {
-    if (entry.IsDirectory) continue;
-    if (const long number = ArchiveNumber(entry.Name); number != 0) {
-      archives.emplace_back(entry.ModifiedUnixSeconds, entry.ModifiedNanoseconds, number, entry.Name);
-    }
-  }
+  std::vector<TArchive> archives = ListArchives(dir);
   if (archives.size() <= static_cast<size_t>(kKeptLogArchives)) return;
   std::sort(archives.begin(), archives.end(), std::greater<>());
   int removed = 0;
   for (size_t i = kKeptLogArchives; i < archives.size(); ++i) {
     std::string error;
-    if (platform::RemoveFile(dir + std::get<3>(archives[i]), &error)) {
+    if (platform::RemoveFile(dir + archives[i].Name, &error)) {
       ++removed;
     } else {
       platform::ErrorLine("log archive: " + error);
@@ -154,10 +202,7 @@ bool RotateLogs(std::string* error) {
   if (!platform::DirectoryExists(dir)) platform::MakeDirectory(dir);
   std::lock_guard<std::mutex> fullGuard(fullLogLock);
   std::lock_guard<std::mutex> lightGuard(lightLogLock);
-  if (platform::FileExists(dir + kFullLog)) {
-    ArchiveFullLog(dir);
-    std::this_thread::sleep_for(std::chrono::milliseconds(Timing.RotatePauseMs));
-  }
+  if (platform::FileExists(dir + kFullLog)) ArchiveFullLog(dir);
   RemoveOldArchives(dir);
   return platform::CreateEmptyFile(dir + kFullLog, error) && platform::CreateEmptyFile(dir + kLightLog, error);
 }

@@ -255,6 +255,15 @@ bool AppendLineWhole(const std::string& path, const std::string& line, const std
   return true;
 }
 
+bool SetModifiedTime(const std::string& path, int64_t unixSeconds, int64_t nanoseconds, std::string* error) {
+  timespec times[2]{};
+  times[0].tv_sec = static_cast<time_t>(unixSeconds);
+  times[0].tv_nsec = static_cast<long>(nanoseconds);
+  times[1] = times[0];
+  if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) return Fail(error, "utimensat", path);
+  return true;
+}
+
 bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>& entries, std::string* error) {
   entries.clear();
   DIR* dir = ::opendir(path.c_str());

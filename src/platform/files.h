@@ -40,6 +40,8 @@ bool WriteWholeFile(const std::string& path, const std::string& bytes, std::stri
 // A file that did not exist is created the same way, so a failed write never
 // leaves a short file behind.
 bool ReplaceFileAtomically(const std::string& path, std::string_view bytes, std::string* error = nullptr);
+// Sets the file's time of last write (and of last access) to the given moment.
+bool SetModifiedTime(const std::string& path, int64_t unixSeconds, int64_t nanoseconds, std::string* error = nullptr);
 // Removes a file (not a directory).
 bool RemoveFile(const std::string& path, std::string* error = nullptr);
 // The size of a regular file in bytes; nullopt when there is none at path.

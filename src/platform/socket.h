@@ -104,7 +104,8 @@ class TTcpStream {
   long Read(char* buffer, size_t size);
   // Waits at most timeoutMs for data, then reads; -2 on time-out.
   long ReadWithin(char* buffer, size_t size, int timeoutMs);
-  // Writes all bytes; false on an error (the peer went away).
+  // Writes all bytes; false on an error (the peer went away), or when a send
+  // bound set on the socket (SetSendTimeout) passed without progress.
   bool WriteAll(const std::string& data);
   void Shutdown() { socket_.Shutdown(); }
   void Close() { socket_.Close(); }

@@ -3,6 +3,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 
 #include <cerrno>
 #include <cstring>
@@ -33,6 +34,15 @@ bool SetKeepAlive(TTcpStream& stream, int idleSeconds, int intervalSeconds, int 
     return false;
   }
   return true;
+}
+
+bool SetSendTimeout(TTcpStream& stream, int timeoutMs, std::string* error) {
+  timeval bound{};
+  bound.tv_sec = timeoutMs / 1000;
+  bound.tv_usec = (timeoutMs % 1000) * 1000;
+  if (::setsockopt(stream.Fd(), SOL_SOCKET, SO_SNDTIMEO, &bound, sizeof bound) == 0) return true;
+  if (error) *error = std::string("setsockopt SO_SNDTIMEO: ") + std::strerror(errno);
+  return false;
 }
 
 }  // namespace platform

@@ -17,5 +17,10 @@ bool SetNoDelay(TTcpStream& stream, std::string* error);
 // a crashed router) does not hold its connection for ever. False with the
 // failing call named in error; the options set before it stay.
 bool SetKeepAlive(TTcpStream& stream, int idleSeconds, int intervalSeconds, int probes, std::string* error);
+// Bounds every send on the stream (SO_SNDTIMEO): a send that can move no byte
+// for timeoutMs fails, so WriteAll returns false as for a peer that went away,
+// and a peer that never reads cannot hold the writing thread. False with the
+// failing call named in error.
+bool SetSendTimeout(TTcpStream& stream, int timeoutMs, std::string* error);
 
 }  // namespace platform

@@ -15,7 +15,7 @@
 // a slow disk never stalls the commands that look at the slots. The file is
 // written under a temporary name and renamed when whole: a failed save leaves
 // nothing behind.
-#include "screens/screen_server.h"
+#include "screens/screen_receiver.h"
 
 #include <cstdint>
 #include <exception>
@@ -51,15 +51,14 @@ void LogFailure(int progress) {
 // "." and control bytes are dropped, so no separator or NUL remains and the
 // file stays inside its address directory whatever the client sent.
 std::string SafeIdentifier(const std::string& identifier) {
-  std::string safe;
-  for (char c : MakeFileNameSafe(identifier)) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 32 && byte != 127) safe.push_back(c);
-  }
-  return safe;
+  return platform::WithoutControlBytes(MakeFileNameSafe(identifier));
 }
 
-// Steps 1 to 6 under the slot's Guard. Raises progress to 1 .. 5.
+// Takes one piece under the slot's Guard: checks that the slot still has a
+// transfer from address and that the piece has a length the transfer allows,
+// ends the transfer when the piece would run past the announced size (or
+// memory runs out), appends it, and once the announced size is reached moves
+// the whole buffer out into completed. Raises progress to 1 .. 5.
 PieceOutcome TakePiece(ClientSlot& slot, const std::string& address, const std::string& piece, int& progress,
                        CompletedScreen& completed) {
   std::lock_guard<std::mutex> guard(slot.Guard);
@@ -100,6 +99,28 @@ PieceOutcome TakePiece(ClientSlot& slot, const std::string& address, const std::
 
 }  // namespace
 
+std::string MakeFileNameSafe(const std::string& text) {
+  std::string safe = text;
+  for (char& c : safe) {
+    switch (c) {
+      case '\\':
+      case '/':
+      case ':':
+      case '*':
+      case '?':
+      case '"':
+      case '<':
+      case '>':
+      case '|':
+        c = '.';
+        break;
+      default:
+        break;
+    }
+  }
+  return safe;
+}
+
 std::string ScreenRootDirectory() {
   return Settings.ScreenDir.empty() ? platform::DataDirectory() + "zelk_screens/" : Settings.ScreenDir;
 }
@@ -130,7 +151,9 @@ std::string ScreenPrefix(const std::string& address, int& progress) {
   return prefix;
 }
 
-// Steps 7 to 11: false when the file could not be written.
+// Writes the complete screenshot into the sender's directory, named by date,
+// time, address and identifier, whole or not at all. False when the file
+// could not be written. Raises progress to 6 .. 15.
 bool SaveScreen(const CompletedScreen& screen, const std::string& address, int& progress) {
   const std::string prefix = ScreenPrefix(address, progress);
   const std::string timeText = platform::CurrentTimeText();
@@ -145,7 +168,7 @@ bool SaveScreen(const CompletedScreen& screen, const std::string& address, int& 
   return platform::ReplaceFileAtomically(path, screen.Data.Bytes());
 }
 
-// Step 12: back to idle once the file is written. A file that could not be
+// Ends the transfer once its file is written. A file that could not be
 // written leaves the transfer open with its bytes back in the slot, so that a
 // later piece (an empty one will do) tries the save again; the client's cancel
 // or departure gives the memory back. Nothing changes when the slot has moved

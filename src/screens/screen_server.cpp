@@ -9,6 +9,7 @@
 
 #include "base/limits.h"
 #include "base/timing.h"
+#include "screens/screen_receiver.h"
 
 TScreenServer::~TScreenServer() { Release(); }
 
@@ -66,26 +67,4 @@ void TScreenServer::Listen() {
     // A reply that cannot be sent ends only this datagram's handling.
     socket_.SendTo(reply, from, &error);
   }
-}
-
-std::string MakeFileNameSafe(const std::string& text) {
-  std::string safe = text;
-  for (char& c : safe) {
-    switch (c) {
-      case '\\':
-      case '/':
-      case ':':
-      case '*':
-      case '?':
-      case '"':
-      case '<':
-      case '>':
-      case '|':
-        c = '.';
-        break;
-      default:
-        break;
-    }
-  }
-  return safe;
 }

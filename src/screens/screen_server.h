@@ -1,5 +1,6 @@
 // The screen receiver: a UDP socket on all local IPv4 addresses, and one
-// listener thread that handles the datagrams one after another, reply included.
+// listener thread that hands the datagrams one after another to the receiver
+// (screen_receiver.h), reply included.
 #pragma once
 
 #include <atomic>
@@ -30,14 +31,3 @@ class TScreenServer {
   std::thread listener_;
   std::atomic<bool> stopping_{false};
 };
-
-// Handles one datagram from address: ties it to the client with a transfer
-// under way from that address, appends it, and writes the file once complete.
-// Returns the reply to send ("ok", "resend" or empty). Screen listener thread
-// (tests call it directly).
-std::string HandleScreenDatagram(const std::string& datagram, const std::string& address);
-// Where screenshots go: scr_dir when set, else zelk_screens/ in the data
-// directory; ends in "/". Thread safe.
-std::string ScreenRootDirectory();
-// Replaces each of \ / : * ? " < > | by "."; all else unchanged.
-std::string MakeFileNameSafe(const std::string& text);

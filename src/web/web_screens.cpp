@@ -5,7 +5,7 @@
 
 #include "platform/files.h"
 #include "platform/socket.h"
-#include "screens/screen_server.h"
+#include "screens/screen_receiver.h"
 
 namespace {
 

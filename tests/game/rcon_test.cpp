@@ -2,6 +2,7 @@
 // server, and end to end against the simulated one.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <future>
 
 #include "game/game_fixture.h"
@@ -203,6 +204,33 @@ TEST_F(ScriptedExchange, UnresolvableHostFailsWithCodeTwo) {
   EXPECT_EQ(console.Lines(), (std::vector<std::string>{"ERROR: CS server is not available.Code 2",
                                                        "Game server health: not answering at cs.example.invalid:27015"}));
   EXPECT_TRUE(link_->Sent.empty());
+}
+
+// A name look-up that lasts until the test lets it end.
+std::promise<void>* lookUpEntered = nullptr;
+std::shared_future<void> lookUpRelease;
+
+TEST_F(ScriptedExchange, ASlowNameLookUpHoldsNoOtherCaller) {
+  std::promise<void> entered;
+  std::promise<void> release;
+  lookUpEntered = &entered;
+  lookUpRelease = release.get_future().share();
+  platform::SetResolverForTesting([](const std::string&, std::string* error) -> std::optional<uint32_t> {
+    lookUpEntered->set_value();
+    lookUpRelease.wait();
+    if (error) *error = "no such host";
+    return std::nullopt;
+  });
+  platform::TConsoleCapture console;
+  auto command = std::async(std::launch::async, [this] { return client_.Command("status"); });
+  entered.get_future().wait();
+  auto health = std::async(std::launch::async, [this] { return client_.Health(); });
+  const bool healthAnswered = health.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
+  release.set_value();
+  EXPECT_TRUE(healthAnswered) << "the client's lock was held during the look-up";
+  EXPECT_EQ(command.get(), "sinw");
+  platform::SetResolverForTesting(nullptr);
+  EXPECT_TRUE(console.Contains("ERROR: CS server is not available.Code 2"));
 }
 
 TEST_F(ScriptedExchange, CommandTooLongForTheGameServerIsNotSent) {

@@ -3,8 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <regex>
+#include <string>
+#include <vector>
 
 #include "base/limits.h"
 #include "log/log_limit.h"
@@ -165,6 +168,31 @@ TEST_F(Logs, AFullLogPastItsLimitIsArchivedAndOnlyTheNewestArchivesKept) {
     EXPECT_EQ(Exists("zelk_logs" + std::to_string(n) + ".txt"), n <= 20 || n == 27) << n;
   }
   EXPECT_TRUE(capture.Contains("Removed 6 old full-log archives (the newest 20 are kept)"));
+}
+
+TEST_F(Logs, TheLogJustArchivedIsKeptThoughOlderArchivesCarryLaterTimes) {
+  // Twenty archives written "in the future" (a clock set back since), then
+  // restarts quicker than the file clock's tick: the archive each start
+  // makes is the newest and must never be the one removed.
+  std::filesystem::create_directory(dir_.Path() + "logs");
+  const auto later = std::filesystem::file_time_type::clock::now() + std::chrono::hours(1);
+  for (int n = 2; n <= 21; ++n) {
+    testenv::WriteFile(LogPath("zelk_logs" + std::to_string(n) + ".txt"), "old");
+    std::filesystem::last_write_time(LogPath("zelk_logs" + std::to_string(n) + ".txt"), later);
+  }
+  for (const char* run : {"run 1", "run 2", "run 3"}) {
+    testenv::WriteFile(LogPath("zelk_logs.txt"), run);
+    ASSERT_TRUE(RotateLogs());
+  }
+  std::vector<std::string> kept;
+  for (const auto& entry : std::filesystem::directory_iterator(dir_.Path() + "logs")) {
+    const std::string text = testenv::ReadFile(entry.path().string());
+    if (text.rfind("run ", 0) == 0) kept.push_back(text);
+  }
+  std::sort(kept.begin(), kept.end());
+  EXPECT_EQ(kept, (std::vector<std::string>{"run 1", "run 2", "run 3"}));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.Path() + "logs"), {}), 22)
+      << "twenty archives and the two logs";
 }
 
 }  // namespace

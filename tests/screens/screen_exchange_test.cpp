@@ -17,7 +17,7 @@
 #include "registry/busy_flag.h"
 #include "registry/tables.h"
 #include "screens/screen_commands.h"
-#include "screens/screen_server.h"
+#include "screens/screen_receiver.h"
 #include "support/test_env.h"
 
 namespace {

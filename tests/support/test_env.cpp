@@ -87,7 +87,6 @@ void ResetProcessState(const std::string& dataDir) {
   ResetSettings();
   Settings.RconHost = "127.0.0.1";
   Timing = TimingRecord{};
-  Timing.RotatePauseMs = 0;
   Timing.RegistryWaitMs = 300;
   Timing.RconWaitMs = 200;
   Timing.TerminateWaitMs = 2000;

@@ -1,0 +1,17 @@
+// The screenshot receiver: what becomes of each datagram that reaches the
+// screen port, and where the files go. It knows nothing of the socket: the
+// screen server (screen_server.h) reads the datagrams and sends the replies.
+#pragma once
+
+#include <string>
+
+// Handles one datagram from address: ties it to the client with a transfer
+// under way from that address, appends it, and writes the file once complete.
+// Returns the reply to send ("ok", "resend" or empty). Screen listener thread
+// (tests call it directly).
+std::string HandleScreenDatagram(const std::string& datagram, const std::string& address);
+// Where screenshots go: scr_dir when set, else zelk_screens/ in the data
+// directory; ends in "/". Thread safe.
+std::string ScreenRootDirectory();
+// Replaces each of \ / : * ? " < > | by "."; all else unchanged.
+std::string MakeFileNameSafe(const std::string& text);
