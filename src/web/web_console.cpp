@@ -164,8 +164,11 @@ void TWebConsole::Serve(const THttpRequest& request, THttpResponse& response) {
                       {"Referrer-Policy", "no-referrer"},
                       {"Cache-Control", "no-store"},
                       {"Content-Security-Policy", "default-src 'none'; frame-ancestors 'none'"}};
+  // A name must be one of ours: a page elsewhere can point its own name at
+  // this address (DNS rebinding). An address cannot be rebound, so any IPv4
+  // address is accepted (a console on 0.0.0.0 is reached by several).
   const std::string host = HostPart(request.Header("Host"));
-  if (std::find(hosts_.begin(), hosts_.end(), host) == hosts_.end()) {
+  if (!platform::ParseDottedAddress(host) && std::find(hosts_.begin(), hosts_.end(), host) == hosts_.end()) {
     response.Set(421, "this console does not answer for that host name (see web_hosts)\n", "text/plain");
     return;
   }

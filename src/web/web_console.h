@@ -10,7 +10,7 @@
 // loopback only with "web_password".
 //
 // Before anything else a request must name this console in its Host header
-// (its address, "localhost", or a name in "web_hosts"), so a web page that
+// (an IPv4 address, "localhost", or a name in "web_hosts"), so a web page that
 // rebinds its own name to this address reads nothing; a POST whose Origin
 // names another site is refused. Behind a proxy listed in
 // "web_trusted_proxies" the client's address is the last one the proxy added

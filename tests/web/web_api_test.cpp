@@ -210,7 +210,8 @@ TEST_F(WebConsoleApi, HostileClientsAreBoundedBeforeThePassword) {
 
   // Only its own names: a page whose name was rebound to 127.0.0.1 reads nothing.
   for (const auto& [host, status] : std::vector<std::pair<std::string, int>>{
-           {"evil.example:" + std::to_string(webPort_), 421}, {"localhost", 200}, {"Console.Example.org", 200}}) {
+           {"evil.example:" + std::to_string(webPort_), 421}, {"localhost", 200}, {"Console.Example.org", 200},
+           {"192.0.2.7:80", 200}}) {
     EXPECT_EQ(Browser().Get("/api/status", {{"Host", host}})->status, status) << host;
   }
   auto foreign = Browser().Post("/api/bans/lift", {{"Origin", "http://evil.example"}}, "identifier=CHEATER-1",
