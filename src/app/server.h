@@ -20,6 +20,7 @@
 #include "channel/command_server.h"
 #include "game/rcon_client.h"
 #include "platform/socket.h"
+#include "registry/busy_flag.h"
 #include "screens/screen_server.h"
 #include "sharedbans/postgres_ban_store.h"
 #include "web/web_console.h"
@@ -49,7 +50,7 @@ class TServer {
   void Supervise();
   // Carries out a reported ban. Caller holds BusyFlag.
   bool EnforceBan(const std::string& name, const std::string& address, const std::string& reason,
-                  int32_t minutes);
+                  int32_t minutes) REQUIRES(BusyFlag);
   // Counts every timed ban down by one minute. Main thread only.
   void MaintainBanBase();
   // Replaces AllowList with the accepted lines of allow_connections.txt. Main thread only.

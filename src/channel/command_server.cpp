@@ -13,12 +13,12 @@
 #include <chrono>
 #include <condition_variable>
 #include <list>
-#include <mutex>
 #include <optional>
 #include <system_error>
 
 #include "base/limits.h"
 #include "base/metrics.h"
+#include "base/mutex.h"
 #include "base/settings.h"
 #include "base/timing.h"
 #include "log/logs.h"
@@ -50,8 +50,11 @@ struct TCommandServer::Connection {
   // Set by the listener and the release; joined or detached by the listener
   // thread or, once the listener has ended, by the release.
   std::thread Thread;
-  bool Finished = false;  // guarded by Shared::ConnectionsLock
-  bool MadeRoom = false;  // shut down to make room for a new one; guarded by Shared::ConnectionsLock
+  // Both guarded by Shared::ConnectionsLock; not annotated, as a connection
+  // does not name the Shared whose lock guards it (the helpers that read them
+  // are REQUIRES(ConnectionsLock)).
+  bool Finished = false;
+  bool MadeRoom = false;  // shut down to make room for a new one
 };
 
 struct TCommandServer::Shared {
@@ -64,22 +67,22 @@ struct TCommandServer::Shared {
   // Guards Connections and each connection's Finished and MadeRoom flags and
   // the closing of its socket. Held only while the list is counted, read or
   // changed.
-  std::mutex ConnectionsLock;
+  TMutex ConnectionsLock;
   // Signalled when a connection finishes and when the release begins.
   std::condition_variable ConnectionsChanged;
-  std::list<std::shared_ptr<Connection>> Connections;
+  std::list<std::shared_ptr<Connection>> Connections GUARDED_BY(ConnectionsLock);
 
   // Caller holds ConnectionsLock.
-  int RunningCount() const {
+  int RunningCount() const REQUIRES(ConnectionsLock) {
     return static_cast<int>(std::count_if(Connections.begin(), Connections.end(),
                                            [](const std::shared_ptr<Connection>& c) { return !c->Finished; }));
   }
   // The connections that hold a place: running and not told to make room.
   // Caller holds ConnectionsLock.
-  bool HoldsPlace(const Connection& c) const { return !c.Finished && !c.MadeRoom; }
+  bool HoldsPlace(const Connection& c) const REQUIRES(ConnectionsLock) { return !c.Finished && !c.MadeRoom; }
   // Caller holds ConnectionsLock.
-  int PlacesTaken(const std::string& fromAddress = std::string()) const {
-    return static_cast<int>(std::count_if(Connections.begin(), Connections.end(), [&](const auto& c) {
+  int PlacesTaken(const std::string& fromAddress = std::string()) const REQUIRES(ConnectionsLock) {
+    return static_cast<int>(std::count_if(Connections.begin(), Connections.end(), [&](const auto& c) REQUIRES(ConnectionsLock) {
       return HoldsPlace(*c) && (fromAddress.empty() || c->PeerAddress == fromAddress);
     }));
   }
@@ -88,7 +91,7 @@ struct TCommandServer::Shared {
   // new one; false when there is none. A connection in its grace keeps its
   // place, so that a flood cannot push out a client before its first line.
   // Caller holds ConnectionsLock.
-  bool MakeRoom() {
+  bool MakeRoom() REQUIRES(ConnectionsLock) {
     const int64_t now = NowMs();
     Connection* longestSilent = nullptr;
     for (const auto& c : Connections) {
@@ -209,8 +212,8 @@ void TCommandServer::ListenLoop(const std::shared_ptr<Shared>& shared) {
       if (shared->Stopping.load()) break;
       // Out of descriptors or a similar passing fault: wait a little (waking at
       // once on a release) instead of retrying in a tight loop.
-      std::unique_lock<std::mutex> lock(shared->ConnectionsLock);
-      shared->ConnectionsChanged.wait_for(lock, std::chrono::milliseconds(100),
+      TMutexLock lock(shared->ConnectionsLock);
+      shared->ConnectionsChanged.wait_for(lock.Native(), std::chrono::milliseconds(100),
                                           [&] { return shared->Stopping.load(); });
       continue;
     }
@@ -228,7 +231,7 @@ void TCommandServer::ListenLoop(const std::shared_ptr<Shared>& shared) {
     int fromAddress = 0;  // places taken from the new connection's address, when that is capped
     bool addressFull = false;
     {
-      std::lock_guard<std::mutex> guard(shared->ConnectionsLock);
+      TMutexLock guard(shared->ConnectionsLock);
       for (auto it = shared->Connections.begin(); it != shared->Connections.end();) {
         if ((*it)->Finished) {
           ended.push_back(*it);
@@ -258,7 +261,7 @@ void TCommandServer::ListenLoop(const std::shared_ptr<Shared>& shared) {
       connection->Thread = std::thread([shared, connection] {
         ServeLines(shared->Handlers, shared->Limits, *connection, shared->Stopping);
         {
-          std::lock_guard<std::mutex> guard(shared->ConnectionsLock);
+          TMutexLock guard(shared->ConnectionsLock);
           connection->Stream.Close();
           connection->Finished = true;
         }
@@ -266,21 +269,21 @@ void TCommandServer::ListenLoop(const std::shared_ptr<Shared>& shared) {
       });
     } catch (const std::system_error&) {
       // No thread could be made: the connection is dropped like one over the cap.
-      std::lock_guard<std::mutex> guard(shared->ConnectionsLock);
+      TMutexLock guard(shared->ConnectionsLock);
       shared->Connections.remove(connection);
     }
   }
 }
 
 int TCommandServer::ConnectionCount() const {
-  std::lock_guard<std::mutex> guard(shared_->ConnectionsLock);
+  TMutexLock guard(shared_->ConnectionsLock);
   return shared_->RunningCount();
 }
 
 bool TCommandServer::WaitConnectionCount(int count, int timeoutMs) const {
-  std::unique_lock<std::mutex> lock(shared_->ConnectionsLock);
-  return shared_->ConnectionsChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                                              [&] { return shared_->RunningCount() == count; });
+  TMutexLock lock(shared_->ConnectionsLock);
+  return shared_->ConnectionsChanged.wait_for(lock.Native(), std::chrono::milliseconds(timeoutMs),
+                                              [&]() REQUIRES(shared_->ConnectionsLock) { return shared_->RunningCount() == count; });
 }
 
 bool TCommandServer::Release() {
@@ -289,7 +292,7 @@ bool TCommandServer::Release() {
 
   // Stop accepting: wake the blocked accept and wait for the listener.
   {
-    std::lock_guard<std::mutex> guard(shared_->ConnectionsLock);
+    TMutexLock guard(shared_->ConnectionsLock);
     shared_->Stopping.store(true);
   }
   shared_->ConnectionsChanged.notify_all();
@@ -299,7 +302,7 @@ bool TCommandServer::Release() {
 
   // Close every connection: wakes the threads blocked in a read. A thread busy
   // in a handler ends after its handler returns.
-  std::unique_lock<std::mutex> lock(shared_->ConnectionsLock);
+  TMutexLock lock(shared_->ConnectionsLock);
   for (auto& connection : shared_->Connections) {
     if (!connection->Finished) connection->Stream.Shutdown();
   }
@@ -311,12 +314,12 @@ bool TCommandServer::Release() {
   while (shared_->RunningCount() > 0) {
     auto now = std::chrono::steady_clock::now();
     if (now >= deadline) break;
-    shared_->ConnectionsChanged.wait_for(lock, std::min<std::chrono::steady_clock::duration>(check, deadline - now));
+    shared_->ConnectionsChanged.wait_for(lock.Native(), std::min<std::chrono::steady_clock::duration>(check, deadline - now));
   }
   const bool allEnded = shared_->RunningCount() == 0;
   std::list<std::shared_ptr<Connection>> connections;
   connections.swap(shared_->Connections);
-  lock.unlock();
+  lock.Unlock();
 
   for (auto& connection : connections) {
     // A thread that has not finished is left to end on its own; it holds its
@@ -324,7 +327,7 @@ bool TCommandServer::Release() {
     if (!connection->Thread.joinable()) continue;
     bool finished;
     {
-      std::lock_guard<std::mutex> guard(shared_->ConnectionsLock);
+      TMutexLock guard(shared_->ConnectionsLock);
       finished = connection->Finished;
     }
     if (finished) {

@@ -2,10 +2,10 @@
 // screenshot sending.
 #include "channel/client_commands.h"
 
-#include <mutex>
 #include <optional>
 #include <string>
 
+#include "base/mutex.h"
 #include "base/numbers.h"
 #include "log/logs.h"
 #include "registry/busy_flag.h"
@@ -35,7 +35,7 @@ void UpdateCmd(CommandCall& call) {
   bool pending;
   {
     // The screen receiver works on these fields without BusyFlag.
-    std::lock_guard<std::mutex> guard(client.Guard);
+    TMutexLock guard(client.Guard);
     if (cancels) {
       client.ScreenPending = false;
       client.ScreenData.Clear();

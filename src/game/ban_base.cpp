@@ -14,10 +14,10 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <mutex>
 #include <optional>
 
 #include "base/limits.h"
+#include "base/mutex.h"
 #include "base/numbers.h"
 #include "game/text_fields.h"
 #include "log/logs.h"
@@ -35,36 +35,36 @@ namespace {
 class TBanBaseLock {
  public:
   bool TryLockFor(std::chrono::milliseconds wait) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (!free_.wait_for(lock, wait, [this] { return !held_; })) return false;
+    TMutexLock lock(mutex_);
+    if (!free_.wait_for(lock.Native(), wait, [this]() REQUIRES(mutex_) { return !held_; })) return false;
     held_ = true;
     return true;
   }
   void Unlock() {
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      TMutexLock lock(mutex_);
       held_ = false;
     }
     free_.notify_one();
   }
 
  private:
-  std::mutex mutex_;  // guards held_
+  TMutex mutex_;  // guards held_
   std::condition_variable free_;
-  bool held_ = false;
+  bool held_ GUARDED_BY(mutex_) = false;
 };
 TBanBaseLock banBaseLock;
 
 // Guards unwritten: the bans whose records could not be written to the file
 // yet. They are enforced at connect like written ones, and every maintenance
 // tries to write them.
-std::mutex unwrittenLock;
+TMutex unwrittenLock;
 struct TUnwrittenBan {
   std::string Identifier;
   bool Forever = false;
   std::chrono::steady_clock::time_point Ends;
 };
-std::vector<TUnwrittenBan> unwritten;
+std::vector<TUnwrittenBan> unwritten GUARDED_BY(unwrittenLock);
 
 constexpr const char* kLineEnd = "\r\n";
 
@@ -115,7 +115,7 @@ class TBanBaseGuard {
 // The unwritten ban of the identifier still in force, if any.
 std::optional<TUnwrittenBan> FindUnwritten(const std::string& identifier) {
   const auto now = std::chrono::steady_clock::now();
-  std::lock_guard<std::mutex> guard(unwrittenLock);
+  TMutexLock guard(unwrittenLock);
   for (const TUnwrittenBan& ban : unwritten) {
     if (ban.Identifier == identifier && (ban.Forever || ban.Ends > now)) return ban;
   }
@@ -208,7 +208,7 @@ bool AppendBanRecord(int32_t minutes, const std::string& identifier) {
   WriteLog("ERROR: cannot write the ban base " + BanBasePath() + ": " + error);
   // The ban stands all the same: enforced from memory, written when it can be.
   {
-    std::lock_guard<std::mutex> guard(unwrittenLock);
+    TMutexLock guard(unwrittenLock);
     unwritten.push_back({identifier, minutes == 0, std::chrono::steady_clock::now() + std::chrono::minutes(minutes)});
   }
   platform::ConsoleLine("ATTENTION!!! : the ban of ID " + identifier + " could not be written to " + BanBasePath() +
@@ -239,7 +239,7 @@ namespace {
 void WriteUnwritten() {
   std::vector<TUnwrittenBan> waiting;
   {
-    std::lock_guard<std::mutex> guard(unwrittenLock);
+    TMutexLock guard(unwrittenLock);
     waiting = unwritten;
   }
   for (const TUnwrittenBan& ban : waiting) {
@@ -249,7 +249,7 @@ void WriteUnwritten() {
                                              ban.Identifier, &error);
     if (!written) continue;
     if (!over) WriteLog("The ban of ID " + ban.Identifier + " is written to the ban base now");
-    std::lock_guard<std::mutex> guard(unwrittenLock);
+    TMutexLock guard(unwrittenLock);
     std::erase_if(unwritten, [&](const TUnwrittenBan& kept) {
       return kept.Identifier == ban.Identifier && kept.Ends == ban.Ends && kept.Forever == ban.Forever;
     });
@@ -304,7 +304,7 @@ bool ReadBanRecords(std::vector<std::string>& records, std::string* error) {
 LiftResult LiftBan(const std::string& identifier) {
   LiftResult result;
   {
-    std::lock_guard<std::mutex> guard(unwrittenLock);
+    TMutexLock guard(unwrittenLock);
     const size_t before = unwritten.size();
     std::erase_if(unwritten, [&](const TUnwrittenBan& ban) { return ban.Identifier == identifier; });
     result.Removed = static_cast<int>(before - unwritten.size());

@@ -12,11 +12,11 @@
 #include "game/ban_enforcement.h"
 
 #include <algorithm>
-#include <mutex>
 #include <utility>
 #include <vector>
 
 #include "base/metrics.h"
+#include "base/mutex.h"
 #include "game/ban_base.h"
 #include "game/ban_store.h"
 #include "game/chat.h"
@@ -32,13 +32,13 @@ namespace {
 // Guards bansInFlight: the identifiers (with their minutes) of the bans taken
 // whose records are not yet written. Held only to look the list up or change
 // it, never while waiting for anything, so it nests under BusyFlag safely.
-std::mutex inFlightLock;
-std::vector<std::pair<std::string, int32_t>> bansInFlight;
+TMutex inFlightLock;
+std::vector<std::pair<std::string, int32_t>> bansInFlight GUARDED_BY(inFlightLock);
 
 }  // namespace
 
 bool BanInFlight(const std::string& identifier, std::string* duration) {
-  std::lock_guard<std::mutex> guard(inFlightLock);
+  TMutexLock guard(inFlightLock);
   for (const auto& [banned, minutes] : bansInFlight) {
     if (banned != identifier) continue;
     if (duration) *duration = minutes == 0 ? "p" : std::to_string(minutes);
@@ -56,7 +56,7 @@ std::optional<TBanKick> TakeBan(const std::string& name, const std::string& addr
   }
   std::string identifier;
   {
-    std::lock_guard<std::mutex> guard(Client(slot).Guard);
+    TMutexLock guard(Client(slot).Guard);
     identifier = Client(slot).Identifier;
   }
   if (!IsPlayerPresent(name)) {
@@ -93,7 +93,7 @@ std::optional<TBanKick> TakeBan(const std::string& name, const std::string& addr
   kick.ChatText = chatText + CutToFit(longestHead, safeReason, "\"") + "\"";
   NoteBanKick(name);
   {
-    std::lock_guard<std::mutex> guard(inFlightLock);
+    TMutexLock guard(inFlightLock);
     bansInFlight.emplace_back(identifier, minutes);
   }
   return kick;
@@ -111,7 +111,7 @@ void SendBanKick(TRconClient& rcon, const TBanKick& kick) {
   // carried out all the same.
   BanStore().Record({kick.Identifier, kick.Name, kick.Address, kick.Reason, kick.Minutes});
   // Only now: a connect that no longer finds the ban in flight finds its record.
-  std::lock_guard<std::mutex> guard(inFlightLock);
+  TMutexLock guard(inFlightLock);
   const auto entry = std::find(bansInFlight.begin(), bansInFlight.end(), std::make_pair(kick.Identifier, kick.Minutes));
   if (entry != bansInFlight.end()) bansInFlight.erase(entry);
 }

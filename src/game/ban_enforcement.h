@@ -6,6 +6,7 @@
 #include <string>
 
 #include "game/rcon_client.h"
+#include "registry/busy_flag.h"
 
 // What is left of a ban once the tables have taken it: the two remote-console
 // commands, then the full-log line and the ban record.
@@ -25,7 +26,7 @@ struct TBanKick {
 // nullopt, with nothing changed, when no client has the name (a full-log line)
 // or its player was not on the game server's last list. Caller holds BusyFlag.
 std::optional<TBanKick> TakeBan(const std::string& name, const std::string& address, const std::string& reason,
-                                int32_t minutes);
+                                int32_t minutes) REQUIRES(BusyFlag);
 // Kicks the player and announces the ban in the game chat, then writes the
 // full log and appends the ban record, and only then lets the ban in flight
 // go. Meant to run without BusyFlag: the exchanges take a round trip each, a
@@ -36,6 +37,7 @@ void SendBanKick(TRconClient& rcon, const TBanKick& kick);
 // base: an identifier that is no longer in flight has its record written, so
 // the base then has it. Thread safe.
 bool BanInFlight(const std::string& identifier, std::string* duration);
-// Both, one after the other, under whatever the caller holds.
+// Both, one after the other, under whatever the caller holds. Caller holds
+// BusyFlag (TakeBan needs it).
 bool EnforceBan(TRconClient& rcon, const std::string& name, const std::string& address, const std::string& reason,
-                int32_t minutes);
+                int32_t minutes) REQUIRES(BusyFlag);

@@ -1,9 +1,9 @@
 #include "game/chat.h"
 
 #include <atomic>
-#include <mutex>
 
 #include "base/limits.h"
+#include "base/mutex.h"
 #include "base/settings.h"
 #include "platform/console.h"
 
@@ -14,7 +14,7 @@ std::atomic<bool> chatAddonMissing{false};
 
 // Guards the order of say lines on the game server: the lines of one text go
 // out one after another, with no other text's lines between them.
-std::mutex sayLinesLock;
+TMutex sayLinesLock;
 
 bool UseSay() {
   switch (Settings.ChatCommandMode) {
@@ -57,7 +57,7 @@ size_t LineEnd(const std::string& text, size_t start, size_t limit) {
 
 // Sends the say lines of text, stopping at the first that did not go out.
 void SayLines(TRconClient& rcon, const std::string& text) {
-  std::lock_guard<std::mutex> guard(sayLinesLock);
+  TMutexLock guard(sayLinesLock);
   for (const std::string& line : SplitSayText(text, kSayTextChars)) {
     const RconOutcome outcome = rcon.Exchange("say " + line).Outcome;
     if (outcome != RconOutcome::Answered && outcome != RconOutcome::NoAnswer) return;

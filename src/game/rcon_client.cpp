@@ -176,12 +176,12 @@ bool TRconClient::Open(std::string* error) {
 }
 
 void TRconClient::UseLink(std::unique_ptr<TRconLink> link) {
-  std::lock_guard<std::mutex> guard(lock_);
+  TMutexLock guard(lock_);
   link_ = std::move(link);
 }
 
 void TRconClient::Close() {
-  std::lock_guard<std::mutex> guard(lock_);
+  TMutexLock guard(lock_);
   link_.reset();
 }
 
@@ -212,7 +212,7 @@ RconResult TRconClient::Exchange(const std::string& command) {
   // and no other exchange (nor a health query) should wait for it.
   std::string error;
   const std::optional<uint32_t> address = platform::ResolveIpv4(Settings.RconHost, &error);
-  std::lock_guard<std::mutex> guard(lock_);
+  TMutexLock guard(lock_);
   if (withholding_) return RconResult{RconOutcome::Withheld, std::string()};
   const Clock::time_point start = Clock::now();
   RconResult result = !link_     ? Failure(1)
@@ -228,12 +228,12 @@ RconResult TRconClient::Exchange(const std::string& command) {
 }
 
 RconHealth TRconClient::Health() {
-  std::lock_guard<std::mutex> guard(lock_);
+  TMutexLock guard(lock_);
   return health_;
 }
 
 bool TRconClient::Withholding() {
-  std::lock_guard<std::mutex> guard(lock_);
+  TMutexLock guard(lock_);
   return withholding_;
 }
 

@@ -38,9 +38,9 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
 #include <string>
 
+#include "base/mutex.h"
 #include "game/rcon_link.h"
 
 // How an exchange ended.
@@ -108,17 +108,17 @@ class TRconClient {
  private:
   // Says the new health on the console and in the full log when it changed.
   // Caller holds lock_.
-  void NoteHealth(const RconResult& result);
+  void NoteHealth(const RconResult& result) REQUIRES(lock_);
 
   // Counts a refusal, or ends a run of them; withholds from the third on.
   // Caller holds lock_.
-  void NoteRefusals(const RconResult& result);
+  void NoteRefusals(const RconResult& result) REQUIRES(lock_);
 
   // Guards link_ (one exchange at a time on the one socket), health_,
   // refusalsInARow_ and withholding_.
-  std::mutex lock_;
-  std::unique_ptr<TRconLink> link_;
-  RconHealth health_ = RconHealth::Unknown;
-  int refusalsInARow_ = 0;
-  bool withholding_ = false;
+  TMutex lock_;
+  std::unique_ptr<TRconLink> link_ GUARDED_BY(lock_);
+  RconHealth health_ GUARDED_BY(lock_) = RconHealth::Unknown;
+  int refusalsInARow_ GUARDED_BY(lock_) = 0;
+  bool withholding_ GUARDED_BY(lock_) = false;
 };

@@ -88,7 +88,7 @@ void ListPairs(const std::string& list, uint8_t fields, std::vector<TStatusPlaye
 }
 
 // Rebuilds the player table from the list. Caller holds BusyFlag.
-void RebuildPlayers(const std::vector<TStatusPlayer>& players) {
+void RebuildPlayers(const std::vector<TStatusPlayer>& players) REQUIRES(BusyFlag) {
   ResetPlayers();
   for (const TStatusPlayer& player : players) {
     if (AddPlayer(player.Name, player.Address, player.Port, player.UserId) == 0) {
@@ -183,7 +183,8 @@ bool AllowLineLets(const std::string& line, const PlayerSlot& player) {
   }
 }
 
-Protection ProtectionOf(const PlayerSlot& player, const std::vector<std::string>& allowList) {
+// Caller holds BusyFlag.
+Protection ProtectionOf(const PlayerSlot& player, const std::vector<std::string>& allowList) REQUIRES(BusyFlag) {
   if (ClientCount > 0 && HasClient(player.Name, player.Address)) return Protection::Client;
   bool allowed = false;
   for (const std::string& line : allowList) {
@@ -205,16 +206,16 @@ void RememberSilenced(const std::string& name, const std::string& address) {
 // The players whose clients a ban took since the last kick pass; the ban kicks
 // them itself. Guarded by BusyFlag (the ban's command thread writes, the run
 // reads and empties it). Bounded by the table's size: the oldest goes first.
-std::vector<std::string> kickedByBan;
+std::vector<std::string> kickedByBan GUARDED_BY(BusyFlag);
 
 // Whether a ban since the last kick pass kicks this player. Caller holds BusyFlag.
-bool KickedByBan(const PlayerSlot& player) {
+bool KickedByBan(const PlayerSlot& player) REQUIRES(BusyFlag) {
   return std::find(kickedByBan.begin(), kickedByBan.end(), player.Name) != kickedByBan.end();
 }
 
 // Why a player who is not allowed is kicked, counted in the metrics. Caller
 // holds BusyFlag.
-std::string KickReason(const PlayerSlot& player) {
+std::string KickReason(const PlayerSlot& player) REQUIRES(BusyFlag) {
   const auto was = std::find(silenced.begin(), silenced.end(), std::make_pair(player.Name, player.Address));
   if (was != silenced.end()) {
     silenced.erase(was);
@@ -238,7 +239,7 @@ struct TRegisteredClient {
 };
 
 // The clients in use now. Caller holds BusyFlag.
-std::vector<TRegisteredClient> RegisteredClients() {
+std::vector<TRegisteredClient> RegisteredClients() REQUIRES(BusyFlag) {
   std::vector<TRegisteredClient> clients;
   for (int i = 1; i <= kTableSlots; ++i) {
     const ClientSlot& slot = Client(i);
@@ -255,8 +256,9 @@ struct TKick {
   std::string Reason;
 };
 
-// Drops the clients silent for more than kMaxMissedUpdates runs.
-void DropSilentClients() {
+// Drops the clients silent for more than kMaxMissedUpdates runs. Caller holds
+// BusyFlag.
+void DropSilentClients() REQUIRES(BusyFlag) {
   int progress = 0;
   try {
     for (int i = 1; i <= kTableSlots; ++i) {

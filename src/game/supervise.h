@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "game/rcon_client.h"
+#include "registry/busy_flag.h"
 
 // One run: asks the game server for its players, rebuilds the player table,
 // kicks every player who has neither a live client nor an allow-list entry,
@@ -23,4 +24,4 @@ void Supervise(TRconClient& rcon, const std::vector<std::string>& allowList,
 // Tells the supervision that a ban took the named player's client and kicks
 // the player itself: the next kick pass leaves the player alone, since its
 // list may be older than the ban's kick. Caller holds BusyFlag.
-void NoteBanKick(const std::string& name);
+void NoteBanKick(const std::string& name) REQUIRES(BusyFlag);

@@ -1,22 +1,23 @@
 #include "game/supervision_report.h"
 
-#include <mutex>
 #include <utility>
+
+#include "base/mutex.h"
 
 namespace {
 
 // Guards lastReport.
-std::mutex reportLock;
-TSupervisionReport lastReport;
+TMutex reportLock;
+TSupervisionReport lastReport GUARDED_BY(reportLock);
 
 }  // namespace
 
 void PublishSupervisionReport(TSupervisionReport report) {
-  std::lock_guard<std::mutex> guard(reportLock);
+  TMutexLock guard(reportLock);
   lastReport = std::move(report);
 }
 
 TSupervisionReport LastSupervisionReport() {
-  std::lock_guard<std::mutex> guard(reportLock);
+  TMutexLock guard(reportLock);
   return lastReport;
 }

@@ -4,11 +4,11 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <tuple>
 #include <vector>
 
 #include "base/limits.h"
+#include "base/mutex.h"
 #include "log/log_limit.h"
 #include "platform/clock_text.h"
 #include "platform/console.h"
@@ -20,12 +20,12 @@ namespace {
 // Each lock guards the appends to its file, so lines never interleave and a
 // write never meets the file half-written by another thread; fullLogLock also
 // guards the archiving of the full log while the server runs.
-std::mutex fullLogLock;
-std::mutex lightLogLock;
+TMutex fullLogLock;
+TMutex lightLogLock;
 
 // Guards errorLineLimit.
-std::mutex errorLineLimitLock;
-TLogLimit errorLineLimit(kLimitedLogLinesPerMinute, kLogLimitWindow);
+TMutex errorLineLimitLock;
+TLogLimit errorLineLimit GUARDED_BY(errorLineLimitLock)(kLimitedLogLinesPerMinute, kLogLimitWindow);
 
 constexpr const char* kFullLog = "zelk_logs.txt";
 constexpr const char* kLightLog = "zelk_light_logs.txt";
@@ -75,7 +75,7 @@ std::vector<TArchive> ListArchives(const std::string& dir) {
 // back, so a log created in the same tick as the previous archive, or before
 // a clock change, can carry a time no later than an older archive's; it then
 // gets one nanosecond past the newest other one. Caller holds fullLogLock.
-void MakeNewestArchive(const std::string& dir, const std::string& name) {
+void MakeNewestArchive(const std::string& dir, const std::string& name) REQUIRES(fullLogLock) {
   const std::vector<TArchive> archives = ListArchives(dir);
   const TArchive* self = nullptr;
   const TArchive* newestOther = nullptr;
@@ -101,7 +101,7 @@ void MakeNewestArchive(const std::string& dir, const std::string& name) {
 // Moves the full log to the smallest free archive number from 2 up, as the
 // newest archive; the name taken, or empty (after a line on standard error)
 // when the rename failed. Caller holds fullLogLock.
-std::string ArchiveFullLog(const std::string& dir) {
+std::string ArchiveFullLog(const std::string& dir) REQUIRES(fullLogLock) {
   int n = 2;
   while (platform::FileExists(dir + "zelk_logs" + std::to_string(n) + ".txt")) ++n;
   const std::string name = "zelk_logs" + std::to_string(n) + ".txt";
@@ -117,7 +117,7 @@ std::string ArchiveFullLog(const std::string& dir) {
 // Removes the archives beyond the newest kKeptLogArchives (by the time of
 // their last write; numbers are reused, so they say nothing about age), and
 // says on the console how many went. Caller holds fullLogLock.
-void RemoveOldArchives(const std::string& dir) {
+void RemoveOldArchives(const std::string& dir) REQUIRES(fullLogLock) {
   std::vector<TArchive> archives = ListArchives(dir);
   if (archives.size() <= static_cast<size_t>(kKeptLogArchives)) return;
   std::sort(archives.begin(), archives.end(), std::greater<>());
@@ -151,14 +151,14 @@ void AppendLocked(const std::string& dir, const std::string& file, const std::st
 }
 
 void AppendLightLine(const std::string& line) {
-  std::lock_guard<std::mutex> guard(lightLogLock);
+  TMutexLock guard(lightLogLock);
   AppendLocked(LogDirectory(), kLightLog, platform::WithoutControlBytes(line));
 }
 
 // Past its size limit the full log is archived as at a start, so that no
 // flood of lines can fill the disk; the new log opens with where the old went.
 void AppendFullLine(const std::string& line) {
-  std::lock_guard<std::mutex> guard(fullLogLock);
+  TMutexLock guard(fullLogLock);
   const std::string dir = LogDirectory();
   AppendLocked(dir, kFullLog, platform::WithoutControlBytes(line));
   const std::optional<long long> size = platform::FileSize(dir + kFullLog);
@@ -200,8 +200,8 @@ std::string LogStamp() {
 bool RotateLogs(std::string* error) {
   const std::string dir = LogDirectory();
   if (!platform::DirectoryExists(dir)) platform::MakeDirectory(dir);
-  std::lock_guard<std::mutex> fullGuard(fullLogLock);
-  std::lock_guard<std::mutex> lightGuard(lightLogLock);
+  TMutexLock fullGuard(fullLogLock);
+  TMutexLock lightGuard(lightLogLock);
   if (platform::FileExists(dir + kFullLog)) ArchiveFullLog(dir);
   RemoveOldArchives(dir);
   return platform::CreateEmptyFile(dir + kFullLog, error) && platform::CreateEmptyFile(dir + kLightLog, error);
@@ -231,7 +231,7 @@ bool AdmitErrorLine(const std::string& address) {
   bool admitted;
   std::vector<TLogLimit::TLeftOut> leftOut;
   {
-    std::lock_guard<std::mutex> guard(errorLineLimitLock);
+    TMutexLock guard(errorLineLimitLock);
     const auto now = std::chrono::steady_clock::now();
     leftOut = errorLineLimit.TakeEnded(now);
     admitted = errorLineLimit.Admit(address, now);
@@ -243,13 +243,13 @@ bool AdmitErrorLine(const std::string& address) {
 void FlushErrorLineLimit() {
   std::vector<TLogLimit::TLeftOut> leftOut;
   {
-    std::lock_guard<std::mutex> guard(errorLineLimitLock);
+    TMutexLock guard(errorLineLimitLock);
     leftOut = errorLineLimit.TakeEnded(std::chrono::steady_clock::now());
   }
   ReportLeftOut(leftOut);
 }
 
 void ResetErrorLineLimitForTesting() {
-  std::lock_guard<std::mutex> guard(errorLineLimitLock);
+  TMutexLock guard(errorLineLimitLock);
   errorLineLimit = TLogLimit(kLimitedLogLinesPerMinute, kLogLimitWindow);
 }

@@ -4,7 +4,8 @@
 #include <locale.h>
 
 #include <chrono>
-#include <mutex>
+
+#include "base/mutex.h"
 
 namespace platform {
 
@@ -16,8 +17,8 @@ int64_t UnixSeconds() {
 namespace {
 
 // Guards shapeValue. Written at start (and by tests), read by every log write.
-std::mutex shapeLock;
-TimeShape shapeValue;
+TMutex shapeLock;
+TimeShape shapeValue GUARDED_BY(shapeLock);
 
 // Expands the composite conversions that T_FMT may use into plain ones.
 std::string ExpandTimeFormat(std::string fmt, const std::string& ampmFormat) {
@@ -89,17 +90,17 @@ void InitClockTexts() {
   setlocale(LC_TIME, "");
   TimeShape shape = ShapeFrom(nl_langinfo(D_FMT), nl_langinfo(T_FMT), nl_langinfo(T_FMT_AMPM), nl_langinfo(AM_STR),
                               nl_langinfo(PM_STR));
-  std::lock_guard<std::mutex> guard(shapeLock);
+  TMutexLock guard(shapeLock);
   shapeValue = shape;
 }
 
 TimeShape CurrentShape() {
-  std::lock_guard<std::mutex> guard(shapeLock);
+  TMutexLock guard(shapeLock);
   return shapeValue;
 }
 
 void SetShapeForTesting(const TimeShape& shape) {
-  std::lock_guard<std::mutex> guard(shapeLock);
+  TMutexLock guard(shapeLock);
   shapeValue = shape;
 }
 

@@ -4,15 +4,16 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <mutex>
+
+#include "base/mutex.h"
 
 namespace platform {
 namespace {
 
 // Guards standard output, standard error and the capture below.
-std::mutex consoleLock;
-int captureDepth = 0;
-std::vector<std::string> captured;
+TMutex consoleLock;
+int captureDepth GUARDED_BY(consoleLock) = 0;
+std::vector<std::string> captured GUARDED_BY(consoleLock);
 
 }  // namespace
 
@@ -32,7 +33,7 @@ void ConsoleLines(const std::vector<std::string>& rawLines) {
   std::vector<std::string> lines;
   lines.reserve(rawLines.size());
   for (const std::string& text : rawLines) lines.push_back(WithoutControlBytes(text));
-  std::lock_guard<std::mutex> guard(consoleLock);
+  TMutexLock guard(consoleLock);
   for (const std::string& text : lines) {
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fputc('\n', stdout);
@@ -45,7 +46,7 @@ void ConsoleLine(const std::string& text) { ConsoleLines({text}); }
 
 void ErrorLine(const std::string& rawText) {
   const std::string text = WithoutControlBytes(rawText);
-  std::lock_guard<std::mutex> guard(consoleLock);
+  TMutexLock guard(consoleLock);
   std::fwrite(text.data(), 1, text.size(), stderr);
   std::fputc('\n', stderr);
   std::fflush(stderr);
@@ -54,33 +55,33 @@ void ErrorLine(const std::string& rawText) {
 void SetConsoleTitle(const std::string& title) {
   if (!::isatty(STDOUT_FILENO)) return;
   const std::string printable = WithoutControlBytes(title);
-  std::lock_guard<std::mutex> guard(consoleLock);
+  TMutexLock guard(consoleLock);
   std::fprintf(stdout, "\033]0;%s\007", printable.c_str());
   std::fflush(stdout);
 }
 
 TConsoleCapture::TConsoleCapture() {
-  std::lock_guard<std::mutex> guard(consoleLock);
+  TMutexLock guard(consoleLock);
   if (captureDepth++ == 0) captured.clear();
 }
 
 TConsoleCapture::~TConsoleCapture() {
-  std::lock_guard<std::mutex> guard(consoleLock);
+  TMutexLock guard(consoleLock);
   --captureDepth;
 }
 
 std::vector<std::string> TConsoleCapture::Lines() const {
-  std::lock_guard<std::mutex> guard(consoleLock);
+  TMutexLock guard(consoleLock);
   return captured;
 }
 
 bool TConsoleCapture::Contains(const std::string& line) const {
-  std::lock_guard<std::mutex> guard(consoleLock);
+  TMutexLock guard(consoleLock);
   return std::find(captured.begin(), captured.end(), line) != captured.end();
 }
 
 bool TConsoleCapture::ContainsPrefix(const std::string& prefix) const {
-  std::lock_guard<std::mutex> guard(consoleLock);
+  TMutexLock guard(consoleLock);
   return std::any_of(captured.begin(), captured.end(),
                      [&](const std::string& l) { return l.compare(0, prefix.size(), prefix) == 0; });
 }

@@ -2,7 +2,7 @@
 
 #include <unistd.h>
 
-#include <mutex>
+#include "base/mutex.h"
 
 #include "platform/environment.h"
 
@@ -15,8 +15,8 @@ std::string WithSlash(std::string dir) {
 }
 
 // Guards dataDir.
-std::mutex dataDirLock;
-std::string dataDir;
+TMutex dataDirLock;
+std::string dataDir GUARDED_BY(dataDirLock);
 
 }  // namespace
 
@@ -30,7 +30,7 @@ std::string ProgramFileDirectory() {
 }
 
 std::string DataDirectory() {
-  std::lock_guard<std::mutex> guard(dataDirLock);
+  TMutexLock guard(dataDirLock);
   if (dataDir.empty()) {
     auto home = EnvironmentValue("ACSERVER_HOME");
     dataDir = home ? WithSlash(*home) : ProgramFileDirectory();
@@ -39,7 +39,7 @@ std::string DataDirectory() {
 }
 
 void SetDataDirectory(const std::string& directory) {
-  std::lock_guard<std::mutex> guard(dataDirLock);
+  TMutexLock guard(dataDirLock);
   dataDir = WithSlash(directory);
 }
 

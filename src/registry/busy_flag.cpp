@@ -1,32 +1,36 @@
 #include "registry/busy_flag.h"
 
 #include <condition_variable>
-#include <mutex>
+
+#include "base/mutex.h"
 
 namespace {
 
 // Guards busy; busyFree is signalled when it is cleared.
-std::mutex busyLock;
+TMutex busyLock;
 std::condition_variable busyFree;
-bool busy = false;
+bool busy GUARDED_BY(busyLock) = false;
 
 }  // namespace
 
-void AcquireBusy() {
-  std::unique_lock<std::mutex> lock(busyLock);
-  busyFree.wait(lock, [] { return !busy; });
+TBusyFlag BusyFlag;
+
+// The flag is set on return; the capability stands for that, not for busyLock.
+void AcquireBusy() NO_THREAD_SAFETY_ANALYSIS {
+  TMutexLock lock(busyLock);
+  busyFree.wait(lock.Native(), []() REQUIRES(busyLock) { return !busy; });
   busy = true;
 }
 
-void ReleaseBusy() {
+void ReleaseBusy() NO_THREAD_SAFETY_ANALYSIS {
   {
-    std::lock_guard<std::mutex> guard(busyLock);
+    TMutexLock guard(busyLock);
     busy = false;
   }
   busyFree.notify_one();
 }
 
 bool IsBusy() {
-  std::lock_guard<std::mutex> guard(busyLock);
+  TMutexLock guard(busyLock);
   return busy;
 }

@@ -16,7 +16,7 @@ uint8_t PlayerCount = 0;
 namespace {
 
 // Empties a slot's fields. Caller holds the slot's Guard.
-void ClearClientFields(ClientSlot& slot) {
+void ClearClientFields(ClientSlot& slot) REQUIRES(slot.Guard) {
   slot.Name.clear();
   slot.Address.clear();
   slot.Identifier.clear();
@@ -73,7 +73,7 @@ PlayerSlot& Player(int slot) { return PlayerTable[static_cast<size_t>(slot - 1)]
 int AddClient(const std::string& name, const std::string& identifier, const std::string& address) {
   for (int i = 1; i <= kTableSlots; ++i) {
     ClientSlot& slot = Client(i);
-    std::lock_guard<std::mutex> guard(slot.Guard);
+    TMutexLock guard(slot.Guard);
     if (slot.InUse) continue;
     ClearClientFields(slot);
     slot.Name = name.substr(0, kNameChars);
@@ -88,7 +88,7 @@ int AddClient(const std::string& name, const std::string& identifier, const std:
 
 void RemoveClient(int slot) {
   ClientSlot& client = Client(slot);
-  std::lock_guard<std::mutex> guard(client.Guard);
+  TMutexLock guard(client.Guard);
   if (!client.InUse) return;
   ClearClientFields(client);
   --ClientCount;
@@ -115,7 +115,7 @@ bool HasClient(const std::string& name, const std::string& address) {
 void ResetClients() {
   for (int i = 1; i <= kTableSlots; ++i) {
     ClientSlot& slot = Client(i);
-    std::lock_guard<std::mutex> guard(slot.Guard);
+    TMutexLock guard(slot.Guard);
     ClearClientFields(slot);
   }
   ClientCount = 0;
@@ -124,7 +124,7 @@ void ResetClients() {
 int FindScreenSender(const std::string& address) {
   for (int i = 1; i <= kTableSlots; ++i) {
     const ClientSlot& slot = Client(i);
-    std::lock_guard<std::mutex> guard(slot.Guard);
+    TMutexLock guard(slot.Guard);
     if (slot.InUse && slot.ScreenPending && slot.Address == address) return i;
   }
   return 0;
@@ -135,7 +135,7 @@ bool IsScreenPendingFrom(const std::string& address) { return FindScreenSender(a
 long long PendingScreenBytes() {
   long long total = 0;
   for (const ClientSlot& slot : ClientTable) {
-    std::lock_guard<std::mutex> guard(slot.Guard);
+    TMutexLock guard(slot.Guard);
     if (slot.InUse && slot.ScreenPending) total += std::max<int32_t>(slot.ScreenSize, 0);
   }
   return total;
@@ -184,7 +184,7 @@ std::vector<TClientView> SnapshotClients() {
   TBusyGuard busy;
   for (int i = 1; i <= kTableSlots; ++i) {
     const ClientSlot& slot = Client(i);
-    std::lock_guard<std::mutex> guard(slot.Guard);
+    TMutexLock guard(slot.Guard);
     if (!slot.InUse) continue;
     views.push_back({i, slot.Name, slot.Identifier, slot.Address, slot.MissedUpdates, slot.ScreenPending,
                      slot.ScreenSize, slot.ScreenData.Size()});

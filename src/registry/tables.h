@@ -13,13 +13,14 @@
 
 #include <array>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "base/limits.h"
+#include "base/mutex.h"
 #include "platform/page_buffer.h"
+#include "registry/busy_flag.h"
 
 // A screenshot under transfer: bytes written at a position. Its memory is
 // mapped from the system for the announced size when the transfer opens
@@ -59,16 +60,18 @@ struct ClientSlot {
   std::string Identifier;  // capacity 64; the key of the ban base
   uint8_t MissedUpdates = 0;
   bool InUse = false;
-  ScreenBuffer ScreenData;
-  int32_t ScreenSize = 0;
-  bool ScreenPending = false;
+  ScreenBuffer ScreenData GUARDED_BY(Guard);
+  int32_t ScreenSize GUARDED_BY(Guard) = 0;
+  bool ScreenPending GUARDED_BY(Guard) = false;
   // Counts the transfers opened on this slot, so that the receiver can tell
   // whether the transfer it has just saved is still the slot's.
-  uint32_t ScreenTransfer = 0;
+  uint32_t ScreenTransfer GUARDED_BY(Guard) = 0;
   // Guards InUse, Address, Identifier, ScreenData, ScreenSize, ScreenPending
   // and ScreenTransfer against the screen receiver. Never held while waiting
-  // for BusyFlag.
-  mutable std::mutex Guard;
+  // for BusyFlag. Only the screenshot fields carry GUARDED_BY: InUse, Address
+  // and Identifier are written under both Guard and BusyFlag, so a holder of
+  // BusyFlag alone reads them safely, which the annotations cannot say.
+  mutable TMutex Guard;
 };
 
 struct PlayerSlot {
@@ -89,24 +92,24 @@ ClientSlot& Client(int slot);
 PlayerSlot& Player(int slot);
 
 // Client table. Caller holds BusyFlag.
-int AddClient(const std::string& name, const std::string& identifier, const std::string& address);
-void RemoveClient(int slot);
-int FindClientByName(const std::string& name);
-bool IsClientOnline(const std::string& name);
-bool HasClient(const std::string& name, const std::string& address);
-void ResetClients();
+int AddClient(const std::string& name, const std::string& identifier, const std::string& address) REQUIRES(BusyFlag);
+void RemoveClient(int slot) REQUIRES(BusyFlag);
+int FindClientByName(const std::string& name) REQUIRES(BusyFlag);
+bool IsClientOnline(const std::string& name) REQUIRES(BusyFlag);
+bool HasClient(const std::string& name, const std::string& address) REQUIRES(BusyFlag);
+void ResetClients() REQUIRES(BusyFlag);
 // Screenshot lookups; take each slot's Guard in turn. Thread safe.
 int FindScreenSender(const std::string& address);
 bool IsScreenPendingFrom(const std::string& address);
 // The announced sizes of all transfers under way, summed. Caller holds
 // BusyFlag, so that no transfer opens meanwhile (the receiver only ends them).
-long long PendingScreenBytes();
+long long PendingScreenBytes() REQUIRES(BusyFlag);
 
 // Player table. Caller holds BusyFlag.
-int AddPlayer(const std::string& name, const std::string& address, int32_t port, int32_t userId = 0);
-void ResetPlayers();
-bool HasPlayer(const std::string& name, const std::string& address);
-bool IsPlayerPresent(const std::string& name);
+int AddPlayer(const std::string& name, const std::string& address, int32_t port, int32_t userId = 0) REQUIRES(BusyFlag);
+void ResetPlayers() REQUIRES(BusyFlag);
+bool HasPlayer(const std::string& name, const std::string& address) REQUIRES(BusyFlag);
+bool IsPlayerPresent(const std::string& name) REQUIRES(BusyFlag);
 // The lowest slot whose player has exactly this name; 0 when none.
 int FindPlayerByName(const std::string& name);
 
@@ -123,7 +126,7 @@ struct TClientView {
 };
 // The clients in use, copied under BusyFlag (and each slot's Guard), which is
 // held for the copy only. Thread safe; never call with BusyFlag held.
-std::vector<TClientView> SnapshotClients();
+std::vector<TClientView> SnapshotClients() EXCLUDES(BusyFlag);
 
 // "total players online: " and ClientCount on the console. Caller holds BusyFlag.
-void PrintOnlineCount();
+void PrintOnlineCount() REQUIRES(BusyFlag);

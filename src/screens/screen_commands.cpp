@@ -31,11 +31,11 @@ std::string NameFromArguments(const std::vector<std::string>& arguments) {
 // kMaxScreenTotalBytes with it. The memory for the announced size is mapped
 // now (it counts once written). Caller holds BusyFlag, which keeps any other
 // thread from opening a transfer meanwhile; the receiver may only end one.
-bool OpenTransfer(int slotNumber, int32_t size, const std::string& peerAddress) {
+bool OpenTransfer(int slotNumber, int32_t size, const std::string& peerAddress) REQUIRES(BusyFlag) {
   if (IsScreenPendingFrom(peerAddress)) return false;
   if (PendingScreenBytes() + size > kMaxScreenTotalBytes) return false;
   ClientSlot& slot = Client(slotNumber);
-  std::lock_guard<std::mutex> guard(slot.Guard);
+  TMutexLock guard(slot.Guard);
   if (slot.ScreenPending) return false;
   slot.ScreenData.Clear();
   if (!slot.ScreenData.Reserve(static_cast<size_t>(size))) return false;
@@ -83,7 +83,7 @@ void ChkScreenCmd(CommandCall& call) {
     const std::optional<int32_t> count = slotNumber != 0 ? ParseInteger(call.Arguments.back()) : std::nullopt;
     if (count) {
       ClientSlot& slot = Client(slotNumber);
-      std::lock_guard<std::mutex> guard(slot.Guard);
+      TMutexLock guard(slot.Guard);
       if (*count >= 0 && slot.ScreenData.Size() == static_cast<size_t>(*count)) {
         call.ReplyText = {"rpl:ok"};
       } else {

@@ -61,7 +61,7 @@ std::string SafeIdentifier(const std::string& identifier) {
 // the whole buffer out into completed. Raises progress to 1 .. 5.
 PieceOutcome TakePiece(ClientSlot& slot, const std::string& address, const std::string& piece, int& progress,
                        CompletedScreen& completed) {
-  std::lock_guard<std::mutex> guard(slot.Guard);
+  TMutexLock guard(slot.Guard);
   if (!slot.InUse || !slot.ScreenPending || slot.Address != address) return PieceOutcome::NoTransfer;
   progress = 1;
   const int32_t size = slot.ScreenSize;
@@ -175,7 +175,7 @@ bool SaveScreen(const CompletedScreen& screen, const std::string& address, int& 
 // on meanwhile (the transfer was cancelled, the client left, or a new transfer
 // began): the bytes are then dropped with screen.
 void FinishTransfer(ClientSlot& slot, const std::string& address, CompletedScreen& screen, bool saved) {
-  std::lock_guard<std::mutex> guard(slot.Guard);
+  TMutexLock guard(slot.Guard);
   if (!slot.InUse || !slot.ScreenPending || slot.Address != address || slot.ScreenTransfer != screen.Transfer) {
     return;
   }

@@ -171,7 +171,7 @@ TPostgresBanStore::~TPostgresBanStore() { Stop(); }
 
 void TPostgresBanStore::Stop() {
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    TMutexLock guard(lock_);
     stopping_ = true;
   }
   changed_.notify_all();
@@ -180,7 +180,7 @@ void TPostgresBanStore::Stop() {
 
 BanLookup TPostgresBanStore::Lookup(const std::string& identifier, std::string* left) {
   const int64_t now = platform::UnixSeconds();
-  std::lock_guard<std::mutex> guard(lock_);
+  TMutexLock guard(lock_);
   const auto found = copy_.find(identifier);
   if (found == copy_.end() || (found->second != 0 && found->second <= now)) return BanLookup::NotBanned;
   if (left) *left = found->second == 0 ? "p" : std::to_string(MinutesLeft(found->second, now));
@@ -198,7 +198,7 @@ bool TPostgresBanStore::Record(const TBanFacts& ban) {
                       ban.Address,
                       ban.Reason};
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    TMutexLock guard(lock_);
     MergeEnd(copy_, ban.Identifier, pending.EndsAt);
     liftedSinceRead_.erase(ban.Identifier);  // a ban made after a lift is in force
     pending_.push_back(std::move(pending));
@@ -211,7 +211,7 @@ bool TPostgresBanStore::Record(const TBanFacts& ban) {
 
 void TPostgresBanStore::Refresh() {
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    TMutexLock guard(lock_);
     refreshWanted_ = true;
   }
   changed_.notify_all();
@@ -219,7 +219,7 @@ void TPostgresBanStore::Refresh() {
 
 void TPostgresBanStore::Maintain() {
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    TMutexLock guard(lock_);
     expireWanted_ = true;
   }
   changed_.notify_all();
@@ -228,11 +228,11 @@ void TPostgresBanStore::Maintain() {
 LiftResult TPostgresBanStore::Lift(const std::string& identifier) {
   std::set<std::string> removed;  // the ids of the bans lifted, from the journal and the database
   {
-    std::unique_lock<std::mutex> lock(lock_);
+    TMutexLock lock(lock_);
     // An insert under way would land after the delete below and bring the ban
     // back; its statement's time-out bounds the wait.
-    if (!changed_.wait_for(lock, std::chrono::milliseconds(kBanBaseLiftWaitMs),
-                           [&] { return writing_ != identifier; })) {
+    if (!changed_.wait_for(lock.Native(), std::chrono::milliseconds(kBanBaseLiftWaitMs),
+                           [&]() REQUIRES(lock_) { return writing_ != identifier; })) {
       return {0, "the shared ban base is still writing a ban of " + identifier + "; lift it again"};
     }
     // Gone from pending_, no later round writes them.
@@ -250,7 +250,7 @@ LiftResult TPostgresBanStore::Lift(const std::string& identifier) {
   result.Removed = static_cast<int>(removed.size());
   if (result.Removed > 0) result.Error.clear();
   if (result.Error.empty()) {
-    std::lock_guard<std::mutex> guard(lock_);
+    TMutexLock guard(lock_);
     copy_.erase(identifier);
     liftedSinceRead_.insert(identifier);
   }
@@ -260,7 +260,7 @@ LiftResult TPostgresBanStore::Lift(const std::string& identifier) {
 bool TPostgresBanStore::List(std::vector<TBanView>& bans, std::string*) {
   const int64_t now = platform::UnixSeconds();
   bans.clear();
-  std::lock_guard<std::mutex> guard(lock_);
+  TMutexLock guard(lock_);
   for (const auto& [identifier, end] : copy_) {
     if (end != 0 && end <= now) continue;
     bans.push_back({identifier, end == 0, end == 0 ? 0 : MinutesLeft(end, now)});
@@ -269,12 +269,12 @@ bool TPostgresBanStore::List(std::vector<TBanView>& bans, std::string*) {
 }
 
 bool TPostgresBanStore::WaitSynced(int timeoutMs) {
-  std::unique_lock<std::mutex> lock(lock_);
+  TMutexLock lock(lock_);
   const uint64_t next = roundsStarted_ + 1;  // the first round that starts after this call
   refreshWanted_ = true;
   changed_.notify_all();
-  return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                           [&] { return refreshedRound_ >= next && pending_.empty(); });
+  return changed_.wait_for(lock.Native(), std::chrono::milliseconds(timeoutMs),
+                           [&]() REQUIRES(lock_) { return refreshedRound_ >= next && pending_.empty(); });
 }
 
 void TPostgresBanStore::WriteJournal() {
@@ -296,7 +296,7 @@ void TPostgresBanStore::NoteDown(const std::string& reason) {
   fingerprint_.clear();
   size_t known = 0;
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    TMutexLock guard(lock_);
     if (link_ == Link::Down) return;
     link_ = Link::Down;
     known = copy_.size();
@@ -321,7 +321,7 @@ bool TPostgresBanStore::Round(uint64_t round, bool expire) {
   std::string error;
   std::vector<std::string> ids;  // the bans waiting when the round began; later ones wait for the next
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    TMutexLock guard(lock_);
     for (const TPendingBan& ban : pending_) ids.push_back(ban.BanId);
     liftedSinceRead_.clear();
   }
@@ -331,7 +331,7 @@ bool TPostgresBanStore::Round(uint64_t round, bool expire) {
   for (const std::string& id : ids) {
     TPendingBan ban;
     {
-      std::lock_guard<std::mutex> guard(lock_);
+      TMutexLock guard(lock_);
       const auto found = std::find_if(pending_.begin(), pending_.end(), [&](const TPendingBan& p) { return p.BanId == id; });
       if (found == pending_.end()) continue;
       ban = *found;
@@ -339,7 +339,7 @@ bool TPostgresBanStore::Round(uint64_t round, bool expire) {
     }
     const bool inserted = InsertBan(*connection_, ban, &error);
     {
-      std::lock_guard<std::mutex> guard(lock_);
+      TMutexLock guard(lock_);
       writing_.reset();
       if (inserted) {
         std::erase_if(pending_, [&](const TPendingBan& p) { return p.BanId == id; });
@@ -354,7 +354,7 @@ bool TPostgresBanStore::Round(uint64_t round, bool expire) {
     }
   }
   if (written > 0) {
-    std::lock_guard<std::mutex> guard(lock_);
+    TMutexLock guard(lock_);
     WriteJournal();
   }
   if (expire && !connection_->Run("DELETE FROM acserver_bans WHERE ends_at <= now()", {}, &error)) {
@@ -377,7 +377,7 @@ bool TPostgresBanStore::Round(uint64_t round, bool expire) {
   }
   Link was;
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    TMutexLock guard(lock_);
     if (bans) {
       // A lift that answered during the round may have deleted after the read.
       for (const std::string& identifier : liftedSinceRead_) bans->erase(identifier);
@@ -396,7 +396,7 @@ bool TPostgresBanStore::Round(uint64_t round, bool expire) {
   }
   // Waiters learn of the round once everything it says is said.
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    TMutexLock guard(lock_);
     refreshedRound_ = round;
   }
   changed_.notify_all();
@@ -405,21 +405,21 @@ bool TPostgresBanStore::Round(uint64_t round, bool expire) {
 
 void TPostgresBanStore::Work() {
   auto nextRefresh = std::chrono::steady_clock::now();
-  std::unique_lock<std::mutex> lock(lock_);
+  TMutexLock lock(lock_);
   while (!stopping_) {
     const bool expire = expireWanted_;
     const uint64_t round = ++roundsStarted_;
     refreshWanted_ = false;
     expireWanted_ = false;
-    lock.unlock();
+    lock.Unlock();
     const bool reached = Round(round, expire);
-    lock.lock();
+    lock.Lock();
     if (!reached && expire) expireWanted_ = true;
     const auto wait = std::chrono::milliseconds(reached ? kBanBaseRefreshMs : kBanBaseRetryMs);
     nextRefresh = std::chrono::steady_clock::now() + wait;
     // Wakes for a stop, a ban of our own, or a refresh asked for; a database
     // that is down is tried again only after the retry wait.
-    changed_.wait_until(lock, nextRefresh, [&] {
+    changed_.wait_until(lock.Native(), nextRefresh, [&]() REQUIRES(lock_) {
       return stopping_ || (reached && (refreshWanted_ || expireWanted_ || !pending_.empty()));
     });
   }

@@ -22,13 +22,13 @@
 #include <condition_variable>
 #include <cstdint>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "base/mutex.h"
 #include "game/ban_store.h"
 #include "sharedbans/pg_connection.h"
 
@@ -78,29 +78,29 @@ class TPostgresBanStore : public TBanStore {
   bool Connect();
   void NoteDown(const std::string& reason);
   // Rewrites the journal file from pending_. Caller holds lock_.
-  void WriteJournal();
+  void WriteJournal() REQUIRES(lock_);
 
   const std::string uri_;
   const std::string server_;
   const std::string journalPath_;
 
   // Guards everything below it but the worker's own connection.
-  std::mutex lock_;
+  TMutex lock_;
   std::condition_variable changed_;
-  std::map<std::string, int64_t> copy_;  // identifier -> end (Unix seconds), 0 for ever
-  std::vector<TPendingBan> pending_;    // not yet in the database; also in the journal
+  std::map<std::string, int64_t> copy_ GUARDED_BY(lock_);  // identifier -> end (Unix seconds), 0 for ever
+  std::vector<TPendingBan> pending_ GUARDED_BY(lock_);  // not yet in the database; also in the journal
   // The identifier of the ban the worker is inserting now: a lift of it waits
   // until the insert ended, then deletes.
-  std::optional<std::string> writing_;
+  std::optional<std::string> writing_ GUARDED_BY(lock_);
   // Identifiers lifted since the worker's round began; its read of the bans
   // may predate the delete, so they are left out of the copy it installs.
-  std::set<std::string> liftedSinceRead_;
-  bool refreshWanted_ = true;
-  bool expireWanted_ = false;
-  bool stopping_ = false;
-  uint64_t roundsStarted_ = 0;    // the worker's rounds, numbered from 1
-  uint64_t refreshedRound_ = 0;   // the last round that refreshed the local copy
-  enum class Link { Unknown, Up, Down } link_ = Link::Unknown;
+  std::set<std::string> liftedSinceRead_ GUARDED_BY(lock_);
+  bool refreshWanted_ GUARDED_BY(lock_) = true;
+  bool expireWanted_ GUARDED_BY(lock_) = false;
+  bool stopping_ GUARDED_BY(lock_) = false;
+  uint64_t roundsStarted_ GUARDED_BY(lock_) = 0;   // the worker's rounds, numbered from 1
+  uint64_t refreshedRound_ GUARDED_BY(lock_) = 0;  // the last round that refreshed the local copy
+  enum class Link { Unknown, Up, Down } link_ GUARDED_BY(lock_) = Link::Unknown;
 
   // The worker's connection and what the table held at its last refresh;
   // only the worker touches them.

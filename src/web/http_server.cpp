@@ -8,10 +8,10 @@
 #include <condition_variable>
 #include <cstring>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <thread>
 
+#include "base/mutex.h"
 #include "base/numbers.h"
 #include "platform/socket.h"
 
@@ -119,21 +119,21 @@ struct THttpServer::TState {
 
   // Guards Clocks and StopReaper; Changed wakes the reaper when a deadline
   // is set or the server stops.
-  std::mutex Lock;
+  TMutex Lock;
   std::condition_variable Changed;
-  std::map<MHD_Connection*, TConnectionClock> Clocks;
-  bool StopReaper = false;
+  std::map<MHD_Connection*, TConnectionClock> Clocks GUARDED_BY(Lock);
+  bool StopReaper GUARDED_BY(Lock) = false;
   std::thread Reaper;
 
   void ArmHead(MHD_Connection* connection) {
-    std::lock_guard<std::mutex> guard(Lock);
+    TMutexLock guard(Lock);
     auto it = Clocks.find(connection);
     if (it == Clocks.end()) return;
     it->second.HeadDeadline = Clock::now() + std::chrono::seconds(Limits.HeadSeconds);
     Changed.notify_one();
   }
   void DisarmHead(MHD_Connection* connection) {
-    std::lock_guard<std::mutex> guard(Lock);
+    TMutexLock guard(Lock);
     auto it = Clocks.find(connection);
     if (it != Clocks.end()) it->second.HeadDeadline.reset();
   }
@@ -143,7 +143,7 @@ struct THttpServer::TState {
   // library reports the close (and forgets the clock, under Lock) before it
   // closes the socket.
   void Reap() {
-    std::unique_lock<std::mutex> guard(Lock);
+    TMutexLock guard(Lock);
     while (!StopReaper) {
       std::optional<Clock::time_point> next;
       const Clock::time_point now = Clock::now();
@@ -157,9 +157,9 @@ struct THttpServer::TState {
         }
       }
       if (next) {
-        Changed.wait_until(guard, *next);
+        Changed.wait_until(guard.Native(), *next);
       } else {
-        Changed.wait(guard);
+        Changed.wait(guard.Native());
       }
     }
   }
@@ -167,14 +167,14 @@ struct THttpServer::TState {
   static void OnConnection(void* cls, MHD_Connection* connection, void**, MHD_ConnectionNotificationCode code) {
     auto* state = static_cast<TState*>(cls);
     if (code == MHD_CONNECTION_NOTIFY_CLOSED) {
-      std::lock_guard<std::mutex> guard(state->Lock);
+      TMutexLock guard(state->Lock);
       state->Clocks.erase(connection);
       return;
     }
     const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
     if (info == nullptr) return;
     {
-      std::lock_guard<std::mutex> guard(state->Lock);
+      TMutexLock guard(state->Lock);
       state->Clocks[connection].Socket = info->connect_fd;
     }
     state->ArmHead(connection);
@@ -270,7 +270,7 @@ void THttpServer::Stop() {
   MHD_stop_daemon(state_->Daemon);
   state_->Daemon = nullptr;
   {
-    std::lock_guard<std::mutex> guard(state_->Lock);
+    TMutexLock guard(state_->Lock);
     state_->StopReaper = true;
   }
   state_->Changed.notify_one();

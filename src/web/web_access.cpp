@@ -79,7 +79,7 @@ void TWebAccess::Forget(Clock::time_point now) {
 TWebAccess::Verdict TWebAccess::Check(const std::string& address, const std::string& authorization,
                                       Clock::time_point now) {
   if (expected_.empty()) return Verdict::Allowed;
-  std::unique_lock<std::mutex> guard(lock_);
+  TMutexLock guard(lock_);
   // A sweep at most once a second keeps each check short under a flood.
   if (now - swept_ >= std::chrono::seconds(1)) Forget(now);
   auto it = addresses_.find(address);
@@ -105,7 +105,7 @@ TWebAccess::Verdict TWebAccess::Check(const std::string& address, const std::str
   }
   // Each throttle is said once, as it begins; written after the lock is let
   // go, so a slow disk holds up no other request.
-  guard.unlock();
+  guard.Unlock();
   const std::string delay = std::to_string(std::chrono::duration_cast<std::chrono::seconds>(kWebRetryDelay).count());
   const std::string count = std::to_string(kWebFailuresForThrottle);
   if (addressThrottled) {

@@ -19,8 +19,9 @@
 #include <chrono>
 #include <deque>
 #include <map>
-#include <mutex>
 #include <string>
+
+#include "base/mutex.h"
 
 // Whether a and b are equal, in a time that depends on their lengths only.
 // Thread safe.
@@ -44,13 +45,13 @@ class TWebAccess {
   using TFailures = std::deque<Clock::time_point>;  // oldest first
   // Drops the failures older than the window, and the empty records.
   // Caller holds lock_.
-  void Forget(Clock::time_point now);
+  void Forget(Clock::time_point now) REQUIRES(lock_);
 
   std::string expected_;  // the whole Authorization value: "Basic " and base64 of admin:password
   std::string expectedUser_;  // its user part's Authorization prefix, to tell guesses at "admin"
   // Guards addresses_, user_ and the time of the last sweep.
-  std::mutex lock_;
-  std::map<std::string, TFailures> addresses_;
-  TFailures user_;  // wrong passwords for "admin", from every address
-  Clock::time_point swept_{};
+  TMutex lock_;
+  std::map<std::string, TFailures> addresses_ GUARDED_BY(lock_);
+  TFailures user_ GUARDED_BY(lock_);  // wrong passwords for "admin", from every address
+  Clock::time_point swept_ GUARDED_BY(lock_){};
 };

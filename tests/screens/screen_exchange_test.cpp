@@ -53,7 +53,7 @@ class ScreenExchange : public ::testing::Test {
   // The slot's transfer state as one line, read under its Guard.
   std::string State(int slot) {
     const ClientSlot& client = Client(slot);
-    std::lock_guard<std::mutex> guard(client.Guard);
+    TMutexLock guard(client.Guard);
     return std::string(client.ScreenPending ? "pending" : "idle") + " size=" + std::to_string(client.ScreenSize) +
            " held=" + std::to_string(client.ScreenData.Bytes().size()) +
            " at=" + std::to_string(client.ScreenData.Position);
@@ -165,7 +165,7 @@ TEST_F(ScreenExchange, CheckComparesTheCountAndMovesBackToAPieceStart) {
   EXPECT_EQ(State(bob), "pending size=105 held=75 at=60");
   EXPECT_EQ(Piece(std::string(30, 'd')), "ok");
   EXPECT_EQ(State(bob), "pending size=105 held=90 at=90");
-  std::lock_guard<std::mutex> guard(Client(bob).Guard);
+  TMutexLock guard(Client(bob).Guard);
   EXPECT_EQ(Client(bob).ScreenData.Bytes().substr(60), std::string(30, 'd')) << "bytes 60 to 89 overwritten";
 }
 
@@ -251,7 +251,7 @@ TEST_F(ScreenExchange, TransfersHoldAtMost64MiBAndGiveTheirMemoryBackHoweverThey
   EXPECT_EQ(Run(ScreenCmd, {"p5", "1"}, "127.0.0.5").Reply(), "rpl:false") << "past 64 MiB";
 
   auto capacity = [](int slot) {
-    std::lock_guard<std::mutex> guard(Client(slot).Guard);
+    TMutexLock guard(Client(slot).Guard);
     return Client(slot).ScreenData.Capacity();
   };
   EXPECT_EQ(Piece(std::string(30, 'a'), "127.0.0.1"), "ok");

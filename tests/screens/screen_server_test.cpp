@@ -90,7 +90,7 @@ TEST_F(ScreenServerUdp, ReceiverRacesTheCommandsAndADisconnect) {
   sender.join();
   EXPECT_GT(answered.load(), 0);
   const int slot = FindClientByName("Bob");
-  std::lock_guard<std::mutex> guard(Client(slot).Guard);
+  TMutexLock guard(Client(slot).Guard);
   EXPECT_LE(static_cast<long>(Client(slot).ScreenData.Bytes().size()), std::max<long>(Client(slot).ScreenSize, 0))
       << "the buffer never outgrows the announced size";
 }
