@@ -24,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_support.h"
 #include "base/limits.h"
 #include "base/settings.h"
 #include "channel/client_commands.h"
@@ -39,11 +40,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-[[noreturn]] void Die(const std::string& what) {
-  std::fprintf(stderr, "%s\n", what.c_str());
-  std::exit(1);
-}
 
 long RssKb() {
   std::ifstream status("/proc/self/status");

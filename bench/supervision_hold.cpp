@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_support.h"
 #include "base/limits.h"
 #include "base/settings.h"
 #include "channel/client_commands.h"
@@ -45,11 +46,6 @@ double MsSince(Clock::time_point start) {
 double Median(std::vector<double> samples) {
   std::sort(samples.begin(), samples.end());
   return samples[samples.size() / 2];
-}
-
-[[noreturn]] void Die(const std::string& what) {
-  std::fprintf(stderr, "%s\n", what.c_str());
-  std::exit(1);
 }
 
 // The baseline exchange: challenge request, its answer, the command, one

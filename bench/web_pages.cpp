@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_support.h"
 #include "base/settings.h"
 #include "game/rcon_client.h"
 #include "game/supervision_report.h"
@@ -30,17 +31,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-[[noreturn]] void Die(const std::string& what) {
-  std::fprintf(stderr, "%s\n", what.c_str());
-  std::exit(1);
-}
-
-double Quantile(std::vector<double> samples, double q) {
-  if (samples.empty()) return 0;
-  std::sort(samples.begin(), samples.end());
-  return samples[std::min(samples.size() - 1, static_cast<size_t>(q * static_cast<double>(samples.size())))];
-}
 
 // The least an HTTP exchange on loopback costs: one connection, each request
 // read to its blank line and answered at once with a fixed body.

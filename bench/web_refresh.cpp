@@ -37,6 +37,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_support.h"
 #include "base/limits.h"
 #include "base/settings.h"
 #include "channel/client_commands.h"
@@ -56,17 +57,6 @@ using Clock = std::chrono::steady_clock;
 
 double MsSince(Clock::time_point start) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-[[noreturn]] void Die(const std::string& what) {
-  std::fprintf(stderr, "%s\n", what.c_str());
-  std::exit(1);
-}
-
-double Quantile(std::vector<double> samples, double q) {
-  if (samples.empty()) return 0;
-  std::sort(samples.begin(), samples.end());
-  return samples[std::min(samples.size() - 1, static_cast<size_t>(q * static_cast<double>(samples.size())))];
 }
 
 std::vector<gamesim::TSimPlayer> Players(int toKick) {

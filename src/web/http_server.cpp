@@ -29,12 +29,6 @@ bool SameText(const std::string& a, const std::string& b) {
   return true;
 }
 
-// One request while it is read: its head as soon as it is whole, its body as
-// it arrives, up to the bound.
-struct TRequestContext {
-  THttpRequest Request;
-};
-
 // A connection's socket and, while a request head is awaited on it, the time
 // by which the head must be whole.
 struct TConnectionClock {
@@ -183,7 +177,7 @@ struct THttpServer::TState {
   // A request ended: its context goes, and the connection's next head (on a
   // kept-alive connection) must come within the bound again.
   static void OnCompleted(void* cls, MHD_Connection* connection, void** context, MHD_RequestTerminationCode) {
-    std::unique_ptr<TRequestContext> owned(static_cast<TRequestContext*>(*context));
+    std::unique_ptr<THttpRequest> owned(static_cast<THttpRequest*>(*context));
     *context = nullptr;
     static_cast<TState*>(cls)->ArmHead(connection);
   }
@@ -194,8 +188,9 @@ struct THttpServer::TState {
     if (*context == nullptr) {
       // The head is whole: the first call, before any of the body.
       state->DisarmHead(connection);
-      auto fresh = std::make_unique<TRequestContext>();
-      THttpRequest& request = fresh->Request;
+      // The request while it is read: its head now, its body as it arrives.
+      auto fresh = std::make_unique<THttpRequest>();
+      THttpRequest& request = *fresh;
       request.Method = method;
       request.Path = url;
       request.PeerAddress = PeerOf(connection);
@@ -207,16 +202,15 @@ struct THttpServer::TState {
       if (declared && *declared > static_cast<int64_t>(state->Limits.MaxBodyBytes)) return QueueTooLarge(connection);
       return MHD_YES;
     }
-    auto* current = static_cast<TRequestContext*>(*context);
+    THttpRequest& request = *static_cast<THttpRequest*>(*context);
     if (*uploadBytes > 0) {
       // A body is counted as it arrives: one that grows past the bound
       // without having said its length (chunked) ends the connection there.
-      if (current->Request.Body.size() + *uploadBytes > state->Limits.MaxBodyBytes) return MHD_NO;
-      current->Request.Body.append(upload, *uploadBytes);
+      if (request.Body.size() + *uploadBytes > state->Limits.MaxBodyBytes) return MHD_NO;
+      request.Body.append(upload, *uploadBytes);
       *uploadBytes = 0;
       return MHD_YES;
     }
-    THttpRequest& request = current->Request;
     if (request.Header("Content-Type").rfind("application/x-www-form-urlencoded", 0) == 0) {
       ParseForm(request.Body, request.Params);
     }

@@ -62,6 +62,9 @@ struct THttpLimits {
 
 using THttpHandler = std::function<void(const THttpRequest&, THttpResponse&)>;
 
+// Owns the library's daemon (its listening socket, connections and threads)
+// and the thread that cuts off late heads; Stop, or the destructor, ends the
+// daemon first and then that thread.
 class THttpServer {
  public:
   // Listens on address:port (IPv4, host order; port 0: the system picks) and

@@ -86,6 +86,13 @@ std::vector<std::string> Words(const std::string& text) {
   return words;
 }
 
+// Puts policy in place of the Content-Security-Policy every answer starts with.
+void SetPolicy(THttpResponse& response, const std::string& policy) {
+  for (auto& [name, value] : response.Headers) {
+    if (name == "Content-Security-Policy") value = policy;
+  }
+}
+
 void SetError(THttpResponse& response, int status, const std::string& error) {
   response.Set(status, "{\"error\":" + JsonString(error) + "}", kJson);
 }
@@ -141,6 +148,7 @@ TWebConsole::TWebConsole(TRconClient& rcon, const std::string& password, std::ve
     : rcon_(rcon),
       access_(std::make_unique<TWebAccess>(password)),
       hosts_(std::move(hosts)),
+      proxies_(Words(Settings.WebTrustedProxies)),
       token_(RandomHex(16)),
       startedUnixSeconds_(platform::UnixSeconds()) {}
 
@@ -153,8 +161,7 @@ void TWebConsole::Stop() {
 std::string TWebConsole::ClientAddress(const THttpRequest& request) const {
   const std::string forwarded = request.Header("X-Forwarded-For");
   if (forwarded.empty()) return request.PeerAddress;
-  const std::vector<std::string> proxies = Words(Settings.WebTrustedProxies);
-  if (std::find(proxies.begin(), proxies.end(), request.PeerAddress) == proxies.end()) return request.PeerAddress;
+  if (std::find(proxies_.begin(), proxies_.end(), request.PeerAddress) == proxies_.end()) return request.PeerAddress;
   const std::vector<std::string> hops = Words(forwarded);
   return hops.empty() || !platform::ParseDottedAddress(hops.back()) ? request.PeerAddress : hops.back();
 }
@@ -207,9 +214,9 @@ void TWebConsole::Route(const THttpRequest& request, const std::string& peer, TH
         page.replace(at, mark.size(), value);
       }
     }
-    response.Headers.back().second = "default-src 'none'; script-src 'nonce-" + nonce + "'; style-src 'nonce-" + nonce +
-                                     "'; img-src 'self'; connect-src 'self'; base-uri 'none'; form-action 'none'; "
-                                     "frame-ancestors 'none'";
+    SetPolicy(response, "default-src 'none'; script-src 'nonce-" + nonce + "'; style-src 'nonce-" + nonce +
+                            "'; img-src 'self'; connect-src 'self'; base-uri 'none'; form-action 'none'; "
+                            "frame-ancestors 'none'");
     response.Set(200, std::move(page), "text/html; charset=utf-8");
   } else if (get && path == "/api/status") {
     TStatusFacts facts;

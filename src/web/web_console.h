@@ -56,7 +56,8 @@ class TWebConsole {
 
   TRconClient& rcon_;
   std::unique_ptr<TWebAccess> access_;
-  std::vector<std::string> hosts_;  // host names a request may name, lower case
+  std::vector<std::string> hosts_;    // host names a request may name, lower case
+  std::vector<std::string> proxies_;  // "web_trusted_proxies", read once
   std::unique_ptr<THttpServer> http_;
   std::string address_;
   std::string token_;  // per process: every change must carry it; only ever in the page's body
