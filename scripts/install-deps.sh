@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing acserver needs on a fresh Debian machine:
 # the compiler, CMake, GoogleTest, libmicrohttpd for the web console (and
-# cpp-httplib, the tests' HTTP client), libpq and a
+# cpp-httplib, the tests' HTTP client), SQLite for the ban records, libpq and a
 # PostgreSQL server for the shared ban base and its tests, the locales that the
 # stamp tests use, ss (iproute2) for the demo's port check, Chromium for the
 # web console's browser test, promtool (Debian's prometheus package) for the
@@ -24,6 +24,8 @@ command -v pkg-config >/dev/null 2>&1 || need+=(pkg-config)
 # (they start a throw-away cluster of their own).
 [ -f /usr/include/postgresql/libpq-fe.h ] || need+=(libpq-dev)
 ls /usr/lib/postgresql/*/bin/initdb >/dev/null 2>&1 || need+=(postgresql)
+# The local record base of bans (acserver.db) is an SQLite database.
+[ -f /usr/include/sqlite3.h ] || need+=(libsqlite3-dev)
 command -v localedef >/dev/null 2>&1 || need+=(locales)
 # The check that docs/operations.md lists every line the programs write.
 command -v python3 >/dev/null 2>&1 || need+=(python3)

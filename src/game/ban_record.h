@@ -29,6 +29,7 @@ enum class BanEnd {
 };
 
 const char* BanEndName(BanEnd end);  // "in force", "lifted", "expired"
+bool ParseBanEnd(const std::string& text, BanEnd* end);  // false: unknown text
 
 struct TBanRecord {
   int64_t Id = 0;  // the base's number for the record; 0 before it is stored

@@ -47,13 +47,6 @@ void LogFailure(int progress) {
   WriteLog("Error [screen receiving module]: error code " + std::to_string(progress));
 }
 
-// The identifier as part of a file name: the nine reserved characters become
-// "." and control bytes are dropped, so no separator or NUL remains and the
-// file stays inside its address directory whatever the client sent.
-std::string SafeIdentifier(const std::string& identifier) {
-  return platform::WithoutControlBytes(MakeFileNameSafe(identifier));
-}
-
 // Takes one piece under the slot's Guard: checks that the slot still has a
 // transfer from address and that the piece has a length the transfer allows,
 // ends the transfer when the piece would run past the announced size (or
@@ -231,6 +224,10 @@ bool ReceivePiece(const std::string& datagram, const std::string& address, int& 
 }
 
 }  // namespace
+
+std::string SafeIdentifier(const std::string& identifier) {
+  return platform::WithoutControlBytes(MakeFileNameSafe(identifier));
+}
 
 std::string HandleScreenDatagram(const std::string& datagram, const std::string& address) {
   int progress = 0;

@@ -15,3 +15,8 @@ std::string HandleScreenDatagram(const std::string& datagram, const std::string&
 std::string ScreenRootDirectory();
 // Replaces each of \ / : * ? " < > | by "."; all else unchanged.
 std::string MakeFileNameSafe(const std::string& text);
+// The identifier as part of a screenshot's file name: the nine reserved
+// characters become "." and control bytes are dropped, so no separator or NUL
+// remains and the file stays inside its address directory whatever the client
+// sent.
+std::string SafeIdentifier(const std::string& identifier);

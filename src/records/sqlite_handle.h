@@ -1,0 +1,71 @@
+// Small owning types over SQLite's C handles: a database connection closed
+// when its owner goes, and a prepared statement finalized when its owner goes.
+// Every failure comes back as false (or nullopt) with SQLite's own message.
+// Neither type locks anything: the owner serialises its calls.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace records {
+
+class TSqliteDb {
+ public:
+  TSqliteDb() = default;
+  // Opens (creating when missing) the database file at path for reading and
+  // writing. Empty with the reason on failure.
+  static std::optional<TSqliteDb> Open(const std::string& path, std::string* error);
+
+  bool IsOpen() const { return db_ != nullptr; }
+  sqlite3* Get() const { return db_.get(); }
+  // Runs SQL without parameters or answer rows (one or more statements).
+  bool Exec(const std::string& sql, std::string* error);
+  // The last error SQLite reports for this connection.
+  std::string LastError() const;
+  int64_t LastInsertId() const;
+  int Changes() const;
+
+ private:
+  struct TCloser {
+    void operator()(sqlite3* db) const;
+  };
+  std::unique_ptr<sqlite3, TCloser> db_;
+};
+
+class TStatement {
+ public:
+  // Prepares one statement on db. Check Ok() (and take Error()) before use.
+  TStatement(const TSqliteDb& db, const std::string& sql);
+  bool Ok() const { return statement_ != nullptr; }
+  const std::string& Error() const { return error_; }
+
+  // Parameters count from 1. Texts are bound byte for byte (copied).
+  TStatement& Bind(int index, int64_t value);
+  TStatement& Bind(int index, const std::string& value);
+
+  enum class Step { Row, Done, Failed };
+  // One step; Failed keeps SQLite's message in Error().
+  Step Next();
+  // Steps to the end, for statements without answer rows.
+  bool Run();
+  // Ready for another round with new parameters.
+  void Reset();
+
+  int64_t Int(int column) const;
+  std::string Text(int column) const;
+
+ private:
+  struct TFinalizer {
+    void operator()(sqlite3_stmt* statement) const;
+  };
+  sqlite3* db_;  // not owned: the connection outlives its statements
+  std::unique_ptr<sqlite3_stmt, TFinalizer> statement_;
+  std::string error_;
+};
+
+}  // namespace records
