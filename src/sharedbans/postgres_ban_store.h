@@ -17,10 +17,19 @@
 //     identifier that the worker has under way, so the insert cannot land
 //     after the delete, and a copy the worker read before the delete does not
 //     bring the identifier back.
+//
+// Every ban is also a record, and nothing is deleted: a ban that ends (lifted,
+// or run out) moves from acserver_bans into acserver_ban_history with how it
+// ended, so every server of a community sees every record. The record columns
+// are added to a base of schema 1 without raising its version (servers are
+// upgraded one by one, and a server refuses a base whose schema is newer than
+// its own); an older server keeps working on such a base, and what it deletes
+// still reaches the history (see the .cpp, EnsureRecords).
 #pragma once
 
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -29,6 +38,7 @@
 #include <vector>
 
 #include "base/mutex.h"
+#include "game/ban_record.h"
 #include "game/ban_store.h"
 #include "sharedbans/pg_connection.h"
 
@@ -46,11 +56,41 @@ class TPostgresBanStore : public TBanStore {
   TPostgresBanStore& operator=(const TPostgresBanStore&) = delete;
 
   BanLookup Lookup(const std::string& identifier, std::string* left) override;
+  // A cheat report's ban: a record of origin Report without its By* fields.
   bool Record(const TBanFacts& ban) override;
+  // Keeps a ban with its record. MadeAt 0 is now; an empty Server is this
+  // server; the reason is cut to 64 bytes; Id and the end fields are ignored
+  // (the base numbers the record when it writes it). Always true: the ban is
+  // enforced at once and waits in the journal until the base has it. Thread safe.
+  bool Record(const TBanRecord& ban);
   void Refresh() override;
+  // Asks the worker to end the bans that ran out: they move to the history as
+  // Expired, at their end time.
   void Maintain() override;
+  // A lift without details: Lift(identifier, {}).
   LiftResult Lift(const std::string& identifier) override;
+  // Ends every ban of the identifier and records who lifted it, from where and
+  // why: the rows move to the history as Lifted, in one transaction. Bans of
+  // it still in the journal are written and ended in that same transaction,
+  // so their records are kept too. Thread safe.
+  LiftResult Lift(const std::string& identifier, const TBanLift& lift);
   bool List(std::vector<TBanView>& bans, std::string* error) override;
+
+  // The records, for the web console and tools. They run on a connection of
+  // their own, one at a time, each statement cut off after 3 seconds, so a
+  // slow base never holds a web request long and never delays the worker.
+  // False (or nullopt) with the reason in error on failure. Thread safe.
+  //
+  // Bans in force and ended together, newest first (made, then record number).
+  bool Search(const TBanQuery& query, TBanPage& page, std::string* error);
+  // One record by its number; nullopt with error empty when there is none.
+  std::optional<TBanRecord> Get(int64_t id, std::string* error);
+  // Every record of the identifier, newest first.
+  bool History(const std::string& identifier, std::vector<TBanRecord>& records, std::string* error);
+  // How many records (in force and ended) each identifier has; every
+  // identifier asked for is in counts, 0 when it has none.
+  bool CountBans(const std::vector<std::string>& identifiers, std::map<std::string, int64_t>& counts,
+                 std::string* error);
 
   // Stops the worker (a statement under way ends within its time-out). Main thread.
   void Stop();
@@ -67,6 +107,11 @@ class TPostgresBanStore : public TBanStore {
     std::string Name;
     std::string Address;
     std::string Reason;
+    BanOrigin Origin = BanOrigin::Report;
+    std::string ByName;
+    std::string ByIdentifier;
+    std::string ByAddress;
+    std::vector<std::string> Evidence;
   };
 
  private:
@@ -79,6 +124,9 @@ class TPostgresBanStore : public TBanStore {
   void NoteDown(const std::string& reason);
   // Rewrites the journal file from pending_. Caller holds lock_.
   void WriteJournal() REQUIRES(lock_);
+  // Runs query on the records' connection, opened (again) when needed.
+  bool OnQueryConnection(const std::function<bool(TPgConnection&, std::string*)>& query, std::string* error)
+      EXCLUDES(queryLock_);
 
   const std::string uri_;
   const std::string server_;
@@ -107,6 +155,11 @@ class TPostgresBanStore : public TBanStore {
   std::optional<TPgConnection> connection_;
   std::string fingerprint_;
   std::thread worker_;
+
+  // The records' connection, apart from the worker's; the lock makes the
+  // queries take turns on it.
+  TMutex queryLock_;
+  std::optional<TPgConnection> queryConnection_ GUARDED_BY(queryLock_);
 };
 
 // Moves the records of a ban file into the shared base: a timed ban ends its
@@ -115,7 +168,15 @@ class TPostgresBanStore : public TBanStore {
 // rows, Kept those already there; false with the reason on failure.
 bool ImportBanFile(const std::string& uri, const std::string& serverName, const std::vector<std::string>& records,
                    int* moved, int* kept, std::string* error);
-// Lifts the bans of identifier in the shared base directly (the admin's tool).
+// Lifts the bans of identifier in the shared base directly (the admin's tool),
+// recording who, from where and why; the first form records none of them.
 LiftResult LiftSharedBan(const std::string& uri, const std::string& identifier);
+LiftResult LiftSharedBan(const std::string& uri, const std::string& identifier, const TBanLift& lift);
 // The bans in force in the shared base directly (the admin's tool).
 bool ListSharedBans(const std::string& uri, std::vector<TBanView>& bans, std::string* error);
+// The records of the shared base directly (the admin's tool), as the store's
+// Search, Get and History answer them.
+bool SearchSharedBanRecords(const std::string& uri, const TBanQuery& query, TBanPage& page, std::string* error);
+std::optional<TBanRecord> GetSharedBanRecord(const std::string& uri, int64_t id, std::string* error);
+bool SharedBanHistory(const std::string& uri, const std::string& identifier, std::vector<TBanRecord>& records,
+                      std::string* error);

@@ -1,16 +1,20 @@
 // The shared ban base against a real PostgreSQL server that the tests start
 // themselves: two servers on one base, a database that goes away and comes
-// back, the import of a ban file, bans that end by time, and a lift that
-// meets the insert of its ban.
+// back, the import of a ban file, bans that end by time, a lift that meets
+// the insert of its ban; and the records of bans: a base of the version before
+// them migrated, older servers on it, a record whole, its history, the search.
 #include "sharedbans/postgres_ban_store.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <future>
+#include <map>
 #include <memory>
 #include <thread>
+#include <tuple>
 
+#include "platform/clock_text.h"
 #include "platform/console.h"
 #include "sharedbans/pg_connection.h"
 #include "support/pg_cluster.h"
@@ -26,7 +30,7 @@ class SharedBanBase : public ::testing::Test {
     if (!cluster_->Unavailable().empty()) GTEST_SKIP() << cluster_->Unavailable();
     testenv::ResetProcessState(dir_.Path());
     ASSERT_TRUE(cluster_->Start());  // running, whatever the last test left
-    Sql("DROP TABLE IF EXISTS acserver_bans, acserver_schema");
+    Sql("DROP TABLE IF EXISTS acserver_bans, acserver_schema, acserver_ban_history, acserver_records_schema");
   }
   std::unique_ptr<TPostgresBanStore> Store(const std::string& name) {
     return std::make_unique<TPostgresBanStore>(cluster_->Uri(), name, dir_.Path() + name + "-journal.txt");
@@ -181,6 +185,172 @@ TEST_F(SharedBanBase, ALiftThatMeetsTheInsertOfItsBanHolds) {
   EXPECT_TRUE(bans.empty());
   ASSERT_TRUE(other->List(bans, nullptr));
   EXPECT_TRUE(bans.empty());
+}
+
+// The table as the version before records made it.
+const char* const kTableBeforeRecords =
+    "CREATE TABLE acserver_bans (ban_id text PRIMARY KEY, identifier text NOT NULL, ends_at timestamptz, "
+    "made_at timestamptz NOT NULL, made_by text NOT NULL, player_name text NOT NULL, player_address text NOT NULL, "
+    "reason text NOT NULL)";
+const char* const kInsertBeforeRecords =
+    "INSERT INTO acserver_bans (ban_id, identifier, ends_at, made_at, made_by, player_name, player_address, reason) ";
+
+TEST_F(SharedBanBase, ABaseOfTheVersionBeforeRecordsIsMigratedAndOlderServersKeepWorkingOnIt) {
+  ASSERT_TRUE(Sql("CREATE TABLE acserver_schema (version integer NOT NULL)"));
+  ASSERT_TRUE(Sql("INSERT INTO acserver_schema VALUES (1)"));
+  ASSERT_TRUE(Sql(kTableBeforeRecords));
+  ASSERT_TRUE(Sql(std::string(kInsertBeforeRecords) +
+                  "VALUES ('one-1-2', 'OLD', NULL, to_timestamp(1000), 'one', 'Bob', '10.0.0.5', 'aim'), "
+                  "('import:IMP', 'IMP', now() + interval '1 hour', to_timestamp(2000), 'x', '', '', 'imported')"));
+  // A ban the version before records left in its journal.
+  testenv::WriteFile(dir_.Path() + "new-journal.txt", "one-5-6\tJOURNAL\t0\t500\tone\tEve\t10.0.0.6\twall\r\n");
+  auto store = Store("new");
+  ASSERT_TRUE(store->WaitSynced(10000));
+  EXPECT_EQ(Sql("SELECT max(version) FROM acserver_schema"), "1") << "older servers still take the base";
+  EXPECT_EQ(store->Lookup("OLD", nullptr), BanLookup::Banned);
+  TBanPage page;
+  std::string error;
+  ASSERT_TRUE(store->Search({}, page, &error)) << error;
+  ASSERT_EQ(page.Total, 3);
+  EXPECT_EQ(page.Records[0].Origin, BanOrigin::Imported) << "newest first";
+  const TBanRecord old = page.Records[1];
+  EXPECT_EQ(old.Identifier + " " + old.Name + " " + old.Address + " " + old.Reason + " " + old.Server + " " +
+                std::to_string(old.MadeAt) + " " + std::to_string(old.EndsAt),
+            "OLD Bob 10.0.0.5 aim one 1000 0");
+  EXPECT_TRUE(old.Origin == BanOrigin::Report && old.End == BanEnd::InForce);
+  EXPECT_EQ(page.Records[2].Name + " " + page.Records[2].Reason, "Eve wall");
+  EXPECT_EQ(page.Records[2].Origin, BanOrigin::Report);
+
+  // An older server: its insert, its lift and its expiry, as it words them.
+  ASSERT_TRUE(Sql(std::string(kInsertBeforeRecords) +
+                  "VALUES ('two-3-4', 'RUN-OUT', to_timestamp(3000), to_timestamp(2500), 'two', '', '', 'wall')"));
+  ASSERT_TRUE(Sql("DELETE FROM acserver_bans WHERE identifier = 'OLD'"));
+  ASSERT_TRUE(Sql("DELETE FROM acserver_bans WHERE ends_at <= now()"));
+  std::vector<TBanRecord> history;
+  ASSERT_TRUE(store->History("OLD", history, &error)) << error;
+  ASSERT_EQ(history.size(), 1u) << "an older server's lift leaves the record";
+  EXPECT_EQ(history[0].Id, old.Id);
+  EXPECT_EQ(history[0].End, BanEnd::Lifted);
+  ASSERT_TRUE(store->History("RUN-OUT", history, &error)) << error;
+  ASSERT_EQ(history.size(), 1u);
+  EXPECT_EQ(history[0].End, BanEnd::Expired);
+  EXPECT_EQ(history[0].EndedAt, 3000) << "expired at its end";
+  EXPECT_GT(history[0].Id, old.Id);
+}
+
+// The rights the operations guide gives a role that does not own the tables.
+TEST_F(SharedBanBase, ARoleThatOnlyUsesTheTablesWorksOnAMigratedBase) {
+  ASSERT_TRUE(Store("owner")->WaitSynced(10000));  // makes and migrates the tables
+  ASSERT_TRUE(Sql("DO $$ BEGIN CREATE ROLE acserver_server LOGIN; EXCEPTION WHEN duplicate_object THEN NULL; END $$"));
+  ASSERT_TRUE(Sql("GRANT SELECT ON acserver_schema, acserver_records_schema, acserver_ban_history TO acserver_server"));
+  ASSERT_TRUE(Sql("GRANT SELECT, INSERT, DELETE ON acserver_bans TO acserver_server"));
+  std::string uri = cluster_->Uri();
+  uri.replace(uri.find("postgres@"), 8, "acserver_server");
+  TPostgresBanStore store(uri, "limited", dir_.Path() + "limited-journal.txt");
+  ASSERT_TRUE(store.Record({"CHEATER", "Bob", "10.0.0.5", "aim", 30}));
+  ASSERT_TRUE(store.WaitSynced(10000)) << "connects without creating or altering anything";
+  EXPECT_EQ(store.Lift("CHEATER", {"admin", "web 10.0.0.1", "checked"}).Removed, 1);
+  std::vector<TBanRecord> history;
+  std::string error;
+  ASSERT_TRUE(store.History("CHEATER", history, &error)) << error;
+  ASSERT_EQ(history.size(), 1u);
+  EXPECT_EQ(history[0].EndedBy + "|" + history[0].EndedFrom + "|" + history[0].EndReason, "admin|web 10.0.0.1|checked");
+}
+
+// The record goes through the journal first (made while the base was away),
+// so that both carry every field.
+TEST_F(SharedBanBase, ARecordReadsBackWholeAndItsLiftsMakeItsHistory) {
+  TBanRecord ban;
+  ban.Identifier = "CHEATER";
+  ban.Name = "Bob \"the\" Builder";
+  ban.Address = "10.0.0.5";
+  ban.Reason = std::string(64, 'r') + " past 64 bytes";
+  ban.MadeAt = 1700000000;
+  ban.Origin = BanOrigin::Web;
+  ban.ByName = "admin";
+  ban.ByIdentifier = "ADMIN-ID";
+  ban.ByAddress = "10.0.0.1";
+  ban.Evidence = {"10.0.0.5/b\tc.jpg", "10.0.0.5/{\"q\",\\}.jpg"};
+  TPostgresBanStore("postgresql://postgres@127.0.0.1:1/acserver", "one", dir_.Path() + "one-journal.txt").Record(ban);
+  auto store = Store("one");
+  ASSERT_TRUE(store->WaitSynced(10000));
+  TBanPage page;
+  std::string error;
+  ASSERT_TRUE(store->Search({.Text = "bUILDER"}, page, &error)) << error;
+  ASSERT_EQ(page.Records.size(), 1u);
+  TBanRecord expected = ban;
+  expected.Id = page.Records[0].Id;
+  expected.Reason = std::string(64, 'r');
+  expected.Server = "one";
+  const auto same = [](const TBanRecord& a, const TBanRecord& b) {
+    return std::tie(a.Id, a.Identifier, a.Name, a.Address, a.Reason, a.MadeAt, a.EndsAt, a.Origin, a.ByName,
+                    a.ByIdentifier, a.ByAddress, a.Server, a.Evidence, a.End, a.EndedAt, a.EndedBy, a.EndedFrom,
+                    a.EndReason) == std::tie(b.Id, b.Identifier, b.Name, b.Address, b.Reason, b.MadeAt, b.EndsAt,
+                                             b.Origin, b.ByName, b.ByIdentifier, b.ByAddress, b.Server, b.Evidence,
+                                             b.End, b.EndedAt, b.EndedBy, b.EndedFrom, b.EndReason);
+  };
+  EXPECT_TRUE(same(page.Records[0], expected));
+  const std::optional<TBanRecord> got = store->Get(expected.Id, &error);
+  ASSERT_TRUE(got) << error;
+  EXPECT_TRUE(same(*got, expected));
+  EXPECT_FALSE(store->Get(expected.Id + 1000, &error));
+  EXPECT_EQ(error, "") << "no such record is no error";
+
+  const int64_t liftedAt = platform::UnixSeconds();
+  EXPECT_EQ(store->Lift("CHEATER", {"admin", "web 10.0.0.1", "false positive"}).Removed, 1);
+  EXPECT_EQ(store->Lookup("CHEATER", nullptr), BanLookup::NotBanned);
+  ASSERT_TRUE(store->Record({"CHEATER", "Bob", "10.0.0.5", "aim", 0}));  // banned again
+  ASSERT_TRUE(store->WaitSynced(10000));
+  std::vector<TBanRecord> history;
+  ASSERT_TRUE(store->History("CHEATER", history, &error)) << error;
+  ASSERT_EQ(history.size(), 2u);
+  EXPECT_EQ(history[0].End, BanEnd::InForce) << "the current ban first";
+  EXPECT_EQ(history[1].End, BanEnd::Lifted);
+  EXPECT_EQ(history[1].EndedBy + "|" + history[1].EndedFrom + "|" + history[1].EndReason,
+            "admin|web 10.0.0.1|false positive");
+  EXPECT_NEAR(history[1].EndedAt, liftedAt, 5);
+  EXPECT_EQ(history[1].Evidence, ban.Evidence) << "the record moved whole";
+  std::map<std::string, int64_t> counts;
+  ASSERT_TRUE(store->CountBans({"CHEATER", "NOBODY"}, counts, &error)) << error;
+  EXPECT_EQ(counts, (std::map<std::string, int64_t>{{"CHEATER", 2}, {"NOBODY", 0}}));
+
+  // The admin's tool, straight on the base.
+  EXPECT_EQ(LiftSharedBan(cluster_->Uri(), "CHEATER", {"root", "command line", "checked the demo"}).Removed, 1);
+  ASSERT_TRUE(SharedBanHistory(cluster_->Uri(), "CHEATER", history, &error)) << error;
+  ASSERT_EQ(history.size(), 2u);
+  EXPECT_EQ(history[0].EndReason, "checked the demo");
+}
+
+TEST_F(SharedBanBase, SearchMatchesAnyFieldLiterallyFiltersByEndAndPages) {
+  auto store = Store("one");
+  ASSERT_TRUE(store->WaitSynced(10000));
+  // ID-1 to ID-12, made in that order; every third has run out; ID-7's reason holds % and _.
+  ASSERT_TRUE(Sql(std::string(kInsertBeforeRecords) +
+                  "SELECT 'b' || i, 'ID-' || i, CASE WHEN i % 3 = 0 THEN now() - interval '1 minute' END, "
+                  "to_timestamp(1000 + i), 'x', 'Player' || i, '10.0.0.' || i, "
+                  "CASE WHEN i = 7 THEN '100% aim_bot' ELSE 'wallhack' END FROM generate_series(1, 12) i"));
+  ASSERT_EQ(store->Lift("ID-1").Removed, 1);
+  const auto search = [&](const std::string& text, TBanQuery::Which filter = TBanQuery::Which::All, int pageNo = 1,
+                          int perPage = 50) {
+    TBanQuery query;
+    query.Text = text;
+    query.Filter = filter;
+    query.Page = pageNo;
+    query.PerPage = perPage;
+    TBanPage page;
+    std::string error;
+    EXPECT_TRUE(store->Search(query, page, &error)) << error;
+    std::string found = std::to_string(page.Total) + ":";
+    for (const TBanRecord& record : page.Records) found += " " + record.Identifier;
+    return found;
+  };
+  EXPECT_EQ(search("0% AIM"), "1: ID-7");
+  EXPECT_EQ(search("_"), "1: ID-7") << "% and _ are taken literally";
+  EXPECT_EQ(search("player1"), "4: ID-12 ID-11 ID-10 ID-1");
+  EXPECT_EQ(search("", TBanQuery::Which::InForce), "7: ID-11 ID-10 ID-8 ID-7 ID-5 ID-4 ID-2");
+  EXPECT_EQ(search("", TBanQuery::Which::Ended), "5: ID-12 ID-9 ID-6 ID-3 ID-1");
+  EXPECT_EQ(search("", TBanQuery::Which::All, 3, 5), "12: ID-2 ID-1");
+  EXPECT_EQ(search("", TBanQuery::Which::All, 4, 5), "12:") << "past the last page, the total still holds";
 }
 
 }  // namespace
