@@ -57,7 +57,7 @@ constexpr long kMaxScreenTotalBytes = 67108864;  // 64 MiB: all transfers under 
 constexpr size_t kLogFieldChars = 64;            // a client's text in a log line is cut to this
 constexpr int kLimitedLogLinesPerMinute = 20;    // error lines caused by one address, per window...
 constexpr auto kLogLimitWindow = std::chrono::seconds(60);  // ...of this length
-constexpr long long kMaxFullLogBytes = 67108864;  // 64 MiB: past this the full log is archived
+constexpr long long kMaxLogBytes = 67108864;  // 64 MiB: past this the full or the short log is archived
 constexpr int kKeptLogArchives = 20;             // newest archives kept; older ones are removed
 
 // Files of the data directory.

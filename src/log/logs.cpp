@@ -30,9 +30,12 @@ TLogLimit errorLineLimit GUARDED_BY(errorLineLimitLock)(kLimitedLogLinesPerMinut
 constexpr const char* kFullLog = "zelk_logs.txt";
 constexpr const char* kLightLog = "zelk_light_logs.txt";
 
-// The archive number of "zelk_logs<N>.txt", N from 2; 0 for any other name.
-long ArchiveNumber(const std::string& name) {
-  const std::string head = "zelk_logs";
+// A log's name without ".txt": its archives are "<stem><N>.txt".
+std::string Stem(const std::string& log) { return log.substr(0, log.size() - 4); }
+
+// The archive number of "<stem><N>.txt", N from 2; 0 for any other name.
+long ArchiveNumber(const std::string& stem, const std::string& name) {
+  const std::string& head = stem;
   const std::string tail = ".txt";
   if (name.size() <= head.size() + tail.size() || name.compare(0, head.size(), head) != 0 ||
       name.compare(name.size() - tail.size(), tail.size(), tail) != 0) {
@@ -55,14 +58,15 @@ struct TArchive {
   }
 };
 
-// The archives in dir, in no order; empty when dir cannot be listed.
-std::vector<TArchive> ListArchives(const std::string& dir) {
+// The archives of the log named by stem in dir, in no order; empty when dir
+// cannot be listed.
+std::vector<TArchive> ListArchives(const std::string& dir, const std::string& stem) {
   std::vector<platform::DirectoryEntry> entries;
   std::vector<TArchive> archives;
   if (!platform::ListDirectory(dir, entries)) return archives;
   for (const platform::DirectoryEntry& entry : entries) {
     if (entry.IsDirectory) continue;
-    if (const long number = ArchiveNumber(entry.Name); number != 0) {
+    if (const long number = ArchiveNumber(stem, entry.Name); number != 0) {
       archives.push_back({entry.ModifiedUnixSeconds, entry.ModifiedNanoseconds, number, entry.Name});
     }
   }
@@ -74,9 +78,10 @@ std::vector<TArchive> ListArchives(const std::string& dir) {
 // times come from a coarse clock (a few milliseconds) that can also be set
 // back, so a log created in the same tick as the previous archive, or before
 // a clock change, can carry a time no later than an older archive's; it then
-// gets one nanosecond past the newest other one. Caller holds fullLogLock.
-void MakeNewestArchive(const std::string& dir, const std::string& name) REQUIRES(fullLogLock) {
-  const std::vector<TArchive> archives = ListArchives(dir);
+// gets one nanosecond past the newest other one. Caller holds the log's lock.
+void MakeNewestArchive([[maybe_unused]] TMutex& logLock, const std::string& dir, const std::string& log, const std::string& name)
+    REQUIRES(logLock) {
+  const std::vector<TArchive> archives = ListArchives(dir, Stem(log));
   const TArchive* self = nullptr;
   const TArchive* newestOther = nullptr;
   for (const TArchive& archive : archives) {
@@ -98,27 +103,28 @@ void MakeNewestArchive(const std::string& dir, const std::string& name) REQUIRES
   if (!platform::SetModifiedTime(dir + name, seconds, nanoseconds, &error)) platform::ErrorLine("log archive: " + error);
 }
 
-// Moves the full log to the smallest free archive number from 2 up, as the
-// newest archive; the name taken, or empty (after a line on standard error)
-// when the rename failed. Caller holds fullLogLock.
-std::string ArchiveFullLog(const std::string& dir) REQUIRES(fullLogLock) {
+// Moves the log (kFullLog or kLightLog) to the smallest free archive number
+// from 2 up, as the newest archive; the name taken, or empty (after a line on
+// standard error) when the rename failed. Caller holds the log's lock.
+std::string ArchiveLog(TMutex& logLock, const std::string& dir, const std::string& log) REQUIRES(logLock) {
+  const std::string stem = Stem(log);
   int n = 2;
-  while (platform::FileExists(dir + "zelk_logs" + std::to_string(n) + ".txt")) ++n;
-  const std::string name = "zelk_logs" + std::to_string(n) + ".txt";
+  while (platform::FileExists(dir + stem + std::to_string(n) + ".txt")) ++n;
+  const std::string name = stem + std::to_string(n) + ".txt";
   std::string error;
-  if (!platform::RenameFile(dir + kFullLog, dir + name, &error)) {
+  if (!platform::RenameFile(dir + log, dir + name, &error)) {
     platform::ErrorLine("log rotation: " + error);
     return std::string();
   }
-  MakeNewestArchive(dir, name);
+  MakeNewestArchive(logLock, dir, log, name);
   return name;
 }
 
 // Removes the archives beyond the newest kKeptLogArchives (by the time of
 // their last write; numbers are reused, so they say nothing about age), and
-// says on the console how many went. Caller holds fullLogLock.
-void RemoveOldArchives(const std::string& dir) REQUIRES(fullLogLock) {
-  std::vector<TArchive> archives = ListArchives(dir);
+// says on the console how many went. Caller holds the log's lock.
+void RemoveOldArchives([[maybe_unused]] TMutex& logLock, const std::string& dir, const std::string& log) REQUIRES(logLock) {
+  std::vector<TArchive> archives = ListArchives(dir, Stem(log));
   if (archives.size() <= static_cast<size_t>(kKeptLogArchives)) return;
   std::sort(archives.begin(), archives.end(), std::greater<>());
   int removed = 0;
@@ -131,7 +137,8 @@ void RemoveOldArchives(const std::string& dir) REQUIRES(fullLogLock) {
     }
   }
   if (removed > 0) {
-    platform::ConsoleLine("Removed " + std::to_string(removed) + " old full-log archives (the newest " +
+    const std::string kind = log == kFullLog ? "full-log" : "short-log";
+    platform::ConsoleLine("Removed " + std::to_string(removed) + " old " + kind + " archives (the newest " +
                           std::to_string(kKeptLogArchives) + " are kept)");
   }
 }
@@ -150,26 +157,32 @@ void AppendLocked(const std::string& dir, const std::string& file, const std::st
   platform::ErrorLine("log write failed (" + error + "): " + line);
 }
 
-void AppendLightLine(const std::string& line) {
-  TMutexLock guard(lightLogLock);
-  AppendLocked(LogDirectory(), kLightLog, platform::WithoutControlBytes(line));
+// Appends the line to the log (kFullLog or kLightLog). Past its size limit
+// the log is archived, so that no flood of lines can fill the disk over
+// months of running; the new log opens with where the old one went. Caller
+// holds the log's lock.
+void AppendAndArchive(TMutex& logLock, const std::string& log, const std::string& line) REQUIRES(logLock) {
+  const std::string dir = LogDirectory();
+  AppendLocked(dir, log, platform::WithoutControlBytes(line));
+  const std::optional<long long> size = platform::FileSize(dir + log);
+  if (!size || *size <= kMaxLogBytes) return;
+  const std::string archive = ArchiveLog(logLock, dir, log);
+  if (archive.empty()) return;
+  const std::string note = LogStamp() + "The " + (log == kFullLog ? "full" : "short") + " log passed " +
+                           std::to_string(kMaxLogBytes / 1048576) + " MiB and was archived as logs/" + archive;
+  platform::ConsoleLines({"Anticheat log write:", note});
+  AppendLocked(dir, log, note);
+  RemoveOldArchives(logLock, dir, log);
 }
 
-// Past its size limit the full log is archived as at a start, so that no
-// flood of lines can fill the disk; the new log opens with where the old went.
+void AppendLightLine(const std::string& line) {
+  TMutexLock guard(lightLogLock);
+  AppendAndArchive(lightLogLock, kLightLog, line);
+}
+
 void AppendFullLine(const std::string& line) {
   TMutexLock guard(fullLogLock);
-  const std::string dir = LogDirectory();
-  AppendLocked(dir, kFullLog, platform::WithoutControlBytes(line));
-  const std::optional<long long> size = platform::FileSize(dir + kFullLog);
-  if (!size || *size <= kMaxFullLogBytes) return;
-  const std::string archive = ArchiveFullLog(dir);
-  if (archive.empty()) return;
-  const std::string note = LogStamp() + "The full log passed " + std::to_string(kMaxFullLogBytes / 1048576) +
-                           " MiB and was archived as logs/" + archive;
-  platform::ConsoleLines({"Anticheat log write:", note});
-  AppendLocked(dir, kFullLog, note);
-  RemoveOldArchives(dir);
+  AppendAndArchive(fullLogLock, kFullLog, line);
 }
 
 // Writes the line for each address whose window ended with lines left out.
@@ -202,8 +215,8 @@ bool RotateLogs(std::string* error) {
   if (!platform::DirectoryExists(dir)) platform::MakeDirectory(dir);
   TMutexLock fullGuard(fullLogLock);
   TMutexLock lightGuard(lightLogLock);
-  if (platform::FileExists(dir + kFullLog)) ArchiveFullLog(dir);
-  RemoveOldArchives(dir);
+  if (platform::FileExists(dir + kFullLog)) ArchiveLog(fullLogLock, dir, kFullLog);
+  RemoveOldArchives(fullLogLock, dir, kFullLog);
   return platform::CreateEmptyFile(dir + kFullLog, error) && platform::CreateEmptyFile(dir + kLightLog, error);
 }
 

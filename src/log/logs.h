@@ -11,8 +11,8 @@
 // No text reaches a log raw: control bytes (below 0x20, and 0x7F) are removed
 // from every line, so a client's name can neither start a forged line nor
 // carry an escape sequence. While the server runs, the full log is archived
-// like at a start once it passes kMaxFullLogBytes; of the archives, the newest
-// kKeptLogArchives are kept.
+// like at a start once it passes kMaxLogBytes, and so is the short log; of
+// each log's archives, the newest kKeptLogArchives are kept.
 #pragma once
 
 #include <string>

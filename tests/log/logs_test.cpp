@@ -155,11 +155,11 @@ TEST_F(Logs, AFullLogPastItsLimitIsArchivedAndOnlyTheNewestArchivesKept) {
                                      now - std::chrono::hours(n));
   }
   // A sparse file exactly at the limit: the next line passes it.
-  std::filesystem::resize_file(LogPath("zelk_logs.txt"), kMaxFullLogBytes);
+  std::filesystem::resize_file(LogPath("zelk_logs.txt"), kMaxLogBytes);
   platform::TConsoleCapture capture;
   WriteLog("one line too many");
 
-  EXPECT_GT(std::filesystem::file_size(LogPath("zelk_logs27.txt")), static_cast<uintmax_t>(kMaxFullLogBytes))
+  EXPECT_GT(std::filesystem::file_size(LogPath("zelk_logs27.txt")), static_cast<uintmax_t>(kMaxLogBytes))
       << "the old log, with the line that passed the limit";
   const std::string fresh = testenv::ReadFile(LogPath("zelk_logs.txt"));
   EXPECT_NE(fresh.find("The full log passed 64 MiB and was archived as logs/zelk_logs27.txt\r\n"), std::string::npos)
@@ -168,6 +168,17 @@ TEST_F(Logs, AFullLogPastItsLimitIsArchivedAndOnlyTheNewestArchivesKept) {
     EXPECT_EQ(Exists("zelk_logs" + std::to_string(n) + ".txt"), n <= 20 || n == 27) << n;
   }
   EXPECT_TRUE(capture.Contains("Removed 6 old full-log archives (the newest 20 are kept)"));
+}
+
+TEST_F(Logs, ShortLogPastItsLimitIsArchivedAndTheFullLogIsLeftAlone) {
+  std::filesystem::resize_file(LogPath("zelk_light_logs.txt"), kMaxLogBytes);
+  WriteLightLog("one line too many");
+
+  EXPECT_GT(std::filesystem::file_size(LogPath("zelk_light_logs2.txt")), static_cast<uintmax_t>(kMaxLogBytes));
+  EXPECT_NE(testenv::ReadFile(LogPath("zelk_light_logs.txt"))
+                .find("The short log passed 64 MiB and was archived as logs/zelk_light_logs2.txt"),
+            std::string::npos);
+  EXPECT_FALSE(Exists("zelk_logs2.txt"));
 }
 
 TEST_F(Logs, TheLogJustArchivedIsKeptThoughOlderArchivesCarryLaterTimes) {
