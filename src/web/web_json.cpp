@@ -1,5 +1,6 @@
 #include "web/web_json.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -120,6 +121,45 @@ std::string BansJson(const std::vector<TBanView>& bans) {
                     ",\"forever\":" + (ban.Forever ? "true" : "false") + "}");
   }
   return "{\"bans\":" + Array(items) + "}";
+}
+
+std::string BanRecordJson(const TBanRecord& record, int64_t nowUnixSeconds) {
+  const bool inForce = record.End == BanEnd::InForce;
+  const bool forever = record.EndsAt == 0;
+  // Rounded up, as the ban base counts: a ban with 30 s left has 1 minute left.
+  const int64_t minutesLeft = inForce && !forever ? std::max<int64_t>(0, (record.EndsAt - nowUnixSeconds + 59) / 60) : 0;
+  std::vector<std::string> evidence;
+  for (const std::string& path : record.Evidence) evidence.push_back(JsonString(path));
+  const std::string end =
+      inForce ? std::string("null")
+              : "{\"kind\":" + JsonString(BanEndName(record.End)) + ",\"at\":" + std::to_string(record.EndedAt) +
+                    ",\"by\":" + JsonString(record.EndedBy) + ",\"from\":" + JsonString(record.EndedFrom) +
+                    ",\"reason\":" + JsonString(record.EndReason) + "}";
+  return "{\"id\":" + std::to_string(record.Id) + ",\"identifier\":" + JsonString(record.Identifier) +
+         ",\"name\":" + JsonString(record.Name) + ",\"address\":" + JsonString(record.Address) +
+         ",\"reason\":" + JsonString(record.Reason) + ",\"made_at\":" + std::to_string(record.MadeAt) +
+         ",\"ends_at\":" + (forever ? std::string("null") : std::to_string(record.EndsAt)) +
+         ",\"forever\":" + (forever ? "true" : "false") + ",\"in_force\":" + (inForce ? "true" : "false") +
+         ",\"minutes_left\":" + (inForce && !forever ? std::to_string(minutesLeft) : std::string("null")) +
+         ",\"origin\":{\"kind\":" + JsonString(BanOriginName(record.Origin)) + ",\"name\":" +
+         JsonString(record.ByName) + ",\"identifier\":" + JsonString(record.ByIdentifier) +
+         ",\"address\":" + JsonString(record.ByAddress) + "},\"server\":" + JsonString(record.Server) +
+         ",\"evidence\":" + Array(evidence) + ",\"end\":" + end + "}";
+}
+
+std::string BanPageJson(const TBanPage& page, const TBanQuery& query, int64_t nowUnixSeconds) {
+  std::vector<std::string> items;
+  for (const TBanRecord& record : page.Records) items.push_back(BanRecordJson(record, nowUnixSeconds));
+  return "{\"total\":" + std::to_string(page.Total) + ",\"page\":" + std::to_string(query.Page) +
+         ",\"per_page\":" + std::to_string(query.PerPage) + ",\"bans\":" + Array(items) + "}";
+}
+
+std::string BanDetailsJson(const TBanRecord& record, const std::vector<TBanRecord>& history, int64_t nowUnixSeconds) {
+  std::vector<std::string> items;
+  for (const TBanRecord& other : history) {
+    if (other.Id != record.Id) items.push_back(BanRecordJson(other, nowUnixSeconds));
+  }
+  return "{\"ban\":" + BanRecordJson(record, nowUnixSeconds) + ",\"history\":" + Array(items) + "}";
 }
 
 std::string ScreensJson(const std::vector<TScreenFile>& screens) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "game/ban_record.h"
 #include "game/ban_store.h"
 #include "game/rcon_client.h"
 #include "game/supervision_report.h"
@@ -31,6 +32,14 @@ std::string StatusJson(const TStatusFacts& facts, const TSupervisionReport& repo
 std::string PlayersJson(const TSupervisionReport& report);
 std::string ClientsJson(const std::vector<TClientView>& clients);
 std::string BansJson(const std::vector<TBanView>& bans);
+// One ban record as a JSON object; minutes_left and forever are as in
+// BansJson, so that a reader of the older list still finds them.
+std::string BanRecordJson(const TBanRecord& record, int64_t nowUnixSeconds);
+// A page of a search: {"total", "page", "per_page", "bans": [...]}.
+std::string BanPageJson(const TBanPage& page, const TBanQuery& query, int64_t nowUnixSeconds);
+// One record with the identifier's other records, newest first:
+// {"ban": {...}, "history": [...]}.
+std::string BanDetailsJson(const TBanRecord& record, const std::vector<TBanRecord>& history, int64_t nowUnixSeconds);
 
 struct TScreenFile {
   std::string Address;     // the directory: the sender's IPv4 address
