@@ -139,23 +139,12 @@ bool EnsureSchema(TPgConnection& db, std::string* error) {
   return db.Run("COMMIT", {}, error).has_value();
 }
 
-// The words the base keeps for an origin; NULL (from an older server) and
-// words of a later version read as described in kRecordsMigration.
-const char* OriginWord(BanOrigin origin) {
-  switch (origin) {
-    case BanOrigin::Report: return "report";
-    case BanOrigin::Web: return "web";
-    case BanOrigin::CommandLine: return "command_line";
-    case BanOrigin::Imported: return "imported";
-  }
-  return "report";
-}
-
+// The origin a stored word names; NULL (from an older server) and words of
+// a later version read as described in kRecordsMigration.
 BanOrigin OriginOfWord(const std::string& word) {
-  for (BanOrigin origin : {BanOrigin::Report, BanOrigin::Web, BanOrigin::CommandLine, BanOrigin::Imported}) {
-    if (word == OriginWord(origin)) return origin;
-  }
-  return BanOrigin::Imported;  // details unknown to this version
+  BanOrigin origin = BanOrigin::Imported;  // details unknown to this version
+  ParseBanOrigin(word, &origin);
+  return origin;
 }
 
 // A text[] as PostgreSQL reads it: every item quoted, " and \ escaped.
@@ -209,7 +198,7 @@ bool InsertBan(TPgConnection& db, const TPostgresBanStore::TPendingBan& ban, std
            "to_timestamp($3::bigint), to_timestamp($4::bigint), $5, $6, $7, $8, $9, $10, $11, $12, $13::text[]) "
            "ON CONFLICT (ban_id) DO NOTHING",
            {ban.BanId, ban.Identifier, ends, std::to_string(ban.MadeAt), ban.MadeBy, ban.Name, ban.Address, ban.Reason,
-            std::string(OriginWord(ban.Origin)), ban.ByName, ban.ByIdentifier, ban.ByAddress, ArrayText(ban.Evidence)},
+            std::string(BanOriginName(ban.Origin)), ban.ByName, ban.ByIdentifier, ban.ByAddress, ArrayText(ban.Evidence)},
            error)
       .has_value();
 }
@@ -287,7 +276,7 @@ TBanRecord RecordOfRow(const TPgConnection::Row& row) {
   record.Server = text(11);
   record.Evidence = ArrayItems(text(12));
   const std::string end = text(13);
-  record.End = end == "lifted" ? BanEnd::Lifted : end == "expired" ? BanEnd::Expired : BanEnd::InForce;
+  if (!ParseBanEnd(end, &record.End)) record.End = BanEnd::InForce;
   record.EndedAt = number(14);
   record.EndedBy = text(15);
   record.EndedFrom = text(16);
@@ -429,7 +418,7 @@ std::vector<std::string> Unescaped(const std::string& line) {
 std::string JournalLine(const TPostgresBanStore::TPendingBan& ban) {
   std::string line = Escaped(ban.BanId) + "\t" + Escaped(ban.Identifier) + "\t" + std::to_string(ban.EndsAt) + "\t" +
                      std::to_string(ban.MadeAt) + "\t" + Escaped(ban.MadeBy) + "\t" + Escaped(ban.Name) + "\t" +
-                     Escaped(ban.Address) + "\t" + Escaped(ban.Reason) + "\t" + OriginWord(ban.Origin) + "\t" +
+                     Escaped(ban.Address) + "\t" + Escaped(ban.Reason) + "\t" + BanOriginName(ban.Origin) + "\t" +
                      Escaped(ban.ByName) + "\t" + Escaped(ban.ByIdentifier) + "\t" + Escaped(ban.ByAddress);
   for (const std::string& path : ban.Evidence) line += "\t" + Escaped(path);
   return line + "\r\n";
