@@ -516,14 +516,18 @@ bool TPostgresBanStore::Record(const TBanFacts& ban) {
   return Record(record);
 }
 
-bool TPostgresBanStore::Record(const TBanRecord& ban) {
+namespace {
+
+// The row a record becomes, with an id of its own (so writing it twice never
+// doubles it); server names the maker when the record does not.
+TPostgresBanStore::TPendingBan PendingOf(const TBanRecord& ban, const std::string& server) {
   const int64_t now = platform::UnixSeconds();
-  TPendingBan pending;
-  pending.BanId = server_ + "-" + std::to_string(now) + "-" + std::to_string(std::random_device{}());
+  TPostgresBanStore::TPendingBan pending;
+  pending.BanId = server + "-" + std::to_string(now) + "-" + std::to_string(std::random_device{}());
   pending.Identifier = ban.Identifier;
   pending.EndsAt = ban.EndsAt;
   pending.MadeAt = ban.MadeAt != 0 ? ban.MadeAt : now;
-  pending.MadeBy = ban.Server.empty() ? server_ : ban.Server;
+  pending.MadeBy = ban.Server.empty() ? server : ban.Server;
   pending.Name = ban.Name;
   pending.Address = ban.Address;
   pending.Reason = ban.Reason.substr(0, kReasonBytes);
@@ -532,6 +536,13 @@ bool TPostgresBanStore::Record(const TBanRecord& ban) {
   pending.ByIdentifier = ban.ByIdentifier;
   pending.ByAddress = ban.ByAddress;
   pending.Evidence = ban.Evidence;
+  return pending;
+}
+
+}  // namespace
+
+bool TPostgresBanStore::Record(const TBanRecord& ban) {
+  TPendingBan pending = PendingOf(ban, server_);
   {
     TMutexLock guard(lock_);
     MergeEnd(copy_, ban.Identifier, pending.EndsAt);
@@ -836,6 +847,11 @@ bool ImportBanFile(const std::string& uri, const std::string& serverName, const 
     ++(db->Changed() > 0 ? *moved : *kept);
   }
   return true;
+}
+
+bool RecordSharedBan(const std::string& uri, const TBanRecord& ban, std::string* error) {
+  std::optional<TPgConnection> db = OpenDatabase(uri, error);
+  return db && InsertBan(*db, PendingOf(ban, ban.Server), error);
 }
 
 LiftResult LiftSharedBan(const std::string& uri, const std::string& identifier) {

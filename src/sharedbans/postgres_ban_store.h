@@ -168,6 +168,9 @@ class TPostgresBanStore : public TBanStore {
 // rows, Kept those already there; false with the reason on failure.
 bool ImportBanFile(const std::string& uri, const std::string& serverName, const std::vector<std::string>& records,
                    int* moved, int* kept, std::string* error);
+// Writes one ban straight into the shared base (the admin's tool); every
+// server turns the identifier away from its next refresh on.
+bool RecordSharedBan(const std::string& uri, const TBanRecord& ban, std::string* error);
 // Lifts the bans of identifier in the shared base directly (the admin's tool),
 // recording who, from where and why; the first form records none of them.
 LiftResult LiftSharedBan(const std::string& uri, const std::string& identifier);
