@@ -34,6 +34,8 @@
 #include "platform/console.h"
 #include "platform/environment.h"
 #include "platform/files.h"
+#include "records/file_records.h"
+#include "records/record_base.h"
 #include "sharedbans/postgres_ban_store.h"
 
 namespace {
@@ -174,8 +176,20 @@ int Import(const std::string& uri) {
 
 int Lift(const std::string& uri, const TRequest& request) {
   const std::string& identifier = request.Identifier;
-  const LiftResult result = uri.empty() ? BanStore().Lift(identifier) : LiftSharedBan(uri, identifier);
+  const TBanLift lift{platform::RealUserName(), "command line (acserver-unban)", request.Reason.substr(0, kLogFieldChars)};
+  const LiftResult result = uri.empty() ? BanStore().Lift(identifier) : LiftSharedBan(uri, identifier, lift);
   if (!result.Error.empty()) return Fail(result.Error);
+  if (uri.empty() && result.Removed > 0) {
+    // The record of the lift, beside the file base; a record base that cannot
+    // be written costs a warning, not the lift.
+    records::TRecordBase recordBase;
+    std::string error;
+    if (!recordBase.Open(records::RecordBasePath(), &error) ||
+        !recordBase.Lift(identifier, lift, platform::UnixSeconds(), &error)) {
+      std::fprintf(stderr, "acserver-unban: warning: the lift is not in %s (%s)\n", records::RecordBasePath().c_str(),
+                   error.c_str());
+    }
+  }
   if (result.Removed == 0) {
     std::printf("no ban for \"%s\" in %s\n", identifier.c_str(),
                 uri.empty() ? BanBasePath().c_str() : "the shared ban base");

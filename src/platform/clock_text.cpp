@@ -135,4 +135,12 @@ std::string CurrentDateText() { return DateText(LocalNow(), CurrentShape()); }
 
 std::string CurrentTimeText() { return TimeText(LocalNow(), CurrentShape()); }
 
+std::string UtcTimeText(int64_t unixSeconds) {
+  const std::time_t time = static_cast<std::time_t>(unixSeconds);
+  std::tm utc{};
+  if (::gmtime_r(&time, &utc) == nullptr) return std::to_string(unixSeconds);
+  char text[32];
+  return std::string(text, std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &utc));
+}
+
 }  // namespace platform

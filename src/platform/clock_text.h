@@ -40,5 +40,8 @@ std::string TimeText(const std::tm& local, const TimeShape& shape);
 std::string CurrentDateText();
 std::string CurrentTimeText();
 std::tm LocalNow();
+// "2026-12-07 19:51" for Unix seconds, in UTC (records and tools, the same on
+// every server of a community). Thread safe.
+std::string UtcTimeText(int64_t unixSeconds);
 
 }  // namespace platform

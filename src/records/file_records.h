@@ -1,0 +1,25 @@
+// The records beside the file base: zelk_bans.txt decides who is banned, and
+// its records in acserver.db follow it. A ban that reached the file without a
+// record (made by an older server, by hand, or while the record base could not
+// be written) gets one of origin imported; a record whose identifier left the
+// file (its minutes counted down, or a tool lifted it without a record) ends
+// as expired.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "records/record_base.h"
+
+namespace records {
+
+// The path of the record base in the data directory.
+std::string RecordBasePath();
+
+// Brings the records in force in line with zelk_bans.txt. How many records it
+// added and ended in added and ended (either may be null); false with the
+// reason when the file or the base could not be read or written (a step that
+// failed changed nothing; calling again finishes the work). Thread safe.
+bool FollowBanFile(TRecordBase& base, int64_t now, int* added, int* ended, std::string* error);
+
+}  // namespace records
