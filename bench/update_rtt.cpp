@@ -1,10 +1,13 @@
-// Round-trip time of "<update>" over loopback with 1, 10 and 50 connections,
-// measured against our command server and, side by side in the same run,
-// against a minimal thread-per-connection line-reply server: the limit of this
-// protocol shape on this machine. Prints medians, p99s and the ratios.
+// Round-trip time and throughput of "<update>" over loopback with 1, 10 and
+// 50 connections, measured against our command server and, side by side in
+// the same run, against a minimal thread-per-connection line-reply server: the
+// limit of this protocol shape on this machine. Prints medians, p99s, requests
+// per second and the ratios, with every thread spread over the CPUs and then
+// pinned to one.
 //
-//   update_rtt [rounds per connection at 1 connection, default 4000]
+//   update_rtt [rounds per connection at 1 connection, default 4000] [runs, default 1]
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -18,12 +21,14 @@
 
 #include "base/limits.h"
 #include "base/settings.h"
+#include "bench_support.h"
 #include "channel/client_commands.h"
 #include "channel/command_server.h"
 #include "clientsim/client_sim.h"
 #include "platform/cpu_affinity.h"
 #include "platform/program_dir.h"
 #include "platform/socket.h"
+#include "platform/tcp_options.h"
 #include "registry/busy_flag.h"
 #include "registry/tables.h"
 
@@ -31,8 +36,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The baseline: accept, a thread per connection, cut lines, answer each with
-// one fixed line. No matching, no lock, no tables.
+// The baseline: accept, a thread per connection with the same socket options
+// as ours, cut lines, answer each with the bytes our server answers (one
+// write). No matching, no lock, no tables, no deadlines.
 class TBaselineServer {
  public:
   TBaselineServer() {
@@ -44,6 +50,9 @@ class TBaselineServer {
     }
     accepter_ = std::thread([this] {
       while (auto stream = listener_->Accept()) {
+        platform::SetNoDelay(*stream, nullptr);
+        platform::SetKeepAlive(*stream, kKeepAliveIdleSeconds, kKeepAliveIntervalSeconds, kKeepAliveProbes, nullptr);
+        platform::SetSendTimeout(*stream, kCommandSendTimeoutMs, nullptr);
         auto connection = std::make_shared<platform::TTcpStream>(std::move(*stream));
         std::lock_guard<std::mutex> guard(lock_);
         connections_.push_back(connection);
@@ -73,7 +82,7 @@ class TBaselineServer {
         continue;
       }
       buffer.erase(0, lineFeed + 1);
-      if (!stream.WriteAll("rpl:true\r\n")) return;
+      if (!stream.WriteAll("rpl:strue\r\n")) return;
     }
   }
 
@@ -95,46 +104,39 @@ std::string Numbered(const char* prefix, int n) {
 struct Figures {
   double MedianUs = 0;
   double P99Us = 0;
+  double PerSecond = 0;  // requests answered per second, all connections together
 };
-
-Figures Summarise(std::vector<double>& samples) {
-  std::sort(samples.begin(), samples.end());
-  return Figures{samples[samples.size() / 2], samples[std::min(samples.size() - 1, samples.size() * 99 / 100)]};
-}
 
 // Opens one connection to the server on port (served once before the next
 // connection opens, so the listen queue never overflows).
 clientsim::TClientSim OpenServed(uint16_t port, const std::string& line) {
   std::string error;
   auto client = clientsim::TClientSim::Open("127.0.0.1", port, &error);
-  if (!client || !client->Command(line)) {
-    std::fprintf(stderr, "connection to %u: %s\n", port, error.c_str());
-    std::exit(1);
-  }
+  if (!client || !client->Command(line)) Die("connection to " + std::to_string(port) + ": " + error);
   return std::move(*client);
 }
 
 double TimedUpdate(clientsim::TClientSim& client, const std::string& line) {
   auto start = Clock::now();
-  if (!client.Command(line)) std::exit(1);
+  if (!client.Command(line)) Die("no reply");
   return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
 }
 
-// `count` client threads, each with one connection to our server and one to
-// the baseline, alternating between them round by round (and which goes first),
-// so that both see the same load on the machine at the same moments.
-std::pair<Figures, Figures> Measure(uint16_t ourPort, uint16_t basePort, int count, int rounds) {
-  std::vector<clientsim::TClientSim> ours, base;
-  for (int i = 0; i < count; ++i) {
-    const std::string line = clientsim::UpdateLine(Numbered("c", i % kTableSlots), "1");
-    ours.push_back(OpenServed(ourPort, line));
-    base.push_back(OpenServed(basePort, line));
-  }
+std::string LineOf(size_t connection) {
+  return clientsim::UpdateLine(Numbered("c", static_cast<int>(connection) % kTableSlots), "1");
+}
+
+// Round trips: `count` client threads, each with one connection to our server
+// and one to the baseline, alternating between them round by round (and which
+// goes first), so that both see the same load on the machine at the same
+// moments.
+void MeasureLatency(std::vector<clientsim::TClientSim>& ours, std::vector<clientsim::TClientSim>& base, int rounds,
+                    Figures& ourFigures, Figures& baseFigures) {
   std::vector<std::vector<double>> ourSamples(ours.size()), baseSamples(base.size());
   std::vector<std::thread> threads;
   for (size_t i = 0; i < ours.size(); ++i) {
     threads.emplace_back([&, i] {
-      const std::string line = clientsim::UpdateLine(Numbered("c", i % kTableSlots), "1");
+      const std::string line = LineOf(i);
       for (int round = 0; round < rounds; ++round) {
         if (round % 2 == 0) {
           ourSamples[i].push_back(TimedUpdate(ours[i], line));
@@ -150,41 +152,127 @@ std::pair<Figures, Figures> Measure(uint16_t ourPort, uint16_t basePort, int cou
   std::vector<double> ourAll, baseAll;
   for (auto& each : ourSamples) ourAll.insert(ourAll.end(), each.begin(), each.end());
   for (auto& each : baseSamples) baseAll.insert(baseAll.end(), each.begin(), each.end());
-  return {Summarise(ourAll), Summarise(baseAll)};
+  ourFigures.MedianUs = Quantile(ourAll, 0.5);
+  ourFigures.P99Us = Quantile(ourAll, 0.99);
+  baseFigures.MedianUs = Quantile(baseAll, 0.5);
+  baseFigures.P99Us = Quantile(baseAll, 0.99);
 }
 
+// Requests answered in one slice of time by one server, every connection
+// sending its next line as soon as the reply to the last one is in.
+long CountAnswered(std::vector<clientsim::TClientSim>& clients, std::chrono::milliseconds slice) {
+  // The start lies ahead, so that every thread is running before it.
+  const auto begin = Clock::now() + std::chrono::milliseconds(20);
+  const auto end = begin + slice;
+  std::atomic<long> answered{0};
+  std::vector<std::thread> threads;
+  for (size_t i = 0; i < clients.size(); ++i) {
+    threads.emplace_back([&, i] {
+      const std::string line = LineOf(i);
+      std::this_thread::sleep_until(begin);
+      long mine = 0;
+      for (;;) {
+        if (!clients[i].Command(line)) Die("no reply");
+        if (Clock::now() > end) break;
+        ++mine;
+      }
+      answered += mine;
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  return answered.load();
+}
+
+// Throughput: short slices of time on our server and on the baseline in
+// turns (ABBA, so that neither always goes first), the counts summed per
+// server: what the other programs on the machine take is spread over both.
+void MeasureThroughput(std::vector<clientsim::TClientSim>& ours, std::vector<clientsim::TClientSim>& base,
+                       Figures& ourFigures, Figures& baseFigures) {
+  const auto slice = std::chrono::milliseconds(40);
+  const int pairs = 16;
+  long ourCount = 0, baseCount = 0;
+  for (int pair = 0; pair < pairs; ++pair) {
+    if (pair % 2 == 0) {
+      ourCount += CountAnswered(ours, slice);
+      baseCount += CountAnswered(base, slice);
+    } else {
+      baseCount += CountAnswered(base, slice);
+      ourCount += CountAnswered(ours, slice);
+    }
+  }
+  const double seconds = std::chrono::duration<double>(slice).count() * pairs;
+  ourFigures.PerSecond = static_cast<double>(ourCount) / seconds;
+  baseFigures.PerSecond = static_cast<double>(baseCount) / seconds;
+}
+
+struct Ratios {
+  double Median, P99, Throughput;
+};
+
 // Builds both servers (their threads inherit the caller's CPU pin), measures
-// 1, 10 and 50 connections and prints one table.
-void RunPhase(const char* title, int baseRounds) {
+// 1, 10 and 50 connections and prints one table; returns the ratios per count.
+std::vector<Ratios> RunPhase(const char* title, int baseRounds) {
   TCommandServer server;
   server.Configure(0, kListenQueue, kMaxConnections, 5000);
   server.RegisterCommand("<connect>", "ConnectCmd", ConnectCmd);
   server.RegisterCommand("<disconnect>", "DisConnectCmd", DisConnectCmd);
   server.RegisterCommand("<update>", "UpdateCmd", UpdateCmd);
   std::string error;
-  if (!server.Activate(&error)) {
-    std::fprintf(stderr, "command server: %s\n", error.c_str());
-    std::exit(1);
-  }
+  if (!server.Activate(&error)) Die("command server: " + error);
   TBaselineServer baseline;
 
-  std::printf("\n%s\nupdate round trip over loopback, microseconds (ours vs baseline)\n", title);
-  std::printf("%5s %10s %10s %10s %10s %8s %8s\n", "conns", "med", "base med", "p99", "base p99", "med x", "p99 x");
+  std::printf("\n%s\nupdate over loopback: round trip in microseconds, throughput in requests per second (ours vs baseline)\n",
+              title);
+  std::printf("%5s %8s %8s %8s %8s %9s %9s %6s %6s %6s\n", "conns", "med", "base med", "p99", "base p99", "req/s",
+              "base r/s", "med x", "p99 x", "thr x");
+  std::vector<Ratios> ratios;
   for (int count : {1, 10, 50}) {
-    const int rounds = std::max(400, baseRounds / count * 2);
-    auto [ours, base] = Measure(server.BoundPort(), baseline.Port(), count, rounds);
-    std::printf("%5d %10.1f %10.1f %10.1f %10.1f %8.2f %8.2f\n", count, ours.MedianUs, base.MedianUs, ours.P99Us,
-                base.P99Us, ours.MedianUs / base.MedianUs, ours.P99Us / base.P99Us);
+    std::vector<clientsim::TClientSim> ours, base;
+    for (int i = 0; i < count; ++i) {
+      ours.push_back(OpenServed(server.BoundPort(), LineOf(static_cast<size_t>(i))));
+      base.push_back(OpenServed(baseline.Port(), LineOf(static_cast<size_t>(i))));
+    }
+    Figures our, bas;
+    MeasureLatency(ours, base, std::max(400, baseRounds / count * 2), our, bas);
+    MeasureThroughput(ours, base, our, bas);
+    ratios.push_back({our.MedianUs / bas.MedianUs, our.P99Us / bas.P99Us, our.PerSecond / bas.PerSecond});
+    std::printf("%5d %8.1f %8.1f %8.1f %8.1f %9.0f %9.0f %6.2f %6.2f %6.2f\n", count, our.MedianUs, bas.MedianUs,
+                our.P99Us, bas.P99Us, our.PerSecond, bas.PerSecond, ratios.back().Median, ratios.back().P99,
+                ratios.back().Throughput);
+    std::fflush(stdout);
+    ours.clear();
+    base.clear();
     // The closed connections must have left before the next count opens more.
     server.WaitConnectionCount(0, 5000);
   }
   server.Release();
+  return ratios;
+}
+
+// One line per connection count: the ratios of every run, then their median.
+void PrintRuns(const char* title, const std::vector<std::vector<Ratios>>& runs) {
+  std::printf("\n%s: ratios ours/baseline, run by run (median of the runs last)\n", title);
+  const char* names[] = {"med x", "p99 x", "thr x"};
+  const int counts[] = {1, 10, 50};
+  for (size_t c = 0; c < 3; ++c) {
+    for (int what = 0; what < 3; ++what) {
+      std::vector<double> values;
+      std::printf("%5d %-6s", counts[c], names[what]);
+      for (const auto& run : runs) {
+        const Ratios& r = run[c];
+        values.push_back(what == 0 ? r.Median : what == 1 ? r.P99 : r.Throughput);
+        std::printf(" %5.2f", values.back());
+      }
+      std::printf("  | %5.2f\n", Quantile(values, 0.5));
+    }
+  }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   const int baseRounds = argc > 1 ? std::atoi(argv[1]) : 4000;
+  const int runs = std::max(1, argc > 2 ? std::atoi(argv[2]) : 1);
   const std::string dir = (std::filesystem::temp_directory_path() / "acserver-bench").string();
   std::filesystem::create_directories(dir);
   platform::SetDataDirectory(dir);
@@ -199,12 +287,16 @@ int main(int argc, char** argv) {
     }
   }
 
-  RunPhase("All CPUs (the scheduler places threads; figures vary with placement from run to run)", baseRounds);
+  const char* spreadTitle = "All CPUs (the scheduler places threads; figures vary with placement from run to run)";
+  const char* pinnedTitle = "One CPU (every thread pinned to CPU 0: the servers' own costs, without wake-up placement)";
+  std::vector<std::vector<Ratios>> spread, pinned;
+  for (int run = 0; run < runs; ++run) spread.push_back(RunPhase(spreadTitle, baseRounds));
   std::string error;
-  if (!platform::PinThreadToCpu(0, &error)) {
-    std::fprintf(stderr, "%s\n", error.c_str());
-    return 1;
+  if (!platform::PinThreadToCpu(0, &error)) Die(error);
+  for (int run = 0; run < runs; ++run) pinned.push_back(RunPhase(pinnedTitle, baseRounds));
+  if (runs > 1) {
+    PrintRuns("All CPUs", spread);
+    PrintRuns("One CPU", pinned);
   }
-  RunPhase("One CPU (every thread pinned to CPU 0: the servers' own costs, without wake-up placement)", baseRounds);
   return 0;
 }

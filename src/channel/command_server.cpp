@@ -129,19 +129,23 @@ void TCommandServer::ServeLines(const std::vector<CommandHandler>& handlers, con
       const int64_t left = deadline - NowMs();
       if (left <= 0) return;  // silent too long: the place goes back
       const int waitMs = static_cast<int>(std::min<int64_t>(left, 1 << 30));
-      const long got = connection.Stream.ReadWithin(chunk, sizeof chunk, waitMs);
-      if (got <= 0) return;  // closed, reset, shut down or timed out: a half-received line is dropped
+      // The wait is the socket's own receive time-out, not a poll before each
+      // read: a line costs a read and a write, as on any line server.
+      const long got = connection.Stream.ReadTimed(chunk, sizeof chunk, waitMs);
+      if (got == -2) continue;  // the wait ended: the deadline decides
+      if (got <= 0) return;     // closed, reset or shut down: a half-received line is dropped
       framer.Append(chunk, static_cast<size_t>(got));
       continue;
     }
     if (line.empty()) continue;
     seenLine = true;
-    connection.LastLineMs.store(NowMs());
+    const int64_t lineMs = NowMs();
+    connection.LastLineMs.store(lineMs);
     bool fromClient = false;
     const LineEnd end = RunCommandLine(
         handlers, line, connection.PeerAddress,
         [&connection](const std::string& wire) { return connection.Stream.WriteAll(wire); }, &fromClient);
-    if (fromClient) connection.LastClientLineMs.store(NowMs());
+    if (fromClient) connection.LastClientLineMs.store(lineMs);
     if (end == LineEnd::Close) return;
   }
 }

@@ -18,7 +18,9 @@
 // the way of a new transfer from this client and its player was on the last
 // player list, "rpl:true" otherwise, "rpl:false" for an unknown name.
 void UpdateCmd(CommandCall& call) {
-  TBusyGuard busy;
+  // What depends on the line alone is worked out before BusyFlag is taken:
+  // every connection's update waits for the flag, so the time it is held
+  // decides how often they queue behind each other.
   call.ReplyText = {"rpl:false"};
   const std::vector<std::string>& words = call.Arguments;
   if (words.size() < 2) {
@@ -26,9 +28,11 @@ void UpdateCmd(CommandCall& call) {
     return;
   }
   const std::string name = JoinArguments(words, 0, words.size() - 1);
-  const int slot = FindClientByName(name);
   const std::optional<int32_t> state = ParseInteger(words.back(), NumberForm::DecimalOrHex);
   const bool cancels = state && (*state & 0xFF) == 0;
+
+  TBusyGuard busy;
+  const int slot = FindClientByName(name);
   if (slot == 0 || (cancels && Client(slot).Address != call.PeerAddress)) return;
 
   ClientSlot& client = Client(slot);
@@ -42,10 +46,17 @@ void UpdateCmd(CommandCall& call) {
     }
     pending = client.ScreenPending;
   }
-  if (!state && AdmitErrorLine(call.PeerAddress)) WriteLightLog("Error[update module]: unknow pocket");
   client.MissedUpdates = 0;
   call.FromClient = client.Address == call.PeerAddress;
+  const bool listed = !pending && HasPlayer(client.Name, client.Address);
+  busy.Release();
 
-  const bool free = !pending && FindScreenSender(call.PeerAddress) == 0 && HasPlayer(client.Name, client.Address);
+  // Whether another client at this address is sending a screenshot is a
+  // matter of the slots' own Guards, which the screen receiver changes
+  // without BusyFlag; FindScreenSender takes each in turn, so it needs no
+  // BusyFlag, and a screen command checks again under the flag before it
+  // opens a transfer.
+  const bool free = listed && FindScreenSender(call.PeerAddress) == 0;
+  if (!state && AdmitErrorLine(call.PeerAddress)) WriteLightLog("Error[update module]: unknow pocket");
   call.ReplyText = {free ? "rpl:strue" : "rpl:true"};
 }

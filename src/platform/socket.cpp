@@ -9,8 +9,10 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <vector>
 
@@ -245,6 +247,21 @@ long TTcpStream::ReadWithin(char* buffer, size_t size, int timeoutMs) {
   if (ready < 0) return -1;
   if (ready == 0) return -2;
   return Read(buffer, size);
+}
+
+long TTcpStream::ReadTimed(char* buffer, size_t size, int timeoutMs) {
+  timeoutMs = std::max(timeoutMs, 1);  // 0 would mean no time-out at all
+  if (receiveTimeoutMs_ == 0 || receiveTimeoutMs_ > timeoutMs + kReceiveTimeoutSlackMs ||
+      receiveTimeoutMs_ < timeoutMs - timeoutMs / 8) {
+    timeval bound{};
+    bound.tv_sec = timeoutMs / 1000;
+    bound.tv_usec = (timeoutMs % 1000) * 1000;
+    if (::setsockopt(socket_.Fd(), SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound) != 0) return -1;
+    receiveTimeoutMs_ = timeoutMs;
+  }
+  const ssize_t got = ::recv(socket_.Fd(), buffer, size, 0);
+  if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return -2;
+  return static_cast<long>(got);
 }
 
 bool TTcpStream::WriteAll(const std::string& data) {

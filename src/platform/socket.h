@@ -104,6 +104,21 @@ class TTcpStream {
   long Read(char* buffer, size_t size);
   // Waits at most timeoutMs for data, then reads; -2 on time-out.
   long ReadWithin(char* buffer, size_t size, int timeoutMs);
+  // Reads as ReadWithin does, but waits in the read itself, bounded by the
+  // socket's receive time-out (SO_RCVTIMEO), instead of polling first: one
+  // system call per read rather than two, for a stream served read after
+  // read. The time-out is set again only when the one in force would end the
+  // wait more than kReceiveTimeoutSlackMs after timeoutMs, or more than an
+  // eighth of timeoutMs before it: a caller passing the time left to a
+  // deadline that each line renews sets it about twice per connection, also
+  // when its thread is sometimes held up between a line and the next read.
+  // -2 when the wait ended without data: at the time-out (never later than
+  // the slack plus one kernel tick after timeoutMs), or earlier when the one
+  // in force was shorter or a signal interrupted it; the caller then looks at
+  // its deadline again. Use it instead of Read on the stream, not beside it:
+  // a Read would end at the time-out left in force.
+  long ReadTimed(char* buffer, size_t size, int timeoutMs);
+  static constexpr int kReceiveTimeoutSlackMs = 1;
   // Writes all bytes; false on an error (the peer went away), or when a send
   // bound set on the socket (SetSendTimeout) passed without progress.
   bool WriteAll(const std::string& data);
@@ -114,6 +129,7 @@ class TTcpStream {
  private:
   TSocket socket_;
   Endpoint peer_;
+  int receiveTimeoutMs_ = 0;  // the receive time-out set by ReadTimed; 0: none
 };
 
 // A listening TCP socket on all local IPv4 addresses, with SO_REUSEADDR so that a

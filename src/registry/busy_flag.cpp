@@ -1,15 +1,19 @@
 #include "registry/busy_flag.h"
 
-#include <condition_variable>
+#include <atomic>
 
 #include "base/mutex.h"
 
 namespace {
 
-// Guards busy; busyFree is signalled when it is cleared.
+// The flag is this mutex: every holder takes and gives it back on one thread
+// (TBusyGuard is a scoped guard), so a plain mutex is all it needs. Taken
+// without contention, it costs an atomic exchange and no system call; a waiter
+// sleeps in the kernel and is woken by the release that lets it in, with no
+// condition variable in between to wake first and then take a second lock.
 TMutex busyLock;
-std::condition_variable busyFree;
-bool busy GUARDED_BY(busyLock) = false;
+// Set while busyLock is held, for IsBusy, which must not take the lock.
+std::atomic<bool> busy{false};
 
 }  // namespace
 
@@ -17,20 +21,13 @@ TBusyFlag BusyFlag;
 
 // The flag is set on return; the capability stands for that, not for busyLock.
 void AcquireBusy() NO_THREAD_SAFETY_ANALYSIS {
-  TMutexLock lock(busyLock);
-  busyFree.wait(lock.Native(), []() REQUIRES(busyLock) { return !busy; });
-  busy = true;
+  busyLock.Lock();
+  busy.store(true, std::memory_order_relaxed);
 }
 
 void ReleaseBusy() NO_THREAD_SAFETY_ANALYSIS {
-  {
-    TMutexLock guard(busyLock);
-    busy = false;
-  }
-  busyFree.notify_one();
+  busy.store(false, std::memory_order_relaxed);
+  busyLock.Unlock();
 }
 
-bool IsBusy() {
-  TMutexLock guard(busyLock);
-  return busy;
-}
+bool IsBusy() { return busy.load(std::memory_order_relaxed); }

@@ -1,5 +1,5 @@
 // BusyFlag: lets one command handler, or the supervision cycle, work on the
-// tables at a time. A waiting thread sleeps on a condition variable.
+// tables at a time. A waiting thread sleeps until the holder releases it.
 #pragma once
 
 #include "base/thread_annotations.h"
@@ -12,7 +12,7 @@ extern TBusyFlag BusyFlag;
 
 // Waits until the flag is clear and sets it, as one step. Thread safe.
 void AcquireBusy() ACQUIRE(BusyFlag);
-// Clears the flag and wakes one waiter. Thread safe.
+// Clears the flag and wakes one waiter. On the thread that set it.
 void ReleaseBusy() RELEASE(BusyFlag);
 bool IsBusy();
 
