@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_state.h"
 #include "base/limits.h"
 #include "base/settings.h"
 #include "channel/client_commands.h"
@@ -155,12 +156,12 @@ std::pair<Figures, Figures> Measure(uint16_t ourPort, uint16_t basePort, int cou
 
 // Builds both servers (their threads inherit the caller's CPU pin), measures
 // 1, 10 and 50 connections and prints one table.
-void RunPhase(const char* title, int baseRounds) {
+void RunPhase(TBenchState& state, const char* title, int baseRounds) {
   TCommandServer server;
   server.Configure(0, kListenQueue, kMaxConnections, 5000);
-  server.RegisterCommand("<connect>", "ConnectCmd", ConnectCmd);
-  server.RegisterCommand("<disconnect>", "DisConnectCmd", DisConnectCmd);
-  server.RegisterCommand("<update>", "UpdateCmd", UpdateCmd);
+  server.RegisterCommand("<connect>", "ConnectCmd", state.ConnectHandler());
+  server.RegisterCommand("<disconnect>", "DisConnectCmd", state.DisconnectHandler());
+  server.RegisterCommand("<update>", "UpdateCmd", state.UpdateHandler());
   std::string error;
   if (!server.Activate(&error)) {
     std::fprintf(stderr, "command server: %s\n", error.c_str());
@@ -188,23 +189,25 @@ int main(int argc, char** argv) {
   const std::string dir = (std::filesystem::temp_directory_path() / "acserver-bench").string();
   std::filesystem::create_directories(dir);
   platform::SetDataDirectory(dir);
-  Settings.ClientId = "clid";
+  TBenchState state;
+  state.Settings.ClientId = "clid";
   // A full table whose players are all listed, so every update walks the
   // whole path to "rpl:strue".
   {
-    TBusyGuard busy;
+    TBusyGuard busy(state.Tables);
     for (int i = 0; i < kTableSlots; ++i) {
-      AddClient(Numbered("c", i), Numbered("id", i), "127.0.0.1");
-      AddPlayer(Numbered("c", i), "127.0.0.1", 27005);
+      AddClient(busy, Numbered("c", i), Numbered("id", i), "127.0.0.1");
+      AddPlayer(busy, Numbered("c", i), "127.0.0.1", 27005);
     }
   }
 
-  RunPhase("All CPUs (the scheduler places threads; figures vary with placement from run to run)", baseRounds);
+  RunPhase(state, "All CPUs (the scheduler places threads; figures vary with placement from run to run)", baseRounds);
   std::string error;
   if (!platform::PinThreadToCpu(0, &error)) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 1;
   }
-  RunPhase("One CPU (every thread pinned to CPU 0: the servers' own costs, without wake-up placement)", baseRounds);
+  RunPhase(state, "One CPU (every thread pinned to CPU 0: the servers' own costs, without wake-up placement)",
+           baseRounds);
   return 0;
 }

@@ -139,7 +139,7 @@ int List(const std::string& uri) {
   std::string error;
   std::vector<TBanView> bans;
   if (uri.empty()) {
-    if (!BanStore().List(bans, &error)) return Fail(error);
+    if (!TFileBanStore().List(bans, &error)) return Fail(error);
     if (!platform::FileExists(BanBasePath())) std::printf("no ban base at %s\n", BanBasePath().c_str());
   } else if (!ListSharedBans(uri, bans, &error)) {
     return Fail(error);
@@ -174,7 +174,7 @@ int Import(const std::string& uri) {
 
 int Lift(const std::string& uri, const TRequest& request) {
   const std::string& identifier = request.Identifier;
-  const LiftResult result = uri.empty() ? BanStore().Lift(identifier) : LiftSharedBan(uri, identifier);
+  const LiftResult result = uri.empty() ? TFileBanStore().Lift(identifier) : LiftSharedBan(uri, identifier);
   if (!result.Error.empty()) return Fail(result.Error);
   if (result.Removed == 0) {
     std::printf("no ban for \"%s\" in %s\n", identifier.c_str(),

@@ -8,7 +8,6 @@
 #include "base/mutex.h"
 #include "base/numbers.h"
 #include "log/logs.h"
-#include "registry/busy_flag.h"
 #include "registry/tables.h"
 
 // "<update> name... state". Resets the client's missed-update count; a state
@@ -17,8 +16,8 @@
 // nothing changes, as for "<ban>"). Answers "rpl:strue" when nothing stands in
 // the way of a new transfer from this client and its player was on the last
 // player list, "rpl:true" otherwise, "rpl:false" for an unknown name.
-void UpdateCmd(CommandCall& call) {
-  TBusyGuard busy;
+void UpdateCmd(TTables& tables, CommandCall& call) {
+  TBusyGuard busy(tables);
   call.ReplyText = {"rpl:false"};
   const std::vector<std::string>& words = call.Arguments;
   if (words.size() < 2) {
@@ -26,12 +25,12 @@ void UpdateCmd(CommandCall& call) {
     return;
   }
   const std::string name = JoinArguments(words, 0, words.size() - 1);
-  const int slot = FindClientByName(name);
+  const int slot = FindClientByName(busy, name);
   const std::optional<int32_t> state = ParseInteger(words.back(), NumberForm::DecimalOrHex);
   const bool cancels = state && (*state & 0xFF) == 0;
-  if (slot == 0 || (cancels && Client(slot).Address != call.PeerAddress)) return;
+  if (slot == 0 || (cancels && busy.Client(slot).Address != call.PeerAddress)) return;
 
-  ClientSlot& client = Client(slot);
+  ClientSlot& client = busy.Client(slot);
   bool pending;
   {
     // The screen receiver works on these fields without BusyFlag.
@@ -46,6 +45,7 @@ void UpdateCmd(CommandCall& call) {
   client.MissedUpdates = 0;
   call.FromClient = client.Address == call.PeerAddress;
 
-  const bool free = !pending && FindScreenSender(call.PeerAddress) == 0 && HasPlayer(client.Name, client.Address);
+  const bool free =
+      !pending && FindScreenSender(tables, call.PeerAddress) == 0 && HasPlayer(busy, client.Name, client.Address);
   call.ReplyText = {free ? "rpl:strue" : "rpl:true"};
 }

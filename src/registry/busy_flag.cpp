@@ -1,36 +1,21 @@
 #include "registry/busy_flag.h"
 
-#include <condition_variable>
-
-#include "base/mutex.h"
-
-namespace {
-
-// Guards busy; busyFree is signalled when it is cleared.
-TMutex busyLock;
-std::condition_variable busyFree;
-bool busy GUARDED_BY(busyLock) = false;
-
-}  // namespace
-
-TBusyFlag BusyFlag;
-
-// The flag is set on return; the capability stands for that, not for busyLock.
-void AcquireBusy() NO_THREAD_SAFETY_ANALYSIS {
-  TMutexLock lock(busyLock);
-  busyFree.wait(lock.Native(), []() REQUIRES(busyLock) { return !busy; });
-  busy = true;
+// The flag is set on return; the capability stands for that, not for lock_.
+void TBusyFlag::Acquire() NO_THREAD_SAFETY_ANALYSIS {
+  TMutexLock lock(lock_);
+  free_.wait(lock.Native(), [this]() REQUIRES(lock_) { return !busy_; });
+  busy_ = true;
 }
 
-void ReleaseBusy() NO_THREAD_SAFETY_ANALYSIS {
+void TBusyFlag::Release() NO_THREAD_SAFETY_ANALYSIS {
   {
-    TMutexLock guard(busyLock);
-    busy = false;
+    TMutexLock guard(lock_);
+    busy_ = false;
   }
-  busyFree.notify_one();
+  free_.notify_one();
 }
 
-bool IsBusy() {
-  TMutexLock guard(busyLock);
-  return busy;
+bool TBusyFlag::IsBusy() const {
+  TMutexLock guard(lock_);
+  return busy_;
 }

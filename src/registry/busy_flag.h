@@ -1,36 +1,30 @@
 // BusyFlag: lets one command handler, or the supervision cycle, work on the
-// tables at a time. A waiting thread sleeps on a condition variable.
+// client and player tables at a time. A waiting thread sleeps on a condition
+// variable. The flag is a member of the tables (tables.h), which the server
+// object owns; it is taken through a TBusyGuard.
 #pragma once
 
+#include <condition_variable>
+
+#include "base/mutex.h"
 #include "base/thread_annotations.h"
 
-// The capability that stands for BusyFlag in lock annotations: functions
-// whose caller must hold the flag are REQUIRES(BusyFlag). It holds no state;
-// the flag itself lives in busy_flag.cpp.
-class CAPABILITY("mutex") TBusyFlag {};
-extern TBusyFlag BusyFlag;
-
-// Waits until the flag is clear and sets it, as one step. Thread safe.
-void AcquireBusy() ACQUIRE(BusyFlag);
-// Clears the flag and wakes one waiter. Thread safe.
-void ReleaseBusy() RELEASE(BusyFlag);
-bool IsBusy();
-
-// Holds BusyFlag for a scope; Release() lets it go early.
-class SCOPED_CAPABILITY TBusyGuard {
+// The capability that stands for BusyFlag in lock annotations.
+class CAPABILITY("mutex") TBusyFlag {
  public:
-  TBusyGuard() ACQUIRE(BusyFlag) { AcquireBusy(); }
-  ~TBusyGuard() RELEASE() { Release(); }
-  TBusyGuard(const TBusyGuard&) = delete;
-  TBusyGuard& operator=(const TBusyGuard&) = delete;
-  // Held only until the first call; the destructor then releases nothing.
-  void Release() RELEASE() NO_THREAD_SAFETY_ANALYSIS {
-    if (held_) {
-      held_ = false;
-      ReleaseBusy();
-    }
-  }
+  TBusyFlag() = default;
+  TBusyFlag(const TBusyFlag&) = delete;
+  TBusyFlag& operator=(const TBusyFlag&) = delete;
+
+  // Waits until the flag is clear and sets it, as one step. Thread safe.
+  void Acquire() ACQUIRE();
+  // Clears the flag and wakes one waiter. Thread safe.
+  void Release() RELEASE();
+  bool IsBusy() const;
 
  private:
-  bool held_ = true;
+  // Guards busy_; free_ is signalled when it is cleared.
+  mutable TMutex lock_;
+  std::condition_variable free_;
+  bool busy_ GUARDED_BY(lock_) = false;
 };

@@ -18,7 +18,7 @@ namespace {
 
 class Logs : public ::testing::Test {
  protected:
-  void SetUp() override { testenv::ResetProcessState(dir_.Path()); }
+  void SetUp() override { testenv::ResetProcessFacilities(dir_.Path()); }
   std::string LogPath(const std::string& name) const { return dir_.Path() + "logs/" + name; }
   bool Exists(const std::string& name) const { return std::filesystem::exists(LogPath(name)); }
   testenv::TTempDir dir_;
