@@ -108,13 +108,13 @@ void Report(const TShape& shape) {
 
 // Median IsBanned time in microseconds, over lookups of identifiers not banned
 // and banned, alternating.
-double LookupMedianUs(int lookups) {
+double LookupMedianUs(TBanFile& file, int lookups) {
   std::vector<double> samples;
   samples.reserve(static_cast<size_t>(lookups));
   for (int i = 0; i < lookups; ++i) {
     const std::string identifier = (i % 2 ? "BANNED-" : "FREE-") + std::to_string(i % 1000);
     const auto start = Clock::now();
-    const BanLookup found = IsBanned(identifier);
+    const BanLookup found = file.IsBanned(identifier);
     samples.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
     if (found == BanLookup::Failed || (found == BanLookup::Banned) != (i % 2 == 1)) Die("lookup went wrong");
   }
@@ -201,13 +201,14 @@ int main(int argc, char** argv) {
   for (int i = 0; i < 1000; ++i) file += "\"p\" \"BANNED-" + std::to_string(i) + "\"\r\n";
   std::ofstream(dir + "zelk_bans.txt", std::ios::binary) << file;
   const int lookups = 20000;
+  TBanFile banFile;
   std::vector<double> closed, locked, searching;
   for (int round = 0; round < 3; ++round) {
-    closed.push_back(LookupMedianUs(lookups));
+    closed.push_back(LookupMedianUs(banFile, lookups));
     {
       std::optional<records::TSqliteDb> writer = records::TSqliteDb::Open(path, &error);
       if (!writer || !writer->Exec("BEGIN EXCLUSIVE", &error)) Die(error);
-      locked.push_back(LookupMedianUs(lookups));
+      locked.push_back(LookupMedianUs(banFile, lookups));
       writer->Exec("ROLLBACK", &error);
     }
     std::atomic<bool> stop{false};
@@ -217,7 +218,7 @@ int main(int argc, char** argv) {
       std::string ignored;
       while (!stop.load()) base.Search(query, &ignored);
     });
-    searching.push_back(LookupMedianUs(lookups));
+    searching.push_back(LookupMedianUs(banFile, lookups));
     stop = true;
     searcher.join();
   }

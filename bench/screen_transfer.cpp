@@ -66,12 +66,28 @@ class TOkServer {
   std::thread thread_;
 };
 
+// The state the commands and the receiver work on (a benchmark is a program of
+// its own, so one set for the whole run).
+const SettingsRecord settings;
+TimingRecord timing;
+TTables tables;
+
+int AddClient(const std::string& name, const std::string& identifier, const std::string& address) {
+  TBusyGuard busy(tables);
+  return AddClient(busy, name, identifier, address);
+}
+
+void RemoveClient(const std::string& name) {
+  TBusyGuard busy(tables);
+  RemoveClient(busy, FindClientByName(busy, name));
+}
+
 // A command line run in-process, as the command channel would, from peer.
 std::optional<std::string> RunLine(const std::string& line, const std::string& peer) {
   CommandCall call;
   call.PeerAddress = peer;
   call.Arguments = SplitArguments(line.substr(line.find(' ') + 1));
-  (line.rfind("<start_screen>", 0) == 0 ? ScreenCmd : ChkScreenCmd)(call);
+  (line.rfind("<start_screen>", 0) == 0 ? ScreenCmd : ChkScreenCmd)(tables, call);
   return call.Reply();
 }
 
@@ -137,7 +153,7 @@ bool MeasureMemory(uint16_t port, const std::string& screen) {
               completed.load(), kParallel, restKb, peakKb, peakReset ? "yes" : "no, peak since start");
   std::printf("memory: peak - rest = %ld KiB; bytes under transfer %ld KiB; allowed %ld KiB -> %s\n",
               peakKb - restKb, transferKb, allowedKb, peakKb <= allowedKb ? "within" : "OVER");
-  for (const auto& name : names) RemoveClient(FindClientByName(name));
+  for (const auto& name : names) RemoveClient(name);
   return completed == kParallel;
 }
 
@@ -149,10 +165,10 @@ double HandlerNanosPerPiece(const std::string& screen) {
   const auto begin = Clock::now();
   long pieces = 0;
   for (size_t offset = 0; offset < screen.size(); offset += 30, ++pieces) {
-    HandleScreenDatagram(screen.substr(offset, 30), "127.0.0.99");
+    HandleScreenDatagram(tables, settings, screen.substr(offset, 30), "127.0.0.99");
   }
   const double nanos = std::chrono::duration<double, std::nano>(Clock::now() - begin).count();
-  RemoveClient(FindClientByName("Solo"));
+  RemoveClient("Solo");
   return nanos / static_cast<double>(pieces);
 }
 
@@ -163,13 +179,13 @@ int main() {
                    ("acserver-bench-" + std::to_string(std::random_device{}()));
   std::filesystem::create_directories(dir);
   platform::SetDataDirectory(dir.string());
-  Timing.ScreenStopCheckMs = 200;
+  timing.ScreenStopCheckMs = 200;
 
   std::string screen(kScreenBytes, '\0');
   std::mt19937 rng(42);
   for (char& c : screen) c = static_cast<char>(rng());
 
-  TScreenServer receiver;
+  TScreenServer receiver(tables, settings, timing);
   std::string error;
   if (!receiver.Activate(0, &error)) {
     std::printf("cannot start the receiver: %s\n", error.c_str());

@@ -35,6 +35,7 @@
 #include "sharedbans/pg_connection.h"
 #include "sharedbans/postgres_ban_store.h"
 #include "support/pg_cluster.h"
+#include "support/game_state.h"
 #include "support/test_env.h"
 
 namespace {
@@ -87,12 +88,16 @@ int main(int argc, char** argv) {
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
   platform::SetDataDirectory(dir);
-  Settings.ClientId = "clid";
+  testenv::TGameState state;
+  state.Settings.ClientId = "clid";
 
   TCommandServer server;
   server.Configure(0, kListenQueue, kMaxConnections, 5000);
-  server.RegisterCommand("<connect>", "ConnectCmd", ConnectCmd);
-  server.RegisterCommand("<disconnect>", "DisConnectCmd", DisConnectCmd);
+  server.RegisterCommand("<connect>", "ConnectCmd", [&state](CommandCall& call) {
+    ConnectCmd(state.Tables, state.Settings, state.Enforcement, call);
+  });
+  server.RegisterCommand("<disconnect>", "DisConnectCmd",
+                         [&state](CommandCall& call) { DisConnectCmd(state.Tables, call); });
   std::string error;
   if (!server.Activate(&error)) Die(error);
 
@@ -108,9 +113,9 @@ int main(int argc, char** argv) {
     Sql(uri, "INSERT INTO acserver_bans SELECT 'b' || i, 'BANNED-' || i, NULL, now(), 'bench', '', '', '' "
              "FROM generate_series(0, 999) AS i");
     store.WaitSynced(10000);
-    UseBanStore(&store);
+    state.Bans.Use(&store);
     sharedUs = ConnectRoundTripUs(server.BoundPort(), connects);
-    UseBanStore(nullptr);
+    state.Bans.Use(nullptr);
   }
   std::printf("connect round trip over loopback, median of %d, microseconds\n", connects);
   std::printf("  file base %.1f   shared base %.1f   shared / file %.3f\n\n", fileUs, sharedUs, sharedUs / fileUs);

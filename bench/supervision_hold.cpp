@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_state.h"
 #include "bench_support.h"
 #include "base/limits.h"
 #include "base/settings.h"
@@ -79,23 +80,23 @@ int main(int argc, char** argv) {
   const std::string dir = (std::filesystem::temp_directory_path() / "acserver-bench-hold").string();
   std::filesystem::create_directories(dir);
   platform::SetDataDirectory(dir);
-  Settings.ClientId = "clid";
-  Settings.RconHost = "127.0.0.1";
-  Settings.RconPass = "secret";
+  TBenchState state;
+  state.Settings.ClientId = "clid";
+  state.Settings.RconHost = "127.0.0.1";
+  state.Settings.RconPass = "secret";
 
   gamesim::TGameServerSim sim;
   sim.SetPassword("secret");
   sim.SetStatusMark("de_dust2");
   std::string error;
   if (!sim.Start(0, &error)) Die(error);
-  Settings.RconPort = sim.Port();
+  state.Settings.RconPort = sim.Port();
 
-  TRconClient rcon;
-  if (!rcon.Open(&error)) Die(error);
+  if (!state.Rcon.Open(&error)) Die(error);
   TCommandServer commands;
   commands.Configure(0, kListenQueue, kMaxConnections, 5000);
-  commands.RegisterCommand("<connect>", "ConnectCmd", ConnectCmd);
-  commands.RegisterCommand("<update>", "UpdateCmd", UpdateCmd);
+  commands.RegisterCommand("<connect>", "ConnectCmd", state.ConnectHandler());
+  commands.RegisterCommand("<update>", "UpdateCmd", state.UpdateHandler());
   if (!commands.Activate(&error)) Die(error);
   auto client = clientsim::TClientSim::Open("127.0.0.1", commands.BoundPort(), &error);
   if (!client || !client->Command(clientsim::ConnectLine("Cli", "id-cli", "clid"))) Die("connect: " + error);
@@ -133,7 +134,7 @@ int main(int argc, char** argv) {
         return most;
       });
       const auto start = Clock::now();
-      Supervise(rcon, allowList, [] {});
+      state.Supervision.Run(allowList, [] {});
       hold.push_back(MsSince(start));
       runOver.store(true);
       during.push_back(rtt.get());

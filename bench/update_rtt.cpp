@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_state.h"
 #include "base/limits.h"
 #include "base/settings.h"
 #include "bench_support.h"
@@ -211,12 +212,12 @@ struct Ratios {
 
 // Builds both servers (their threads inherit the caller's CPU pin), measures
 // 1, 10 and 50 connections and prints one table; returns the ratios per count.
-std::vector<Ratios> RunPhase(const char* title, int baseRounds) {
+std::vector<Ratios> RunPhase(TBenchState& state, const char* title, int baseRounds) {
   TCommandServer server;
   server.Configure(0, kListenQueue, kMaxConnections, 5000);
-  server.RegisterCommand("<connect>", "ConnectCmd", ConnectCmd);
-  server.RegisterCommand("<disconnect>", "DisConnectCmd", DisConnectCmd);
-  server.RegisterCommand("<update>", "UpdateCmd", UpdateCmd);
+  server.RegisterCommand("<connect>", "ConnectCmd", state.ConnectHandler());
+  server.RegisterCommand("<disconnect>", "DisConnectCmd", state.DisconnectHandler());
+  server.RegisterCommand("<update>", "UpdateCmd", state.UpdateHandler());
   std::string error;
   if (!server.Activate(&error)) Die("command server: " + error);
   TBaselineServer baseline;
@@ -276,24 +277,25 @@ int main(int argc, char** argv) {
   const std::string dir = (std::filesystem::temp_directory_path() / "acserver-bench").string();
   std::filesystem::create_directories(dir);
   platform::SetDataDirectory(dir);
-  Settings.ClientId = "clid";
+  TBenchState state;
+  state.Settings.ClientId = "clid";
   // A full table whose players are all listed, so every update walks the
   // whole path to "rpl:strue".
   {
-    TBusyGuard busy;
+    TBusyGuard busy(state.Tables);
     for (int i = 0; i < kTableSlots; ++i) {
-      AddClient(Numbered("c", i), Numbered("id", i), "127.0.0.1");
-      AddPlayer(Numbered("c", i), "127.0.0.1", 27005);
+      AddClient(busy, Numbered("c", i), Numbered("id", i), "127.0.0.1");
+      AddPlayer(busy, Numbered("c", i), "127.0.0.1", 27005);
     }
   }
 
   const char* spreadTitle = "All CPUs (the scheduler places threads; figures vary with placement from run to run)";
   const char* pinnedTitle = "One CPU (every thread pinned to CPU 0: the servers' own costs, without wake-up placement)";
   std::vector<std::vector<Ratios>> spread, pinned;
-  for (int run = 0; run < runs; ++run) spread.push_back(RunPhase(spreadTitle, baseRounds));
+  for (int run = 0; run < runs; ++run) spread.push_back(RunPhase(state, spreadTitle, baseRounds));
   std::string error;
   if (!platform::PinThreadToCpu(0, &error)) Die(error);
-  for (int run = 0; run < runs; ++run) pinned.push_back(RunPhase(pinnedTitle, baseRounds));
+  for (int run = 0; run < runs; ++run) pinned.push_back(RunPhase(state, pinnedTitle, baseRounds));
   if (runs > 1) {
     PrintRuns("All CPUs", spread);
     PrintRuns("One CPU", pinned);

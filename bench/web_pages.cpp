@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_state.h"
 #include "bench_support.h"
 #include "base/settings.h"
 #include "game/rcon_client.h"
@@ -106,7 +107,8 @@ int main(int argc, char** argv) {
   if (!probe) Die(error);
   const int port = probe->LocalPort();
   probe->Close();
-  Settings.WebListen = "127.0.0.1:" + std::to_string(port);
+  TBenchState state;
+  state.Settings.WebListen = "127.0.0.1:" + std::to_string(port);
   TSupervisionReport report;
   report.AtUnixSeconds = 1;
   report.Answered = true;
@@ -114,9 +116,10 @@ int main(int argc, char** argv) {
     report.Players.push_back({"Player " + std::to_string(i), "10.0.0." + std::to_string(i), 27005, 100 + i,
                               PlayerKind::Player, Protection::Client});
   }
-  PublishSupervisionReport(report);
-  TRconClient rcon;
-  std::unique_ptr<TWebConsole> console = TWebConsole::Start(rcon);
+  TLastSupervisionReport last;
+  last.Publish(report);
+  std::unique_ptr<TWebConsole> console =
+      TWebConsole::Start({state.Settings, state.Tables, state.Bans, last, state.Rcon});
   if (!console) Die("the web console did not start");
 
   const char* paths[] = {"/", "/api/players"};

@@ -37,6 +37,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_state.h"
 #include "bench_support.h"
 #include "base/limits.h"
 #include "base/settings.h"
@@ -152,13 +153,14 @@ int main(int argc, char** argv) {
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
   platform::SetDataDirectory(dir);
-  Settings.ClientId = "clid";
-  Settings.RconHost = "127.0.0.1";
-  Settings.RconPass = "secret";
-  Settings.AllowScreens = true;
+  TBenchState state;
+  state.Settings.ClientId = "clid";
+  state.Settings.RconHost = "127.0.0.1";
+  state.Settings.RconPass = "secret";
+  state.Settings.AllowScreens = true;
   // One screenshot for the screens list.
-  std::filesystem::create_directories(ScreenRootDirectory() + "127.0.0.1");
-  std::ofstream(ScreenRootDirectory() + "127.0.0.1/^01.01.26^12.00.00^IP^127.0.0.1^ID^id-cli.jpg")
+  std::filesystem::create_directories(ScreenRootDirectory(state.Settings) + "127.0.0.1");
+  std::ofstream(ScreenRootDirectory(state.Settings) + "127.0.0.1/^01.01.26^12.00.00^IP^127.0.0.1^ID^id-cli.jpg")
       << std::string(20000, 'j');
 
   gamesim::TGameServerSim sim;
@@ -166,14 +168,13 @@ int main(int argc, char** argv) {
   sim.SetStatusMark("de_dust2");
   std::string error;
   if (!sim.Start(0, &error)) Die(error);
-  Settings.RconPort = sim.Port();
+  state.Settings.RconPort = sim.Port();
 
-  TRconClient rcon;
-  if (!rcon.Open(&error)) Die(error);
+  if (!state.Rcon.Open(&error)) Die(error);
   TCommandServer commands;
   commands.Configure(0, kListenQueue, kMaxConnections, 5000);
-  commands.RegisterCommand("<connect>", "ConnectCmd", ConnectCmd);
-  commands.RegisterCommand("<update>", "UpdateCmd", UpdateCmd);
+  commands.RegisterCommand("<connect>", "ConnectCmd", state.ConnectHandler());
+  commands.RegisterCommand("<update>", "UpdateCmd", state.UpdateHandler());
   if (!commands.Activate(&error)) Die(error);
   auto client = clientsim::TClientSim::Open("127.0.0.1", commands.BoundPort(), &error);
   if (!client || !client->Command(clientsim::ConnectLine("Cli", "id-cli", "clid"))) Die("connect: " + error);
@@ -190,9 +191,10 @@ int main(int argc, char** argv) {
     std::unique_ptr<TRefresher> refresher;
     if (condition == 1) {
       const int port = FreeTcpPort();
-      Settings.WebListen = "127.0.0.1:" + std::to_string(port);
-      console = TWebConsole::Start(rcon);
-      if (!console) Die("the web console did not start on " + Settings.WebListen);
+      state.Settings.WebListen = "127.0.0.1:" + std::to_string(port);
+      console = TWebConsole::Start(
+          {state.Settings, state.Tables, state.Bans, state.Supervision.Report(), state.Rcon});
+      if (!console) Die("the web console did not start on " + state.Settings.WebListen);
       refresher = std::make_unique<TRefresher>(port);
     }
     TSamples& into = samples[condition];
@@ -209,7 +211,7 @@ int main(int argc, char** argv) {
           return MsSince(start);
         });
         const auto start = Clock::now();
-        Supervise(rcon, allowList, [] {});
+        state.Supervision.Run(allowList, [] {});
         into.Hold[kickCase].push_back(MsSince(start));
         into.During[kickCase].push_back(rtt.get());
       }

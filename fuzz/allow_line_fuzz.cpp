@@ -6,14 +6,10 @@
 #include "game/supervise.h"
 #include "registry/tables.h"
 
-namespace {
-fuzz::TScriptedRcon* rcon = nullptr;
-}
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzz::SetUpProcess();
-  rcon = new fuzz::TScriptedRcon();
-  rcon->Answer("zelk_stat",
+  fuzz::State().Rcon.Answer("zelk_stat",
                "\\host\\\\de_dust2\\\\Bob\\\\10.0.0.5:27005\\\\Ann\\\\10.0.0.6\\\\Eve\\\\192.168.1.20:27005\\");
   return 0;
 }
@@ -25,7 +21,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // What ReadAllowListFile keeps of the file.
     if (!line.empty() && line[0] != ';' && IsAllowLineValid(line)) allowList.push_back(line);
   }
-  AddClient("Ann", "ID-Ann", "10.0.0.6");
-  Supervise(rcon->Client(), allowList, [] {});
+  fuzz::TFuzzState& state = fuzz::State();
+  {
+    TBusyGuard busy(state.Tables);
+    AddClient(busy, "Ann", "ID-Ann", "10.0.0.6");
+  }
+  state.Supervision.Run(allowList, [] {});
   return 0;
 }

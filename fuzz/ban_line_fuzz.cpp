@@ -17,6 +17,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::SetUpInput();
   if (!platform::WriteWholeFile(BanBasePath(), text)) return 0;
   std::string duration;
-  IsBanned(lines.empty() ? std::string("ID") : ExtractQuoted(lines.back(), 2), &duration);
+  TBanFile().IsBanned(lines.empty() ? std::string("ID") : ExtractQuoted(lines.back(), 2), &duration);
   return 0;
 }

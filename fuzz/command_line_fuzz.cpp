@@ -7,23 +7,22 @@
 #include "registry/busy_flag.h"
 #include "registry/tables.h"
 
-namespace {
-fuzz::TScriptedRcon* rcon = nullptr;
-std::vector<CommandHandler>* handlers = nullptr;
-}
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzz::SetUpProcess();
-  rcon = new fuzz::TScriptedRcon();
-  handlers = new std::vector<CommandHandler>(fuzz::CommandHandlers(rcon->Client()));
+  fuzz::State();
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   fuzz::SetUpInput();
-  AddPlayer("Bob", "127.0.0.1", 27005, 5);
-  AddPlayer("Ann", "127.0.0.2", 27005, 6);
+  fuzz::TFuzzState& state = fuzz::State();
+  {
+    TBusyGuard busy(state.Tables);
+    AddPlayer(busy, "Bob", "127.0.0.1", 27005, 5);
+    AddPlayer(busy, "Ann", "127.0.0.2", 27005, 6);
+  }
   const size_t chunk = 1 + data[0] % 64;
   const unsigned peers = data[0];
   TLineFramer framer;
@@ -37,8 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (cut == TLineFramer::Cut::NeedMore) break;
       if (line.empty()) continue;
       const std::string peer = (peers >> (index++ % 8)) & 1 ? "127.0.0.2" : "127.0.0.1";
-      if (RunCommandLine(*handlers, line, peer, nullptr) == LineEnd::Close) return 0;
-      if (IsBusy()) __builtin_trap();  // a handler kept BusyFlag
+      if (RunCommandLine(state.Handlers, line, peer, nullptr) == LineEnd::Close) return 0;
+      if (state.Tables.IsBusy()) __builtin_trap();  // a handler kept BusyFlag
     }
   }
   return 0;

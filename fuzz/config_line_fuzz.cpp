@@ -9,10 +9,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  SettingsRecord settings = fuzz::PlausibleSettings();
   int number = 0;
-  for (const std::string& line : fuzz::Lines(fuzz::Text(data, size))) ApplyConfigLine(line, ++number);
-  NormaliseScreenDir(Settings.ScreenDir);
-  CheckRconPort();
-  fuzz::SetUpProcess();
+  for (const std::string& line : fuzz::Lines(fuzz::Text(data, size))) ApplyConfigLine(settings, line, ++number);
+  NormaliseScreenDir(settings.ScreenDir);
+  CheckRconPort(settings);
   return 0;
 }

@@ -53,35 +53,46 @@ class TScriptedLink : public TRconLink {
 
 }  // namespace
 
-void SetUpProcess() {
-  ResetSettings();
-  Settings.RconHost = "127.0.0.1";
-  Settings.RconPort = kGameServer.Port;
-  Settings.RconPass = "secret";
-  Settings.ClientId = "abc";
-  Settings.AllowScreens = true;
-  Settings.BanTime = 30;
-  platform::MakeDirectory(LogDirectory());
+SettingsRecord PlausibleSettings() {
+  SettingsRecord settings;
+  settings.RconHost = "127.0.0.1";
+  settings.RconPort = kGameServer.Port;
+  settings.RconPass = "secret";
+  settings.ClientId = "abc";
+  settings.AllowScreens = true;
+  settings.BanTime = 30;
+  return settings;
+}
+
+void SetUpProcess() { platform::MakeDirectory(LogDirectory()); }
+
+TFuzzState::TFuzzState() {
+  Handlers = {{"<connect>", "ConnectCmd",
+               [this](CommandCall& call) { ConnectCmd(Tables, Settings, Enforcement, call); }},
+              {"<disconnect>", "DisConnectCmd", [this](CommandCall& call) { DisConnectCmd(Tables, call); }},
+              {"<ban>", "BanCmd", [this](CommandCall& call) { BanCmd(Tables, Settings, Enforcement, call); }},
+              {"<update>", "UpdateCmd", [this](CommandCall& call) { UpdateCmd(Tables, call); }},
+              {"<start_screen>", "ScreenCmd", [this](CommandCall& call) { ScreenCmd(Tables, call); }},
+              {"<check_screen>", "ChkScreenCmd", [this](CommandCall& call) { ChkScreenCmd(Tables, call); }}};
+}
+
+TFuzzState& State() {
+  static TFuzzState* state = new TFuzzState();  // never destroyed: the targets end with the process
+  return *state;
 }
 
 void SetUpInput() {
   static unsigned inputs = 0;
-  ResetClients();
-  ResetPlayers();
+  {
+    TBusyGuard busy(State().Tables);
+    ResetClients(busy);
+    ResetPlayers(busy);
+  }
   platform::RemoveFile(BanBasePath());
   if (++inputs % 1000 == 0) {
     platform::CreateEmptyFile(LogDirectory() + "zelk_logs.txt");
     platform::CreateEmptyFile(LogDirectory() + "zelk_light_logs.txt");
   }
-}
-
-std::vector<CommandHandler> CommandHandlers(TRconClient& rcon) {
-  return {{"<connect>", "ConnectCmd", ConnectCmd},
-          {"<disconnect>", "DisConnectCmd", DisConnectCmd},
-          {"<ban>", "BanCmd", [&rcon](CommandCall& call) { BanCmd(rcon, call); }},
-          {"<update>", "UpdateCmd", UpdateCmd},
-          {"<start_screen>", "ScreenCmd", ScreenCmd},
-          {"<check_screen>", "ChkScreenCmd", ChkScreenCmd}};
 }
 
 std::string Text(const uint8_t* data, size_t size) { return std::string(reinterpret_cast<const char*>(data), size); }
@@ -98,7 +109,8 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-TScriptedRcon::TScriptedRcon() : answers_(std::make_shared<std::map<std::string, std::string>>()) {
+TScriptedRcon::TScriptedRcon(const SettingsRecord& settings, const TimingRecord& timing)
+    : answers_(std::make_shared<std::map<std::string, std::string>>()), client_(settings, timing) {
   client_.UseLink(std::make_unique<TScriptedLink>(answers_));
 }
 

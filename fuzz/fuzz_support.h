@@ -11,21 +11,27 @@
 #include <string>
 #include <vector>
 
+#include "base/settings.h"
+#include "base/timing.h"
 #include "channel/command_server.h"
+#include "game/ban_enforcement.h"
+#include "game/ban_store.h"
+#include "game/chat.h"
 #include "game/rcon_client.h"
+#include "game/supervise.h"
+#include "registry/tables.h"
 
 namespace fuzz {
 
+// Default settings with a check value, screenshots on, and the game server at
+// 127.0.0.1:27015.
+SettingsRecord PlausibleSettings();
 // Once per process: the data directory (ACSERVER_HOME, set by scripts/fuzz.sh
-// to a directory on tmpfs), default settings with a check value, screenshots
-// on, and the game server at 127.0.0.1:27015.
+// to a directory on tmpfs) gets its log directory.
 void SetUpProcess();
 // Before each input: empty tables, no ban base, and, every thousand inputs,
 // emptied logs, so that a long run does not fill the disk.
 void SetUpInput();
-// The six command handlers as the server registers them, the ban going
-// through rcon.
-std::vector<CommandHandler> CommandHandlers(TRconClient& rcon);
 // The input as text.
 std::string Text(const uint8_t* data, size_t size);
 // The lines of text, split at LF (a CR before it kept, as the core sees it).
@@ -35,7 +41,7 @@ std::vector<std::string> Lines(const std::string& text);
 // command with the text that Answer returns for it (empty by default).
 class TScriptedRcon {
  public:
-  TScriptedRcon();
+  TScriptedRcon(const SettingsRecord& settings, const TimingRecord& timing);
   TRconClient& Client() { return client_; }
   // The answer for commands that begin with prefix; others get "".
   void Answer(const std::string& prefix, const std::string& text);
@@ -44,5 +50,22 @@ class TScriptedRcon {
   std::shared_ptr<std::map<std::string, std::string>> answers_;  // shared with the link
   TRconClient client_;
 };
+
+// The state the server object owns, once per process, around a scripted game
+// server; State() builds it on first use.
+struct TFuzzState {
+  SettingsRecord Settings = PlausibleSettings();
+  TimingRecord Timing;
+  TTables Tables;
+  TScriptedRcon Rcon{Settings, Timing};
+  TChat Chat{Rcon.Client(), Settings};
+  TBanStoreInUse Bans;
+  TSupervision Supervision{Settings, Tables, Rcon.Client()};
+  TBanEnforcement Enforcement{Settings, Rcon.Client(), Chat, Bans, Supervision};
+  // The six command handlers as the server registers them.
+  std::vector<CommandHandler> Handlers;
+  TFuzzState();
+};
+TFuzzState& State();
 
 }  // namespace fuzz

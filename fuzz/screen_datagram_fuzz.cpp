@@ -9,18 +9,14 @@
 #include "screens/screen_receiver.h"
 
 namespace {
-fuzz::TScriptedRcon* rcon = nullptr;
-std::vector<CommandHandler>* handlers = nullptr;
-
 void Command(const std::string& line, const std::string& peer = "127.0.0.1") {
-  RunCommandLine(*handlers, line, peer, nullptr);
+  RunCommandLine(fuzz::State().Handlers, line, peer, nullptr);
 }
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzz::SetUpProcess();
-  rcon = new fuzz::TScriptedRcon();
-  handlers = new std::vector<CommandHandler>(fuzz::CommandHandlers(rcon->Client()));
+  fuzz::State();
   return 0;
 }
 
@@ -38,10 +34,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     switch (kind % 5) {
       case 0:
       case 1:
-        HandleScreenDatagram(bytes, "127.0.0.1");
+        HandleScreenDatagram(fuzz::State().Tables, fuzz::State().Settings, bytes, "127.0.0.1");
         break;
       case 2:
-        HandleScreenDatagram(bytes, "127.0.0.2");
+        HandleScreenDatagram(fuzz::State().Tables, fuzz::State().Settings, bytes, "127.0.0.2");
         break;
       case 3:
         Command("<check_screen> Bob " + std::to_string(length * (kind >> 3)), kind & 4 ? "127.0.0.2" : "127.0.0.1");

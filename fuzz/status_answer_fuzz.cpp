@@ -7,13 +7,10 @@
 #include "game/supervise.h"
 #include "registry/tables.h"
 
-namespace {
-fuzz::TScriptedRcon* rcon = nullptr;
-}
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzz::SetUpProcess();
-  rcon = new fuzz::TScriptedRcon();
+  fuzz::State();
   return 0;
 }
 
@@ -21,14 +18,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   fuzz::SetUpInput();
   const StatusQuery modes[] = {StatusQuery::Auto, StatusQuery::Addon, StatusQuery::Status};
-  Settings.StatusQueryMode = modes[data[0] % 3];
+  fuzz::TFuzzState& state = fuzz::State();
+  state.Settings.StatusQueryMode = modes[data[0] % 3];
   const std::string answer = fuzz::Text(data + 1, size - 1);
   // The engine's list is read from the text as the program sees it: up to the
   // first NUL of the datagram.
   ParseEngineStatus(answer.substr(0, answer.find('\0')));
-  rcon->Answer("zelk_stat", data[0] & 4 ? std::string() : answer);
-  rcon->Answer("status", answer);
-  AddClient("Bob", "ID-Bob", "10.0.0.5");
-  Supervise(rcon->Client(), {"\"192.168.*\""}, [] {});
+  state.Rcon.Answer("zelk_stat", data[0] & 4 ? std::string() : answer);
+  state.Rcon.Answer("status", answer);
+  {
+    TBusyGuard busy(state.Tables);
+    AddClient(busy, "Bob", "ID-Bob", "10.0.0.5");
+  }
+  state.Supervision.Run({"\"192.168.*\""}, [] {});
   return 0;
 }

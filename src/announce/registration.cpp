@@ -19,15 +19,15 @@ enum class Answer { Came, Silent, Failed };
 
 // Sends the datagram to the registry (its host resolved anew) and waits for
 // one datagram from anyone.
-Answer Exchange(platform::TUdpSocket& socket) {
+Answer Exchange(platform::TUdpSocket& socket, const SettingsRecord& settings, const TimingRecord& timing) {
   std::string error;
-  const auto address = platform::ResolveIpv4(Settings.RegistryHost, &error);
+  const auto address = platform::ResolveIpv4(settings.RegistryHost, &error);
   if (!address) return Answer::Failed;
-  const platform::Endpoint registry{*address, static_cast<uint16_t>(Settings.RegistryPort)};
-  if (!socket.SendTo(RegistrationDatagram(), registry, &error)) return Answer::Failed;
+  const platform::Endpoint registry{*address, static_cast<uint16_t>(settings.RegistryPort)};
+  if (!socket.SendTo(RegistrationDatagram(settings), registry, &error)) return Answer::Failed;
   std::string data;
   platform::Endpoint from;
-  switch (socket.ReceiveFromUnlessStopped(data, from, Timing.RegistryWaitMs, kMaxDatagramBytes, &error)) {
+  switch (socket.ReceiveFromUnlessStopped(data, from, timing.RegistryWaitMs, kMaxDatagramBytes, &error)) {
     case platform::ReceiveStatus::Datagram:
       return data.empty() ? Answer::Silent : Answer::Came;
     case platform::ReceiveStatus::TooLong:  // an answer, only a big one
@@ -42,26 +42,25 @@ Answer Exchange(platform::TUdpSocket& socket) {
 
 }  // namespace
 
-std::string RegistrationDatagram() {
-  return "\xFF\xFF" "try_to_reg " + std::to_string(Settings.RconPort) + " " + Settings.ClientVersion + " " +
+std::string RegistrationDatagram(const SettingsRecord& settings) {
+  return "\xFF\xFF" "try_to_reg " + std::to_string(settings.RconPort) + " " + settings.ClientVersion + " " +
          kVersionText + "\x01";
 }
 
-void RegisterWithRegistry(platform::TUdpSocket& socket) {
-  const Answer answer = Exchange(socket);
-  if (answer == Answer::Failed) return;
+bool RegisterWithRegistry(platform::TUdpSocket& socket, const SettingsRecord& settings, const TimingRecord& timing) {
+  const Answer answer = Exchange(socket, settings, timing);
+  if (answer == Answer::Failed) return false;
   if (answer == Answer::Came) {
     platform::ConsoleLine("Your server has been successfully added to a ORBANE base.");
-    Settings.Registered = true;
   } else {
     platform::ConsoleLine("No connection with ORBANE to register your server in base");
   }
   platform::ConsoleLine(std::string(46, '='));
+  return answer == Answer::Came;
 }
 
-void RefreshRegistration(platform::TUdpSocket& socket) {
-  if (!Settings.Registered) return;
-  if (Exchange(socket) == Answer::Silent) {
+void RefreshRegistration(platform::TUdpSocket& socket, const SettingsRecord& settings, const TimingRecord& timing) {
+  if (Exchange(socket, settings, timing) == Answer::Silent) {
     platform::ConsoleLine("No connection with ORBANE to update your server in base");
   }
 }

@@ -4,14 +4,17 @@
 
 #include <string>
 
+#include "base/settings.h"
+#include "base/timing.h"
 #include "platform/socket.h"
 
 // 0xFF 0xFF, "try_to_reg ", RconPort in decimal, a blank, ClientVersion, a
 // blank, the server's version and 0x01, without any terminator.
-std::string RegistrationDatagram();
-// The start-up registration: one datagram, one wait; an answer turns the
-// refreshes on. Prints whether the registry answered. Main thread only.
-void RegisterWithRegistry(platform::TUdpSocket& socket);
-// The refresh after the game server's status mark changed; only after an
-// answered start-up registration. Main thread only.
-void RefreshRegistration(platform::TUdpSocket& socket);
+std::string RegistrationDatagram(const SettingsRecord& settings);
+// The start-up registration: one datagram, one wait. Prints whether the
+// registry answered; true when it did, which turns the refreshes on. Main
+// thread only.
+bool RegisterWithRegistry(platform::TUdpSocket& socket, const SettingsRecord& settings, const TimingRecord& timing);
+// The refresh after the game server's status mark changed; the caller sends
+// it only after an answered start-up registration. Main thread only.
+void RefreshRegistration(platform::TUdpSocket& socket, const SettingsRecord& settings, const TimingRecord& timing);

@@ -213,7 +213,7 @@ int Ban(TBase& base, const TBanToolRequest& request) {
   } else {
     // The file first: it is what turns the player away; a record that cannot
     // be written is made as "imported" by the next start or tool instead.
-    if (!AppendBanRecord(request.Minutes, record.Identifier)) return Fail("cannot write " + BanBasePath());
+    if (!TBanFile().AppendBanRecord(request.Minutes, record.Identifier)) return Fail("cannot write " + BanBasePath());
     if (!base.Records.Add(record, &error)) Warn("the ban is in force, but its record is not written (" + error + ")");
   }
   const std::string span = request.Minutes == 0 ? "for ever" : "for " + std::to_string(request.Minutes) + " minutes";
@@ -229,7 +229,7 @@ int Lift(TBase& base, const TBanToolRequest& request) {
   if (!base.Uri.empty()) {
     result = LiftSharedBan(base.Uri, request.Argument, lift);
   } else {
-    result = LiftBan(request.Argument);
+    result = TBanFile().Lift(request.Argument);
     std::string error;
     if (result.Error.empty() && !base.Records.Lift(request.Argument, lift, platform::UnixSeconds(), &error)) {
       Warn("the ban is lifted, but its record is not (" + error + ")");

@@ -22,10 +22,10 @@ namespace {
 using TProblem = std::function<void(const std::string&)>;
 
 // Applies "registry_host": an address or host name, optionally ":port".
-void ApplyRegistryHost(const std::string& value, const TProblem& problem) {
+void ApplyRegistryHost(SettingsRecord& settings, const std::string& value, const TProblem& problem) {
   size_t colon = value.rfind(':');
   if (colon == std::string::npos) {
-    Settings.RegistryHost = value;
+    settings.RegistryHost = value;
     return;
   }
   std::optional<int32_t> port = ParseInteger(value.substr(colon + 1), NumberForm::DecimalOrHex);
@@ -34,8 +34,8 @@ void ApplyRegistryHost(const std::string& value, const TProblem& problem) {
             "\" must be a host with an optional :port from 1 to 65535; the line is ignored");
     return;
   }
-  Settings.RegistryHost = value.substr(0, colon);
-  Settings.RegistryPort = *port;
+  settings.RegistryHost = value.substr(0, colon);
+  settings.RegistryPort = *port;
 }
 
 // Applies a key whose value is one of a few words; any other value is reported
@@ -58,6 +58,7 @@ void ApplyChoice(const std::string& key, const std::string& value, const TConfig
 // One line being applied: its key and value, the number read from the value
 // (Number keys only), and how to report it.
 struct TLine {
+  SettingsRecord& Settings;  // where the value goes
   const std::string& Key;
   const std::string& Value;
   int32_t Number = 0;
@@ -94,139 +95,139 @@ const TKeyRule kKeyRules[] = {
        const std::optional<int32_t> minutes = ParseInteger(l.Value, NumberForm::DecimalOrHex);
        if (!minutes) return l.Stop("is not a whole number of minutes (Ban time must be number!)");
        if (*minutes < 0) return l.Stop("is negative: write 0 to ban for ever, or the minutes");
-       Settings.BanTime = *minutes;
+       l.Settings.BanTime = *minutes;
        return true;
      }},
     {"ftp_username", KeyKind::Text, 0, 0,
      [](const TLine& l) {
-       Settings.FtpUserName = l.Value.substr(0, kFtpFieldChars);
-       Settings.FtpConfigured = true;
+       l.Settings.FtpUserName = l.Value.substr(0, kFtpFieldChars);
+       l.Settings.FtpConfigured = true;
        return true;
      }},
     {"ftp_pass", KeyKind::Text, 0, 0,
      [](const TLine& l) {
-       Settings.FtpPass = l.Value.substr(0, kFtpFieldChars);
-       Settings.FtpConfigured = true;
+       l.Settings.FtpPass = l.Value.substr(0, kFtpFieldChars);
+       l.Settings.FtpConfigured = true;
        return true;
      }},
     {"ftp_host", KeyKind::Text, 0, 0,
      [](const TLine& l) {
-       Settings.FtpHost = l.Value.substr(0, kFtpFieldChars);
-       Settings.FtpConfigured = true;
+       l.Settings.FtpHost = l.Value.substr(0, kFtpFieldChars);
+       l.Settings.FtpConfigured = true;
        return true;
      }},
     {"remote_pass", KeyKind::Text, 0, 0,
      [](const TLine& l) {
-       Settings.RemotePass = l.Value.substr(0, kRemotePassChars);
+       l.Settings.RemotePass = l.Value.substr(0, kRemotePassChars);
        return true;
      }},
     {"procs_dir", KeyKind::Text, 0, 0,
      [](const TLine& l) {
-       Settings.ProcsDir = l.Value;
+       l.Settings.ProcsDir = l.Value;
        return true;
      }},
     {"procs", KeyKind::Text, 0, 0,
      [](const TLine& l) {
-       if (l.Value == "1") Settings.ProcsEnabled = true;
+       if (l.Value == "1") l.Settings.ProcsEnabled = true;
        return true;
      }},
     {"cl_id", KeyKind::Text, 0, 0,
      [](const TLine& l) {
-       Settings.ClientId = l.Value.substr(0, kClientIdChars);
+       l.Settings.ClientId = l.Value.substr(0, kClientIdChars);
        return true;
      }},
     {"scr_quality", KeyKind::Number, kAny, kNone,
      [](const TLine& l) {
        const auto scaled = static_cast<uint8_t>(std::lround(l.Number * 0.4) & 0xFF);
-       Settings.ScreenQuality = scaled < 10 ? 10 : scaled;
+       l.Settings.ScreenQuality = scaled < 10 ? 10 : scaled;
        return true;
      }},
     {"scr_dir", KeyKind::Text, 0, 0,
      [](const TLine& l) {
-       Settings.ScreenDir = l.Value;
+       l.Settings.ScreenDir = l.Value;
        return true;
      }},
     {"allow_screens", KeyKind::Text, 0, 0,
      [](const TLine& l) {
-       if (l.Value == "1") Settings.AllowScreens = true;
+       if (l.Value == "1") l.Settings.AllowScreens = true;
        return true;
      }},
     {"rconpass", KeyKind::Text, 0, 0,
      [](const TLine& l) {
-       Settings.RconPass = l.Value;
+       l.Settings.RconPass = l.Value;
        return true;
      }},
     {"rconhost", KeyKind::Text, 0, 0,
      [](const TLine& l) {
-       Settings.RconHost = l.Value;
+       l.Settings.RconHost = l.Value;
        return true;
      }},
     {"rconport", KeyKind::Strict, 0, 0,
      [](const TLine& l) {
        const std::optional<int32_t> port = ParseInteger(l.Value, NumberForm::DecimalOrHex);
        if (!port) return l.Stop("is not a whole number (RCON port must have integer value!)");
-       Settings.RconPort = *port;
+       l.Settings.RconPort = *port;
        return true;
      }},
     {"comment", KeyKind::Text, 0, 0,
      [](const TLine& l) {
-       Settings.Comment = l.Value;
+       l.Settings.Comment = l.Value;
        return true;
      }},
     {"client_version", KeyKind::Text, 0, 0,
      [](const TLine& l) {
-       Settings.ClientVersion = l.Value;
+       l.Settings.ClientVersion = l.Value;
        return true;
      }},
     {"client_screen_speed", KeyKind::Number, 6, 50,
      [](const TLine& l) {
-       Settings.ScreenInterval = static_cast<uint8_t>(l.Number);
+       l.Settings.ScreenInterval = static_cast<uint8_t>(l.Number);
        return true;
      }},
     {"registry_host", KeyKind::Text, 0, 0,
      [](const TLine& l) {
-       ApplyRegistryHost(l.Value, l.Problem);
+       ApplyRegistryHost(l.Settings, l.Value, l.Problem);
        return true;
      }},
     {"status_query", KeyKind::Choice, 0, 0,
      [](const TLine& l) {
-       ApplyChoice(l.Key, l.Value, kStatusQueryWords, Settings.StatusQueryMode, l.Problem);
+       ApplyChoice(l.Key, l.Value, kStatusQueryWords, l.Settings.StatusQueryMode, l.Problem);
        return true;
      }},
     {"chat_command", KeyKind::Choice, 0, 0,
      [](const TLine& l) {
-       ApplyChoice(l.Key, l.Value, kChatCommandWords, Settings.ChatCommandMode, l.Problem);
+       ApplyChoice(l.Key, l.Value, kChatCommandWords, l.Settings.ChatCommandMode, l.Problem);
        return true;
      }},
     {"web_listen", KeyKind::Text, 0, 0,
      [](const TLine& l) {
-       Settings.WebListen = l.Value;
+       l.Settings.WebListen = l.Value;
        return true;
      }},
     {"web_password", KeyKind::Text, 0, 0,
      [](const TLine& l) {
-       Settings.WebPassword = l.Value;
+       l.Settings.WebPassword = l.Value;
        return true;
      }},
     {"web_hosts", KeyKind::Text, 0, 0,
      [](const TLine& l) {
-       Settings.WebHosts = l.Value;
+       l.Settings.WebHosts = l.Value;
        return true;
      }},
     {"web_trusted_proxies", KeyKind::Text, 0, 0,
      [](const TLine& l) {
-       Settings.WebTrustedProxies = l.Value;
+       l.Settings.WebTrustedProxies = l.Value;
        return true;
      }},
     {"ban_base", KeyKind::Strict, 0, 0,
      [](const TLine& l) {
        if (!IsKnownBanBase(l.Value)) return l.Stop("must be \"file\" or a postgresql:// URI");
-       Settings.BanBase = l.Value;
+       l.Settings.BanBase = l.Value;
        return true;
      }},
     {"max_connections_per_address", KeyKind::Number, 0, kMaxConnections,
      [](const TLine& l) {
-       Settings.MaxConnectionsPerAddress = l.Number;
+       l.Settings.MaxConnectionsPerAddress = l.Number;
        return true;
      }},
 };
@@ -256,7 +257,7 @@ std::string NormaliseScreenDir(const std::string& dir) {
   return out;
 }
 
-bool ApplyConfigLine(const std::string& line, int lineNumber) {
+bool ApplyConfigLine(SettingsRecord& settings, const std::string& line, int lineNumber) {
   const std::string key = ExtractQuoted(line, 1);
   const std::string value = ExtractQuoted(line, 2);
   // Says what is wrong with this line, naming the key, the line and the value.
@@ -287,7 +288,7 @@ bool ApplyConfigLine(const std::string& line, int lineNumber) {
     problem("\"" + key + "\" has no value; the line is ignored");
     return true;
   }
-  TLine applied{key, value, 0, problem, stop};
+  TLine applied{settings, key, value, 0, problem, stop};
   if (rule->Kind == KeyKind::Number) {
     const std::optional<int32_t> parsed = ParseInteger(value, NumberForm::DecimalOrHex);
     if (!parsed) {
@@ -304,7 +305,7 @@ bool ApplyConfigLine(const std::string& line, int lineNumber) {
   return rule->Apply(applied);
 }
 
-bool LoadConfig() {
+bool LoadConfig(SettingsRecord& settings) {
   const std::string path = platform::DataDirectory() + "zelk_config.txt";
   if (!platform::FileExists(path)) {
     platform::ConsoleLine("ATTENTION!!! : Config file \"zelk_config.txt\" was not found :(");
@@ -322,14 +323,14 @@ bool LoadConfig() {
   bool usable = true;
   for (size_t i = 0; i < lines.size(); ++i) {
     if (lines[i].empty() || lines[i][0] == ';') continue;
-    usable = ApplyConfigLine(lines[i], static_cast<int>(i + 1)) && usable;
+    usable = ApplyConfigLine(settings, lines[i], static_cast<int>(i + 1)) && usable;
   }
   return usable;
 }
 
-bool CheckRconPort() {
-  if (Settings.RconPort >= 1 && Settings.RconPort <= kMaxRconPort) return true;
-  platform::ConsoleLine("\"rconport\" is " + std::to_string(Settings.RconPort) +
+bool CheckRconPort(const SettingsRecord& settings) {
+  if (settings.RconPort >= 1 && settings.RconPort <= kMaxRconPort) return true;
+  platform::ConsoleLine("\"rconport\" is " + std::to_string(settings.RconPort) +
                         ": it must be the game server's port, 1 to " + std::to_string(kMaxRconPort) +
                         " (the command port is rconport + 1000); the server stops");
   return false;

@@ -75,6 +75,7 @@ int main(int argc, char** argv) {
   }
   platform::InitClockTexts();
   platform::InstallStopHandlers();
-  ApplyTimingFromEnvironment();
-  return RunProgram();
+  TimingRecord timing;
+  ApplyTimingFromEnvironment(timing);
+  return RunProgram(timing);
 }

@@ -13,21 +13,19 @@
 #include "app/main_loop.h"
 
 #include "app/server.h"
-#include "base/timing.h"
 #include "log/logs.h"
 #include "platform/stop_signal.h"
-#include "registry/busy_flag.h"
 #include "registry/tables.h"
 
-PassPlan NextPass(LoopCounters& counters) {
+PassPlan NextPass(const TimingRecord& timing, LoopCounters& counters) {
   PassPlan plan;
   ++counters.Supervision;
   ++counters.Advertisement;
-  if (counters.Advertisement > Timing.AdvertEveryTicks - 1) {
+  if (counters.Advertisement > timing.AdvertEveryTicks - 1) {
     counters.Advertisement = 0;
     plan.Advertise = true;
   }
-  if (counters.Supervision > Timing.SupervisionEveryTicks - 1) {
+  if (counters.Supervision > timing.SupervisionEveryTicks - 1) {
     counters.Supervision = 0;
     plan.Supervise = true;
     counters.MaintenanceToggle = !counters.MaintenanceToggle;
@@ -37,16 +35,17 @@ PassPlan NextPass(LoopCounters& counters) {
 }
 
 void RunMainLoop(TServer& server) {
+  const TimingRecord& timing = server.Timing();
   LoopCounters counters;
-  counters.Supervision = Timing.SupervisionEveryTicks - 1;
+  counters.Supervision = timing.SupervisionEveryTicks - 1;
   while (!platform::StopRequested()) {
-    const PassPlan plan = NextPass(counters);
+    const PassPlan plan = NextPass(timing, counters);
     if (plan.Advertise) {
       server.Advertise();
-      TBusyGuard busy;
-      if (ClientCount == 0) {
-        ResetClients();
-        ResetPlayers();
+      TBusyGuard busy(server.Tables);
+      if (busy.ClientCount() == 0) {
+        ResetClients(busy);
+        ResetPlayers(busy);
       }
     }
     if (plan.Supervise && !platform::StopRequested()) {
@@ -54,6 +53,6 @@ void RunMainLoop(TServer& server) {
       if (plan.Maintain) server.MaintainBanBase();
     }
     FlushErrorLineLimit();
-    if (platform::WaitForStop(Timing.TickMs)) break;
+    if (platform::WaitForStop(timing.TickMs)) break;
   }
 }

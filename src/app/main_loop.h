@@ -1,6 +1,8 @@
 // The main loop: the only clock of the system.
 #pragma once
 
+#include "base/timing.h"
+
 class TServer;
 
 // The loop's own counters.
@@ -21,7 +23,7 @@ struct PassPlan {
 // advertisement (and the conditional registry reset) every 501 passes, the
 // supervision in pass 1 and every 30 passes, the ban-base maintenance with
 // every second supervision starting with the first.
-PassPlan NextPass(LoopCounters& counters);
+PassPlan NextPass(const TimingRecord& timing, LoopCounters& counters);
 
 // Runs passes until a stop is asked for: each pass does its work, then waits
 // one tick. Main thread only.

@@ -5,45 +5,50 @@
 #include "announce/registration.h"
 #include "app/allow_list.h"
 #include "base/limits.h"
-#include "base/settings.h"
-#include "base/timing.h"
 #include "channel/client_commands.h"
-#include "game/ban_store.h"
-#include "game/ban_enforcement.h"
-#include "game/chat.h"
 #include "game/rcon_limits.h"
-#include "game/supervise.h"
 #include "log/logs.h"
 #include "platform/console.h"
 #include "platform/environment.h"
 #include "platform/program_dir.h"
 #include "screens/screen_commands.h"
 
-TServer* MainServer = nullptr;
-
-TServer::TServer() {
+TServer::TServer(const SettingsRecord& settings, const TimingRecord& timing)
+    : settings_(settings),
+      timing_(timing),
+      RconClient(settings_, timing_),
+      Chat(RconClient, settings_),
+      Supervision(settings_, Tables, RconClient),
+      Enforcement(settings_, RconClient, Chat, Bans, Supervision) {
   // First: every line of this run, the shared ban base's and the first
   // client's included, lands in the new full log, and no client is served
   // while the logs are being archived.
   std::string error;
   if (!RotateLogs(&error)) platform::ErrorLine("log rotation: " + error);
 
-  if (IsSharedBanBase(Settings.BanBase)) {
+  if (IsSharedBanBase(settings_.BanBase)) {
     SharedBans = std::make_unique<TPostgresBanStore>(
-        Settings.BanBase, platform::HostName() + ":" + std::to_string(Settings.RconPort),
+        settings_.BanBase, platform::HostName() + ":" + std::to_string(settings_.RconPort),
         platform::DataDirectory() + kBanJournalFile);
-    UseBanStore(SharedBans.get());
+    Bans.Use(SharedBans.get());
   }
   AllowList.clear();
 
-  const int port = Settings.RconPort + kCommandPortOffset;
-  TcpServer.Configure(port, kListenQueue, kMaxConnections, Timing.TerminateWaitMs);
-  TcpServer.RegisterCommand("<connect>", "ConnectCmd", ConnectCmd);
-  TcpServer.RegisterCommand("<disconnect>", "DisConnectCmd", DisConnectCmd);
-  TcpServer.RegisterCommand("<ban>", "BanCmd", [this](CommandCall& call) { BanCmd(RconClient, call); });
-  TcpServer.RegisterCommand("<update>", "UpdateCmd", UpdateCmd);
-  TcpServer.RegisterCommand("<start_screen>", "ScreenCmd", ScreenCmd);
-  TcpServer.RegisterCommand("<check_screen>", "ChkScreenCmd", ChkScreenCmd);
+  const int port = settings_.RconPort + kCommandPortOffset;
+  TcpServer.Configure(port, kListenQueue, kMaxConnections, timing_.TerminateWaitMs, timing_.TerminateCheckMs);
+  TConnectionLimits limits;
+  limits.MaxPerAddress = settings_.MaxConnectionsPerAddress;
+  TcpServer.SetConnectionLimits(limits);
+  TcpServer.RegisterCommand("<connect>", "ConnectCmd",
+                            [this](CommandCall& call) { ConnectCmd(Tables, settings_, Enforcement, call); });
+  TcpServer.RegisterCommand("<disconnect>", "DisConnectCmd",
+                            [this](CommandCall& call) { DisConnectCmd(Tables, call); });
+  TcpServer.RegisterCommand("<ban>", "BanCmd",
+                            [this](CommandCall& call) { BanCmd(Tables, settings_, Enforcement, call); });
+  TcpServer.RegisterCommand("<update>", "UpdateCmd", [this](CommandCall& call) { UpdateCmd(Tables, call); });
+  TcpServer.RegisterCommand("<start_screen>", "ScreenCmd", [this](CommandCall& call) { ScreenCmd(Tables, call); });
+  TcpServer.RegisterCommand("<check_screen>", "ChkScreenCmd",
+                            [this](CommandCall& call) { ChkScreenCmd(Tables, call); });
   if (!TcpServer.Activate(&error)) {
     platform::ConsoleLine("Could not bind TCP port:" + std::to_string(port));
     platform::ErrorLine(error);
@@ -53,8 +58,8 @@ TServer::TServer() {
   }
   commandPortBound_ = true;
 
-  if (Settings.AllowScreens) {
-    ScreenServer = std::make_unique<TScreenServer>();
+  if (settings_.AllowScreens) {
+    ScreenServer = std::make_unique<TScreenServer>(Tables, settings_, timing_);
     if (!ScreenServer->Activate(port, &error)) {
       platform::ConsoleLine("Could not bind UDP port:" + std::to_string(port));
       platform::ErrorLine(error);
@@ -69,16 +74,12 @@ TServer::TServer() {
     platform::ErrorLine("registry socket: " + error);
   }
 
-  MainServer = this;
-  CheckKickCommentFits();
+  CheckKickCommentFits(settings_);
   RegisterWithRegistry();
-  WebConsole = TWebConsole::Start(RconClient);
+  WebConsole = TWebConsole::Start({settings_, Tables, Bans, Supervision.Report(), RconClient});
 }
 
-TServer::~TServer() {
-  Release();
-  if (MainServer == this) MainServer = nullptr;
-}
+TServer::~TServer() { Release(); }
 
 bool TServer::Release() {
   if (released_) return true;
@@ -91,32 +92,36 @@ bool TServer::Release() {
   if (ScreenServer) ScreenServer->Release();
   // No command thread is left to look a ban up: the file base stands in again.
   // (Threads that outlived the release keep the shared base's last copy.)
-  if (ended) UseBanStore(nullptr);
+  if (ended) Bans.Use(nullptr);
   if (SharedBans) SharedBans->Stop();
   return ended;
 }
 
 std::string TServer::RconCommand(const std::string& command) { return RconClient.Command(command); }
 
-void TServer::Advertise() { SayInGame(RconClient, "green", Settings.AdvertText); }
+void TServer::Advertise() { Chat.Say("green", settings_.AdvertText); }
 
 void TServer::Supervise() {
-  ::Supervise(RconClient, AllowList, [this] {
+  Supervision.Run(AllowList, [this] {
     LoadAllowList();
     RefreshRegistration();
   });
-  BanStore().Refresh();
+  Bans.Get().Refresh();
 }
 
-bool TServer::EnforceBan(const std::string& name, const std::string& address, const std::string& reason,
-                         int32_t minutes) {
-  return ::EnforceBan(RconClient, name, address, reason, minutes);
+bool TServer::EnforceBan(const TBusyGuard& busy, const std::string& name, const std::string& address,
+                         const std::string& reason, int32_t minutes) {
+  return Enforcement.EnforceBan(busy, name, address, reason, minutes);
 }
 
-void TServer::MaintainBanBase() { BanStore().Maintain(); }
+void TServer::MaintainBanBase() { Bans.Get().Maintain(); }
 
 void TServer::LoadAllowList() { AllowList = ReadAllowListFile(); }
 
-void TServer::RegisterWithRegistry() { ::RegisterWithRegistry(RegistryClient); }
+void TServer::RegisterWithRegistry() {
+  if (::RegisterWithRegistry(RegistryClient, settings_, timing_)) registered_ = true;
+}
 
-void TServer::RefreshRegistration() { ::RefreshRegistration(RegistryClient); }
+void TServer::RefreshRegistration() {
+  if (registered_) ::RefreshRegistration(RegistryClient, settings_, timing_);
+}

@@ -1,6 +1,8 @@
-// TServer: the one server object and the composition root. It owns the network
-// members and the allow-list, wires the command handlers to what they use, and
-// its operations delegate to the rooms that carry them out.
+// TServer: the one server object and the composition root. It owns the
+// process's state (the settings, the timing, the tables, the ban store in
+// use, the supervision and the ban enforcement) and the network members,
+// hands each user what it needs, and its operations delegate to the rooms
+// that carry them out.
 //
 // Construction, in order: the logs rotated (before anything can write to
 // them); the shared ban base when configured; empty AllowList; TcpServer
@@ -17,19 +19,26 @@
 #include <string>
 #include <vector>
 
+#include "base/settings.h"
+#include "base/timing.h"
 #include "channel/command_server.h"
+#include "game/ban_enforcement.h"
+#include "game/ban_store.h"
+#include "game/chat.h"
 #include "game/rcon_client.h"
+#include "game/supervise.h"
 #include "platform/socket.h"
-#include "registry/busy_flag.h"
+#include "registry/tables.h"
 #include "screens/screen_server.h"
 #include "sharedbans/postgres_ban_store.h"
 #include "web/web_console.h"
 
 class TServer {
  public:
-  // Builds and activates everything; prints the lines of bind failures and of
-  // the registration. Main thread only.
-  TServer();
+  // Builds and activates everything with its own copies of settings and
+  // timing; prints the lines of bind failures and of the registration. Main
+  // thread only.
+  TServer(const SettingsRecord& settings, const TimingRecord& timing);
   ~TServer();
   TServer(const TServer&) = delete;
   TServer& operator=(const TServer&) = delete;
@@ -41,6 +50,9 @@ class TServer {
   // did not end within the termination wait. Idempotent. Main thread only.
   bool Release();
 
+  const SettingsRecord& Settings() const { return settings_; }
+  const TimingRecord& Timing() const { return timing_; }
+
   // One command to the game server; the answer text, "" when it printed or
   // sent nothing, "sinw" after a failure. Thread safe.
   std::string RconCommand(const std::string& command);
@@ -48,21 +60,35 @@ class TServer {
   void Advertise();
   // One run of the supervision cycle. Main thread only.
   void Supervise();
-  // Carries out a reported ban. Caller holds BusyFlag.
-  bool EnforceBan(const std::string& name, const std::string& address, const std::string& reason,
-                  int32_t minutes) REQUIRES(BusyFlag);
+  // Carries out a reported ban, under the guard the caller holds.
+  bool EnforceBan(const TBusyGuard& busy, const std::string& name, const std::string& address,
+                  const std::string& reason, int32_t minutes);
   // Counts every timed ban down by one minute. Main thread only.
   void MaintainBanBase();
   // Replaces AllowList with the accepted lines of allow_connections.txt. Main thread only.
   void LoadAllowList();
-  // The start-up registration and its refresh. Main thread only.
+  // The start-up registration and its refresh (only after an answered
+  // registration). Main thread only.
   void RegisterWithRegistry();
   void RefreshRegistration();
+  // Whether the registry answered the start-up registration. Main thread only.
+  bool Registered() const { return registered_; }
 
-  // The members, in this order.
-  // The shared ban base when "ban_base" names one (put in place as BanStore()).
+ private:
+  // First: everything below reads them.
+  const SettingsRecord settings_;
+  const TimingRecord timing_;
+
+ public:
+  // The state, then the members, in this order.
+  TTables Tables;
+  // The shared ban base when "ban_base" names one (put in place in Bans).
   std::unique_ptr<TPostgresBanStore> SharedBans;
+  TBanStoreInUse Bans;
   TRconClient RconClient;
+  TChat Chat;
+  TSupervision Supervision;
+  TBanEnforcement Enforcement;
   platform::TUdpSocket RegistryClient;  // main thread only
   TCommandServer TcpServer;
   std::unique_ptr<TScreenServer> ScreenServer;  // only when AllowScreens is on
@@ -74,7 +100,5 @@ class TServer {
  private:
   bool commandPortBound_ = false;
   bool released_ = false;
+  bool registered_ = false;  // the start-up registration was answered; main thread only
 };
-
-// The one server object while it exists (null otherwise).
-extern TServer* MainServer;

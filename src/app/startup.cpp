@@ -45,27 +45,28 @@ void Quoted(const std::string& label, const std::string& value) {
 }
 
 void PrintSettings(const TServer& server) {
-  Quoted("Rcon host: ", Settings.RconHost);
-  Quoted("Rcon port: ", std::to_string(Settings.RconPort));
+  const SettingsRecord& settings = server.Settings();
+  Quoted("Rcon host: ", settings.RconHost);
+  Quoted("Rcon port: ", std::to_string(settings.RconPort));
   // Only the length: the listing lands in journals and terminal scroll-back.
-  Quoted("Rcon pass: ", std::string(Settings.RconPass.size(), '*'));
-  Quoted("Comment: ", Settings.Comment);
-  Quoted("Client version: ", Settings.ClientVersion);
-  platform::ConsoleLine("ID: " + Settings.ClientId);
-  platform::ConsoleLine("Ban time: " + BanTimeText(Settings.BanTime));
-  Quoted("Ban base: ", IsSharedBanBase(Settings.BanBase) ? ShownBanBase(Settings.BanBase) : "file");
-  Quoted("Status query: ", ConfigWord(kStatusQueryWords, Settings.StatusQueryMode));
-  if (Settings.MaxConnectionsPerAddress > 0) {
-    Quoted("Connections per address: ", std::to_string(Settings.MaxConnectionsPerAddress));
+  Quoted("Rcon pass: ", std::string(settings.RconPass.size(), '*'));
+  Quoted("Comment: ", settings.Comment);
+  Quoted("Client version: ", settings.ClientVersion);
+  platform::ConsoleLine("ID: " + settings.ClientId);
+  platform::ConsoleLine("Ban time: " + BanTimeText(settings.BanTime));
+  Quoted("Ban base: ", IsSharedBanBase(settings.BanBase) ? ShownBanBase(settings.BanBase) : "file");
+  Quoted("Status query: ", ConfigWord(kStatusQueryWords, settings.StatusQueryMode));
+  if (settings.MaxConnectionsPerAddress > 0) {
+    Quoted("Connections per address: ", std::to_string(settings.MaxConnectionsPerAddress));
   }
-  Quoted("Chat command: ", ConfigWord(kChatCommandWords, Settings.ChatCommandMode));
-  platform::ConsoleLine(Settings.AllowScreens ? "Screens function: ON" : "Screens function: OFF");
-  if (Settings.AllowScreens) {
-    platform::ConsoleLine("Server will take screens every ~" + std::to_string(Settings.ScreenInterval) + " minutes");
+  Quoted("Chat command: ", ConfigWord(kChatCommandWords, settings.ChatCommandMode));
+  platform::ConsoleLine(settings.AllowScreens ? "Screens function: ON" : "Screens function: OFF");
+  if (settings.AllowScreens) {
+    platform::ConsoleLine("Server will take screens every ~" + std::to_string(settings.ScreenInterval) + " minutes");
   }
   platform::ConsoleLine(std::string(46, '='));
   platform::SetConsoleTitle("Server is running ...");
-  const std::string port = std::to_string(Settings.RconPort + kCommandPortOffset);
+  const std::string port = std::to_string(settings.RconPort + kCommandPortOffset);
   if (server.ScreenServer && server.ScreenServer->BoundPort() != 0) {
     platform::ConsoleLine("Server successfully started and running on ports:(TCP)" + port + ",(UDP)" + port);
   } else {
@@ -94,15 +95,16 @@ std::optional<platform::TFileLock> TakeDataDirectory() {
 
 }  // namespace
 
-int RunProgram() {
+int RunProgram(const TimingRecord& timing) {
   platform::ConsoleLine(std::string("AntiCheat System \"Varnok\" server v") + kVersionText);
   const std::optional<platform::TFileLock> instance = TakeDataDirectory();
   if (!instance) return 1;
-  if (!LoadConfig() || !CheckRconPort()) return 1;
+  SettingsRecord settings;
+  if (!LoadConfig(settings) || !CheckRconPort(settings)) return 1;
   RemoveBanBaseLeftovers();
-  Settings.ScreenDir = NormaliseScreenDir(Settings.ScreenDir);
+  settings.ScreenDir = NormaliseScreenDir(settings.ScreenDir);
 
-  TServer server;
+  TServer server(settings, timing);
   if (!server.CommandPortBound()) {
     platform::ConsoleLine("The server stops: without its command port no client can register, and every player "
                           "would be kicked");

@@ -141,7 +141,7 @@ int List(const std::string& uri) {
   std::string error;
   std::vector<TBanView> bans;
   if (uri.empty()) {
-    if (!BanStore().List(bans, &error)) return Fail(error);
+    if (!TFileBanStore().List(bans, &error)) return Fail(error);
     if (!platform::FileExists(BanBasePath())) std::printf("no ban base at %s\n", BanBasePath().c_str());
   } else if (!ListSharedBans(uri, bans, &error)) {
     return Fail(error);
@@ -177,7 +177,7 @@ int Import(const std::string& uri) {
 int Lift(const std::string& uri, const TRequest& request) {
   const std::string& identifier = request.Identifier;
   const TBanLift lift{platform::RealUserName(), "command line (acserver-unban)", request.Reason.substr(0, kLogFieldChars)};
-  const LiftResult result = uri.empty() ? BanStore().Lift(identifier) : LiftSharedBan(uri, identifier, lift);
+  const LiftResult result = uri.empty() ? TFileBanStore().Lift(identifier) : LiftSharedBan(uri, identifier, lift);
   if (!result.Error.empty()) return Fail(result.Error);
   if (uri.empty() && result.Removed > 0) {
     // The record of the lift, beside the file base; a record base that cannot

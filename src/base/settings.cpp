@@ -1,8 +1,5 @@
-// The settings record: written once at start-up, before any other thread
-// exists, and only read afterwards, so it needs no lock.
+// The settings record's defaults and the ban-base names.
 #include "base/settings.h"
-
-SettingsRecord Settings;
 
 namespace {
 
@@ -24,6 +21,4 @@ bool IsSharedBanBase(const std::string& banBase) {
 bool IsKnownBanBase(const std::string& banBase) {
   return banBase.empty() || banBase == "file" || IsSharedBanBase(banBase);
 }
-
-void ResetSettings() { Settings = SettingsRecord{}; }
 

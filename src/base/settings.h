@@ -1,5 +1,6 @@
 // The settings record. It is filled from zelk_config.txt once at start-up,
-// before any other thread exists, and only read afterwards, so it needs no lock.
+// before any other thread exists; the server object keeps its copy, and
+// everything else reads it through a const reference, so it needs no lock.
 #pragma once
 
 #include <cstdint>
@@ -57,16 +58,10 @@ struct SettingsRecord {
   int32_t MaxConnectionsPerAddress = 0;
   // Not settable from the file.
   std::string AdvertText = DefaultAdvertText();
-  bool Registered = false;  // set by the start-up registration, main thread only
 };
-
-extern SettingsRecord Settings;
 
 // "postgresql://..." or "postgres://...": a shared ban base rather than the file.
 bool IsSharedBanBase(const std::string& banBase);
 // "ban_base" names a base the server can use: empty or "file" (zelk_bans.txt),
 // or a shared one.
 bool IsKnownBanBase(const std::string& banBase);
-
-// Puts every field back to its default (tests).
-void ResetSettings();

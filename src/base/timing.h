@@ -1,5 +1,6 @@
 // The waits and ticks of the system in one record. The defaults are the
-// system's real numbers; tests shorten them to keep the suite fast.
+// system's real numbers; tests shorten them to keep the suite fast. The
+// server object keeps its copy; the rest reads it through a const reference.
 #pragma once
 
 struct TimingRecord {
@@ -14,11 +15,8 @@ struct TimingRecord {
   int AdvertEveryTicks = 501;      // advertisement every 501 passes
 };
 
-// Process-wide; set before the server object exists, read only afterwards.
-extern TimingRecord Timing;
-
 // Shortens the main loop's tick when ACSERVER_TICK_MS is set (1 to 1000): the
 // end-to-end tests run the real program through many supervision and
 // maintenance runs without waiting minutes. Unset, nothing changes. Main
 // thread, at start.
-void ApplyTimingFromEnvironment();
+void ApplyTimingFromEnvironment(TimingRecord& timing);

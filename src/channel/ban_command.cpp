@@ -11,7 +11,6 @@
 #include "game/ban_enforcement.h"
 #include "log/logs.h"
 #include "platform/console.h"
-#include "registry/busy_flag.h"
 #include "registry/tables.h"
 
 // "<ban> name... reason". Only a connection from the address that registered
@@ -25,10 +24,10 @@
 // is held while the tables and the records take the ban, and released before
 // the kick and the chat line go to the game server; the reply ("rpl:true"
 // when the tables took the ban) is written after both went out.
-void BanCmd(TRconClient& rcon, CommandCall& call) {
+void BanCmd(TTables& tables, const SettingsRecord& settings, TBanEnforcement& bans, CommandCall& call) {
   std::optional<TBanKick> kick;
   {
-    TBusyGuard busy;
+    TBusyGuard busy(tables);
     platform::ConsoleLine("command: ban");
     const std::vector<std::string>& words = call.Arguments;
     if (words.size() < 2) {
@@ -39,19 +38,19 @@ void BanCmd(TRconClient& rcon, CommandCall& call) {
     const std::string reason = words.back().substr(0, kLogFieldChars);
 
     call.ReplyText = {"rpl:false"};
-    const int slot = FindClientByName(name);
+    const int slot = FindClientByName(busy, name);
     if (slot == 0) {
       if (AdmitErrorLine(call.PeerAddress)) {
         WriteLog("ERROR: cannot find user with nickname : \"" + LogField(name) + "\"");
       }
       ++Metrics.BanRefusals;
-    } else if (Client(slot).Address != call.PeerAddress) {
+    } else if (busy.Client(slot).Address != call.PeerAddress) {
       if (AdmitErrorLine(call.PeerAddress)) {
         WriteLog("ERROR: ban of \"" + LogField(name) + "\" refused: sent from " + call.PeerAddress +
-                 ", client connected from " + Client(slot).Address);
+                 ", client connected from " + busy.Client(slot).Address);
       }
       ++Metrics.BanRefusals;
-    } else if ((kick = TakeBan(name, call.PeerAddress, reason, Settings.BanTime))) {
+    } else if ((kick = bans.TakeBan(busy, name, call.PeerAddress, reason, settings.BanTime))) {
       call.ReplyText = {"rpl:true"};
     } else {
       ++Metrics.BanRefusals;
@@ -60,5 +59,5 @@ void BanCmd(TRconClient& rcon, CommandCall& call) {
   // BusyFlag is free: a supervision run or a client command may work on the
   // tables while these exchanges wait for the game server (the rcon client
   // keeps them one at a time).
-  if (kick) SendBanKick(rcon, *kick);
+  if (kick) bans.SendBanKick(*kick);
 }

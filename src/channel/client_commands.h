@@ -4,11 +4,14 @@
 // filled in; the dispatcher writes the reply after the guard released the flag.
 #pragma once
 
+#include "base/settings.h"
 #include "channel/command_server.h"
-#include "game/rcon_client.h"
+#include "game/ban_enforcement.h"
+#include "registry/tables.h"
 
-void ConnectCmd(CommandCall& call);
-void DisConnectCmd(CommandCall& call);
-void UpdateCmd(CommandCall& call);
-// The ban goes to the game server through rcon.
-void BanCmd(TRconClient& rcon, CommandCall& call);
+// A connect is checked against the bans of bans (in flight, then the base).
+void ConnectCmd(TTables& tables, const SettingsRecord& settings, TBanEnforcement& bans, CommandCall& call);
+void DisConnectCmd(TTables& tables, CommandCall& call);
+void UpdateCmd(TTables& tables, CommandCall& call);
+// The ban goes to the game server through bans.
+void BanCmd(TTables& tables, const SettingsRecord& settings, TBanEnforcement& bans, CommandCall& call);

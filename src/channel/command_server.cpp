@@ -19,8 +19,6 @@
 #include "base/limits.h"
 #include "base/metrics.h"
 #include "base/mutex.h"
-#include "base/settings.h"
-#include "base/timing.h"
 #include "log/logs.h"
 #include "platform/tcp_options.h"
 
@@ -179,19 +177,19 @@ LineEnd RunCommandLine(const std::vector<CommandHandler>& handlers, const std::s
   return (call.Failed || !written) ? LineEnd::Close : LineEnd::Continue;
 }
 
-TCommandServer::TCommandServer() : shared_(std::make_shared<Shared>()) {
-  shared_->Limits.MaxPerAddress = Settings.MaxConnectionsPerAddress;
-}
+TCommandServer::TCommandServer() : shared_(std::make_shared<Shared>()) {}
 
 void TCommandServer::SetConnectionLimits(const TConnectionLimits& limits) { shared_->Limits = limits; }
 
 TCommandServer::~TCommandServer() { Release(); }
 
-void TCommandServer::Configure(int port, int listenQueue, int maxConnections, int terminateWaitMs) {
+void TCommandServer::Configure(int port, int listenQueue, int maxConnections, int terminateWaitMs,
+                               int terminateCheckMs) {
   port_ = port;
   listenQueue_ = listenQueue;
   shared_->MaxConnections = maxConnections;
   terminateWaitMs_ = terminateWaitMs;
+  terminateCheckMs_ = terminateCheckMs;
 }
 
 void TCommandServer::RegisterCommand(const std::string& word, const std::string& name, CommandHandlerFn handler) {
@@ -314,7 +312,7 @@ bool TCommandServer::Release() {
   // Wait for the threads, looking at least every TerminateCheckMs, at most
   // the termination wait; each finishing thread wakes the wait early.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(terminateWaitMs_);
-  const auto check = std::chrono::milliseconds(std::max(1, Timing.TerminateCheckMs));
+  const auto check = std::chrono::milliseconds(std::max(1, terminateCheckMs_));
   while (shared_->RunningCount() > 0) {
     auto now = std::chrono::steady_clock::now();
     if (now >= deadline) break;

@@ -112,17 +112,18 @@ LineEnd RunCommandLine(const std::vector<CommandHandler>& handlers, const std::s
 
 class TCommandServer {
  public:
-  // With the system's limits: kFirstLineMs, kSilentConnectionMs and the
-  // setting max_connections_per_address.
+  // With the system's limits: kFirstLineMs, kSilentConnectionMs and no cap
+  // per address (SetConnectionLimits sets max_connections_per_address).
   TCommandServer();
   ~TCommandServer();
   TCommandServer(const TCommandServer&) = delete;
   TCommandServer& operator=(const TCommandServer&) = delete;
 
-  // Before Activate. Main thread only.
-  void Configure(int port, int listenQueue, int maxConnections, int terminateWaitMs);
+  // Before Activate. Main thread only. The release waits at most
+  // terminateWaitMs, looking every terminateCheckMs.
+  void Configure(int port, int listenQueue, int maxConnections, int terminateWaitMs, int terminateCheckMs = 250);
   void RegisterCommand(const std::string& word, const std::string& name, CommandHandlerFn handler);
-  // Other bounds than the system's (tests). Before Activate. Main thread only.
+  // Other bounds than the system's. Before Activate. Main thread only.
   void SetConnectionLimits(const TConnectionLimits& limits);
   // Binds, listens and starts the listener thread. False with the reason when
   // the port cannot be bound. Main thread only.
@@ -155,6 +156,7 @@ class TCommandServer {
   int port_ = 0;
   int listenQueue_ = 15;
   int terminateWaitMs_ = 5000;
+  int terminateCheckMs_ = 250;
   uint16_t boundPort_ = 0;
   // What the listener and the connection threads use; shared with them so that a
   // thread left running after a timed-out release still finds it alive.

@@ -8,21 +8,19 @@
 #include "base/metrics.h"
 #include "base/settings.h"
 #include "game/ban_enforcement.h"
-#include "game/ban_store.h"
 #include "game/text_fields.h"
 #include "log/logs.h"
 #include "platform/console.h"
-#include "registry/busy_flag.h"
 #include "registry/tables.h"
 
 namespace {
 
 // "rpl:accept", 0xFF, the screenshot flag and interval, 0xFF, the quality.
-std::string AcceptLine() {
+std::string AcceptLine(const SettingsRecord& settings) {
   const std::string separator(1, static_cast<char>(0xFF));
-  return "rpl:accept" + separator + (Settings.AllowScreens ? "1" : "0") +
-         std::to_string(static_cast<int>(Settings.ScreenInterval)) + separator +
-         std::to_string(static_cast<int>(Settings.ScreenQuality));
+  return "rpl:accept" + separator + (settings.AllowScreens ? "1" : "0") +
+         std::to_string(static_cast<int>(settings.ScreenInterval)) + separator +
+         std::to_string(static_cast<int>(settings.ScreenQuality));
 }
 
 }  // namespace
@@ -34,8 +32,8 @@ std::string AcceptLine() {
 // whose kick is still on its way to the game server (its record not yet
 // written) refuses the identifier already. The line of a refused connect
 // counts against the address's limit of error lines.
-void ConnectCmd(CommandCall& call) {
-  TBusyGuard busy;
+void ConnectCmd(TTables& tables, const SettingsRecord& settings, TBanEnforcement& bans, CommandCall& call) {
+  TBusyGuard busy(tables);
   const std::vector<std::string>& words = call.Arguments;
   if (words.size() < 3) {
     call.Failed = true;
@@ -46,11 +44,9 @@ void ConnectCmd(CommandCall& call) {
   const std::string& check = words.back();
   std::string duration;
 
-  if (check != Settings.ClientId) {
+  if (check != settings.ClientId) {
     call.ReplyText = {"rpl:ccv"};
-  } else if (BanLookup banned = BanInFlight(identifier, &duration) ? BanLookup::Banned
-                                                                    : BanStore().Lookup(identifier, &duration);
-             banned != BanLookup::NotBanned) {
+  } else if (BanLookup banned = bans.Lookup(identifier, &duration); banned != BanLookup::NotBanned) {
     // A base that cannot be read fails the command: no reply, connection closed.
     if (banned == BanLookup::Banned) {
       const std::string left = duration == "p" ? "for ever" : "(" + duration + " minutes left)";
@@ -62,16 +58,16 @@ void ConnectCmd(CommandCall& call) {
       ++Metrics.ConnectsRefusedBanned;
     }
     call.Failed = banned == BanLookup::Failed;
-  } else if (IsClientOnline(name)) {
+  } else if (IsClientOnline(busy, name)) {
     call.ReplyText = {"rpl:exists"};
-  } else if (int slot = AddClient(name, identifier, call.PeerAddress); slot == 0) {
+  } else if (int slot = AddClient(busy, name, identifier, call.PeerAddress); slot == 0) {
     call.ReplyText = {"rpl:false"};
   } else {
     // Written from the slot, so the line shows the values as cut when stored.
-    const ClientSlot& client = Client(slot);
+    const ClientSlot& client = busy.Client(slot);
     WriteLightLog("Connected: Name:\"" + LogField(client.Name) + "\";ID" + LogField(client.Identifier) +
                   ";IP:" + client.Address);
-    call.ReplyText = {AcceptLine()};
+    call.ReplyText = {AcceptLine(settings)};
     call.FromClient = true;
   }
 }
@@ -79,8 +75,8 @@ void ConnectCmd(CommandCall& call) {
 // "<disconnect> name...". Only a connection from the address that registered
 // the client may remove it; from anywhere else the answer is "rpl:false" and
 // nothing changes, so nobody can drop other players' clients by name.
-void DisConnectCmd(CommandCall& call) {
-  TBusyGuard busy;
+void DisConnectCmd(TTables& tables, CommandCall& call) {
+  TBusyGuard busy(tables);
   call.ReplyText = {"rpl:false"};
   platform::ConsoleLine("command: disconnect");
   if (call.Arguments.empty()) {
@@ -88,8 +84,8 @@ void DisConnectCmd(CommandCall& call) {
     return;
   }
   const std::string name = JoinArguments(call.Arguments, 0, call.Arguments.size());
-  if (int slot = FindClientByName(name); slot != 0 && Client(slot).Address == call.PeerAddress) {
-    RemoveClient(slot);
+  if (int slot = FindClientByName(busy, name); slot != 0 && busy.Client(slot).Address == call.PeerAddress) {
+    RemoveClient(busy, slot);
     call.ReplyText = {"rpl:ok"};
   }
 }

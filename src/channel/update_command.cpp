@@ -8,7 +8,6 @@
 #include "base/mutex.h"
 #include "base/numbers.h"
 #include "log/logs.h"
-#include "registry/busy_flag.h"
 #include "registry/tables.h"
 
 // "<update> name... state". Resets the client's missed-update count; a state
@@ -17,7 +16,7 @@
 // nothing changes, as for "<ban>"). Answers "rpl:strue" when nothing stands in
 // the way of a new transfer from this client and its player was on the last
 // player list, "rpl:true" otherwise, "rpl:false" for an unknown name.
-void UpdateCmd(CommandCall& call) {
+void UpdateCmd(TTables& tables, CommandCall& call) {
   // What depends on the line alone is worked out before BusyFlag is taken:
   // every connection's update waits for the flag, so the time it is held
   // decides how often they queue behind each other.
@@ -31,11 +30,11 @@ void UpdateCmd(CommandCall& call) {
   const std::optional<int32_t> state = ParseInteger(words.back(), NumberForm::DecimalOrHex);
   const bool cancels = state && (*state & 0xFF) == 0;
 
-  TBusyGuard busy;
-  const int slot = FindClientByName(name);
-  if (slot == 0 || (cancels && Client(slot).Address != call.PeerAddress)) return;
+  TBusyGuard busy(tables);
+  const int slot = FindClientByName(busy, name);
+  if (slot == 0 || (cancels && busy.Client(slot).Address != call.PeerAddress)) return;
 
-  ClientSlot& client = Client(slot);
+  ClientSlot& client = busy.Client(slot);
   bool pending;
   {
     // The screen receiver works on these fields without BusyFlag.
@@ -48,7 +47,7 @@ void UpdateCmd(CommandCall& call) {
   }
   client.MissedUpdates = 0;
   call.FromClient = client.Address == call.PeerAddress;
-  const bool listed = !pending && HasPlayer(client.Name, client.Address);
+  const bool listed = !pending && HasPlayer(busy, client.Name, client.Address);
   busy.Release();
 
   // Whether another client at this address is sending a screenshot is a
@@ -56,7 +55,7 @@ void UpdateCmd(CommandCall& call) {
   // without BusyFlag; FindScreenSender takes each in turn, so it needs no
   // BusyFlag, and a screen command checks again under the flag before it
   // opens a transfer.
-  const bool free = listed && FindScreenSender(call.PeerAddress) == 0;
+  const bool free = listed && FindScreenSender(tables, call.PeerAddress) == 0;
   if (!state && AdmitErrorLine(call.PeerAddress)) WriteLightLog("Error[update module]: unknow pocket");
   call.ReplyText = {free ? "rpl:strue" : "rpl:true"};
 }

@@ -55,17 +55,6 @@ class TBanBaseLock {
 };
 TBanBaseLock banBaseLock;
 
-// Guards unwritten: the bans whose records could not be written to the file
-// yet. They are enforced at connect like written ones, and every maintenance
-// tries to write them.
-TMutex unwrittenLock;
-struct TUnwrittenBan {
-  std::string Identifier;
-  bool Forever = false;
-  std::chrono::steady_clock::time_point Ends;
-};
-std::vector<TUnwrittenBan> unwritten GUARDED_BY(unwrittenLock);
-
 constexpr const char* kLineEnd = "\r\n";
 
 // Holds banBaseLock and, where it can be had, the lock file shared with other
@@ -111,16 +100,6 @@ class TBanBaseGuard {
   std::optional<platform::TFileLock> fileLock_;
   std::string error_;
 };
-
-// The unwritten ban of the identifier still in force, if any.
-std::optional<TUnwrittenBan> FindUnwritten(const std::string& identifier) {
-  const auto now = std::chrono::steady_clock::now();
-  TMutexLock guard(unwrittenLock);
-  for (const TUnwrittenBan& ban : unwritten) {
-    if (ban.Identifier == identifier && (ban.Forever || ban.Ends > now)) return ban;
-  }
-  return std::nullopt;
-}
 
 // The two comment lines that open a new base; the second is the same warning in
 // Russian, in the Windows-1251 code page.
@@ -175,7 +154,16 @@ std::string DurationText(int32_t minutes) {
   return "banned for " + std::to_string(minutes) + " minutes";
 }
 
-BanLookup IsBanned(const std::string& identifier, std::string* duration) {
+std::optional<TBanFile::TUnwrittenBan> TBanFile::FindUnwritten(const std::string& identifier) {
+  const auto now = std::chrono::steady_clock::now();
+  TMutexLock guard(unwrittenLock_);
+  for (const TUnwrittenBan& ban : unwritten_) {
+    if (ban.Identifier == identifier && (ban.Forever || ban.Ends > now)) return ban;
+  }
+  return std::nullopt;
+}
+
+BanLookup TBanFile::IsBanned(const std::string& identifier, std::string* duration) {
   if (const std::optional<TUnwrittenBan> ban = FindUnwritten(identifier)) {
     if (duration) *duration = ban->Forever ? "p" : std::to_string(MinutesUntil(ban->Ends));
     return BanLookup::Banned;
@@ -202,14 +190,14 @@ BanLookup IsBanned(const std::string& identifier, std::string* duration) {
   return BanLookup::NotBanned;
 }
 
-bool AppendBanRecord(int32_t minutes, const std::string& identifier) {
+bool TBanFile::AppendBanRecord(int32_t minutes, const std::string& identifier) {
   std::string error;
   if (WriteRecord(minutes, identifier, &error)) return true;
   WriteLog("ERROR: cannot write the ban base " + BanBasePath() + ": " + error);
   // The ban stands all the same: enforced from memory, written when it can be.
   {
-    TMutexLock guard(unwrittenLock);
-    unwritten.push_back({identifier, minutes == 0, std::chrono::steady_clock::now() + std::chrono::minutes(minutes)});
+    TMutexLock guard(unwrittenLock_);
+    unwritten_.push_back({identifier, minutes == 0, std::chrono::steady_clock::now() + std::chrono::minutes(minutes)});
   }
   platform::ConsoleLine("ATTENTION!!! : the ban of ID " + identifier + " could not be written to " + BanBasePath() +
                         " (" + error + "); it is enforced from memory and written at the next maintenance");
@@ -232,15 +220,11 @@ TBanCountDown CountDownBanLines(const std::vector<std::string>& lines) {
   return result;
 }
 
-namespace {
-
-// Writes the bans that could not be written before; those that ran out
-// meanwhile are dropped. Main thread (the maintenance).
-void WriteUnwritten() {
+void TBanFile::WriteUnwritten() {
   std::vector<TUnwrittenBan> waiting;
   {
-    TMutexLock guard(unwrittenLock);
-    waiting = unwritten;
+    TMutexLock guard(unwrittenLock_);
+    waiting = unwritten_;
   }
   for (const TUnwrittenBan& ban : waiting) {
     const bool over = !ban.Forever && ban.Ends <= std::chrono::steady_clock::now();
@@ -249,16 +233,14 @@ void WriteUnwritten() {
                                              ban.Identifier, &error);
     if (!written) continue;
     if (!over) WriteLog("The ban of ID " + ban.Identifier + " is written to the ban base now");
-    TMutexLock guard(unwrittenLock);
-    std::erase_if(unwritten, [&](const TUnwrittenBan& kept) {
+    TMutexLock guard(unwrittenLock_);
+    std::erase_if(unwritten_, [&](const TUnwrittenBan& kept) {
       return kept.Identifier == ban.Identifier && kept.Ends == ban.Ends && kept.Forever == ban.Forever;
     });
   }
 }
 
-}  // namespace
-
-void MaintainBanFile() {
+void TBanFile::Maintain() {
   WriteUnwritten();
   TBanBaseGuard guard;
   const std::string path = BanBasePath();
@@ -301,13 +283,13 @@ bool ReadBanRecords(std::vector<std::string>& records, std::string* error) {
   return true;
 }
 
-LiftResult LiftBan(const std::string& identifier) {
+LiftResult TBanFile::Lift(const std::string& identifier) {
   LiftResult result;
   {
-    TMutexLock guard(unwrittenLock);
-    const size_t before = unwritten.size();
-    std::erase_if(unwritten, [&](const TUnwrittenBan& ban) { return ban.Identifier == identifier; });
-    result.Removed = static_cast<int>(before - unwritten.size());
+    TMutexLock guard(unwrittenLock_);
+    const size_t before = unwritten_.size();
+    std::erase_if(unwritten_, [&](const TUnwrittenBan& ban) { return ban.Identifier == identifier; });
+    result.Removed = static_cast<int>(before - unwritten_.size());
   }
   TBanBaseGuard guard;
   if (!guard.Held()) {

@@ -7,7 +7,7 @@
 // neither can close our quotes or start another command, and the reason is cut
 // so that each command fits the 515 bytes that a game server executes (through
 // say, the chat line reaches the players in lines of at most 63 characters that
-// together hold it whole: SayInGame). The log line keeps the texts as the
+// together hold it whole: TChat::Say). The log line keeps the texts as the
 // client sent them.
 #include "game/ban_enforcement.h"
 
@@ -27,19 +27,9 @@
 #include "platform/console.h"
 #include "registry/tables.h"
 
-namespace {
-
-// Guards bansInFlight: the identifiers (with their minutes) of the bans taken
-// whose records are not yet written. Held only to look the list up or change
-// it, never while waiting for anything, so it nests under BusyFlag safely.
-TMutex inFlightLock;
-std::vector<std::pair<std::string, int32_t>> bansInFlight GUARDED_BY(inFlightLock);
-
-}  // namespace
-
-bool BanInFlight(const std::string& identifier, std::string* duration) {
-  TMutexLock guard(inFlightLock);
-  for (const auto& [banned, minutes] : bansInFlight) {
+bool TBanEnforcement::BanInFlight(const std::string& identifier, std::string* duration) {
+  TMutexLock guard(inFlightLock_);
+  for (const auto& [banned, minutes] : bansInFlight_) {
     if (banned != identifier) continue;
     if (duration) *duration = minutes == 0 ? "p" : std::to_string(minutes);
     return true;
@@ -47,19 +37,24 @@ bool BanInFlight(const std::string& identifier, std::string* duration) {
   return false;
 }
 
-std::optional<TBanKick> TakeBan(const std::string& name, const std::string& address, const std::string& reason,
-                                int32_t minutes) {
-  const int slot = FindClientByName(name);
+BanLookup TBanEnforcement::Lookup(const std::string& identifier, std::string* duration) {
+  return BanInFlight(identifier, duration) ? BanLookup::Banned : bans_.Get().Lookup(identifier, duration);
+}
+
+std::optional<TBanKick> TBanEnforcement::TakeBan(const TBusyGuard& busy, const std::string& name,
+                                                 const std::string& address, const std::string& reason,
+                                                 int32_t minutes) {
+  const int slot = FindClientByName(busy, name);
   if (slot == 0) {
     WriteLog("ERROR: cannot find user with nickname : \"" + name + "\"");
     return std::nullopt;
   }
   std::string identifier;
   {
-    TMutexLock guard(Client(slot).Guard);
-    identifier = Client(slot).Identifier;
+    TMutexLock guard(busy.Client(slot).Guard);
+    identifier = busy.Client(slot).Identifier;
   }
-  if (!IsPlayerPresent(name)) {
+  if (!IsPlayerPresent(busy, name)) {
     // Most often a player still connecting: the game server counts them but
     // does not list them yet. The client's next report may succeed.
     if (AdmitErrorLine(address)) {
@@ -69,7 +64,7 @@ std::optional<TBanKick> TakeBan(const std::string& name, const std::string& addr
     return std::nullopt;
   }
 
-  RemoveClient(slot);
+  RemoveClient(busy, slot);
   platform::ConsoleLine("User disconnected (BANED) : " + name);
 
   const std::string duration = DurationText(minutes);
@@ -78,30 +73,30 @@ std::optional<TBanKick> TakeBan(const std::string& name, const std::string& addr
   // A player known from the engine's status list is kicked by userid, so that
   // the kick cannot hit another player of the same name and the player sees
   // the clean reason.
-  const int player = FindPlayerByName(name);
-  const int32_t userId = player != 0 ? Player(player).UserId : 0;
+  const int player = FindPlayerByName(busy, name);
+  const int32_t userId = player != 0 ? busy.Player(player).UserId : 0;
   TBanKick kick{"", "", name, address, identifier, reason, minutes};
   if (userId > 0) {
     const std::string kickHead = "kick #" + std::to_string(userId) + " ZELK anticheat: " + duration + ". Reason: ";
-    kick.KickCommand = kickHead + CutToFit(kickHead, safeReason, "");
+    kick.KickCommand = kickHead + CutToFit(settings_, kickHead, safeReason, "");
   } else {
     const std::string kickHead = "kick \"" + safeName + "\" \"ZELK anticheat: " + duration + ". Reason: ";
-    kick.KickCommand = kickHead + CutToFit(kickHead, safeReason, "\"") + "\"";
+    kick.KickCommand = kickHead + CutToFit(settings_, kickHead, safeReason, "\"") + "\"";
   }
   const std::string chatText = "[ZELK]:\"" + safeName + "\" was " + duration + ".Reason: cheat \"";
   const std::string longestHead = "amx_tsay red " + chatText;  // the longer of the chat's two forms
-  kick.ChatText = chatText + CutToFit(longestHead, safeReason, "\"") + "\"";
-  NoteBanKick(name);
+  kick.ChatText = chatText + CutToFit(settings_, longestHead, safeReason, "\"") + "\"";
+  supervision_.NoteBanKick(busy, name);
   {
-    TMutexLock guard(inFlightLock);
-    bansInFlight.emplace_back(identifier, minutes);
+    TMutexLock guard(inFlightLock_);
+    bansInFlight_.emplace_back(identifier, minutes);
   }
   return kick;
 }
 
-void SendBanKick(TRconClient& rcon, const TBanKick& kick) {
-  rcon.Command(kick.KickCommand);
-  SayInGame(rcon, "red", kick.ChatText);
+void TBanEnforcement::SendBanKick(const TBanKick& kick) {
+  rcon_.Command(kick.KickCommand);
+  chat_.Say("red", kick.ChatText);
 
   ++Metrics.Bans;
   WriteLog(DurationText(kick.Minutes) + " : " + kick.Name + "; with ip: " + kick.Address +
@@ -109,16 +104,17 @@ void SendBanKick(TRconClient& rcon, const TBanKick& kick) {
   // A record that cannot be written is in the full log (and kept to be
   // written later); the ban itself (the freed slot, the kick) has been
   // carried out all the same.
-  BanStore().Record({kick.Identifier, kick.Name, kick.Address, kick.Reason, kick.Minutes});
+  bans_.Get().Record({kick.Identifier, kick.Name, kick.Address, kick.Reason, kick.Minutes});
   // Only now: a connect that no longer finds the ban in flight finds its record.
-  TMutexLock guard(inFlightLock);
-  const auto entry = std::find(bansInFlight.begin(), bansInFlight.end(), std::make_pair(kick.Identifier, kick.Minutes));
-  if (entry != bansInFlight.end()) bansInFlight.erase(entry);
+  TMutexLock guard(inFlightLock_);
+  const auto entry =
+      std::find(bansInFlight_.begin(), bansInFlight_.end(), std::make_pair(kick.Identifier, kick.Minutes));
+  if (entry != bansInFlight_.end()) bansInFlight_.erase(entry);
 }
 
-bool EnforceBan(TRconClient& rcon, const std::string& name, const std::string& address, const std::string& reason,
-                int32_t minutes) {
-  const std::optional<TBanKick> kick = TakeBan(name, address, reason, minutes);
-  if (kick) SendBanKick(rcon, *kick);
+bool TBanEnforcement::EnforceBan(const TBusyGuard& busy, const std::string& name, const std::string& address,
+                                 const std::string& reason, int32_t minutes) {
+  const std::optional<TBanKick> kick = TakeBan(busy, name, address, reason, minutes);
+  if (kick) SendBanKick(*kick);
   return kick.has_value();
 }

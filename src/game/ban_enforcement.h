@@ -4,15 +4,23 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "base/mutex.h"
+#include "base/settings.h"
+#include "game/ban_base.h"
+#include "game/ban_store.h"
+#include "game/chat.h"
 #include "game/rcon_client.h"
-#include "registry/busy_flag.h"
+#include "game/supervise.h"
+#include "registry/tables.h"
 
 // What is left of a ban once the tables have taken it: the two remote-console
 // commands, then the full-log line and the ban record.
 struct TBanKick {
   std::string KickCommand;
-  std::string ChatText;  // said in red through SayInGame
+  std::string ChatText;  // said in red through TChat::Say
   std::string Name;
   std::string Address;
   std::string Identifier;
@@ -20,24 +28,49 @@ struct TBanKick {
   int32_t Minutes = 0;
 };
 
-// The ban's part on the tables: removes the named client, tells the
-// supervision that the ban kicks the player, and holds the identifier as a
-// ban in flight (BanInFlight) until SendBanKick has written its record.
-// nullopt, with nothing changed, when no client has the name (a full-log line)
-// or its player was not on the game server's last list. Caller holds BusyFlag.
-std::optional<TBanKick> TakeBan(const std::string& name, const std::string& address, const std::string& reason,
-                                int32_t minutes) REQUIRES(BusyFlag);
-// Kicks the player and announces the ban in the game chat, then writes the
-// full log and appends the ban record, and only then lets the ban in flight
-// go. Meant to run without BusyFlag: the exchanges take a round trip each, a
-// silent game server a second.
-void SendBanKick(TRconClient& rcon, const TBanKick& kick);
-// Whether a ban of this identifier is taken but its record not yet written;
-// its minutes ("p": for ever) in duration. A connect asks this before the ban
-// base: an identifier that is no longer in flight has its record written, so
-// the base then has it. Thread safe.
-bool BanInFlight(const std::string& identifier, std::string* duration);
-// Both, one after the other, under whatever the caller holds. Caller holds
-// BusyFlag (TakeBan needs it).
-bool EnforceBan(TRconClient& rcon, const std::string& name, const std::string& address, const std::string& reason,
-                int32_t minutes) REQUIRES(BusyFlag);
+// Carries out bans, and keeps the bans in flight. The server object owns it.
+class TBanEnforcement {
+ public:
+  // Everything it uses must outlive it.
+  TBanEnforcement(const SettingsRecord& settings, TRconClient& rcon, TChat& chat, TBanStoreInUse& bans,
+                  TSupervision& supervision)
+      : settings_(settings), rcon_(rcon), chat_(chat), bans_(bans), supervision_(supervision) {}
+  TBanEnforcement(const TBanEnforcement&) = delete;
+  TBanEnforcement& operator=(const TBanEnforcement&) = delete;
+
+  // The ban's part on the tables: removes the named client, tells the
+  // supervision that the ban kicks the player, and holds the identifier as a
+  // ban in flight (BanInFlight) until SendBanKick has written its record.
+  // nullopt, with nothing changed, when no client has the name (a full-log
+  // line) or its player was not on the game server's last list.
+  std::optional<TBanKick> TakeBan(const TBusyGuard& busy, const std::string& name, const std::string& address,
+                                  const std::string& reason, int32_t minutes);
+  // Kicks the player and announces the ban in the game chat, then writes the
+  // full log and appends the ban record, and only then lets the ban in flight
+  // go. Meant to run without BusyFlag: the exchanges take a round trip each, a
+  // silent game server a second.
+  void SendBanKick(const TBanKick& kick);
+  // Whether a ban of this identifier is taken but its record not yet written;
+  // its minutes ("p": for ever) in duration. Thread safe.
+  bool BanInFlight(const std::string& identifier, std::string* duration);
+  // At connect: a ban in flight first, then the ban base in use (an
+  // identifier that is no longer in flight has its record written, so the
+  // base then has it). Thread safe.
+  BanLookup Lookup(const std::string& identifier, std::string* duration);
+  // Both, one after the other, under the guard the caller holds.
+  bool EnforceBan(const TBusyGuard& busy, const std::string& name, const std::string& address,
+                  const std::string& reason, int32_t minutes);
+
+ private:
+  const SettingsRecord& settings_;
+  TRconClient& rcon_;
+  TChat& chat_;
+  TBanStoreInUse& bans_;
+  TSupervision& supervision_;
+  // Guards bansInFlight_: the identifiers (with their minutes) of the bans
+  // taken whose records are not yet written. Held only to look the list up or
+  // change it, never while waiting for anything, so it nests under BusyFlag
+  // safely.
+  TMutex inFlightLock_;
+  std::vector<std::pair<std::string, int32_t>> bansInFlight_ GUARDED_BY(inFlightLock_);
+};

@@ -2,7 +2,8 @@
 // (the default, which needs nothing), or a base shared by many servers (a
 // PostgreSQL database, put in place by the server object when "ban_base"
 // names one). Connects, bans, the minute's maintenance, the admin's lift and
-// the web console all go through BanStore().
+// the web console all go through the store in use (TBanStoreInUse), which the
+// server object owns.
 #pragma once
 
 #include <cstdint>
@@ -48,8 +49,34 @@ class TBanStore {
   virtual bool List(std::vector<TBanView>& bans, std::string* error) = 0;
 };
 
+// The text file zelk_bans.txt, through TBanFile.
+class TFileBanStore : public TBanStore {
+ public:
+  BanLookup Lookup(const std::string& identifier, std::string* left) override;
+  bool Record(const TBanFacts& ban) override;
+  void Refresh() override {}
+  void Maintain() override;
+  LiftResult Lift(const std::string& identifier) override;
+  bool List(std::vector<TBanView>& bans, std::string* error) override;
+
+ private:
+  TBanFile file_;
+};
+
 // The store in use: the file base unless another was put in place.
-TBanStore& BanStore();
-// Puts a store in place (null: the file base again). Main thread, while no
-// other thread uses the store (before the server starts, after it stopped).
-void UseBanStore(TBanStore* store);
+class TBanStoreInUse {
+ public:
+  TBanStoreInUse() = default;
+  TBanStoreInUse(const TBanStoreInUse&) = delete;
+  TBanStoreInUse& operator=(const TBanStoreInUse&) = delete;
+
+  TBanStore& Get() { return *current_; }
+  // Puts a store in place (null: the file base again); it must outlive its
+  // use. Main thread, while no other thread uses the store (before the
+  // server starts, after it stopped).
+  void Use(TBanStore* store) { current_ = store ? store : &file_; }
+
+ private:
+  TFileBanStore file_;
+  TBanStore* current_ = &file_;
+};

@@ -1,32 +1,11 @@
 #include "game/chat.h"
 
-#include <atomic>
-
 #include "base/limits.h"
 #include "base/mutex.h"
 #include "base/settings.h"
 #include "platform/console.h"
 
 namespace {
-
-// Set once an amx_tsay came back empty in "auto"; read by any thread.
-std::atomic<bool> chatAddonMissing{false};
-
-// Guards the order of say lines on the game server: the lines of one text go
-// out one after another, with no other text's lines between them.
-TMutex sayLinesLock;
-
-bool UseSay() {
-  switch (Settings.ChatCommandMode) {
-    case ChatCommand::Say:
-      return true;
-    case ChatCommand::AmxTsay:
-      return false;
-    case ChatCommand::Auto:
-      break;
-  }
-  return chatAddonMissing.load();
-}
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -55,15 +34,6 @@ size_t LineEnd(const std::string& text, size_t start, size_t limit) {
   return badCut(cut) ? start + limit : cut;
 }
 
-// Sends the say lines of text, stopping at the first that did not go out.
-void SayLines(TRconClient& rcon, const std::string& text) {
-  TMutexLock guard(sayLinesLock);
-  for (const std::string& line : SplitSayText(text, kSayTextChars)) {
-    const RconOutcome outcome = rcon.Exchange("say " + line).Outcome;
-    if (outcome != RconOutcome::Answered && outcome != RconOutcome::NoAnswer) return;
-  }
-}
-
 }  // namespace
 
 std::vector<std::string> SplitSayText(const std::string& text, size_t limit) {
@@ -82,18 +52,36 @@ std::vector<std::string> SplitSayText(const std::string& text, size_t limit) {
   return lines;
 }
 
-void SayInGame(TRconClient& rcon, const std::string& colour, const std::string& text) {
-  if (UseSay()) {
-    SayLines(rcon, text);
-    return;
+bool TChat::UseSay() const {
+  switch (settings_.ChatCommandMode) {
+    case ChatCommand::Say:
+      return true;
+    case ChatCommand::AmxTsay:
+      return false;
+    case ChatCommand::Auto:
+      break;
   }
-  const RconResult result = rcon.Exchange("amx_tsay " + colour + " " + text);
-  if (Settings.ChatCommandMode != ChatCommand::Auto) return;
-  if (result.Outcome != RconOutcome::Answered || !result.Text.empty()) return;
-  if (!chatAddonMissing.exchange(true)) {
-    platform::ConsoleLine("Chat lines go out with say (no amx_tsay add-on answered)");
-  }
-  SayLines(rcon, text);
+  return addonMissing_.load();
 }
 
-void ResetChatForTesting() { chatAddonMissing = false; }
+void TChat::SayLines(const std::string& text) {
+  TMutexLock guard(sayLinesLock_);
+  for (const std::string& line : SplitSayText(text, kSayTextChars)) {
+    const RconOutcome outcome = rcon_.Exchange("say " + line).Outcome;
+    if (outcome != RconOutcome::Answered && outcome != RconOutcome::NoAnswer) return;
+  }
+}
+
+void TChat::Say(const std::string& colour, const std::string& text) {
+  if (UseSay()) {
+    SayLines(text);
+    return;
+  }
+  const RconResult result = rcon_.Exchange("amx_tsay " + colour + " " + text);
+  if (settings_.ChatCommandMode != ChatCommand::Auto) return;
+  if (result.Outcome != RconOutcome::Answered || !result.Text.empty()) return;
+  if (!addonMissing_.exchange(true)) {
+    platform::ConsoleLine("Chat lines go out with say (no amx_tsay add-on answered)");
+  }
+  SayLines(text);
+}

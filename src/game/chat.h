@@ -10,8 +10,11 @@
 
 #include <cstddef>
 #include <string>
+#include <atomic>
 #include <vector>
 
+#include "base/mutex.h"
+#include "base/settings.h"
 #include "game/rcon_client.h"
 
 // The lines of at most limit bytes that say shows as the text: cut at blanks
@@ -22,13 +25,34 @@
 // fits is the one line, as it is (even when it begins with `"` itself).
 // Thread safe.
 std::vector<std::string> SplitSayText(const std::string& text, size_t limit);
-// Sends text to the game chat: one amx_tsay line, or the say lines of
-// SplitSayText, one exchange each, in order; the lines of one text are never
-// mixed with another's, and the rest of them is dropped once one could not be
-// sent (no challenge, a reject, a socket error). In "auto", an amx_tsay
-// answered with the empty text (the add-on is missing) is sent again as say,
-// and every later line goes out as say. Thread safe (the advertisement on the
-// main thread, bans on command threads); blocks for the exchanges.
-void SayInGame(TRconClient& rcon, const std::string& colour, const std::string& text);
-// Back to amx_tsay first (tests).
-void ResetChatForTesting();
+// The game chat of one game server: which command carries its lines, and the
+// order of one text's say lines against another's.
+class TChat {
+ public:
+  // rcon and settings must outlive the chat.
+  TChat(TRconClient& rcon, const SettingsRecord& settings) : rcon_(rcon), settings_(settings) {}
+  TChat(const TChat&) = delete;
+  TChat& operator=(const TChat&) = delete;
+
+  // Sends text to the game chat: one amx_tsay line, or the say lines of
+  // SplitSayText, one exchange each, in order; the lines of one text are never
+  // mixed with another's, and the rest of them is dropped once one could not be
+  // sent (no challenge, a reject, a socket error). In "auto", an amx_tsay
+  // answered with the empty text (the add-on is missing) is sent again as say,
+  // and every later line goes out as say. Thread safe (the advertisement on the
+  // main thread, bans on command threads); blocks for the exchanges.
+  void Say(const std::string& colour, const std::string& text);
+
+ private:
+  bool UseSay() const;
+  // Sends the say lines of text, stopping at the first that did not go out.
+  void SayLines(const std::string& text);
+
+  TRconClient& rcon_;
+  const SettingsRecord& settings_;
+  // Set once an amx_tsay came back empty in "auto"; read by any thread.
+  std::atomic<bool> addonMissing_{false};
+  // Guards the order of say lines on the game server: the lines of one text go
+  // out one after another, with no other text's lines between them.
+  TMutex sayLinesLock_;
+};

@@ -145,7 +145,8 @@ std::string OneLine(std::string text) {
   return text.substr(0, 60);
 }
 
-RconResult RunExchange(TRconLink& link, const platform::Endpoint& server, const std::string& command);
+RconResult RunExchange(TRconLink& link, const platform::Endpoint& server, const std::string& command,
+                       const SettingsRecord& settings, const TimingRecord& timing);
 
 
 }  // namespace
@@ -211,13 +212,14 @@ RconResult TRconClient::Exchange(const std::string& command) {
   // The host is resolved before the lock: a name look-up can take seconds,
   // and no other exchange (nor a health query) should wait for it.
   std::string error;
-  const std::optional<uint32_t> address = platform::ResolveIpv4(Settings.RconHost, &error);
+  const std::optional<uint32_t> address = platform::ResolveIpv4(settings_.RconHost, &error);
   TMutexLock guard(lock_);
   if (withholding_) return RconResult{RconOutcome::Withheld, std::string()};
   const Clock::time_point start = Clock::now();
   RconResult result = !link_     ? Failure(1)
                       : !address ? Failure(2)
-                                 : RunExchange(*link_, {*address, static_cast<uint16_t>(Settings.RconPort)}, command);
+                                 : RunExchange(*link_, {*address, static_cast<uint16_t>(settings_.RconPort)}, command,
+                                               settings_, timing_);
   ++Metrics.RconExchanges;
   Metrics.RconExchangeMicros +=
       static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count());
@@ -271,13 +273,14 @@ void TRconClient::NoteHealth(const RconResult& result) {
   }
   if (health == health_) return;
   health_ = health;
-  const std::string where = " at " + Settings.RconHost + ":" + std::to_string(Settings.RconPort);
+  const std::string where = " at " + settings_.RconHost + ":" + std::to_string(settings_.RconPort);
   WriteEvent("Game server health: " + HealthName(health) + (health == RconHealth::NotAnswering ? where : ""));
 }
 
 namespace {
 
-RconResult RunExchange(TRconLink& link, const platform::Endpoint& server, const std::string& command) {
+RconResult RunExchange(TRconLink& link, const platform::Endpoint& server, const std::string& command,
+                       const SettingsRecord& settings, const TimingRecord& timing) {
   std::string error;
   TExchangeWaits waits(link, server);
   waits.Drain();
@@ -287,7 +290,7 @@ RconResult RunExchange(TRconLink& link, const platform::Endpoint& server, const 
   // ban notice says why no challenge will come.
   std::optional<std::string> challenge;
   bool banned = false;
-  const Clock::time_point challengeDeadline = After(Timing.RconWaitMs);
+  const Clock::time_point challengeDeadline = After(timing.RconWaitMs);
   while (!challenge) {
     std::string datagram;
     const auto status = waits.Next(challengeDeadline, datagram);
@@ -300,19 +303,19 @@ RconResult RunExchange(TRconLink& link, const platform::Endpoint& server, const 
   if (platform::StopRequested()) return RconResult{RconOutcome::Stopped, std::string()};
   if (!challenge) return RconResult{banned ? RconOutcome::Banned : RconOutcome::NoChallenge, std::string()};
 
-  const size_t bytes = RconDatagramBytes(challenge->size(), command);
+  const size_t bytes = RconDatagramBytes(settings, challenge->size(), command);
   if (bytes > kMaxRconDatagramBytes) {
     // The game server would drop it unexecuted and unanswered; say so at once.
     platform::ConsoleLine("ERROR: CS server command of " + std::to_string(bytes) + " bytes is longer than " +
                           std::to_string(kMaxRconDatagramBytes) + " and was not sent: " + command.substr(0, 40));
     return RconResult{RconOutcome::NotSent, std::string()};
   }
-  if (!link.Send(kHeader + "rcon " + *challenge + " \"" + Settings.RconPass + "\" " + command, server, &error)) {
+  if (!link.Send(kHeader + "rcon " + *challenge + " \"" + settings.RconPass + "\" " + command, server, &error)) {
     return Failure(5);
   }
 
   RconResult result{RconOutcome::NoAnswer, std::string()};
-  Clock::time_point deadline = After(Timing.RconWaitMs);
+  Clock::time_point deadline = After(timing.RconWaitMs);
   for (int received = 0; received < kMaxRconAnswerDatagrams;) {
     std::string datagram;
     const auto status = waits.Next(deadline, datagram);
@@ -331,7 +334,7 @@ RconResult RunExchange(TRconLink& link, const platform::Endpoint& server, const 
     result.Outcome = RconOutcome::Answered;
     result.Text += text;
     ++received;
-    deadline = After(text.size() < kRconFullAnswerChars ? Timing.RconGraceMs : Timing.RconWaitMs);
+    deadline = After(text.size() < kRconFullAnswerChars ? timing.RconGraceMs : timing.RconWaitMs);
   }
   if (result.Outcome == RconOutcome::Answered && IsBannedText(result.Text)) result.Outcome = RconOutcome::Banned;
   if (result.Outcome == RconOutcome::Answered && IsRefusalText(result.Text)) result.Outcome = RconOutcome::Refused;

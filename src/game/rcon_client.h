@@ -41,6 +41,8 @@
 #include <string>
 
 #include "base/mutex.h"
+#include "base/settings.h"
+#include "base/timing.h"
 #include "game/rcon_link.h"
 
 // How an exchange ended.
@@ -82,7 +84,9 @@ struct RconResult {
 
 class TRconClient {
  public:
-  TRconClient() = default;
+  // Talks to the game server the settings name, with the timing's waits;
+  // both must outlive the client.
+  TRconClient(const SettingsRecord& settings, const TimingRecord& timing) : settings_(settings), timing_(timing) {}
   TRconClient(const TRconClient&) = delete;
   TRconClient& operator=(const TRconClient&) = delete;
 
@@ -114,6 +118,8 @@ class TRconClient {
   // Caller holds lock_.
   void NoteRefusals(const RconResult& result) REQUIRES(lock_);
 
+  const SettingsRecord& settings_;
+  const TimingRecord& timing_;
   // Guards link_ (one exchange at a time on the one socket), health_,
   // refusalsInARow_ and withholding_.
   TMutex lock_;

@@ -13,30 +13,31 @@ constexpr size_t kDatagramFrameBytes = 13;
 
 }  // namespace
 
-size_t RconDatagramBytes(size_t challengeChars, const std::string& command) {
-  return kDatagramFrameBytes + challengeChars + Settings.RconPass.size() + command.size();
+size_t RconDatagramBytes(const SettingsRecord& settings, size_t challengeChars, const std::string& command) {
+  return kDatagramFrameBytes + challengeChars + settings.RconPass.size() + command.size();
 }
 
-size_t RconCommandRoom() {
-  const size_t overhead = RconDatagramBytes(kMaxChallengeChars, std::string());
+size_t RconCommandRoom(const SettingsRecord& settings) {
+  const size_t overhead = RconDatagramBytes(settings, kMaxChallengeChars, std::string());
   return overhead >= kMaxRconDatagramBytes ? 0 : kMaxRconDatagramBytes - overhead;
 }
 
-std::string CutToFit(const std::string& prefix, const std::string& text, const std::string& suffix) {
-  const size_t room = RconCommandRoom();
+std::string CutToFit(const SettingsRecord& settings, const std::string& prefix, const std::string& text,
+                     const std::string& suffix) {
+  const size_t room = RconCommandRoom(settings);
   const size_t fixed = prefix.size() + suffix.size();
   if (fixed >= room) return std::string();
   return text.substr(0, room - fixed);
 }
 
-std::string SupervisionKickCommand(const std::string& name, int32_t userId) {
-  if (userId > 0) return "kick #" + std::to_string(userId) + " " + Settings.Comment;
-  return "kick \"" + NeutraliseRconText(name) + "\" \"" + Settings.Comment + "\"";
+std::string SupervisionKickCommand(const SettingsRecord& settings, const std::string& name, int32_t userId) {
+  if (userId > 0) return "kick #" + std::to_string(userId) + " " + settings.Comment;
+  return "kick \"" + NeutraliseRconText(name) + "\" \"" + settings.Comment + "\"";
 }
 
-void CheckKickCommentFits() {
-  const std::string longest = SupervisionKickCommand(std::string(kNameChars, 'x'));
-  const size_t room = RconCommandRoom();
+void CheckKickCommentFits(const SettingsRecord& settings) {
+  const std::string longest = SupervisionKickCommand(settings, std::string(kNameChars, 'x'));
+  const size_t room = RconCommandRoom(settings);
   if (longest.size() <= room) return;
   platform::ConsoleLine("ATTENTION!!! : Comment is too long for a kick: the game server executes at most " +
                         std::to_string(kMaxRconDatagramBytes) + " bytes; shorten \"comment\" (or \"rconpass\") by " +

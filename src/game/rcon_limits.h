@@ -8,22 +8,25 @@
 #include <cstdint>
 #include <string>
 
+#include "base/settings.h"
+
 // The longest challenge a game server hands out (0x7FFFFFFF in decimal).
 constexpr size_t kMaxChallengeChars = 10;
 
-// Bytes of the command datagram with this challenge, Settings.RconPass and the
+// Bytes of the command datagram with this challenge, the settings' RconPass and the
 // command: four 0xFF bytes, "rcon ", the challenge, a blank, the quoted
 // password, a blank, the command. Thread safe.
-size_t RconDatagramBytes(size_t challengeChars, const std::string& command);
+size_t RconDatagramBytes(const SettingsRecord& settings, size_t challengeChars, const std::string& command);
 // Room for a command text in a datagram with the longest challenge; 0 when the
 // password alone fills it. Thread safe.
-size_t RconCommandRoom();
+size_t RconCommandRoom(const SettingsRecord& settings);
 // Cuts text so that prefix + text + suffix fits RconCommandRoom(). Thread safe.
-std::string CutToFit(const std::string& prefix, const std::string& text, const std::string& suffix);
+std::string CutToFit(const SettingsRecord& settings, const std::string& prefix, const std::string& text,
+                     const std::string& suffix);
 // Prints a console line when a kick of a player with the longest name, carrying
 // the configured Comment, cannot fit in one datagram. Main thread, at start-up.
-void CheckKickCommentFits();
+void CheckKickCommentFits(const SettingsRecord& settings);
 // The kick of the supervision cycle for a player: by userid when the engine's
 // status list gave one ("kick #<userid> <comment>"), else by the name
 // (neutralised) in quotes.
-std::string SupervisionKickCommand(const std::string& name, int32_t userId = 0);
+std::string SupervisionKickCommand(const SettingsRecord& settings, const std::string& name, int32_t userId = 0);

@@ -1,13 +1,10 @@
-// What the supervision keeps of the game server between runs. Main thread only
-// (the supervision cycle).
+// What the supervision keeps of the game server between runs (TSupervision
+// owns it). Main thread only (the supervision cycle).
 #pragma once
 
 #include <string>
-
-// The status mark: header field 2 of the last good "zelk_stat 1" answer, or the
-// map of the last "status" list (first 32 characters); "unknown" after a failed
-// request, empty at start.
-extern std::string StatusMark;
+#include <utility>
+#include <vector>
 
 // Which list the players were last read from.
 enum class PlayerListSource {
@@ -15,4 +12,20 @@ enum class PlayerListSource {
   Addon,   // the "zelk_stat 1" add-on
   Engine,  // the engine's own "status"
 };
-extern PlayerListSource PlayerList;
+
+struct TSupervisionMemory {
+  // The status mark: header field 2 of the last good "zelk_stat 1" answer, or
+  // the map of the last "status" list (first 32 characters); "unknown" after
+  // a failed request, empty at start.
+  std::string StatusMark;
+  PlayerListSource PlayerList = PlayerListSource::None;
+  // The clients dropped for silence whose players have not been kicked yet,
+  // so that the kick can say why. Bounded by the table's size: the oldest
+  // goes first.
+  std::vector<std::pair<std::string, std::string>> Silenced;
+  // The players whose clients a ban took since the last kick pass; the ban
+  // kicks them itself. Under the tables' BusyFlag (the ban's command thread
+  // writes, the run reads and empties it): touched only by functions that
+  // take a TBusyGuard. Bounded by the table's size: the oldest goes first.
+  std::vector<std::string> KickedByBan;
+};

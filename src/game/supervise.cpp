@@ -43,17 +43,12 @@
 #include "base/metrics.h"
 #include "game/engine_status.h"
 #include "game/rcon_limits.h"
-#include "game/status_mark.h"
 #include "game/supervision_report.h"
 #include "game/text_fields.h"
 #include "log/logs.h"
 #include "platform/clock_text.h"
 #include "platform/console.h"
-#include "registry/busy_flag.h"
 #include "registry/tables.h"
-
-std::string StatusMark;
-PlayerListSource PlayerList = PlayerListSource::None;
 
 namespace {
 
@@ -87,11 +82,11 @@ void ListPairs(const std::string& list, uint8_t fields, std::vector<TStatusPlaye
   }
 }
 
-// Rebuilds the player table from the list. Caller holds BusyFlag.
-void RebuildPlayers(const std::vector<TStatusPlayer>& players) REQUIRES(BusyFlag) {
-  ResetPlayers();
+// Rebuilds the player table from the list.
+void RebuildPlayers(const TBusyGuard& busy, const std::vector<TStatusPlayer>& players) {
+  ResetPlayers(busy);
   for (const TStatusPlayer& player : players) {
-    if (AddPlayer(player.Name, player.Address, player.Port, player.UserId) == 0) {
+    if (AddPlayer(busy, player.Name, player.Address, player.Port, player.UserId) == 0) {
       WriteLog("ERROR: cannot add CS Server user");
     }
   }
@@ -104,9 +99,9 @@ struct TPlayerAnswer {
 };
 
 // Says which list the players are read from, once and whenever it changes.
-void NoteListSource(PlayerListSource source) {
-  if (source == PlayerList) return;
-  PlayerList = source;
+void NoteListSource(TSupervisionMemory& memory, PlayerListSource source) {
+  if (source == memory.PlayerList) return;
+  memory.PlayerList = source;
   platform::ConsoleLine(source == PlayerListSource::Engine
                             ? "Players are read from the game server's status list (no zelk_stat add-on answered)"
                             : "Players are read from the zelk_stat add-on");
@@ -116,12 +111,12 @@ void NoteListSource(PlayerListSource source) {
 // first, and in "auto" the engine's "status" when the add-on answered the
 // empty text. nullopt for a failed request (no answer, or an empty one where
 // no fallback is allowed).
-std::optional<TPlayerAnswer> AskPlayers(TRconClient& rcon) {
-  if (Settings.StatusQueryMode != StatusQuery::Status) {
+std::optional<TPlayerAnswer> AskPlayers(const SettingsRecord& settings, TRconClient& rcon) {
+  if (settings.StatusQueryMode != StatusQuery::Status) {
     RconResult addon = rcon.Exchange("zelk_stat 1");
     if (addon.Outcome != RconOutcome::Answered) return std::nullopt;
     if (!addon.Text.empty()) return TPlayerAnswer{PlayerListSource::Addon, std::move(addon.Text)};
-    if (Settings.StatusQueryMode == StatusQuery::Addon) return std::nullopt;
+    if (settings.StatusQueryMode == StatusQuery::Addon) return std::nullopt;
   }
   RconResult status = rcon.Exchange("status");
   if (status.Outcome != RconOutcome::Answered || status.Text.empty()) return std::nullopt;
@@ -129,16 +124,17 @@ std::optional<TPlayerAnswer> AskPlayers(TRconClient& rcon) {
 }
 
 // Takes a new mark: the owner reloads and refreshes when it changed.
-void TakeMark(const std::string& mark, const std::function<void()>& markChanged) {
-  if (mark != StatusMark) markChanged();
-  StatusMark = mark.substr(0, kStatusMarkChars);
+void TakeMark(TSupervisionMemory& memory, const std::string& mark, const std::function<void()>& markChanged) {
+  if (mark != memory.StatusMark) markChanged();
+  memory.StatusMark = mark.substr(0, kStatusMarkChars);
 }
 
 // The add-on's backslash answer: takes its mark and lists its players.
 // Without BusyFlag.
-TListedPlayers ReadAddonList(const std::string& answer, const std::function<void()>& markChanged) {
-  TakeMark(ExtractBackslashed(answer, 2), markChanged);
-  if (answer.find('\\') != std::string::npos) NoteListSource(PlayerListSource::Addon);
+TListedPlayers ReadAddonList(TSupervisionMemory& memory, const std::string& answer,
+                             const std::function<void()>& markChanged) {
+  TakeMark(memory, ExtractBackslashed(answer, 2), markChanged);
+  if (answer.find('\\') != std::string::npos) NoteListSource(memory, PlayerListSource::Addon);
   const std::string list = CutHeader(answer);
   const uint8_t fields = CountBackslashed(list);
   TListedPlayers listed;
@@ -152,15 +148,15 @@ TListedPlayers ReadAddonList(const std::string& answer, const std::function<void
 
 // The engine's status list, the map as the mark. nullopt when the text is no
 // status list (a refusal): a failed request then. Without BusyFlag.
-std::optional<TListedPlayers> ReadEngineList(const std::string& answer, const std::function<void()>& markChanged,
-                                             TSupervisionReport& report) {
+std::optional<TListedPlayers> ReadEngineList(TSupervisionMemory& memory, const std::string& answer,
+                                             const std::function<void()>& markChanged, TSupervisionReport& report) {
   std::optional<TEngineStatus> status = ParseEngineStatus(answer);
   if (!status) {
-    StatusMark = "unknown";
+    memory.StatusMark = "unknown";
     return std::nullopt;
   }
-  NoteListSource(PlayerListSource::Engine);
-  TakeMark(status->Map, markChanged);
+  NoteListSource(memory, PlayerListSource::Engine);
+  TakeMark(memory, status->Map, markChanged);
   for (const TStatusPlayer& other : status->LeftOut) {
     report.Players.push_back({other.Name, other.Address, other.Port, other.UserId, other.Kind, Protection::None});
   }
@@ -183,9 +179,8 @@ bool AllowLineLets(const std::string& line, const PlayerSlot& player) {
   }
 }
 
-// Caller holds BusyFlag.
-Protection ProtectionOf(const PlayerSlot& player, const std::vector<std::string>& allowList) REQUIRES(BusyFlag) {
-  if (ClientCount > 0 && HasClient(player.Name, player.Address)) return Protection::Client;
+Protection ProtectionOf(const TBusyGuard& busy, const PlayerSlot& player, const std::vector<std::string>& allowList) {
+  if (busy.ClientCount() > 0 && HasClient(busy, player.Name, player.Address)) return Protection::Client;
   bool allowed = false;
   for (const std::string& line : allowList) {
     if (AllowLineLets(line, player)) allowed = true;
@@ -193,38 +188,29 @@ Protection ProtectionOf(const PlayerSlot& player, const std::vector<std::string>
   return allowed ? Protection::AllowList : Protection::None;
 }
 
-// The clients dropped for silence whose players have not been kicked yet, so
-// that the kick can say why (main thread only). Bounded by the table's size:
-// the oldest goes first.
-std::vector<std::pair<std::string, std::string>> silenced;
-
-void RememberSilenced(const std::string& name, const std::string& address) {
+void RememberSilenced(TSupervisionMemory& memory, const std::string& name, const std::string& address) {
+  std::vector<std::pair<std::string, std::string>>& silenced = memory.Silenced;
   if (silenced.size() >= static_cast<size_t>(kTableSlots)) silenced.erase(silenced.begin());
   silenced.emplace_back(name, address);
 }
 
-// The players whose clients a ban took since the last kick pass; the ban kicks
-// them itself. Guarded by BusyFlag (the ban's command thread writes, the run
-// reads and empties it). Bounded by the table's size: the oldest goes first.
-std::vector<std::string> kickedByBan GUARDED_BY(BusyFlag);
-
-// Whether a ban since the last kick pass kicks this player. Caller holds BusyFlag.
-bool KickedByBan(const PlayerSlot& player) REQUIRES(BusyFlag) {
-  return std::find(kickedByBan.begin(), kickedByBan.end(), player.Name) != kickedByBan.end();
+// Whether a ban since the last kick pass kicks this player.
+bool KickedByBan(const TBusyGuard&, const TSupervisionMemory& memory, const PlayerSlot& player) {
+  return std::find(memory.KickedByBan.begin(), memory.KickedByBan.end(), player.Name) != memory.KickedByBan.end();
 }
 
-// Why a player who is not allowed is kicked, counted in the metrics. Caller
-// holds BusyFlag.
-std::string KickReason(const PlayerSlot& player) REQUIRES(BusyFlag) {
+// Why a player who is not allowed is kicked, counted in the metrics.
+std::string KickReason(const TBusyGuard& busy, TSupervisionMemory& memory, const PlayerSlot& player) {
+  std::vector<std::pair<std::string, std::string>>& silenced = memory.Silenced;
   const auto was = std::find(silenced.begin(), silenced.end(), std::make_pair(player.Name, player.Address));
   if (was != silenced.end()) {
     silenced.erase(was);
     ++Metrics.KicksClientSilent;
     return "anti-cheat client went silent";
   }
-  if (const int slot = FindClientByName(player.Name); slot != 0) {
+  if (const int slot = FindClientByName(busy, player.Name); slot != 0) {
     ++Metrics.KicksClientElsewhere;
-    return "anti-cheat client of that name connected from " + Client(slot).Address;
+    return "anti-cheat client of that name connected from " + busy.Client(slot).Address;
   }
   ++Metrics.KicksNoClient;
   return "no anti-cheat client";
@@ -238,11 +224,11 @@ struct TRegisteredClient {
   std::string Address;
 };
 
-// The clients in use now. Caller holds BusyFlag.
-std::vector<TRegisteredClient> RegisteredClients() REQUIRES(BusyFlag) {
+// The clients in use now.
+std::vector<TRegisteredClient> RegisteredClients(const TBusyGuard& busy) {
   std::vector<TRegisteredClient> clients;
   for (int i = 1; i <= kTableSlots; ++i) {
-    const ClientSlot& slot = Client(i);
+    const ClientSlot& slot = busy.Client(i);
     if (slot.InUse) clients.push_back({i, slot.Name, slot.Address});
   }
   return clients;
@@ -256,20 +242,19 @@ struct TKick {
   std::string Reason;
 };
 
-// Drops the clients silent for more than kMaxMissedUpdates runs. Caller holds
-// BusyFlag.
-void DropSilentClients() REQUIRES(BusyFlag) {
+// Drops the clients silent for more than kMaxMissedUpdates runs.
+void DropSilentClients(const TBusyGuard& busy, TSupervisionMemory& memory) {
   int progress = 0;
   try {
     for (int i = 1; i <= kTableSlots; ++i) {
       progress = 101;
       try {
-        ClientSlot& slot = Client(i);
+        ClientSlot& slot = busy.Client(i);
         if (slot.InUse && slot.MissedUpdates > kMaxMissedUpdates) {
           WriteLightLog("Disconnected: " + slot.Name + " ;Reason: Time out");
-          RememberSilenced(slot.Name, slot.Address);
-          RemoveClient(i);
-          PrintOnlineCount();
+          RememberSilenced(memory, slot.Name, slot.Address);
+          RemoveClient(busy, i);
+          PrintOnlineCount(busy);
         }
       } catch (const std::exception&) {
         WriteLog("ERROR: Unknown player time format");
@@ -283,50 +268,52 @@ void DropSilentClients() REQUIRES(BusyFlag) {
 
 }  // namespace
 
-void NoteBanKick(const std::string& name) {
+void TSupervision::NoteBanKick(const TBusyGuard&, const std::string& name) {
+  std::vector<std::string>& kickedByBan = memory_.KickedByBan;
   if (kickedByBan.size() >= static_cast<size_t>(kTableSlots)) kickedByBan.erase(kickedByBan.begin());
   kickedByBan.push_back(name);
 }
 
-void Supervise(TRconClient& rcon, const std::vector<std::string>& allowList,
-               const std::function<void()>& markChanged) {
+void TSupervision::Run(const std::vector<std::string>& allowList, const std::function<void()>& markChanged) {
   ++Metrics.SupervisionRuns;
   TSupervisionReport report;
   // Every way out of the run leaves its report for the web console.
   struct TPublishOnExit {
     TSupervisionReport& Report;
     TRconClient& Rcon;
+    const TSupervisionMemory& Memory;
+    TLastSupervisionReport& Last;
     ~TPublishOnExit() {
       Report.AtUnixSeconds = platform::UnixSeconds();
       Report.Health = Rcon.Health();
-      Report.Mark = StatusMark;
-      Report.List = PlayerList == PlayerListSource::Engine  ? "status"
-                    : PlayerList == PlayerListSource::Addon ? "addon"
-                                                            : "";
-      PublishSupervisionReport(std::move(Report));
+      Report.Mark = Memory.StatusMark;
+      Report.List = Memory.PlayerList == PlayerListSource::Engine  ? "status"
+                    : Memory.PlayerList == PlayerListSource::Addon ? "addon"
+                                                                   : "";
+      Last.Publish(std::move(Report));
     }
-  } publish{report, rcon};
+  } publish{report, rcon_, memory_, report_};
 
   // Step 1, under BusyFlag: the clients registered now.
   std::vector<TRegisteredClient> registered;
   {
-    TBusyGuard busy;
-    registered = RegisteredClients();
+    TBusyGuard busy(tables_);
+    registered = RegisteredClients(busy);
   }
 
   // Step 2, without BusyFlag: the exchanges with the game server, the mark
   // (and with it the owner's reload and refresh), the answer read.
-  const std::optional<TPlayerAnswer> answer = AskPlayers(rcon);
+  const std::optional<TPlayerAnswer> answer = AskPlayers(settings_, rcon_);
   if (!answer) {
-    StatusMark = "unknown";
+    memory_.StatusMark = "unknown";
     return;
   }
   std::optional<TListedPlayers> listed;
   if (answer->Source == PlayerListSource::Engine) {
-    listed = ReadEngineList(answer->Text, markChanged, report);
+    listed = ReadEngineList(memory_, answer->Text, markChanged, report);
     if (!listed) return;
   } else {
-    listed = ReadAddonList(answer->Text, markChanged);
+    listed = ReadAddonList(memory_, answer->Text, markChanged);
   }
 
   // Step 3, under BusyFlag: the player table, the kick decisions, the silence
@@ -334,21 +321,21 @@ void Supervise(TRconClient& rcon, const std::vector<std::string>& allowList,
   // ends before any kick goes out.
   std::vector<TKick> kicks;
   {
-    TBusyGuard busy;
-    RebuildPlayers(listed->Players);
+    TBusyGuard busy(tables_);
+    RebuildPlayers(busy, listed->Players);
     if (!listed->Complete) return;
     report.Answered = true;
 
-    if (PlayerCount > 0) {
+    if (busy.PlayerCount() > 0) {
       try {
-        for (const PlayerSlot& player : PlayerTable) {
-          if (!player.InUse || KickedByBan(player)) continue;
-          const Protection by = ProtectionOf(player, allowList);
+        for (const PlayerSlot& player : busy.Players()) {
+          if (!player.InUse || KickedByBan(busy, memory_, player)) continue;
+          const Protection by = ProtectionOf(busy, player, allowList);
           report.Players.push_back(
               {player.Name, player.Address, player.Port, player.UserId, PlayerKind::Player, by});
           if (by != Protection::None) continue;
-          kicks.push_back({SupervisionKickCommand(player.Name, player.UserId), player.Name, player.Address,
-                           KickReason(player)});
+          kicks.push_back({SupervisionKickCommand(settings_, player.Name, player.UserId), player.Name,
+                           player.Address, KickReason(busy, memory_, player)});
           report.Kicks.push_back({player.Name, player.Address, kicks.back().Reason});
         }
       } catch (const std::exception&) {
@@ -357,18 +344,18 @@ void Supervise(TRconClient& rcon, const std::vector<std::string>& allowList,
     }
     // Each ban's player was left alone by this pass; later runs read lists
     // made after the ban's kick.
-    kickedByBan.clear();
+    memory_.KickedByBan.clear();
 
     try {
       for (const TRegisteredClient& was : registered) {
-        ClientSlot& slot = Client(was.Slot);
+        ClientSlot& slot = busy.Client(was.Slot);
         if (slot.InUse && slot.Name == was.Name && slot.Address == was.Address) ++slot.MissedUpdates;
       }
     } catch (const std::exception&) {
       WriteLog("Global ERROR: 0");
     }
 
-    if (ClientCount > 0) DropSilentClients();
+    if (busy.ClientCount() > 0) DropSilentClients(busy, memory_);
   }
 
   // Step 4, without BusyFlag: the kicks, one exchange each. A player who left
@@ -376,7 +363,7 @@ void Supervise(TRconClient& rcon, const std::vector<std::string>& allowList,
   // let back in at the next run.
   try {
     for (const TKick& kick : kicks) {
-      rcon.Command(kick.Command);
+      rcon_.Command(kick.Command);
       WriteEvent("Kicked \"" + NeutraliseRconText(kick.Name) + "\" (" + kick.Address + "): " + kick.Reason +
                      ", not on the allow-list",
                  EventLogs::FullAndShort);

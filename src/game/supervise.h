@@ -7,21 +7,46 @@
 #include <vector>
 
 #include "game/rcon_client.h"
-#include "registry/busy_flag.h"
+#include "base/settings.h"
+#include "game/status_mark.h"
+#include "game/supervision_report.h"
+#include "registry/tables.h"
 
-// One run: asks the game server for its players, rebuilds the player table,
-// kicks every player who has neither a live client nor an allow-list entry,
-// counts one more silent period for every client and drops the clients silent
-// for too long. markChanged runs when the game server's status mark differs
-// from the kept one (the owner reloads the allow-list into allowList and
-// refreshes the registration there), before the kick pass reads allowList;
-// it runs without BusyFlag. Holds BusyFlag only to copy the clients at the
-// start and to apply the answer to the tables, never across a remote-console
-// exchange. Main thread only.
-void Supervise(TRconClient& rcon, const std::vector<std::string>& allowList,
-               const std::function<void()>& markChanged);
+// The supervision of one game server: its memory between runs and the last
+// run's report. The server object owns it.
+class TSupervision {
+ public:
+  // settings, tables and rcon must outlive the supervision.
+  TSupervision(const SettingsRecord& settings, TTables& tables, TRconClient& rcon)
+      : settings_(settings), tables_(tables), rcon_(rcon) {}
+  TSupervision(const TSupervision&) = delete;
+  TSupervision& operator=(const TSupervision&) = delete;
 
-// Tells the supervision that a ban took the named player's client and kicks
-// the player itself: the next kick pass leaves the player alone, since its
-// list may be older than the ban's kick. Caller holds BusyFlag.
-void NoteBanKick(const std::string& name) REQUIRES(BusyFlag);
+  // One run: asks the game server for its players, rebuilds the player table,
+  // kicks every player who has neither a live client nor an allow-list entry,
+  // counts one more silent period for every client and drops the clients
+  // silent for too long. markChanged runs when the game server's status mark
+  // differs from the kept one (the owner reloads the allow-list into
+  // allowList and refreshes the registration there), before the kick pass
+  // reads allowList; it runs without BusyFlag. Holds BusyFlag only to copy
+  // the clients at the start and to apply the answer to the tables, never
+  // across a remote-console exchange. Main thread only.
+  void Run(const std::vector<std::string>& allowList, const std::function<void()>& markChanged);
+
+  // Tells the supervision that a ban took the named player's client and kicks
+  // the player itself: the next kick pass leaves the player alone, since its
+  // list may be older than the ban's kick.
+  void NoteBanKick(const TBusyGuard& busy, const std::string& name);
+
+  // The last run's report, for readers on any thread.
+  const TLastSupervisionReport& Report() const { return report_; }
+  // What the runs keep. Main thread only.
+  const TSupervisionMemory& Memory() const { return memory_; }
+
+ private:
+  const SettingsRecord& settings_;
+  TTables& tables_;
+  TRconClient& rcon_;
+  TSupervisionMemory memory_;
+  TLastSupervisionReport report_;
+};

@@ -2,22 +2,12 @@
 
 #include <utility>
 
-#include "base/mutex.h"
-
-namespace {
-
-// Guards lastReport.
-TMutex reportLock;
-TSupervisionReport lastReport GUARDED_BY(reportLock);
-
-}  // namespace
-
-void PublishSupervisionReport(TSupervisionReport report) {
-  TMutexLock guard(reportLock);
-  lastReport = std::move(report);
+void TLastSupervisionReport::Publish(TSupervisionReport report) {
+  TMutexLock guard(lock_);
+  report_ = std::move(report);
 }
 
-TSupervisionReport LastSupervisionReport() {
-  TMutexLock guard(reportLock);
-  return lastReport;
+TSupervisionReport TLastSupervisionReport::Get() const {
+  TMutexLock guard(lock_);
+  return report_;
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "base/mutex.h"
 #include "game/rcon_client.h"
 
 enum class PlayerKind { Player, Bot, Proxy, Connecting };
@@ -38,7 +39,15 @@ struct TSupervisionReport {
   std::vector<TReportedKick> Kicks;
 };
 
-// Replaces the report. Thread safe.
-void PublishSupervisionReport(TSupervisionReport report);
-// A copy of the last report. Thread safe.
-TSupervisionReport LastSupervisionReport();
+// The last run's report, kept for readers on other threads.
+class TLastSupervisionReport {
+ public:
+  // Replaces the report. Thread safe.
+  void Publish(TSupervisionReport report);
+  // A copy of the last report. Thread safe.
+  TSupervisionReport Get() const;
+
+ private:
+  mutable TMutex lock_;  // guards report_
+  TSupervisionReport report_ GUARDED_BY(lock_);
+};

@@ -1,36 +1,35 @@
 // BusyFlag: lets one command handler, or the supervision cycle, work on the
-// tables at a time. A waiting thread sleeps until the holder releases it.
+// client and player tables at a time. A waiting thread sleeps until the holder
+// releases it. The flag is a member of the tables (tables.h), which the server
+// object owns; it is taken through a TBusyGuard.
 #pragma once
 
+#include <atomic>
+
+#include "base/mutex.h"
 #include "base/thread_annotations.h"
 
-// The capability that stands for BusyFlag in lock annotations: functions
-// whose caller must hold the flag are REQUIRES(BusyFlag). It holds no state;
-// the flag itself lives in busy_flag.cpp.
-class CAPABILITY("mutex") TBusyFlag {};
-extern TBusyFlag BusyFlag;
-
-// Waits until the flag is clear and sets it, as one step. Thread safe.
-void AcquireBusy() ACQUIRE(BusyFlag);
-// Clears the flag and wakes one waiter. On the thread that set it.
-void ReleaseBusy() RELEASE(BusyFlag);
-bool IsBusy();
-
-// Holds BusyFlag for a scope; Release() lets it go early.
-class SCOPED_CAPABILITY TBusyGuard {
+// The capability that stands for BusyFlag in lock annotations.
+class CAPABILITY("mutex") TBusyFlag {
  public:
-  TBusyGuard() ACQUIRE(BusyFlag) { AcquireBusy(); }
-  ~TBusyGuard() RELEASE() { Release(); }
-  TBusyGuard(const TBusyGuard&) = delete;
-  TBusyGuard& operator=(const TBusyGuard&) = delete;
-  // Held only until the first call; the destructor then releases nothing.
-  void Release() RELEASE() NO_THREAD_SAFETY_ANALYSIS {
-    if (held_) {
-      held_ = false;
-      ReleaseBusy();
-    }
-  }
+  TBusyFlag() = default;
+  TBusyFlag(const TBusyFlag&) = delete;
+  TBusyFlag& operator=(const TBusyFlag&) = delete;
+
+  // Waits until the flag is clear and sets it, as one step. Thread safe.
+  void Acquire() ACQUIRE();
+  // Clears the flag and wakes one waiter. On the thread that set it.
+  void Release() RELEASE();
+  bool IsBusy() const;
 
  private:
-  bool held_ = true;
+  // The flag is this mutex: every holder takes and gives it back on one
+  // thread (TBusyGuard is a scoped guard), so a plain mutex is all it needs.
+  // Taken without contention, it costs an atomic exchange and no system call;
+  // a waiter sleeps in the kernel and is woken by the release that lets it
+  // in, with no condition variable in between to wake first and then take a
+  // second lock.
+  TMutex lock_;
+  // Set while lock_ is held, for IsBusy, which must not take the lock.
+  std::atomic<bool> busy_{false};
 };

@@ -3,56 +3,26 @@
 // allocation is first-fit. Texts are cut to their capacity when stored, and all
 // comparisons are exact and case-sensitive.
 //
-// Exclusion: BusyFlag (busy_flag.h) serialises the command handlers and the
-// supervision cycle, which are the only writers. The screen receiver works on a
-// slot's screenshot fields without BusyFlag; each ClientSlot therefore has a
-// lock, Guard, that guards InUse, Address, Identifier and the screenshot fields.
-// The receiver takes it; so does every writer of those fields (the table
-// operations below, the commands), and every reader of the screenshot fields.
+// Exclusion: the tables' BusyFlag serialises the command handlers and the
+// supervision cycle, which are the only writers. The tables are reached only
+// through a TBusyGuard, and every operation that needs the flag takes the
+// guard, so none can be called without holding it. The screen receiver works
+// on a slot's screenshot fields without BusyFlag (UnguardedClient); each ClientSlot
+// therefore has a lock, Guard, that guards InUse, Address, Identifier and the
+// screenshot fields. The receiver takes it; so does every writer of those
+// fields (the table operations below, the commands), and every reader of the
+// screenshot fields.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "base/limits.h"
 #include "base/mutex.h"
-#include "platform/page_buffer.h"
 #include "registry/busy_flag.h"
-
-// A screenshot under transfer: bytes written at a position. Its memory is
-// mapped from the system for the announced size when the transfer opens
-// (pages count only once written) and unmapped by Clear, so a transfer that
-// ends in any way gives its memory back at once.
-class ScreenBuffer {
- public:
-  ScreenBuffer() = default;
-  ScreenBuffer(ScreenBuffer&& other) noexcept;
-  ScreenBuffer& operator=(ScreenBuffer&& other) noexcept;
-
-  size_t Position = 0;  // where the next piece is written
-
-  // Makes room for capacity bytes up front, so that no piece moves the
-  // buffer. False when the system gives no memory.
-  bool Reserve(size_t capacity);
-  // Writes at Position, extending the size when the write passes the end
-  // (and the room, when it passes that). False, with nothing written, when
-  // the system gives no memory.
-  bool Write(std::string_view piece);
-  // The bytes held; valid until the next Write or Clear.
-  std::string_view Bytes() const { return {pages_.Data(), size_}; }
-  size_t Size() const { return size_; }
-  // The memory mapped now (tests).
-  size_t Capacity() const { return pages_.Capacity(); }
-  // Size 0, position 0, and the memory returned to the system.
-  void Clear();
-
- private:
-  platform::TPageBuffer pages_;
-  size_t size_ = 0;
-};
+#include "registry/screen_buffer.h"
 
 struct ClientSlot {
   std::string Name;        // capacity 32
@@ -82,36 +52,87 @@ struct PlayerSlot {
   bool InUse = false;
 };
 
-// Index 0 is slot 1. Use Client(n) and Player(n) with slot numbers.
-extern std::array<ClientSlot, kTableSlots> ClientTable;
-extern std::array<PlayerSlot, kTableSlots> PlayerTable;
-extern uint8_t ClientCount;
-extern uint8_t PlayerCount;
+using TClientSlots = std::array<ClientSlot, kTableSlots>;
+using TPlayerSlots = std::array<PlayerSlot, kTableSlots>;
 
-ClientSlot& Client(int slot);
-PlayerSlot& Player(int slot);
+// Both tables and the flag that guards them. The server object owns one; a
+// test builds its own.
+class TTables {
+ public:
+  TTables() = default;
+  TTables(const TTables&) = delete;
+  TTables& operator=(const TTables&) = delete;
 
-// Client table. Caller holds BusyFlag.
-int AddClient(const std::string& name, const std::string& identifier, const std::string& address) REQUIRES(BusyFlag);
-void RemoveClient(int slot) REQUIRES(BusyFlag);
-int FindClientByName(const std::string& name) REQUIRES(BusyFlag);
-bool IsClientOnline(const std::string& name) REQUIRES(BusyFlag);
-bool HasClient(const std::string& name, const std::string& address) REQUIRES(BusyFlag);
-void ResetClients() REQUIRES(BusyFlag);
-// Screenshot lookups; take each slot's Guard in turn. Thread safe.
-int FindScreenSender(const std::string& address);
-bool IsScreenPendingFrom(const std::string& address);
-// The announced sizes of all transfers under way, summed. Caller holds
-// BusyFlag, so that no transfer opens meanwhile (the receiver only ends them).
-long long PendingScreenBytes() REQUIRES(BusyFlag);
+  // Client slot n without BusyFlag: for the screen receiver, which touches
+  // only InUse, Address, Identifier and the screenshot fields, each under the
+  // slot's Guard (and for tests that run on one thread).
+  ClientSlot& UnguardedClient(int slot) { return clients_[static_cast<size_t>(slot - 1)]; }
+  // Whether a guard holds the flag now (tests, fuzz targets). Thread safe.
+  bool IsBusy() const { return busy_.IsBusy(); }
 
-// Player table. Caller holds BusyFlag.
-int AddPlayer(const std::string& name, const std::string& address, int32_t port, int32_t userId = 0) REQUIRES(BusyFlag);
-void ResetPlayers() REQUIRES(BusyFlag);
-bool HasPlayer(const std::string& name, const std::string& address) REQUIRES(BusyFlag);
-bool IsPlayerPresent(const std::string& name) REQUIRES(BusyFlag);
+ private:
+  friend class TBusyGuard;
+  TBusyFlag busy_;
+  TClientSlots clients_;
+  TPlayerSlots players_;
+  uint8_t clientCount_ = 0;
+  uint8_t playerCount_ = 0;
+};
+
+// Holds the tables' BusyFlag for a scope and is the way to the tables: an
+// operation that needs the flag takes the guard. Release() lets it go early;
+// the guard must not be used after that.
+class SCOPED_CAPABILITY TBusyGuard {
+ public:
+  explicit TBusyGuard(TTables& tables) ACQUIRE(tables.busy_) : tables_(tables) { tables_.busy_.Acquire(); }
+  ~TBusyGuard() RELEASE() { Release(); }
+  TBusyGuard(const TBusyGuard&) = delete;
+  TBusyGuard& operator=(const TBusyGuard&) = delete;
+  // Held only until the first call; the destructor then releases nothing.
+  void Release() RELEASE() NO_THREAD_SAFETY_ANALYSIS {
+    if (held_) {
+      held_ = false;
+      tables_.busy_.Release();
+    }
+  }
+
+  // Index 0 is slot 1; Client(n) and Player(n) take slot numbers.
+  TClientSlots& Clients() const { return tables_.clients_; }
+  TPlayerSlots& Players() const { return tables_.players_; }
+  ClientSlot& Client(int slot) const { return tables_.clients_[static_cast<size_t>(slot - 1)]; }
+  PlayerSlot& Player(int slot) const { return tables_.players_[static_cast<size_t>(slot - 1)]; }
+  uint8_t& ClientCount() const { return tables_.clientCount_; }
+  uint8_t& PlayerCount() const { return tables_.playerCount_; }
+  TTables& Tables() const { return tables_; }
+
+ private:
+  TTables& tables_;
+  bool held_ = true;
+};
+
+// Client table.
+int AddClient(const TBusyGuard& busy, const std::string& name, const std::string& identifier,
+              const std::string& address);
+void RemoveClient(const TBusyGuard& busy, int slot);
+int FindClientByName(const TBusyGuard& busy, const std::string& name);
+bool IsClientOnline(const TBusyGuard& busy, const std::string& name);
+bool HasClient(const TBusyGuard& busy, const std::string& name, const std::string& address);
+void ResetClients(const TBusyGuard& busy);
+// Screenshot lookups; take each slot's Guard in turn, without BusyFlag. Thread safe.
+int FindScreenSender(TTables& tables, const std::string& address);
+bool IsScreenPendingFrom(TTables& tables, const std::string& address);
+// The announced sizes of all transfers under way, summed. Under BusyFlag, so
+// that no transfer opens meanwhile (the receiver only ends them).
+long long PendingScreenBytes(const TBusyGuard& busy);
+
+// Player table.
+int AddPlayer(const TBusyGuard& busy, const std::string& name, const std::string& address, int32_t port,
+              int32_t userId = 0);
+void ResetPlayers(const TBusyGuard& busy);
+bool HasPlayer(const TBusyGuard& busy, const std::string& name, const std::string& address);
+bool IsPlayerPresent(const TBusyGuard& busy, const std::string& name);
 // The lowest slot whose player has exactly this name; 0 when none.
-int FindPlayerByName(const std::string& name);
+int FindPlayerByName(const TBusyGuard& busy, const std::string& name);
 
 // A copy of one client slot in use, for readers outside the command threads.
 struct TClientView {
@@ -125,8 +146,8 @@ struct TClientView {
   size_t ScreenReceived = 0;   // bytes received so far
 };
 // The clients in use, copied under BusyFlag (and each slot's Guard), which is
-// held for the copy only. Thread safe; never call with BusyFlag held.
-std::vector<TClientView> SnapshotClients() EXCLUDES(BusyFlag);
+// held for the copy only. Thread safe; never call with the flag held.
+std::vector<TClientView> SnapshotClients(TTables& tables);
 
-// "total players online: " and ClientCount on the console. Caller holds BusyFlag.
-void PrintOnlineCount() REQUIRES(BusyFlag);
+// "total players online: " and the client count on the console.
+void PrintOnlineCount(const TBusyGuard& busy);

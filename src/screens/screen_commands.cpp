@@ -15,7 +15,6 @@
 #include "base/limits.h"
 #include "base/numbers.h"
 #include "platform/console.h"
-#include "registry/busy_flag.h"
 #include "registry/tables.h"
 
 namespace {
@@ -29,12 +28,12 @@ std::string NameFromArguments(const std::vector<std::string>& arguments) {
 // Opens a transfer on the slot unless one is under way from this slot or from
 // the command's address, or the transfers under way would hold more than
 // kMaxScreenTotalBytes with it. The memory for the announced size is mapped
-// now (it counts once written). Caller holds BusyFlag, which keeps any other
+// now (it counts once written). Under BusyFlag, which keeps any other
 // thread from opening a transfer meanwhile; the receiver may only end one.
-bool OpenTransfer(int slotNumber, int32_t size, const std::string& peerAddress) REQUIRES(BusyFlag) {
-  if (IsScreenPendingFrom(peerAddress)) return false;
-  if (PendingScreenBytes() + size > kMaxScreenTotalBytes) return false;
-  ClientSlot& slot = Client(slotNumber);
+bool OpenTransfer(const TBusyGuard& busy, int slotNumber, int32_t size, const std::string& peerAddress) {
+  if (IsScreenPendingFrom(busy.Tables(), peerAddress)) return false;
+  if (PendingScreenBytes(busy) + size > kMaxScreenTotalBytes) return false;
+  ClientSlot& slot = busy.Client(slotNumber);
   TMutexLock guard(slot.Guard);
   if (slot.ScreenPending) return false;
   slot.ScreenData.Clear();
@@ -50,20 +49,20 @@ bool OpenTransfer(int slotNumber, int32_t size, const std::string& peerAddress) 
 // Command connection thread. Takes BusyFlag. Only a connection from the
 // address that registered the client acts on its transfer; from anywhere else
 // the answer is "rpl:false" and nothing changes, as for "<ban>".
-void ScreenCmd(CommandCall& call) {
-  TBusyGuard busy;
+void ScreenCmd(TTables& tables, CommandCall& call) {
+  TBusyGuard busy(tables);
   call.ReplyText = {"rpl:false"};
   const bool enoughArguments = call.Arguments.size() >= 2;
-  const int slot = enoughArguments ? FindClientByName(NameFromArguments(call.Arguments)) : 0;
+  const int slot = enoughArguments ? FindClientByName(busy, NameFromArguments(call.Arguments)) : 0;
   // The number is read before the slot is tested: a bad number fails the
   // command even for an unknown name.
   const std::optional<int32_t> size =
       enoughArguments ? ParseInteger(call.Arguments.back()) : std::optional<int32_t>();
-  const bool own = slot != 0 && Client(slot).Address == call.PeerAddress;
+  const bool own = slot != 0 && busy.Client(slot).Address == call.PeerAddress;
   call.FromClient = own;
   // A size outside 0 .. 16 MiB could never be received sensibly; refusing it
   // keeps a client from reserving a transfer that cannot end.
-  if (own && size && *size >= 0 && *size <= kMaxScreenBytes && OpenTransfer(slot, *size, call.PeerAddress)) {
+  if (own && size && *size >= 0 && *size <= kMaxScreenBytes && OpenTransfer(busy, slot, *size, call.PeerAddress)) {
     call.ReplyText = {"rpl:true"};
     platform::ConsoleLine("Screen transport started.");
   }
@@ -72,17 +71,17 @@ void ScreenCmd(CommandCall& call) {
 
 // Command connection thread. Takes BusyFlag. From another address than the
 // client's the answer is "rpl:resend" and nothing changes.
-void ChkScreenCmd(CommandCall& call) {
-  TBusyGuard busy;
+void ChkScreenCmd(TTables& tables, CommandCall& call) {
+  TBusyGuard busy(tables);
   call.ReplyText = {"rpl:resend"};
   bool corrected = false;
   if (call.Arguments.size() >= 2) {
-    int slotNumber = FindClientByName(NameFromArguments(call.Arguments));
-    if (slotNumber != 0 && Client(slotNumber).Address != call.PeerAddress) slotNumber = 0;
+    int slotNumber = FindClientByName(busy, NameFromArguments(call.Arguments));
+    if (slotNumber != 0 && busy.Client(slotNumber).Address != call.PeerAddress) slotNumber = 0;
     call.FromClient = slotNumber != 0;
     const std::optional<int32_t> count = slotNumber != 0 ? ParseInteger(call.Arguments.back()) : std::nullopt;
     if (count) {
-      ClientSlot& slot = Client(slotNumber);
+      ClientSlot& slot = busy.Client(slotNumber);
       TMutexLock guard(slot.Guard);
       if (*count >= 0 && slot.ScreenData.Size() == static_cast<size_t>(*count)) {
         call.ReplyText = {"rpl:ok"};

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "channel/command_server.h"
+#include "registry/tables.h"
 
-void ScreenCmd(CommandCall& call);
-void ChkScreenCmd(CommandCall& call);
+void ScreenCmd(TTables& tables, CommandCall& call);
+void ChkScreenCmd(TTables& tables, CommandCall& call);

@@ -23,7 +23,6 @@
 
 #include "base/limits.h"
 #include "base/metrics.h"
-#include "base/settings.h"
 #include "log/logs.h"
 #include "platform/clock_text.h"
 #include "platform/console.h"
@@ -114,18 +113,18 @@ std::string MakeFileNameSafe(const std::string& text) {
   return safe;
 }
 
-std::string ScreenRootDirectory() {
-  return Settings.ScreenDir.empty() ? platform::DataDirectory() + "zelk_screens/" : Settings.ScreenDir;
+std::string ScreenRootDirectory(const SettingsRecord& settings) {
+  return settings.ScreenDir.empty() ? platform::DataDirectory() + "zelk_screens/" : settings.ScreenDir;
 }
 
 namespace {
 
 // The directory for the sender's files, created one level at a time. A level
 // that cannot be made shows up as a failed save. Raises progress to 6 .. 12.
-std::string ScreenPrefix(const std::string& address, int& progress) {
-  if (!Settings.ScreenDir.empty()) {
+std::string ScreenPrefix(const std::string& screenDir, const std::string& address, int& progress) {
+  if (!screenDir.empty()) {
     progress = 6;
-    const std::string& dir = Settings.ScreenDir;  // ends in "/"
+    const std::string& dir = screenDir;  // ends in "/"
     if (!platform::DirectoryExists(dir)) platform::MakeDirectory(dir);
     progress = 7;
     if (!platform::DirectoryExists(dir + address)) platform::MakeDirectory(dir + address);
@@ -147,8 +146,9 @@ std::string ScreenPrefix(const std::string& address, int& progress) {
 // Writes the complete screenshot into the sender's directory, named by date,
 // time, address and identifier, whole or not at all. False when the file
 // could not be written. Raises progress to 6 .. 15.
-bool SaveScreen(const CompletedScreen& screen, const std::string& address, int& progress) {
-  const std::string prefix = ScreenPrefix(address, progress);
+bool SaveScreen(const std::string& screenDir, const CompletedScreen& screen, const std::string& address,
+                int& progress) {
+  const std::string prefix = ScreenPrefix(screenDir, address, progress);
   const std::string timeText = platform::CurrentTimeText();
   const std::string dateText = platform::CurrentDateText();
   progress = 13;
@@ -183,10 +183,11 @@ void FinishTransfer(ClientSlot& slot, const std::string& address, CompletedScree
 
 // The handler's work; the reply set so far is in reply whatever happens.
 // False on a failure, with progress at the failing point.
-bool ReceivePiece(const std::string& datagram, const std::string& address, int& progress, std::string& reply) {
-  const int slotNumber = FindScreenSender(address);
+bool ReceivePiece(TTables& tables, const SettingsRecord& settings, const std::string& datagram,
+                  const std::string& address, int& progress, std::string& reply) {
+  const int slotNumber = FindScreenSender(tables, address);
   if (slotNumber == 0) return true;
-  ClientSlot& slot = Client(slotNumber);
+  ClientSlot& slot = tables.UnguardedClient(slotNumber);
   CompletedScreen completed;
   const PieceOutcome outcome = TakePiece(slot, address, datagram, progress, completed);
   switch (outcome) {
@@ -211,7 +212,7 @@ bool ReceivePiece(const std::string& datagram, const std::string& address, int& 
       reply = "ok";
       break;
   }
-  const bool saved = SaveScreen(completed, address, progress);
+  const bool saved = SaveScreen(settings.ScreenDir, completed, address, progress);
   const size_t bytes = completed.Data.Size();
   FinishTransfer(slot, address, completed, saved);
   if (!saved) return false;
@@ -229,11 +230,12 @@ std::string SafeIdentifier(const std::string& identifier) {
   return platform::WithoutControlBytes(MakeFileNameSafe(identifier));
 }
 
-std::string HandleScreenDatagram(const std::string& datagram, const std::string& address) {
+std::string HandleScreenDatagram(TTables& tables, const SettingsRecord& settings, const std::string& datagram,
+                                 const std::string& address) {
   int progress = 0;
   std::string reply;
   try {
-    if (ReceivePiece(datagram, address, progress, reply)) return reply;
+    if (ReceivePiece(tables, settings, datagram, address, progress, reply)) return reply;
   } catch (const std::exception&) {
     // Running out of memory while appending or copying: report it like any
     // other failure of this datagram.

@@ -8,7 +8,6 @@
 #include <chrono>
 
 #include "base/limits.h"
-#include "base/timing.h"
 #include "screens/screen_receiver.h"
 
 TScreenServer::~TScreenServer() { Release(); }
@@ -43,7 +42,7 @@ uint16_t TScreenServer::BoundPort() const { return socket_.Valid() ? socket_.Loc
 void TScreenServer::Listen() {
   // Each wait is bounded so that a stop is noticed within a second even when
   // the shutdown could not wake the wait.
-  const int sliceMs = std::clamp(Timing.ScreenStopCheckMs, 1, 1000);
+  const int sliceMs = std::clamp(timing_.ScreenStopCheckMs, 1, 1000);
   std::string datagram;
   platform::Endpoint from;
   std::string error;
@@ -63,7 +62,7 @@ void TScreenServer::Listen() {
       case platform::ReceiveStatus::Datagram:
         break;
     }
-    const std::string reply = HandleScreenDatagram(datagram, platform::DottedAddress(from.Address));
+    const std::string reply = HandleScreenDatagram(tables_, settings_, datagram, platform::DottedAddress(from.Address));
     // A reply that cannot be sent ends only this datagram's handling.
     socket_.SendTo(reply, from, &error);
   }

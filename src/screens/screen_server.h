@@ -7,11 +7,17 @@
 #include <string>
 #include <thread>
 
+#include "base/settings.h"
+#include "base/timing.h"
 #include "platform/socket.h"
+#include "registry/tables.h"
 
 class TScreenServer {
  public:
-  TScreenServer() = default;
+  // The screenshots go to the clients of tables, into the settings' directory;
+  // all three must outlive the server.
+  TScreenServer(TTables& tables, const SettingsRecord& settings, const TimingRecord& timing)
+      : tables_(tables), settings_(settings), timing_(timing) {}
   ~TScreenServer();
   TScreenServer(const TScreenServer&) = delete;
   TScreenServer& operator=(const TScreenServer&) = delete;
@@ -27,6 +33,9 @@ class TScreenServer {
  private:
   void Listen();
 
+  TTables& tables_;
+  const SettingsRecord& settings_;
+  const TimingRecord& timing_;
   platform::TUdpSocket socket_;
   std::thread listener_;
   std::atomic<bool> stopping_{false};

@@ -99,8 +99,9 @@ void SetError(THttpResponse& response, int status, const std::string& error) {
 
 }  // namespace
 
-std::unique_ptr<TWebConsole> TWebConsole::Start(TRconClient& rcon) {
-  const std::string& listen = Settings.WebListen;
+std::unique_ptr<TWebConsole> TWebConsole::Start(const TSources& sources) {
+  const SettingsRecord& settings = sources.Settings;
+  const std::string& listen = settings.WebListen;
   if (listen.empty()) return nullptr;
   const size_t colon = listen.rfind(':');
   const std::string host = colon == std::string::npos ? listen : listen.substr(0, colon);
@@ -113,15 +114,15 @@ std::unique_ptr<TWebConsole> TWebConsole::Start(TRconClient& rcon) {
     return nullptr;
   }
   const bool loopback = (*address >> 24) == 127;
-  if (!loopback && Settings.WebPassword.empty()) {
+  if (!loopback && settings.WebPassword.empty()) {
     platform::ConsoleLine("Web console not started: " + listen +
                           " is not a loopback address, and web_password is empty");
     return nullptr;
   }
-  std::vector<std::string> hosts = Words(Settings.WebHosts);
+  std::vector<std::string> hosts = Words(settings.WebHosts);
   hosts.push_back(host);
   hosts.push_back("localhost");
-  std::unique_ptr<TWebConsole> console(new TWebConsole(rcon, Settings.WebPassword, std::move(hosts)));
+  std::unique_ptr<TWebConsole> console(new TWebConsole(sources, std::move(hosts)));
   THttpLimits limits;
   limits.MaxHeadBytes = kWebMaxHeadBytes;
   limits.MaxBodyBytes = kWebMaxRequestBytes;
@@ -140,15 +141,15 @@ std::unique_ptr<TWebConsole> TWebConsole::Start(TRconClient& rcon) {
   }
   console->address_ = "http://" + listen + "/";
   platform::ConsoleLine("Web console: " + console->address_ +
-                        (Settings.WebPassword.empty() ? " (no password: loopback only)" : " (user admin)"));
+                        (settings.WebPassword.empty() ? " (no password: loopback only)" : " (user admin)"));
   return console;
 }
 
-TWebConsole::TWebConsole(TRconClient& rcon, const std::string& password, std::vector<std::string> hosts)
-    : rcon_(rcon),
-      access_(std::make_unique<TWebAccess>(password)),
+TWebConsole::TWebConsole(const TSources& sources, std::vector<std::string> hosts)
+    : sources_(sources),
+      access_(std::make_unique<TWebAccess>(sources.Settings.WebPassword)),
       hosts_(std::move(hosts)),
-      proxies_(Words(Settings.WebTrustedProxies)),
+      proxies_(Words(sources.Settings.WebTrustedProxies)),
       token_(RandomHex(16)),
       startedUnixSeconds_(platform::UnixSeconds()) {}
 
@@ -220,24 +221,24 @@ void TWebConsole::Route(const THttpRequest& request, const std::string& peer, TH
     response.Set(200, std::move(page), "text/html; charset=utf-8");
   } else if (get && path == "/api/status") {
     TStatusFacts facts;
-    facts.Health = rcon_.Health();
-    facts.GameServer = Settings.RconHost + ":" + std::to_string(Settings.RconPort);
+    facts.Health = sources_.Rcon.Health();
+    facts.GameServer = sources_.Settings.RconHost + ":" + std::to_string(sources_.Settings.RconPort);
     facts.NowUnixSeconds = platform::UnixSeconds();
     facts.StartedUnixSeconds = startedUnixSeconds_;
-    facts.Clients = SnapshotClients().size();
+    facts.Clients = SnapshotClients(sources_.Tables).size();
     std::vector<TBanView> bans;
-    BanStore().List(bans, nullptr);
+    sources_.Bans.Get().List(bans, nullptr);
     facts.Bans = bans.size();
-    facts.ScreensOn = Settings.AllowScreens;
-    response.Set(200, StatusJson(facts, LastSupervisionReport()), kJson);
+    facts.ScreensOn = sources_.Settings.AllowScreens;
+    response.Set(200, StatusJson(facts, sources_.Report.Get()), kJson);
   } else if (get && path == "/api/players") {
-    response.Set(200, PlayersJson(LastSupervisionReport()), kJson);
+    response.Set(200, PlayersJson(sources_.Report.Get()), kJson);
   } else if (get && path == "/api/clients") {
-    response.Set(200, ClientsJson(SnapshotClients()), kJson);
+    response.Set(200, ClientsJson(SnapshotClients(sources_.Tables)), kJson);
   } else if (get && path == "/api/bans") {
     std::vector<TBanView> bans;
     std::string error;
-    if (!BanStore().List(bans, &error)) return SetError(response, 500, error);
+    if (!sources_.Bans.Get().List(bans, &error)) return SetError(response, 500, error);
     response.Set(200, BansJson(bans), kJson);
   } else if (request.Method == "POST" && path == "/api/bans/lift") {
     if (!ConstantTimeEquals(request.Header("X-Console-Token"), token_)) {
@@ -245,17 +246,19 @@ void TWebConsole::Route(const THttpRequest& request, const std::string& peer, TH
     }
     const std::string identifier = request.Param("identifier");
     if (identifier.empty()) return SetError(response, 400, "no identifier");
-    const LiftResult lifted = BanStore().Lift(identifier);
+    const LiftResult lifted = sources_.Bans.Get().Lift(identifier);
     if (!lifted.Error.empty()) return SetError(response, 500, lifted.Error);
     if (lifted.Removed > 0) WriteEvent("Ban of ID " + identifier + " lifted from the web console (" + peer + ")");
     response.Set(200, "{\"removed\":" + std::to_string(lifted.Removed) + "}", kJson);
   } else if (get && path == "/api/screens") {
-    response.Set(200, ScreensJson(ListScreens()), kJson);
+    response.Set(200, ScreensJson(ListScreens(sources_.Settings)), kJson);
   } else if (get && path.rfind("/screens/", 0) == 0) {
     const std::string rest = path.substr(9);
     const size_t slash = rest.find('/');
-    const std::string file = slash == std::string::npos ? std::string() : ListedScreenPath(rest.substr(0, slash),
-                                                                                           rest.substr(slash + 1));
+    const std::string file =
+        slash == std::string::npos
+            ? std::string()
+            : ListedScreenPath(sources_.Settings, rest.substr(0, slash), rest.substr(slash + 1));
     std::string bytes;
     if (file.empty() || !platform::ReadWholeFile(file, bytes)) {
       response.Set(404, "no such screenshot\n", "text/plain");
@@ -265,14 +268,14 @@ void TWebConsole::Route(const THttpRequest& request, const std::string& peer, TH
   } else if (get && path == "/api/logs") {
     response.Set(200, LogsJson(LogTail("zelk_logs.txt"), LogTail("zelk_light_logs.txt")), kJson);
   } else if (get && path == "/metrics") {
-    const TSupervisionReport report = LastSupervisionReport();
+    const TSupervisionReport report = sources_.Report.Get();
     TMetricsFacts facts;
     for (const TReportedPlayer& player : report.Players) facts.Players += player.Kind == PlayerKind::Player ? 1 : 0;
-    facts.Clients = SnapshotClients().size();
+    facts.Clients = SnapshotClients(sources_.Tables).size();
     std::vector<TBanView> bans;
-    BanStore().List(bans, nullptr);
+    sources_.Bans.Get().List(bans, nullptr);
     facts.Bans = bans.size();
-    facts.Health = rcon_.Health();
+    facts.Health = sources_.Rcon.Health();
     facts.LastRunUnixSeconds = report.AtUnixSeconds;
     facts.StartedUnixSeconds = startedUnixSeconds_;
     response.Set(200, MetricsText(facts), "text/plain; version=0.0.4");

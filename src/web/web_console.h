@@ -22,7 +22,11 @@
 #include <string>
 #include <vector>
 
+#include "base/settings.h"
+#include "game/ban_store.h"
 #include "game/rcon_client.h"
+#include "game/supervision_report.h"
+#include "registry/tables.h"
 
 class TWebAccess;
 class THttpServer;
@@ -31,9 +35,17 @@ struct THttpResponse;
 
 class TWebConsole {
  public:
+  // What the console shows and changes; every part must outlive the console.
+  struct TSources {
+    const SettingsRecord& Settings;
+    TTables& Tables;
+    TBanStoreInUse& Bans;
+    const TLastSupervisionReport& Report;  // the last supervision run's
+    TRconClient& Rcon;
+  };
   // Checks the settings and starts listening. Null, after a console line that
   // says why, when the console stays off or cannot listen. Main thread only.
-  static std::unique_ptr<TWebConsole> Start(TRconClient& rcon);
+  static std::unique_ptr<TWebConsole> Start(const TSources& sources);
   ~TWebConsole();
   TWebConsole(const TWebConsole&) = delete;
   TWebConsole& operator=(const TWebConsole&) = delete;
@@ -45,7 +57,7 @@ class TWebConsole {
   void Stop();
 
  private:
-  TWebConsole(TRconClient& rcon, const std::string& password, std::vector<std::string> hosts);
+  TWebConsole(const TSources& sources, std::vector<std::string> hosts);
   // Every request: the host and origin checks, the password, then the route.
   void Serve(const THttpRequest& request, THttpResponse& response);
   // The route for an admitted request; peer is the client's address.
@@ -54,7 +66,7 @@ class TWebConsole {
   // one it added to X-Forwarded-For.
   std::string ClientAddress(const THttpRequest& request) const;
 
-  TRconClient& rcon_;
+  TSources sources_;
   std::unique_ptr<TWebAccess> access_;
   std::vector<std::string> hosts_;    // host names a request may name, lower case
   std::vector<std::string> proxies_;  // "web_trusted_proxies", read once

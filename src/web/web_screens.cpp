@@ -26,9 +26,9 @@ std::string IdentifierOf(const std::string& file) {
 
 }  // namespace
 
-std::vector<TScreenFile> ListScreens() {
+std::vector<TScreenFile> ListScreens(const SettingsRecord& settings) {
   std::vector<TScreenFile> screens;
-  const std::string root = ScreenRootDirectory();
+  const std::string root = ScreenRootDirectory(settings);
   std::vector<platform::DirectoryEntry> addresses;
   if (!platform::ListDirectory(root, addresses)) return screens;
   for (const platform::DirectoryEntry& address : addresses) {
@@ -48,16 +48,16 @@ std::vector<TScreenFile> ListScreens() {
   return screens;
 }
 
-std::string ListedScreenPath(const std::string& address, const std::string& file) {
+std::string ListedScreenPath(const SettingsRecord& settings, const std::string& address, const std::string& file) {
   if (!IsDottedAddress(address) || !IsScreenFileName(file)) return std::string();
   std::vector<platform::DirectoryEntry> files;
-  const std::string dir = ScreenRootDirectory() + address;
+  const std::string dir = ScreenRootDirectory(settings) + address;
   if (!platform::ListDirectory(dir, files)) return std::string();
   for (const platform::DirectoryEntry& entry : files) {
     if (entry.IsDirectory || entry.Name != file) continue;
     // A link (to a directory or a file) may lead out of the screen
     // directory: only a file whose real path lies inside it is served.
-    const std::optional<std::string> root = platform::RealPath(ScreenRootDirectory());
+    const std::optional<std::string> root = platform::RealPath(ScreenRootDirectory(settings));
     const std::optional<std::string> real = platform::RealPath(dir + "/" + entry.Name);
     if (!root || !real || real->compare(0, root->size() + 1, *root + "/") != 0) return std::string();
     return *real;

@@ -10,7 +10,7 @@ namespace {
 
 class AllowListFile : public ::testing::Test {
  protected:
-  void SetUp() override { testenv::ResetProcessState(dir_.Path()); }
+  void SetUp() override { testenv::ResetProcessFacilities(dir_.Path()); }
   void Write(const std::string& text) { testenv::WriteFile(dir_.Path() + "allow_connections.txt", text); }
   testenv::TTempDir dir_;
 };

@@ -11,36 +11,37 @@ namespace {
 
 class ConfigFile : public ::testing::Test {
  protected:
-  void SetUp() override { testenv::ResetProcessState(dir_.Path()); }
+  void SetUp() override { testenv::ResetProcessFacilities(dir_.Path()); }
   // Writes the file and loads it; the console lines it printed.
   std::vector<std::string> Load(const std::string& text, bool usable = true) {
     testenv::WriteFile(dir_.Path() + "zelk_config.txt", text);
     platform::TConsoleCapture capture;
-    EXPECT_EQ(LoadConfig(), usable) << text;
+    EXPECT_EQ(LoadConfig(settings_), usable) << text;
     return capture.Lines();
   }
   testenv::TTempDir dir_;
+  SettingsRecord settings_ = testenv::TestSettings();
 };
 
 TEST_F(ConfigFile, MissingFileSaysSoAndFails) {
   platform::TConsoleCapture capture;
-  EXPECT_FALSE(LoadConfig());
+  EXPECT_FALSE(LoadConfig(settings_));
   EXPECT_TRUE(capture.Contains("ATTENTION!!! : Config file \"zelk_config.txt\" was not found :("));
 }
 
 TEST_F(ConfigFile, OnlyALeadingSemicolonMarksACommentAndBlankLinesAreSkipped) {
   EXPECT_TRUE(Load("; \"rconport\" \"5\"\r\n\r\n;x\n").empty());
-  EXPECT_EQ(Settings.RconPort, 0);
+  EXPECT_EQ(settings_.RconPort, 0);
   Load(" ;\"rconport\" \"27015\"\n\"rconhost\" = \"10.0.0.1\" trailing remark\r\n");
-  EXPECT_EQ(Settings.RconPort, 27015);
-  EXPECT_EQ(Settings.RconHost, "10.0.0.1");
+  EXPECT_EQ(settings_.RconPort, 27015);
+  EXPECT_EQ(settings_.RconHost, "10.0.0.1");
 }
 
 TEST_F(ConfigFile, KeysAreCaseSensitiveAndEveryBadLineIsNamedWithItsNumber) {
   auto lines = Load("\"RconPort\" \"5\"\n\"rconhost\" = 10.0.0.1\nrconhost 1.2.3.4\n\n\"rconprot\" \"1\"\n"
                     "\"client_screen_speed\" \"60\"\n\"scr_quality\" \"high\"\n\"chat_command\" \"tsay\"\n");
-  EXPECT_EQ(Settings.RconPort, 0);
-  EXPECT_EQ(Settings.ScreenInterval, 12);
+  EXPECT_EQ(settings_.RconPort, 0);
+  EXPECT_EQ(settings_.ScreenInterval, 12);
   EXPECT_EQ(lines, (std::vector<std::string>{
                        "zelk_config.txt line 1: unknown key \"RconPort\"; the line is ignored",
                        "parametr was not found",
@@ -60,7 +61,7 @@ TEST_F(ConfigFile, UnreadableValuesOfPunishingKeysStopTheStart) {
   auto lines = Load("\"ban_time\" \"30\"\n\"ban_time\" \"30 min\"\n\"rconport\" \"1x\"\n\"ban_time\" \"-5\"\n"
                     "\"ban_base\" \"mysql://u:pw@db/bans\"\n\"rconport\" \"\"\n",
                     /*usable=*/false);
-  EXPECT_EQ(Settings.BanTime, 30);
+  EXPECT_EQ(settings_.BanTime, 30);
   EXPECT_EQ(lines, (std::vector<std::string>{
                        "zelk_config.txt line 2: \"ban_time\" \"30 min\" is not a whole number of minutes (Ban time "
                        "must be number!); the server stops",
@@ -77,9 +78,9 @@ TEST_F(ConfigFile, UnreadableValuesOfPunishingKeysStopTheStart) {
 TEST_F(ConfigFile, RconPortMustLeaveRoomForTheCommandPort) {
   for (const auto& [port, fits] : std::vector<std::pair<int32_t, bool>>{
            {0, false}, {-5, false}, {1, true}, {64535, true}, {64536, false}, {INT32_MAX, false}}) {
-    Settings.RconPort = port;
+    settings_.RconPort = port;
     platform::TConsoleCapture capture;
-    EXPECT_EQ(CheckRconPort(), fits) << port;
+    EXPECT_EQ(CheckRconPort(settings_), fits) << port;
     EXPECT_EQ(capture.Lines().empty(), fits) << port;
   }
 }
@@ -87,9 +88,9 @@ TEST_F(ConfigFile, RconPortMustLeaveRoomForTheCommandPort) {
 TEST_F(ConfigFile, RepeatedKeysTakeTheLastAndBooleansOnlySwitchOn) {
   Load("\"rconpass\" \"a\"\n\"rconpass\" \"b c\"\n\"allow_screens\" \"1\"\n\"allow_screens\" \"0\"\n"
        "\"procs\" \"yes\"\n");
-  EXPECT_EQ(Settings.RconPass, "b c");
-  EXPECT_TRUE(Settings.AllowScreens);
-  EXPECT_FALSE(Settings.ProcsEnabled);
+  EXPECT_EQ(settings_.RconPass, "b c");
+  EXPECT_TRUE(settings_.AllowScreens);
+  EXPECT_FALSE(settings_.ProcsEnabled);
 }
 
 TEST_F(ConfigFile, ScreenQualityArithmetic) {
@@ -97,36 +98,36 @@ TEST_F(ConfigFile, ScreenQualityArithmetic) {
                                                {"640", 10}, {"1000", 144}};
   for (const auto& [value, expected] : cases) {
     Load(std::string("\"scr_quality\" \"") + value + "\"\n");
-    EXPECT_EQ(Settings.ScreenQuality, expected) << value;
+    EXPECT_EQ(settings_.ScreenQuality, expected) << value;
   }
   Load("\"scr_quality\" \"abc\"\n");
-  EXPECT_EQ(Settings.ScreenQuality, 144) << "a non-number leaves the value";
+  EXPECT_EQ(settings_.ScreenQuality, 144) << "a non-number leaves the value";
 }
 
 TEST_F(ConfigFile, ScreenIntervalOutside6To50KeepsTheOldValue) {
   const std::pair<const char*, int> cases[] = {{"5", 12}, {"51", 12}, {"6", 6}, {"50", 50}};
   for (const auto& [value, expected] : cases) {
     Load(std::string("\"client_screen_speed\" \"") + value + "\"\n");
-    EXPECT_EQ(Settings.ScreenInterval, expected) << value;
+    EXPECT_EQ(settings_.ScreenInterval, expected) << value;
   }
 }
 
 TEST_F(ConfigFile, CapacitiesCutLongValues) {
   Load("\"cl_id\" \"" + std::string(200, 'c') + "\"\n\"remote_pass\" \"" + std::string(40, 'r') + "\"\n\"ftp_host\" \"" +
        std::string(130, 'f') + "\"\n");
-  EXPECT_EQ(Settings.ClientId, std::string(128, 'c'));
-  EXPECT_EQ(Settings.RemotePass, std::string(32, 'r'));
-  EXPECT_EQ(Settings.FtpHost, std::string(124, 'f'));
-  EXPECT_TRUE(Settings.FtpConfigured);
+  EXPECT_EQ(settings_.ClientId, std::string(128, 'c'));
+  EXPECT_EQ(settings_.RemotePass, std::string(32, 'r'));
+  EXPECT_EQ(settings_.FtpHost, std::string(124, 'f'));
+  EXPECT_TRUE(settings_.FtpConfigured);
 }
 
 TEST_F(ConfigFile, RegistryHostWithAndWithoutPort) {
   Load("\"registry_host\" \"registry.example:27950\"\n");
-  EXPECT_EQ(Settings.RegistryHost, "registry.example");
-  EXPECT_EQ(Settings.RegistryPort, 27950);
+  EXPECT_EQ(settings_.RegistryHost, "registry.example");
+  EXPECT_EQ(settings_.RegistryPort, 27950);
   auto lines = Load("\"registry_host\" \"127.0.0.2\"\n\"registry_host\" \"h:99999\"\n");
-  EXPECT_EQ(Settings.RegistryHost, "127.0.0.2");
-  EXPECT_EQ(Settings.RegistryPort, 27950);
+  EXPECT_EQ(settings_.RegistryHost, "127.0.0.2");
+  EXPECT_EQ(settings_.RegistryPort, 27950);
   EXPECT_EQ(lines, std::vector<std::string>{"zelk_config.txt line 2: \"registry_host\" \"h:99999\" must be a host "
                                             "with an optional :port from 1 to 65535; the line is ignored"});
 }
@@ -135,7 +136,7 @@ TEST_F(ConfigFile, ConnectionsPerAddressFrom0To50) {
   const std::pair<const char*, int> cases[] = {{"4", 4}, {"51", 4}, {"-1", 4}, {"0", 0}, {"50", 50}};
   for (const auto& [value, expected] : cases) {
     const auto lines = Load(std::string("\"max_connections_per_address\" \"") + value + "\"\n");
-    EXPECT_EQ(Settings.MaxConnectionsPerAddress, expected) << value;
+    EXPECT_EQ(settings_.MaxConnectionsPerAddress, expected) << value;
     EXPECT_EQ(lines.size(), expected == 4 && value != std::string("4") ? 1u : 0u) << value;
   }
 }

@@ -10,11 +10,11 @@
 namespace {
 
 TEST(MainLoopSchedule, OverOneThousandAndThreePasses) {
-  Timing = TimingRecord{};
+  const TimingRecord timing;
   LoopCounters counters;
   std::vector<int> supervised, maintained, advertised;
   for (int pass = 1; pass <= 1003; ++pass) {
-    PassPlan plan = NextPass(counters);
+    PassPlan plan = NextPass(timing, counters);
     if (plan.Supervise) supervised.push_back(pass);
     if (plan.Maintain) maintained.push_back(pass);
     if (plan.Advertise) advertised.push_back(pass);

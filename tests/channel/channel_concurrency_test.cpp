@@ -17,8 +17,9 @@
 #include "channel/client_commands.h"
 #include "channel/command_server.h"
 #include "clientsim/client_sim.h"
-#include "registry/busy_flag.h"
 #include "registry/tables.h"
+#include "support/game_state.h"
+#include "support/tables_peek.h"
 #include "support/test_env.h"
 
 namespace {
@@ -29,18 +30,20 @@ constexpr int kReconnectEvery = 25;
 // What a supervision run does to the tables, without the game server: under
 // BusyFlag it checks the count, ages every client and rebuilds the player table
 // from every other client. Returns a description of a broken invariant, or "".
-std::string SupervisionPass(int pass) {
-  TBusyGuard busy;
+std::string SupervisionPass(TTables& tables, int pass) {
+  TBusyGuard busy(tables);
   int inUse = 0;
-  ResetPlayers();
+  ResetPlayers(busy);
   for (int i = 1; i <= kTableSlots; ++i) {
-    ClientSlot& client = Client(i);
+    ClientSlot& client = busy.Client(i);
     if (!client.InUse) continue;
     ++inUse;
     if (client.MissedUpdates < 200) ++client.MissedUpdates;
-    if ((i + pass) % 2 == 0) AddPlayer(client.Name, client.Address, 27005);
+    if ((i + pass) % 2 == 0) AddPlayer(busy, client.Name, client.Address, 27005);
   }
-  if (inUse != ClientCount) return "ClientCount " + std::to_string(ClientCount) + " with " + std::to_string(inUse) + " in use";
+  if (inUse != busy.ClientCount()) {
+    return "ClientCount " + std::to_string(busy.ClientCount()) + " with " + std::to_string(inUse) + " in use";
+  }
   return "";
 }
 
@@ -91,13 +94,18 @@ std::string Converse(clientsim::TClientSim& client, int index) {
 
 TEST(ChannelConcurrency, EveryCommandGetsOneReplyInOrderWhileSupervisionRuns) {
   testenv::TTempDir dir;
-  testenv::ResetProcessState(dir.Path());
-  Settings.ClientId = "clid";
+  testenv::ResetProcessFacilities(dir.Path());
+  testenv::TGameState state;
+  state.Settings.ClientId = "clid";
+  TTables& tables = state.Tables;
   TCommandServer server;
-  server.Configure(0, kListenQueue, kMaxConnections, Timing.TerminateWaitMs);
-  server.RegisterCommand("<connect>", "ConnectCmd", ConnectCmd);
-  server.RegisterCommand("<disconnect>", "DisConnectCmd", DisConnectCmd);
-  server.RegisterCommand("<update>", "UpdateCmd", UpdateCmd);
+  server.Configure(0, kListenQueue, kMaxConnections, state.Timing.TerminateWaitMs, state.Timing.TerminateCheckMs);
+  server.RegisterCommand("<connect>", "ConnectCmd", [&state](CommandCall& call) {
+    ConnectCmd(state.Tables, state.Settings, state.Enforcement, call);
+  });
+  server.RegisterCommand("<disconnect>", "DisConnectCmd",
+                         [&tables](CommandCall& call) { DisConnectCmd(tables, call); });
+  server.RegisterCommand("<update>", "UpdateCmd", [&tables](CommandCall& call) { UpdateCmd(tables, call); });
   std::string error;
   ASSERT_TRUE(server.Activate(&error)) << error;
 
@@ -111,7 +119,7 @@ TEST(ChannelConcurrency, EveryCommandGetsOneReplyInOrderWhileSupervisionRuns) {
     std::unique_lock<std::mutex> lock(stopLock);
     while (!stop) {
       lock.unlock();
-      std::string fault = SupervisionPass(passes.fetch_add(1));
+      std::string fault = SupervisionPass(tables, passes.fetch_add(1));
       if (!fault.empty() && supervisionFault.empty()) supervisionFault = fault;
       lock.lock();
       stopChanged.wait_for(lock, std::chrono::milliseconds(1), [&] { return stop; });
@@ -144,12 +152,12 @@ TEST(ChannelConcurrency, EveryCommandGetsOneReplyInOrderWhileSupervisionRuns) {
   for (const std::string& fault : faults) EXPECT_EQ(fault, "");
   EXPECT_EQ(supervisionFault, "");
   EXPECT_GT(passes.load(), 0);
-  EXPECT_EQ(SupervisionPass(0), "");
-  EXPECT_EQ(ClientCount, kTableSlots);
+  EXPECT_EQ(SupervisionPass(tables, 0), "");
+  EXPECT_EQ(testenv::ClientCountOf(tables), kTableSlots);
   for (int i = 0; i < kTableSlots; ++i) {
-    int slot = FindClientByName("c" + std::to_string(i));
+    int slot = testenv::FindClientIn(tables, "c" + std::to_string(i));
     ASSERT_NE(slot, 0) << i;
-    EXPECT_EQ(Client(slot).Identifier, "id" + std::to_string(i));
+    EXPECT_EQ(testenv::ClientOf(tables, slot).Identifier, "id" + std::to_string(i));
   }
   EXPECT_TRUE(server.Release());
 }

@@ -13,8 +13,9 @@
 #include "clientsim/client_sim.h"
 #include "game/ban_base.h"
 #include "platform/console.h"
-#include "registry/busy_flag.h"
 #include "registry/tables.h"
+#include "support/game_state.h"
+#include "support/tables_peek.h"
 #include "support/test_env.h"
 
 namespace {
@@ -25,9 +26,13 @@ const std::string kElsewhere = "10.0.0.9";
 class ClientCommands : public ::testing::Test {
  protected:
   void SetUp() override {
-    testenv::ResetProcessState(dir_.Path());
-    Settings.ClientId = "clid";
+    testenv::ResetProcessFacilities(dir_.Path());
+    state_.Settings.ClientId = "clid";
   }
+  // What the handlers work on: the fixture's own state, or a server's.
+  virtual TTables& Tables() { return state_.Tables; }
+  virtual const SettingsRecord& Settings() { return state_.Settings; }
+  virtual TBanEnforcement& Enforcement() { return state_.Enforcement; }
 
   static CommandCall Call(const std::string& arguments, const std::string& peer) {
     CommandCall call;
@@ -38,57 +43,63 @@ class ClientCommands : public ::testing::Test {
   }
   // Runs a handler; its one reply line ("" for none). BusyFlag must be free after.
   template <typename Handler>
-  static std::string Run(Handler handler, const std::string& arguments, const std::string& peer = kHere,
+  std::string Run(Handler handler, const std::string& arguments, const std::string& peer = kHere,
                          bool* failed = nullptr) {
     CommandCall call = Call(arguments, peer);
     handler(call);
-    EXPECT_FALSE(IsBusy());
+    EXPECT_FALSE(Tables().IsBusy());
     EXPECT_LE(call.ReplyText.size(), 1u);
     if (failed) *failed = call.Failed;
     return call.Reply();
   }
-  static std::string Connect(const std::string& name, const std::string& id = "123",
+  std::string Connect(const std::string& name, const std::string& id = "123",
                              const std::string& peer = kHere) {
-    return Run(ConnectCmd, name + " " + id + " clid", peer);
+    return Run(connectCmd_, name + " " + id + " clid", peer);
   }
-  static void ListPlayer(const std::string& name, const std::string& address) {
-    ASSERT_NE(AddPlayer(name, address, 27005), 0);
+  void ListPlayer(const std::string& name, const std::string& address) {
+    ASSERT_NE(testenv::AddPlayerTo(Tables(), name, address, 27005), 0);
   }
 
   testenv::TTempDir dir_;
+  testenv::TGameState state_;
+  const CommandHandlerFn connectCmd_ = [this](CommandCall& call) {
+    ConnectCmd(Tables(), Settings(), Enforcement(), call);
+  };
+  const CommandHandlerFn disConnectCmd_ = [this](CommandCall& call) { DisConnectCmd(Tables(), call); };
+  const CommandHandlerFn updateCmd_ = [this](CommandCall& call) { UpdateCmd(Tables(), call); };
 };
 
 const std::string kAcceptScreens12q40 = std::string("rpl:accept\xFF") + "112\xFF" + "40";
 
 TEST_F(ClientCommands, ConnectRejoinsTheNameAndStoresThePeerAddress) {
-  Settings.AllowScreens = true;
+  state_.Settings.AllowScreens = true;
   platform::TConsoleCapture capture;
-  EXPECT_EQ(Run(ConnectCmd, "John   Smith 123 clid"), kAcceptScreens12q40);
-  int slot = FindClientByName("John Smith");
+  EXPECT_EQ(Run(connectCmd_, "John   Smith 123 clid"), kAcceptScreens12q40);
+  int slot = testenv::FindClientIn(Tables(), "John Smith");
   ASSERT_EQ(slot, 1);
-  EXPECT_EQ(Client(slot).Identifier, "123");
-  EXPECT_EQ(Client(slot).Address, kHere);
-  EXPECT_EQ(ClientCount, 1);
+  EXPECT_EQ(Tables().UnguardedClient(slot).Identifier, "123");
+  EXPECT_EQ(Tables().UnguardedClient(slot).Address, kHere);
+  EXPECT_EQ(testenv::ClientCountOf(Tables()), 1);
   EXPECT_TRUE(capture.Contains("Connected: Name:\"John Smith\";ID123;IP:" + kHere));
 
-  Settings.AllowScreens = false;
-  Settings.ScreenInterval = 6;
-  Settings.ScreenQuality = 75;
+  state_.Settings.AllowScreens = false;
+  state_.Settings.ScreenInterval = 6;
+  state_.Settings.ScreenQuality = 75;
   EXPECT_EQ(Connect("Ann"), std::string("rpl:accept\xFF") + "06\xFF" + "75");
 }
 
 TEST_F(ClientCommands, ConnectChecksTheParametersThenTheCheckValueThenTheName) {
   bool failed = false;
-  EXPECT_EQ(Run(ConnectCmd, "Bob clid", kHere, &failed), "");
+  EXPECT_EQ(Run(connectCmd_, "Bob clid", kHere, &failed), "");
   EXPECT_TRUE(failed) << "too few parameters: no reply, the connection closes";
   const std::string accept = std::string("rpl:accept\xFF") + "012\xFF" + "40";
   ASSERT_EQ(Connect("Bob"), accept);
-  EXPECT_EQ(Run(ConnectCmd, "Bob 123 CLID"), "rpl:ccv");
+  EXPECT_EQ(Run(connectCmd_, "Bob 123 CLID"), "rpl:ccv");
   EXPECT_EQ(Connect("Bob", "999", kElsewhere), "rpl:exists");
   EXPECT_EQ(Connect("bob"), accept);
-  Settings.ClientId.clear();
+  state_.Settings.ClientId.clear();
   EXPECT_EQ(Connect("Dan"), "rpl:ccv");
-  EXPECT_EQ(ClientCount, 2);
+  EXPECT_EQ(testenv::ClientCountOf(Tables()), 2);
 }
 
 TEST_F(ClientCommands, ConnectWithAFullTableAnswersFalseAndLogsNothing) {
@@ -96,7 +107,7 @@ TEST_F(ClientCommands, ConnectWithAFullTableAnswersFalseAndLogsNothing) {
   platform::TConsoleCapture capture;
   EXPECT_EQ(Connect("late"), "rpl:false");
   EXPECT_FALSE(capture.ContainsPrefix("Connected:"));
-  EXPECT_EQ(ClientCount, kTableSlots);
+  EXPECT_EQ(testenv::ClientCountOf(Tables()), kTableSlots);
 }
 
 TEST_F(ClientCommands, ConnectCutsLongNamesAndIdentifiersToTheirCapacity) {
@@ -108,80 +119,80 @@ TEST_F(ClientCommands, ConnectCutsLongNamesAndIdentifiersToTheirCapacity) {
   // The long name is not registered as such: it is accepted again, and cannot
   // be disconnected by it.
   EXPECT_NE(Connect(longName, "x"), "rpl:exists");
-  EXPECT_EQ(Run(DisConnectCmd, longName), "rpl:false");
+  EXPECT_EQ(Run(disConnectCmd_, longName), "rpl:false");
 }
 
 // The identifier is looked up as stored: a longer one does not dodge its ban,
 // and a ban base that cannot be read admits nobody.
 TEST_F(ClientCommands, ConnectLooksUpTheBanOfTheCutIdentifier) {
-  ASSERT_TRUE(AppendBanRecord(0, std::string(kIdentifierChars, 'i')));
+  ASSERT_TRUE(TBanFile().AppendBanRecord(0, std::string(kIdentifierChars, 'i')));
   EXPECT_EQ(Connect("Bob", std::string(70, 'i')), "rpl:ban");
   std::filesystem::remove(BanBasePath());
   std::filesystem::create_directory(BanBasePath());
   bool failed = false;
-  EXPECT_EQ(Run(ConnectCmd, "Bob 123 clid", kHere, &failed), "");
+  EXPECT_EQ(Run(connectCmd_, "Bob 123 clid", kHere, &failed), "");
   EXPECT_TRUE(failed);
-  EXPECT_EQ(ClientCount, 0);
+  EXPECT_EQ(testenv::ClientCountOf(Tables()), 0);
 }
 
 TEST_F(ClientCommands, DisconnectActsOnlyFromTheRegisteredAddress) {
   Connect("John Smith");
   platform::TConsoleCapture capture;
-  EXPECT_EQ(Run(DisConnectCmd, "John Smith", kElsewhere), "rpl:false");
-  EXPECT_EQ(Run(DisConnectCmd, "john smith"), "rpl:false");
-  EXPECT_EQ(ClientCount, 1);
-  EXPECT_EQ(Run(DisConnectCmd, " John  Smith "), "rpl:ok");
-  EXPECT_EQ(ClientCount, 0);
-  EXPECT_EQ(Run(DisConnectCmd, "John Smith"), "rpl:false");
+  EXPECT_EQ(Run(disConnectCmd_, "John Smith", kElsewhere), "rpl:false");
+  EXPECT_EQ(Run(disConnectCmd_, "john smith"), "rpl:false");
+  EXPECT_EQ(testenv::ClientCountOf(Tables()), 1);
+  EXPECT_EQ(Run(disConnectCmd_, " John  Smith "), "rpl:ok");
+  EXPECT_EQ(testenv::ClientCountOf(Tables()), 0);
+  EXPECT_EQ(Run(disConnectCmd_, "John Smith"), "rpl:false");
   EXPECT_EQ(capture.Lines(), std::vector<std::string>(4, "command: disconnect"));
 
   bool failed = false;
-  EXPECT_EQ(Run(DisConnectCmd, "", kHere, &failed), "rpl:false");
+  EXPECT_EQ(Run(disConnectCmd_, "", kHere, &failed), "rpl:false");
   EXPECT_TRUE(failed);
 }
 
 TEST_F(ClientCommands, UpdateResetsMissedUpdatesAndAnswersByListAndTransfers) {
   Connect("John Smith");
-  ClientSlot& client = Client(1);
+  ClientSlot& client = Tables().UnguardedClient(1);
   client.MissedUpdates = 3;
-  EXPECT_EQ(Run(UpdateCmd, "John Smith 1"), "rpl:true");  // not on the player list
+  EXPECT_EQ(Run(updateCmd_, "John Smith 1"), "rpl:true");  // not on the player list
   EXPECT_EQ(client.MissedUpdates, 0);
 
   ListPlayer("John Smith", kElsewhere);
-  EXPECT_EQ(Run(UpdateCmd, "John Smith 1"), "rpl:true");  // listed with another address
+  EXPECT_EQ(Run(updateCmd_, "John Smith 1"), "rpl:true");  // listed with another address
   ListPlayer("John Smith", kHere);
-  EXPECT_EQ(Run(UpdateCmd, "John  Smith 1"), "rpl:strue");
+  EXPECT_EQ(Run(updateCmd_, "John  Smith 1"), "rpl:strue");
 
   // A transfer pending from another client at this connection's address.
   Connect("Other", "7", kElsewhere);
-  Client(2).ScreenPending = true;
-  EXPECT_EQ(Run(UpdateCmd, "John Smith 1", kElsewhere), "rpl:true");
+  Tables().UnguardedClient(2).ScreenPending = true;
+  EXPECT_EQ(Run(updateCmd_, "John Smith 1", kElsewhere), "rpl:true");
 
   client.MissedUpdates = 2;
-  EXPECT_EQ(Run(UpdateCmd, "john smith 1"), "rpl:false");
+  EXPECT_EQ(Run(updateCmd_, "john smith 1"), "rpl:false");
   EXPECT_EQ(client.MissedUpdates, 2);
   bool failed = false;
-  EXPECT_EQ(Run(UpdateCmd, "John", kHere, &failed), "rpl:false");
+  EXPECT_EQ(Run(updateCmd_, "John", kHere, &failed), "rpl:false");
   EXPECT_TRUE(failed);
 }
 
 TEST_F(ClientCommands, UpdateWithLowByteZeroCancelsTheTransfer) {
   Connect("Bob");
   ListPlayer("Bob", kHere);
-  ClientSlot& client = Client(1);
+  ClientSlot& client = Tables().UnguardedClient(1);
   auto startTransfer = [&] {
     client.ScreenPending = true;
     client.ScreenSize = 100;
     client.ScreenData.Write("partial");
   };
   startTransfer();
-  EXPECT_EQ(Run(UpdateCmd, "Bob 1"), "rpl:true");
+  EXPECT_EQ(Run(updateCmd_, "Bob 1"), "rpl:true");
   EXPECT_TRUE(client.ScreenPending);
   EXPECT_EQ(client.ScreenData.Bytes(), "partial");
 
   for (const char* cancel : {"0", "256", "$200"}) {
     startTransfer();
-    EXPECT_EQ(Run(UpdateCmd, std::string("Bob ") + cancel), "rpl:strue") << cancel;
+    EXPECT_EQ(Run(updateCmd_, std::string("Bob ") + cancel), "rpl:strue") << cancel;
     EXPECT_FALSE(client.ScreenPending);
     EXPECT_TRUE(client.ScreenData.Bytes().empty());
     EXPECT_EQ(client.ScreenSize, 100);
@@ -191,13 +202,13 @@ TEST_F(ClientCommands, UpdateWithLowByteZeroCancelsTheTransfer) {
 TEST_F(ClientCommands, UpdateWithANonNumberLogsAndStillCounts) {
   Connect("Bob");
   ListPlayer("Bob", kHere);
-  Client(1).MissedUpdates = 3;
-  Client(1).ScreenPending = true;
+  Tables().UnguardedClient(1).MissedUpdates = 3;
+  Tables().UnguardedClient(1).ScreenPending = true;
   platform::TConsoleCapture capture;
-  EXPECT_EQ(Run(UpdateCmd, "Bob x"), "rpl:true");
+  EXPECT_EQ(Run(updateCmd_, "Bob x"), "rpl:true");
   EXPECT_TRUE(capture.Contains("Error[update module]: unknow pocket"));
-  EXPECT_TRUE(Client(1).ScreenPending);
-  EXPECT_EQ(Client(1).MissedUpdates, 0);
+  EXPECT_TRUE(Tables().UnguardedClient(1).ScreenPending);
+  EXPECT_EQ(Tables().UnguardedClient(1).MissedUpdates, 0);
 }
 
 // Builds the server object, whose BanCmd reaches EnforceBan.
@@ -205,12 +216,17 @@ class BanCommand : public ClientCommands {
  protected:
   void SetUp() override {
     ClientCommands::SetUp();
-    Settings.RconPort = testenv::PickRconPort();
-    server_ = std::make_unique<TServer>();
+    state_.Settings.RconPort = testenv::PickRconPort();
+    state_.Settings.AllowScreens = true;
+    server_ = std::make_unique<TServer>(state_.Settings, state_.Timing);
   }
+  TTables& Tables() override { return server_->Tables; }
+  const SettingsRecord& Settings() override { return server_->Settings(); }
+  TBanEnforcement& Enforcement() override { return server_->Enforcement; }
   void TearDown() override { server_.reset(); }
   std::string Ban(const std::string& arguments, const std::string& peer = kHere, bool* failed = nullptr) {
-    return Run([this](CommandCall& call) { BanCmd(server_->RconClient, call); }, arguments, peer, failed);
+    return Run([this](CommandCall& call) { BanCmd(Tables(), Settings(), Enforcement(), call); }, arguments, peer,
+               failed);
   }
   std::unique_ptr<TServer> server_;
 };
@@ -231,21 +247,20 @@ TEST_F(BanCommand, TooFewParametersOrAnotherAddressIsRefused) {
   EXPECT_NE(log.find("\"John Smith\""), std::string::npos) << log;
   EXPECT_NE(log.find(kHere), std::string::npos);
   EXPECT_NE(log.find(kElsewhere), std::string::npos);
-  EXPECT_EQ(FindClientByName("John Smith"), 1);
+  EXPECT_EQ(testenv::FindClientIn(Tables(), "John Smith"), 1);
 }
 
 // Over the wire: the accept line's bytes, command words in capitals, the
 // address checks between machines, and a failed command closing the connection.
 TEST_F(BanCommand, OverTheWire) {
-  Settings.AllowScreens = true;
-  const int port = Settings.RconPort + kCommandPortOffset;
+  const int port = Settings().RconPort + kCommandPortOffset;
   std::string error;
   auto john = clientsim::TClientSim::Open("127.0.0.1", port, &error, "127.0.0.2");
   auto other = clientsim::TClientSim::Open("127.0.0.1", port, &error, "127.0.0.3");
   ASSERT_TRUE(john && other) << error;
 
   EXPECT_EQ(john->Command("<CONNECT> John Smith 123 clid"), kAcceptScreens12q40);
-  EXPECT_EQ(Client(1).Address, "127.0.0.2");
+  EXPECT_EQ(Tables().UnguardedClient(1).Address, "127.0.0.2");
   EXPECT_EQ(other->Command("<disconnect> John Smith"), "rpl:false");
   EXPECT_EQ(other->Command("<ban> John Smith aim"), "rpl:false");
   EXPECT_EQ(john->Command("<update> John Smith 1"), "rpl:true");

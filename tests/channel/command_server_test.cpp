@@ -14,7 +14,7 @@
 #include "base/limits.h"
 #include "base/timing.h"
 #include "clientsim/client_sim.h"
-#include "registry/busy_flag.h"
+#include "registry/tables.h"
 #include "support/test_env.h"
 
 namespace {
@@ -47,15 +47,16 @@ TEST(CommandLine, MatchesWholeWordOrWordAndBlankIgnoringCaseInOrder) {
 // written once, in one write, after its BusyFlag guard has let the flag go; a
 // failed handler's reply still goes out before the connection closes.
 TEST(Dispatcher, WritesTheFilledInReplyOnceAfterTheHandlerReleasedBusyFlag) {
+  TTables tables;
   const std::vector<CommandHandler> handlers = {
       {"<one>", "OneCmd",
-       [](CommandCall& call) {
-         TBusyGuard busy;
+       [&tables](CommandCall& call) {
+         TBusyGuard busy(tables);
          call.ReplyText = {"rpl:one"};
        }},
       {"<fail>", "FailCmd",
-       [](CommandCall& call) {
-         TBusyGuard busy;
+       [&tables](CommandCall& call) {
+         TBusyGuard busy(tables);
          call.ReplyText = {"rpl:false"};
          call.Failed = true;
        }},
@@ -64,7 +65,7 @@ TEST(Dispatcher, WritesTheFilledInReplyOnceAfterTheHandlerReleasedBusyFlag) {
   int writesWhileBusy = 0;
   const ReplyWriterFn write = [&](const std::string& wire) {
     writes.push_back(wire);
-    if (IsBusy()) ++writesWhileBusy;
+    if (tables.IsBusy()) ++writesWhileBusy;
     return true;
   };
   EXPECT_EQ(RunCommandLine(handlers, "<one> x", "10.0.0.5", write), LineEnd::Continue);
@@ -80,11 +81,11 @@ TEST(Dispatcher, WritesTheFilledInReplyOnceAfterTheHandlerReleasedBusyFlag) {
 // received, so the tests see dispatch and splitting from the client's side.
 class Transport : public ::testing::Test {
  protected:
-  void SetUp() override { testenv::ResetProcessState(dir_.Path()); }
+  void SetUp() override { testenv::ResetProcessFacilities(dir_.Path()); }
   void TearDown() override { server_.Release(); }
 
   void Start(int maxConnections = 50, TConnectionLimits limits = {kFirstLineMs, kSilentConnectionMs, 0}) {
-    server_.Configure(0, 15, maxConnections, Timing.TerminateWaitMs);
+    server_.Configure(0, 15, maxConnections, timing_.TerminateWaitMs, timing_.TerminateCheckMs);
     server_.SetConnectionLimits(limits);
     // Plays a registered client's line: its connection keeps its place.
     server_.RegisterCommand("<connect>", "ConnectCmd", [this](CommandCall& call) {
@@ -112,6 +113,7 @@ class Transport : public ::testing::Test {
   }
 
   testenv::TTempDir dir_;
+  const TimingRecord timing_ = testenv::TestTiming();
   TCommandServer server_;
   std::atomic<int> calls_{0};
 };
@@ -306,13 +308,14 @@ TEST_F(Transport, ReleaseClosesIdleConnections) {
 // reports it, and the straggler ends safely once BusyFlag comes free, even
 // after the server object is gone.
 TEST_F(Transport, ReleaseTimesOutOnAHandlerThatStaysBlocked) {
-  Timing.TerminateWaitMs = 150;
   auto server = std::make_unique<TCommandServer>();
-  server->Configure(0, 15, 50, Timing.TerminateWaitMs);
+  server->Configure(0, 15, 50, 150, timing_.TerminateCheckMs);
   auto finished = std::make_shared<std::promise<void>>();
-  server->RegisterCommand("<wait>", "WaitCmd", [finished](CommandCall& call) {
+  // The straggler outlives the test's other objects: it keeps the tables alive.
+  auto tables = std::make_shared<TTables>();
+  server->RegisterCommand("<wait>", "WaitCmd", [finished, tables](CommandCall& call) {
     {
-      TBusyGuard busy;
+      TBusyGuard busy(*tables);
     }
     call.ReplyText = {"rpl:waited"};
     finished->set_value();
@@ -320,7 +323,7 @@ TEST_F(Transport, ReleaseTimesOutOnAHandlerThatStaysBlocked) {
   std::string error;
   ASSERT_TRUE(server->Activate(&error)) << error;
 
-  auto busy = std::make_unique<TBusyGuard>();
+  auto busy = std::make_unique<TBusyGuard>(*tables);
   auto client = TClientSim::Open("127.0.0.1", server->BoundPort(), &error);
   ASSERT_TRUE(client);
   ASSERT_TRUE(client->SendLine("<wait>"));

@@ -21,27 +21,28 @@ namespace {
 
 class BanBaseTest : public ::testing::Test {
  protected:
-  void SetUp() override { testenv::ResetProcessState(dir_.Path()); }
+  void SetUp() override { testenv::ResetProcessFacilities(dir_.Path()); }
   std::string BasePath() const { return dir_.Path() + "zelk_bans.txt"; }
   std::string FullLog() const { return testenv::ReadFile(dir_.Path() + "logs/zelk_logs.txt"); }
   testenv::TTempDir dir_;
+  TBanFile file_;
 };
 
 TEST_F(BanBaseTest, LookupSkipsCommentsAndMatchesExactly) {
-  EXPECT_EQ(IsBanned("X"), BanLookup::NotBanned) << "no base";
-  ASSERT_TRUE(AppendBanRecord(5, "Abc"));
+  EXPECT_EQ(file_.IsBanned("X"), BanLookup::NotBanned) << "no base";
+  ASSERT_TRUE(file_.AppendBanRecord(5, "Abc"));
   testenv::WriteFile(BasePath(), testenv::ReadFile(BasePath()) + "\r\n; \"p\" \"Hidden\"\n");
-  EXPECT_EQ(IsBanned("Abc"), BanLookup::Banned);
-  EXPECT_EQ(IsBanned("abc"), BanLookup::NotBanned);
-  EXPECT_EQ(IsBanned("Hidden"), BanLookup::NotBanned);
-  EXPECT_EQ(IsBanned(""), BanLookup::NotBanned);
+  EXPECT_EQ(file_.IsBanned("Abc"), BanLookup::Banned);
+  EXPECT_EQ(file_.IsBanned("abc"), BanLookup::NotBanned);
+  EXPECT_EQ(file_.IsBanned("Hidden"), BanLookup::NotBanned);
+  EXPECT_EQ(file_.IsBanned(""), BanLookup::NotBanned);
 }
 
 TEST_F(BanBaseTest, UnreadableBaseFailsTheLookupWithALogLine) {
   std::filesystem::create_directory(BasePath());
-  EXPECT_EQ(IsBanned("X"), BanLookup::Failed);
-  EXPECT_FALSE(AppendBanRecord(0, "X"));
-  MaintainBanFile();
+  EXPECT_EQ(file_.IsBanned("X"), BanLookup::Failed);
+  EXPECT_FALSE(file_.AppendBanRecord(0, "X"));
+  file_.Maintain();
   const std::string log = FullLog();
   EXPECT_NE(log.find("ERROR: cannot read the ban base " + BasePath()), std::string::npos);
   EXPECT_NE(log.find("ERROR: cannot write the ban base " + BasePath()), std::string::npos);
@@ -51,12 +52,12 @@ TEST_F(BanBaseTest, MaintenanceCountsDownAndDrops) {
   testenv::WriteFile(BasePath(),
                      ";head\r\n\"5\" \"X\"\r\n\"1\" \"Y\"\n\"p\" \"Z\" \"third\" tail\r\n\"3\" \"W\" tail\r\n"
                      "no quotes here\r\n\r\n\"abc\" \"V\"\r\n\"-4\" \"N\"\r\n");
-  MaintainBanFile();
+  file_.Maintain();
   EXPECT_EQ(testenv::ReadFile(BasePath()), ";head\r\n\"4\" \"X\"\r\n\"p\" \"Z\" \"third\" tail\r\n\"2\" \"W\"\r\n");
   EXPECT_EQ(testenv::CountOf(FullLog(), "Unknown ban line format.\r\n"), 2)
       << "once for each line without a known duration";
-  MaintainBanFile();
-  MaintainBanFile();
+  file_.Maintain();
+  file_.Maintain();
   EXPECT_EQ(testenv::ReadFile(BasePath()), ";head\r\n\"2\" \"X\"\r\n\"p\" \"Z\" \"third\" tail\r\n");
 }
 
@@ -72,7 +73,7 @@ TEST_F(BanBaseTest, KillDuringMaintenanceLeavesAWholeBase) {
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-      for (;;) MaintainBanFile();
+      for (;;) file_.Maintain();
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(15 + 20 * round));
     ::kill(child, SIGKILL);
@@ -99,9 +100,9 @@ using BanBaseFaults = BanBaseTest;
 
 TEST_F(BanBaseFaults, AFragmentWithoutItsLineEndIsEndedBeforeTheNextRecord) {
   testenv::WriteFile(BasePath(), ";head\r\n\"30\" \"C");
-  ASSERT_TRUE(AppendBanRecord(30, "CH2"));
+  ASSERT_TRUE(file_.AppendBanRecord(30, "CH2"));
   EXPECT_EQ(testenv::ReadFile(BasePath()), ";head\r\n\"30\" \"C\r\n\"30\" \"CH2\"\r\n");
-  EXPECT_EQ(IsBanned("CH2"), BanLookup::Banned) << "the right identifier is banned";
+  EXPECT_EQ(file_.IsBanned("CH2"), BanLookup::Banned) << "the right identifier is banned";
   EXPECT_NE(FullLog().find("ended in a line without its line end"), std::string::npos);
 }
 
@@ -117,8 +118,8 @@ TEST_F(BanBaseFaults, AFullDiskLosesNoBanAndLeavesNoFragment) {
     std::string Path;
     ~TUnmount() { std::system(("umount " + Path).c_str()); }
   } unmount{disk};
-  testenv::ResetProcessState(disk);
-  ASSERT_TRUE(AppendBanRecord(30, "FIRST"));
+  testenv::ResetProcessFacilities(disk);
+  ASSERT_TRUE(file_.AppendBanRecord(30, "FIRST"));
   const std::string whole = testenv::ReadFile(disk + "zelk_bans.txt");
   // Fill the disk to the last byte.
   {
@@ -128,27 +129,27 @@ TEST_F(BanBaseFaults, AFullDiskLosesNoBanAndLeavesNoFragment) {
     }
   }
   std::ofstream(disk + "filler", std::ios::binary | std::ios::app) << "x";
-  EXPECT_FALSE(AppendBanRecord(0, std::string(6000, 'L')));
+  EXPECT_FALSE(file_.AppendBanRecord(0, std::string(6000, 'L')));
   EXPECT_EQ(testenv::ReadFile(disk + "zelk_bans.txt"), whole) << "nothing of the unwritten record";
   std::string left;
-  EXPECT_EQ(IsBanned(std::string(6000, 'L'), &left), BanLookup::Banned) << "enforced from memory";
+  EXPECT_EQ(file_.IsBanned(std::string(6000, 'L'), &left), BanLookup::Banned) << "enforced from memory";
   EXPECT_EQ(left, "p");
 
   std::filesystem::remove(disk + "filler");
-  MaintainBanFile();
+  file_.Maintain();
   EXPECT_EQ(testenv::ReadFile(disk + "zelk_bans.txt"), whole.substr(0, whole.size() - 14) + "\"29\" \"FIRST\"\r\n\"p\" \"" +
                                                            std::string(6000, 'L') + "\"\r\n");
-  ASSERT_TRUE(AppendBanRecord(5, "NEXT"));
+  ASSERT_TRUE(file_.AppendBanRecord(5, "NEXT"));
   EXPECT_NE(testenv::ReadFile(disk + "zelk_bans.txt").find("\r\n\"5\" \"NEXT\"\r\n"), std::string::npos);
 }
 
 TEST_F(BanBaseFaults, AHeldLockFailsTheOperationWithinItsBoundAndAtAStop) {
-  ASSERT_TRUE(AppendBanRecord(0, "X"));
+  ASSERT_TRUE(file_.AppendBanRecord(0, "X"));
   std::string error;
   auto held = platform::TFileLock::Acquire(BasePath() + ".lock", &error);
   ASSERT_TRUE(held) << error;
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(IsBanned("X"), BanLookup::Failed) << "not waiting for ever";
+  EXPECT_EQ(file_.IsBanned("X"), BanLookup::Failed) << "not waiting for ever";
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
   EXPECT_NE(FullLog().find("held by another process for 2000 ms"), std::string::npos) << FullLog();
 

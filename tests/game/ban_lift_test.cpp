@@ -21,29 +21,30 @@ namespace {
 
 class BanLift : public ::testing::Test {
  protected:
-  void SetUp() override { testenv::ResetProcessState(dir_.Path()); }
+  void SetUp() override { testenv::ResetProcessFacilities(dir_.Path()); }
   std::string Base() const { return testenv::ReadFile(BanBasePath()); }
   testenv::TTempDir dir_;
+  TBanFile file_;
 };
 
 TEST_F(BanLift, RemovesEveryRecordOfTheIdentifierOnly) {
-  ASSERT_TRUE(AppendBanRecord(30, "A"));
-  ASSERT_TRUE(AppendBanRecord(0, "B"));
-  ASSERT_TRUE(AppendBanRecord(5, "A"));
-  const LiftResult lifted = LiftBan("A");
+  ASSERT_TRUE(file_.AppendBanRecord(30, "A"));
+  ASSERT_TRUE(file_.AppendBanRecord(0, "B"));
+  ASSERT_TRUE(file_.AppendBanRecord(5, "A"));
+  const LiftResult lifted = file_.Lift("A");
   EXPECT_EQ(lifted.Removed, 2);
   EXPECT_TRUE(lifted.Error.empty());
   const std::string base = Base();
   EXPECT_EQ(base.substr(0, 11), ";ATTENTION!") << "the header stays";
   EXPECT_NE(base.find("\"p\" \"B\"\r\n"), std::string::npos);
   EXPECT_EQ(base.find("\"A\""), std::string::npos);
-  EXPECT_EQ(IsBanned("A"), BanLookup::NotBanned);
-  EXPECT_EQ(LiftBan("a").Removed, 0) << "identifiers are case-sensitive";
+  EXPECT_EQ(file_.IsBanned("A"), BanLookup::NotBanned);
+  EXPECT_EQ(file_.Lift("a").Removed, 0) << "identifiers are case-sensitive";
 }
 
 TEST_F(BanLift, MaintenanceWaitsForTheToolAndKeepsItsChange) {
-  ASSERT_TRUE(AppendBanRecord(10, "Keep"));
-  ASSERT_TRUE(AppendBanRecord(10, "Lift"));
+  ASSERT_TRUE(file_.AppendBanRecord(10, "Keep"));
+  ASSERT_TRUE(file_.AppendBanRecord(10, "Lift"));
   std::string error;
   // The tool holds the lock while it edits; the server's maintenance arrives
   // meanwhile and must wait, then count down what the tool left.
@@ -51,7 +52,7 @@ TEST_F(BanLift, MaintenanceWaitsForTheToolAndKeepsItsChange) {
   ASSERT_TRUE(toolLock) << error;
   std::atomic<bool> maintained{false};
   std::thread maintenance([&] {
-    MaintainBanFile();
+    file_.Maintain();
     maintained = true;
   });
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -66,8 +67,8 @@ TEST_F(BanLift, MaintenanceWaitsForTheToolAndKeepsItsChange) {
 }
 
 TEST_F(BanLift, TheToolFindsTheBaseInTheDataDirectory) {
-  ASSERT_TRUE(AppendBanRecord(0, "Cheater"));
-  ASSERT_TRUE(AppendBanRecord(30, "A"));
+  ASSERT_TRUE(file_.AppendBanRecord(0, "Cheater"));
+  ASSERT_TRUE(file_.AppendBanRecord(30, "A"));
   const std::vector<std::string> env = {"ACSERVER_HOME=" + dir_.Path()};
   {
     testenv::TChildProcess list(UNBAN_BINARY, env, "/", {"--list"});
@@ -88,7 +89,7 @@ TEST_F(BanLift, TheToolFindsTheBaseInTheDataDirectory) {
     EXPECT_EQ(lift.WaitForExit(10000), 0) << lift.Output();
     EXPECT_EQ(lift.Output().rfind("lifted 1 record for \"Cheater\"\n", 0), 0u) << lift.Output();
   }
-  EXPECT_EQ(IsBanned("Cheater"), BanLookup::NotBanned);
+  EXPECT_EQ(file_.IsBanned("Cheater"), BanLookup::NotBanned);
   testenv::TChildProcess again(dir_.Path() + "acserver-unban", {}, "/", {"Cheater"});
   EXPECT_EQ(again.WaitForExit(10000), 1);
 }
@@ -123,7 +124,7 @@ TEST_F(BanLift, TheToolFollowsCommandLineConventionsAndLogsWhoLifted) {
   EXPECT_EQ(version.Status, 0);
   EXPECT_EQ(version.Text, std::string("acserver-unban ") + kVersionText + "\n");
 
-  ASSERT_TRUE(AppendBanRecord(0, "Cheater"));
+  ASSERT_TRUE(file_.AppendBanRecord(0, "Cheater"));
   const TToolRun unknown = RunUnban(env, {"--bogus"}, Stream::Err);
   EXPECT_EQ(unknown.Status, 2);
   EXPECT_EQ(unknown.Text.rfind("acserver-unban: unknown option '--bogus'\nusage: ", 0), 0u) << unknown.Text;
@@ -140,7 +141,7 @@ TEST_F(BanLift, TheToolFollowsCommandLineConventionsAndLogsWhoLifted) {
   EXPECT_NE(log.find(" : Ban of ID Cheater lifted with acserver-unban by " + userName + ": false positive[2J\r\n"),
             std::string::npos)
       << log;
-  EXPECT_EQ(IsBanned("Cheater"), BanLookup::NotBanned);
+  EXPECT_EQ(file_.IsBanned("Cheater"), BanLookup::NotBanned);
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 #include "game/game_fixture.h"
 #include "platform/console.h"
 #include "platform/files.h"
-#include "registry/busy_flag.h"
 #include "registry/tables.h"
 
 namespace {
@@ -21,9 +20,9 @@ const std::string kHeaders =
 class BanEnforcementTest : public GameFixture {
  protected:
   // A client with its player on the game server, as after connect and a poll.
-  void Present(const std::string& name, const std::string& identifier) {
-    AddClient(name, identifier, "10.0.0.5");
-    AddPlayer(name, "10.0.0.5", 27005);
+  void Present(const TBusyGuard& busy, const std::string& name, const std::string& identifier) {
+    AddClient(busy, name, identifier, "10.0.0.5");
+    AddPlayer(busy, name, "10.0.0.5", 27005);
     auto players = sim_.Players();
     players.push_back({name, "10.0.0.5:27005"});
     sim_.SetPlayers(players);
@@ -33,11 +32,11 @@ class BanEnforcementTest : public GameFixture {
 
 TEST_F(BanEnforcementTest, BanKicksAnnouncesLogsAndRecords) {
   TServer& server = Server();
-  TBusyGuard busy;
-  Present("Bob", "ID-1");
-  Present("Ann", "ID-2");
+  TBusyGuard busy(Server().Tables);
+  Present(busy, "Bob", "ID-1");
+  Present(busy, "Ann", "ID-2");
   platform::TConsoleCapture console;
-  ASSERT_TRUE(server.EnforceBan("Bob", "10.0.0.9", "aim\";\nquit", 30));
+  ASSERT_TRUE(server.EnforceBan(busy, "Bob", "10.0.0.9", "aim\";\nquit", 30));
 
   // The reason's quote and line break cannot reach the game server's parser.
   EXPECT_EQ(sim_.Commands(),
@@ -50,22 +49,22 @@ TEST_F(BanEnforcementTest, BanKicksAnnouncesLogsAndRecords) {
   EXPECT_NE(
       FullLog().find(" : banned for 30 minutes : Bob; with ip: 10.0.0.9; with ID: ID-1; reason: aim\";quit\r\n"),
       std::string::npos);
-  EXPECT_EQ(FindClientByName("Bob"), 0);
+  EXPECT_EQ(FindClientByName(busy, "Bob"), 0);
   EXPECT_EQ(Base(), kHeaders + "\"30\" \"ID-1\"\r\n");
 
-  ASSERT_TRUE(server.EnforceBan("Ann", "10.0.0.9", "wallhack", 0));
+  ASSERT_TRUE(server.EnforceBan(busy, "Ann", "10.0.0.9", "wallhack", 0));
   EXPECT_EQ(sim_.Kicks()[1].Text, "ZELK anticheat: banned permamently. Reason: wallhack");
   EXPECT_EQ(sim_.Chats()[1], "red [ZELK]:\"Ann\" was banned permamently.Reason: cheat \"wallhack\"");
   EXPECT_EQ(Base(), kHeaders + "\"30\" \"ID-1\"\r\n\"p\" \"ID-2\"\r\n");
-  EXPECT_EQ(IsBanned("ID-2"), BanLookup::Banned);
-  EXPECT_EQ(IsBanned("id-2"), BanLookup::NotBanned);
+  EXPECT_EQ(TBanFile().IsBanned("ID-2"), BanLookup::Banned);
+  EXPECT_EQ(TBanFile().IsBanned("id-2"), BanLookup::NotBanned);
 }
 
 TEST_F(BanEnforcementTest, AQuoteInTheNameCannotOpenAnotherField) {
   TServer& server = Server();
-  TBusyGuard busy;
-  Present("Eve\" \"x", "ID-3");
-  ASSERT_TRUE(server.EnforceBan("Eve\" \"x", "10.0.0.5", "aim", 30));
+  TBusyGuard busy(Server().Tables);
+  Present(busy, "Eve\" \"x", "ID-3");
+  ASSERT_TRUE(server.EnforceBan(busy, "Eve\" \"x", "10.0.0.5", "aim", 30));
   ASSERT_EQ(sim_.Kicks().size(), 1u);
   EXPECT_EQ(sim_.Kicks()[0].Name, "Eve' 'x");
   EXPECT_EQ(sim_.Kicks()[0].Text, "ZELK anticheat: banned for 30 minutes. Reason: aim");
@@ -76,12 +75,12 @@ TEST_F(BanEnforcementTest, AQuoteInTheNameCannotOpenAnotherField) {
 // nothing but one full-log line that says why.
 TEST_F(BanEnforcementTest, UnknownNameOrAbsentPlayerChangesNothing) {
   TServer& server = Server();
-  TBusyGuard busy;
-  AddClient("Gone", "ID-3", "10.0.0.5");
-  EXPECT_FALSE(server.EnforceBan("Nobody", "10.0.0.9", "aim", 30));
+  TBusyGuard busy(Server().Tables);
+  AddClient(busy, "Gone", "ID-3", "10.0.0.5");
+  EXPECT_FALSE(server.EnforceBan(busy, "Nobody", "10.0.0.9", "aim", 30));
   EXPECT_NE(FullLog().find("ERROR: cannot find user with nickname : \"Nobody\"\r\n"), std::string::npos);
-  EXPECT_FALSE(server.EnforceBan("Gone", "10.0.0.9", "aim", 30));
-  EXPECT_NE(FindClientByName("Gone"), 0);
+  EXPECT_FALSE(server.EnforceBan(busy, "Gone", "10.0.0.9", "aim", 30));
+  EXPECT_NE(FindClientByName(busy, "Gone"), 0);
   EXPECT_NE(FullLog().find("Ban of \"Gone\" not carried out: the player is not in the game server's player list"),
             std::string::npos);
   EXPECT_TRUE(sim_.Datagrams().empty());
@@ -92,35 +91,35 @@ TEST_F(BanEnforcementTest, UnknownNameOrAbsentPlayerChangesNothing) {
 // and the chat line, without BusyFlag) a connect with the banned identifier is
 // refused already; afterwards the base refuses it.
 TEST_F(BanEnforcementTest, ConnectWhileTheKickIsOnItsWayIsRefused) {
-  Settings.ClientId = "clid";
+  settings_.ClientId = "clid";
   TServer& server = Server();
-  auto connect = [] {
+  auto connect = [&server] {
     CommandCall call;
     call.Arguments = {"Bob2", "ID-1", "clid"};
     call.PeerAddress = "10.0.0.6";
-    ConnectCmd(call);
+    ConnectCmd(server.Tables, server.Settings(), server.Enforcement, call);
     return call.Reply();
   };
   std::optional<TBanKick> kick;
   {
-    TBusyGuard busy;
-    Present("Bob", "ID-1");
-    kick = TakeBan("Bob", "10.0.0.9", "aim", 30);
+    TBusyGuard busy(Server().Tables);
+    Present(busy, "Bob", "ID-1");
+    kick = server.Enforcement.TakeBan(busy, "Bob", "10.0.0.9", "aim", 30);
   }
   ASSERT_TRUE(kick);
   EXPECT_FALSE(platform::FileExists(dir_.Path() + "zelk_bans.txt"));
   EXPECT_EQ(connect(), "rpl:ban");
-  SendBanKick(server.RconClient, *kick);
+  server.Enforcement.SendBanKick(*kick);
   EXPECT_EQ(Base(), kHeaders + "\"30\" \"ID-1\"\r\n");
-  EXPECT_FALSE(BanInFlight("ID-1", nullptr));
+  EXPECT_FALSE(server.Enforcement.BanInFlight("ID-1", nullptr));
   EXPECT_EQ(connect(), "rpl:ban");
 }
 
 TEST_F(BanEnforcementTest, LongReasonIsCutSoBothCommandsReachTheGameServer) {
   TServer& server = Server();
-  TBusyGuard busy;
-  Present("Bob", "ID-1");
-  ASSERT_TRUE(server.EnforceBan("Bob", "10.0.0.9", std::string(700, 'r'), 30));
+  TBusyGuard busy(Server().Tables);
+  Present(busy, "Bob", "ID-1");
+  ASSERT_TRUE(server.EnforceBan(busy, "Bob", "10.0.0.9", std::string(700, 'r'), 30));
   for (const std::string& datagram : sim_.Datagrams()) EXPECT_LE(datagram.size(), 515u);
   ASSERT_EQ(sim_.Kicks().size(), 1u);
   EXPECT_TRUE(sim_.Kicks()[0].Found);

@@ -8,7 +8,7 @@
 #include "base/settings.h"
 #include "game/ban_enforcement.h"
 #include "game/scripted_game_server.h"
-#include "registry/busy_flag.h"
+#include "support/game_state.h"
 #include "registry/tables.h"
 #include "platform/console.h"
 #include "support/test_env.h"
@@ -64,9 +64,9 @@ TEST(SplitSayText, CutsAtBlanksNeverBeforeAQuoteAndHardCutsLongWords) {
 class ScriptedChat : public ::testing::Test {
  protected:
   void SetUp() override {
-    testenv::ResetProcessState(dir_.Path());
-    Settings.RconPort = 27015;
-    Settings.RconPass = "pw";
+    testenv::ResetProcessFacilities(dir_.Path());
+    state_.Settings.RconPort = 27015;
+    state_.Settings.RconPass = "pw";
   }
   // Every command is answered with text (empty: a game server without the
   // chat add-on). Returns the link to read what was sent.
@@ -77,7 +77,7 @@ class ScriptedChat : public ::testing::Test {
       script.After(2 * k, {{scripted::ChallengeAnswer("42")}});
       script.After(2 * k + 1, {{scripted::Answer(text)}});
     }
-    rcon_.UseLink(std::move(link));
+    state_.Rcon.UseLink(std::move(link));
     return script;
   }
   static std::vector<std::string> Commands(const scripted::TScriptedLink& script) {
@@ -88,14 +88,14 @@ class ScriptedChat : public ::testing::Test {
   }
 
   testenv::TTempDir dir_;
-  TRconClient rcon_;
+  testenv::TGameState state_;
 };
 
 TEST_F(ScriptedChat, AutoFallsBackToSayOnceTheAddonAnswersNothing) {
   scripted::TScriptedLink& script = Script("");
   platform::TConsoleCapture console;
-  SayInGame(rcon_, "green", "hello");
-  SayInGame(rcon_, "red", "again");
+  state_.Chat.Say("green", "hello");
+  state_.Chat.Say("red", "again");
   EXPECT_EQ(Commands(script), (std::vector<std::string>{"amx_tsay green hello", "say hello", "say again"}));
   EXPECT_EQ(console.Lines(), (std::vector<std::string>{"Game server health: answering",
                                                        "Chat lines go out with say (no amx_tsay add-on answered)"}));
@@ -112,11 +112,10 @@ TEST_F(ScriptedChat, AnsweringAddonAndForcedFormsNeverSwitch) {
       {ChatCommand::Say, "", {"say hello", "say hello"}},
   };
   for (const auto& c : cases) {
-    Settings.ChatCommandMode = c.Mode;
-    ResetChatForTesting();
+    state_.Settings.ChatCommandMode = c.Mode;
     scripted::TScriptedLink& script = Script(c.Answer);
-    SayInGame(rcon_, "green", "hello");
-    SayInGame(rcon_, "green", "hello");
+    state_.Chat.Say("green", "hello");
+    state_.Chat.Say("green", "hello");
     EXPECT_EQ(Commands(script), c.Sent);
   }
 }
@@ -124,7 +123,7 @@ TEST_F(ScriptedChat, AnsweringAddonAndForcedFormsNeverSwitch) {
 TEST_F(ScriptedChat, LongSayLinesGoOutInPiecesAlsoAfterTheFallback) {
   const std::string text = "Download ZELK anticheat from http://zelk.example.net and keep playing on this server";
   scripted::TScriptedLink& script = Script("");
-  SayInGame(rcon_, "green", text);
+  state_.Chat.Say("green", text);
   EXPECT_EQ(Commands(script),
             (std::vector<std::string>{"amx_tsay green " + text,
                                       "say Download ZELK anticheat from http://zelk.example.net and keep",
@@ -132,17 +131,17 @@ TEST_F(ScriptedChat, LongSayLinesGoOutInPiecesAlsoAfterTheFallback) {
 }
 
 TEST_F(ScriptedChat, BanAnnouncedThroughSayReachesPlayersWhole) {
-  Settings.ChatCommandMode = ChatCommand::Say;
+  state_.Settings.ChatCommandMode = ChatCommand::Say;
   const std::string reason = "wallhack.detected.by.module.seven.with.signature.0123456789abcde";
   ASSERT_EQ(reason.size(), kLogFieldChars) << "the longest reason a client's report carries";
   {
-    TBusyGuard busy;
-    AddClient("Nitro", "id-1", "176.32.12.6");
-    AddPlayer("Nitro", "176.32.12.6", 27005, 305);
+    TBusyGuard busy(state_.Tables);
+    AddClient(busy, "Nitro", "id-1", "176.32.12.6");
+    AddPlayer(busy, "Nitro", "176.32.12.6", 27005, 305);
   }
   scripted::TScriptedLink& script = Script("");
-  TBusyGuard busy;
-  ASSERT_TRUE(EnforceBan(rcon_, "Nitro", "176.32.12.6", reason, 30));
+  TBusyGuard busy(state_.Tables);
+  ASSERT_TRUE(state_.Enforcement.EnforceBan(busy, "Nitro", "176.32.12.6", reason, 30));
   const std::vector<std::string> commands = Commands(script);
   ASSERT_EQ(commands.size(), 4u) << ::testing::PrintToString(commands);
   EXPECT_EQ(commands[0], "kick #305 ZELK anticheat: banned for 30 minutes. Reason: " + reason);
@@ -158,15 +157,15 @@ TEST_F(ScriptedChat, BanAnnouncedThroughSayReachesPlayersWhole) {
 }
 
 TEST_F(ScriptedChat, BanOfAPlayerFromTheStatusListKicksByUserid) {
-  Settings.ChatCommandMode = ChatCommand::Say;
+  state_.Settings.ChatCommandMode = ChatCommand::Say;
   {
-    TBusyGuard busy;
-    AddClient("Nitro", "id-1", "176.32.12.6");
-    AddPlayer("Nitro", "176.32.12.6", 27005, 305);
+    TBusyGuard busy(state_.Tables);
+    AddClient(busy, "Nitro", "id-1", "176.32.12.6");
+    AddPlayer(busy, "Nitro", "176.32.12.6", 27005, 305);
   }
   scripted::TScriptedLink& script = Script("");
-  TBusyGuard busy;
-  ASSERT_TRUE(EnforceBan(rcon_, "Nitro", "176.32.12.6", "aim", 30));
+  TBusyGuard busy(state_.Tables);
+  ASSERT_TRUE(state_.Enforcement.EnforceBan(busy, "Nitro", "176.32.12.6", "aim", 30));
   EXPECT_EQ(Commands(script),
             (std::vector<std::string>{"kick #305 ZELK anticheat: banned for 30 minutes. Reason: aim",
                                       "say [ZELK]:\"Nitro\" was banned for 30 minutes.Reason: cheat \"aim\""}));

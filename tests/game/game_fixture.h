@@ -17,18 +17,18 @@
 class GameFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    testenv::ResetProcessState(dir_.Path());
-    Timing.RconWaitMs = 150;
-    Settings.RconPass = "secret";
+    testenv::ResetProcessFacilities(dir_.Path());
+    timing_.RconWaitMs = 150;
+    settings_.RconPass = "secret";
     sim_.SetPassword("secret");
     std::string error;
     // The simulator takes RconPort; the server object takes RconPort + 1000.
     ASSERT_TRUE(testenv::StartOnRconPort(sim_, &error)) << error;
-    Settings.RconPort = sim_.Port();
+    settings_.RconPort = sim_.Port();
     registry_.SetAnswer("ok");
     ASSERT_TRUE(registry_.Start(0, &error)) << error;
-    Settings.RegistryHost = "127.0.0.1";
-    Settings.RegistryPort = registry_.Port();
+    settings_.RegistryHost = "127.0.0.1";
+    settings_.RegistryPort = registry_.Port();
   }
   void TearDown() override {
     server_.reset();
@@ -36,12 +36,16 @@ class GameFixture : public ::testing::Test {
     registry_.Stop();
   }
   TServer& Server() {
-    if (!server_) server_ = std::make_unique<TServer>();
+    if (!server_) server_ = std::make_unique<TServer>(settings_, timing_);
     return *server_;
   }
+  TTables& Tables() { return Server().Tables; }
+  const TSupervisionMemory& Memory() { return Server().Supervision.Memory(); }
   std::string FullLog() const { return testenv::ReadFile(dir_.Path() + "logs/zelk_logs.txt"); }
   std::string ShortLog() const { return testenv::ReadFile(dir_.Path() + "logs/zelk_light_logs.txt"); }
 
+  SettingsRecord settings_ = testenv::TestSettings();
+  TimingRecord timing_ = testenv::TestTiming();
   testenv::TTempDir dir_;
   gamesim::TGameServerSim sim_;
   registrysim::TRegistrySim registry_;

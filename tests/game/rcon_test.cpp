@@ -24,9 +24,9 @@ using scripted::TArrival;
 class ScriptedExchange : public ::testing::Test {
  protected:
   void SetUp() override {
-    testenv::ResetProcessState(dir_.Path());
-    Settings.RconPort = 27015;
-    Settings.RconPass = "secret";
+    testenv::ResetProcessFacilities(dir_.Path());
+    settings_.RconPort = 27015;
+    settings_.RconPass = "secret";
     auto link = std::make_unique<scripted::TScriptedLink>();
     link_ = link.get();
     client_.UseLink(std::move(link));
@@ -38,7 +38,9 @@ class ScriptedExchange : public ::testing::Test {
   }
 
   testenv::TTempDir dir_;
-  TRconClient client_;
+  SettingsRecord settings_ = testenv::TestSettings();
+  TimingRecord timing_ = testenv::TestTiming();
+  TRconClient client_{settings_, timing_};
   scripted::TScriptedLink* link_ = nullptr;
 };
 
@@ -108,7 +110,7 @@ TEST_F(ScriptedExchange, EachRuleOfTheExchange) {
     SCOPED_TRACE(c.Name);
     auto link = std::make_unique<scripted::TScriptedLink>();
     scripted::TScriptedLink& script = *link;
-    TRconClient client;
+    TRconClient client(settings_, timing_);
     client.UseLink(std::move(link));
     for (const TArrival& arrival : c.Before) script.QueueNow(arrival);
     script.After(0, c.Challenge);
@@ -187,12 +189,12 @@ TEST_F(ScriptedExchange, OnlyAFullDatagramIsFollowedByAFullWait) {
   // after the short one.
   ASSERT_EQ(link_->WaitsMs.size(), 5u);
   EXPECT_EQ(link_->WaitsMs[0], 0);
-  EXPECT_GT(link_->WaitsMs[3], Timing.RconGraceMs);
-  EXPECT_LE(link_->WaitsMs[4], Timing.RconGraceMs);
+  EXPECT_GT(link_->WaitsMs[3], timing_.RconGraceMs);
+  EXPECT_LE(link_->WaitsMs[4], timing_.RconGraceMs);
 }
 
 TEST_F(ScriptedExchange, UnresolvableHostFailsWithCodeTwo) {
-  Settings.RconHost = "cs.example.invalid";
+  settings_.RconHost = "cs.example.invalid";
   platform::SetResolverForTesting([](const std::string&, std::string* error) -> std::optional<uint32_t> {
     if (error) *error = "no such host";
     return std::nullopt;
@@ -250,7 +252,7 @@ TEST_F(ScriptedExchange, NoExchangeStartsAfterAStopRequest) {
 using RconAgainstSimulator = GameFixture;
 
 TEST_F(RconAgainstSimulator, ChallengeAndQuotedPasswordWithBlanksReachTheCommand) {
-  Settings.RconPass = "pass word";
+  settings_.RconPass = "pass word";
   sim_.SetPassword("pass word");
   TServer& server = Server();
   platform::TConsoleCapture console;
@@ -269,12 +271,12 @@ TEST_F(RconAgainstSimulator, SilentServerGetsNoCommandAndOneHealthLine) {
   platform::TConsoleCapture console;
   EXPECT_EQ(server.RconCommand("zelk_stat 1"), "sinw");
   EXPECT_EQ(console.Lines(), std::vector<std::string>{"Game server health: not answering at 127.0.0.1:" +
-                                                      std::to_string(Settings.RconPort)});
+                                                      std::to_string(settings_.RconPort)});
   EXPECT_FALSE(sim_.WaitForDatagrams(2, 200)) << "no command with an empty challenge";
 }
 
 TEST_F(RconAgainstSimulator, AStopEndsTheWaitAndSendsNoCommand) {
-  Timing.RconWaitMs = 5000;  // long enough that only the stop can end it in time
+  timing_.RconWaitMs = 5000;  // long enough that only the stop can end it in time
   sim_.SetSilent(true);
   TServer& server = Server();
   auto exchange = std::async(std::launch::async, [&] { return server.RconCommand("zelk_stat 1"); });
@@ -287,12 +289,13 @@ TEST_F(RconAgainstSimulator, AStopEndsTheWaitAndSendsNoCommand) {
 
 TEST(KickComment, TooLongCommentIsReportedAtStartUp) {
   testenv::TTempDir dir;
-  testenv::ResetProcessState(dir.Path());
+  testenv::ResetProcessFacilities(dir.Path());
+  SettingsRecord settings = testenv::TestSettings();
   platform::TConsoleCapture console;
-  CheckKickCommentFits();
+  CheckKickCommentFits(settings);
   EXPECT_TRUE(console.Lines().empty()) << "the default comment fits";
-  Settings.Comment = std::string(460, 'c');
-  CheckKickCommentFits();
+  settings.Comment = std::string(460, 'c');
+  CheckKickCommentFits(settings);
   EXPECT_TRUE(console.ContainsPrefix("ATTENTION!!! : Comment is too long for a kick"));
 }
 

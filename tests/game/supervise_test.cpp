@@ -14,14 +14,13 @@
 #include "game/supervise.h"
 #include "game/status_mark.h"
 #include "platform/console.h"
-#include "registry/busy_flag.h"
+#include "support/tables_peek.h"
 #include "registry/tables.h"
 
 namespace {
 
-int AddTestClientAt(const std::string& name, const std::string& address) {
-  TBusyGuard busy;
-  return AddClient(name, "id-" + name, address);
+int AddTestClientAt(TTables& tables, const std::string& name, const std::string& address) {
+  return testenv::AddClientTo(tables, name, "id-" + name, address);
 }
 
 class SupervisionTest : public GameFixture {
@@ -32,8 +31,8 @@ class SupervisionTest : public GameFixture {
     for (const auto& kick : sim_.Kicks()) names.push_back(kick.Name);
     return names;
   }
-  static int AddTestClient(const std::string& name, const std::string& address) {
-    return AddTestClientAt(name, address);
+  int AddTestClient(const std::string& name, const std::string& address) {
+    return AddTestClientAt(Tables(), name, address);
   }
 };
 
@@ -53,20 +52,20 @@ TEST_F(SupervisionTest, KickPassLetsInClientsAndBothAllowListForms) {
 
   // The game server keeps 31 characters of a name, which the kick names whole.
   EXPECT_EQ(KickedNames(), (std::vector<std::string>{"Eve", "ann", std::string(31, 'L')}));
-  EXPECT_EQ(sim_.Kicks()[0].Text, Settings.Comment);
-  EXPECT_EQ(sim_.Commands()[1], "kick \"Eve\" \"" + Settings.Comment + "\"");
+  EXPECT_EQ(sim_.Kicks()[0].Text, settings_.Comment);
+  EXPECT_EQ(sim_.Commands()[1], "kick \"Eve\" \"" + settings_.Comment + "\"");
   EXPECT_TRUE(sim_.Kicks()[2].Found);
   EXPECT_NE(FullLog().find(" : Kicked \"Eve\" (10.1.0.4): no anti-cheat client, not on the allow-list\r\n"),
             std::string::npos);
   EXPECT_EQ(server.AllowList,
             (std::vector<std::string>{"\"10.0.*\"", "\"192.168.0.9\" \"Ann\" remark"}));
   EXPECT_TRUE(console.Contains("Line loaded: \"10.0.*\""));
-  EXPECT_EQ(StatusMark, "de_dust2");
-  EXPECT_EQ(PlayerCount, 6);
-  EXPECT_EQ(Player(4).Port, 0) << "no colon";
-  EXPECT_EQ(Player(5).Port, 0) << "a port that is not a number";
-  EXPECT_EQ(Player(1).Port, 27005);
-  EXPECT_EQ(Client(cli).MissedUpdates, 1);
+  EXPECT_EQ(Memory().StatusMark, "de_dust2");
+  EXPECT_EQ(testenv::PlayerCountOf(Tables()), 6);
+  EXPECT_EQ(testenv::PlayerOf(Tables(), 4).Port, 0) << "no colon";
+  EXPECT_EQ(testenv::PlayerOf(Tables(), 5).Port, 0) << "a port that is not a number";
+  EXPECT_EQ(testenv::PlayerOf(Tables(), 1).Port, 27005);
+  EXPECT_EQ(testenv::ClientOf(Tables(), cli).MissedUpdates, 1);
   EXPECT_EQ(registry_.Datagrams().size(), 2u) << "start-up and the refresh after the mark changed";
 }
 
@@ -86,8 +85,8 @@ TEST_F(SupervisionTest, OnlyAChangedMarkReloadsTheAllowListAndRefreshes) {
 
   sim_.SetSilent(true);
   server.Supervise();
-  EXPECT_EQ(StatusMark, "unknown");
-  EXPECT_EQ(PlayerCount, 1) << "a silent server leaves the last good list";
+  EXPECT_EQ(Memory().StatusMark, "unknown");
+  EXPECT_EQ(testenv::PlayerCountOf(Tables()), 1) << "a silent server leaves the last good list";
 
   sim_.SetSilent(false);
   server.Supervise();
@@ -105,11 +104,11 @@ TEST_F(SupervisionTest, SilentClientIsDroppedInTheFourthCompleteRunAndKickedInTh
   sim_.SetSilent(true);
   server.Supervise();  // no good answer: not counted
   sim_.SetSilent(false);
-  EXPECT_EQ(Client(cli).MissedUpdates, 3);
+  EXPECT_EQ(testenv::ClientOf(Tables(), cli).MissedUpdates, 3);
 
   platform::TConsoleCapture console;
   server.Supervise();
-  EXPECT_FALSE(Client(cli).InUse);
+  EXPECT_FALSE(testenv::ClientOf(Tables(), cli).InUse);
   EXPECT_TRUE(console.Contains("Disconnected: Cli ;Reason: Time out"));
   EXPECT_TRUE(console.Contains("total players online: 0"));
   EXPECT_NE(ShortLog().find(" : Disconnected: Cli ;Reason: Time out\r\n"), std::string::npos);
@@ -129,7 +128,7 @@ TEST_F(SupervisionTest, PlayersBeyondTheTableAreLoggedAndLeftAlone) {
   sim_.SetPlayers(players);
   sim_.SetStatusMark("full");
   Server().Supervise();
-  EXPECT_EQ(PlayerCount, 33);
+  EXPECT_EQ(testenv::PlayerCountOf(Tables()), 33);
   EXPECT_EQ(testenv::CountOf(FullLog(), "ERROR: cannot add CS Server user\r\n"), 2);
   EXPECT_TRUE(sim_.Kicks().empty()) << "P35 did not fit the table, so is not checked";
 }
@@ -138,13 +137,13 @@ TEST_F(SupervisionTest, OddFieldCountEndsTheRunWithAnEmptyTable) {
   sim_.SetOutput("zelk_stat", "\\host\\\\m\\\\Bob\\");
   const int cli = AddTestClient("Cli", "127.0.0.1");
   {
-    TBusyGuard busy;
-    AddPlayer("Old", "10.0.0.1", 1);
+    TBusyGuard busy(Tables());
+    AddPlayer(busy, "Old", "10.0.0.1", 1);
   }
   Server().Supervise();
-  EXPECT_EQ(PlayerCount, 0);
-  EXPECT_EQ(StatusMark, "m");
-  EXPECT_EQ(Client(cli).MissedUpdates, 0);
+  EXPECT_EQ(testenv::PlayerCountOf(Tables()), 0);
+  EXPECT_EQ(Memory().StatusMark, "m");
+  EXPECT_EQ(testenv::ClientOf(Tables(), cli).MissedUpdates, 0);
   EXPECT_TRUE(sim_.Kicks().empty());
 }
 
@@ -157,10 +156,12 @@ namespace {
 class ScriptedSupervision : public ::testing::Test {
  protected:
   void SetUp() override {
-    testenv::ResetProcessState(dir_.Path());
-    Settings.RconPort = 27015;
-    Settings.RconPass = "pw";
+    testenv::ResetProcessFacilities(dir_.Path());
+    settings_.RconPort = 27015;
+    settings_.RconPass = "pw";
   }
+  TTables& Tables() { return tables_; }
+  const TSupervisionMemory& Memory() const { return supervision_.Memory(); }
   // One run; exchange k of the run is answered with the datagrams replies[k]
   // (missing ones with the empty answer). The commands the run sent.
   std::vector<std::string> RunWith(const std::vector<std::vector<std::string>>& replies) {
@@ -177,7 +178,7 @@ class ScriptedSupervision : public ::testing::Test {
       script.After(2 * k + 1, arrivals);
     }
     rcon_.UseLink(std::move(link));
-    Supervise(rcon_, allowList_, [this] { ++markChanges_; });
+    supervision_.Run(allowList_, [this] { ++markChanges_; });
     std::vector<std::string> commands;
     const std::string prefix = scripted::kFF + "rcon 42 \"pw\" ";
     for (size_t i = 1; i < script.Sent.size(); i += 2) commands.push_back(script.Sent[i].substr(prefix.size()));
@@ -191,7 +192,11 @@ class ScriptedSupervision : public ::testing::Test {
   }
 
   testenv::TTempDir dir_;
-  TRconClient rcon_;
+  SettingsRecord settings_ = testenv::TestSettings();
+  TimingRecord timing_ = testenv::TestTiming();
+  TTables tables_;
+  TRconClient rcon_{settings_, timing_};
+  TSupervision supervision_{settings_, tables_, rcon_};
   std::vector<std::string> allowList_;
   int markChanges_ = 0;
 };
@@ -226,12 +231,12 @@ TEST(EngineStatus, PlayersWithAddressesOnlyAndTheMap) {
 }
 
 TEST_F(ScriptedSupervision, AddressCutAcrossDatagramsStillMatchesItsClient) {
-  const int cli = AddTestClientAt("Cli", "10.0.0.1");
+  const int cli = AddTestClientAt(tables_, "Cli", "10.0.0.1");
   const auto commands = RunWith({{scripted::Answer("\\h\\\\m\\\\Cli\\\\10.0."), scripted::Answer("0.1:27005\\")}});
   EXPECT_EQ(commands, std::vector<std::string>{"zelk_stat 1"}) << "nobody kicked";
-  EXPECT_EQ(Player(1).Address, "10.0.0.1");
-  EXPECT_EQ(Player(1).Port, 27005);
-  EXPECT_EQ(Client(cli).MissedUpdates, 1);
+  EXPECT_EQ(testenv::PlayerOf(Tables(), 1).Address, "10.0.0.1");
+  EXPECT_EQ(testenv::PlayerOf(Tables(), 1).Port, 27005);
+  EXPECT_EQ(testenv::ClientOf(Tables(), cli).MissedUpdates, 1);
 }
 
 // A scripted game server that runs onAnswer once its answer to the command
@@ -254,49 +259,49 @@ class TAnswerHookLink : public scripted::TScriptedLink {
 // registers meanwhile protects its player (and is not yet counted silent), and
 // a player whose ban kicked it meanwhile is left to the ban.
 TEST_F(ScriptedSupervision, ClientRegisteredWhileTheAnswerIsReadProtectsItsPlayer) {
-  Settings.StatusQueryMode = StatusQuery::Addon;
+  settings_.StatusQueryMode = StatusQuery::Addon;
   auto link = std::make_unique<TAnswerHookLink>();
   TAnswerHookLink& script = *link;
   script.After(0, {{scripted::ChallengeAnswer("42")}});
   script.After(1, {{scripted::Answer("\\h\\\\m\\\\Late\\\\10.0.0.7:27005\\\\Banned\\\\10.0.0.8:27005\\")}});
   std::future<int> late;
-  script.OnAnswer = [&late] {
-    late = std::async(std::launch::async, [] {
-      TBusyGuard busy;
-      NoteBanKick("Banned");
-      return AddClient("Late", "id-late", "10.0.0.7");
+  script.OnAnswer = [this, &late] {
+    late = std::async(std::launch::async, [this] {
+      TBusyGuard busy(Tables());
+      supervision_.NoteBanKick(busy, "Banned");
+      return AddClient(busy, "Late", "id-late", "10.0.0.7");
     });
     EXPECT_EQ(late.wait_for(std::chrono::seconds(5)), std::future_status::ready)
         << "BusyFlag is free while the game server answers";
   };
   rcon_.UseLink(std::move(link));
-  Supervise(rcon_, allowList_, [] {});
+  supervision_.Run(allowList_, [] {});
   EXPECT_EQ(script.Sent.size(), 2u) << "nobody kicked";
-  EXPECT_EQ(PlayerCount, 2);
-  EXPECT_EQ(Client(late.get()).MissedUpdates, 0);
+  EXPECT_EQ(testenv::PlayerCountOf(Tables()), 2);
+  EXPECT_EQ(testenv::ClientOf(Tables(), late.get()).MissedUpdates, 0);
 }
 
 TEST_F(ScriptedSupervision, EmptyAddonAnswerIsNoAnswerWithoutTheFallback) {
-  Settings.StatusQueryMode = StatusQuery::Addon;
-  const int cli = AddTestClientAt("Cli", "10.0.0.1");
+  settings_.StatusQueryMode = StatusQuery::Addon;
+  const int cli = AddTestClientAt(tables_, "Cli", "10.0.0.1");
   {
-    TBusyGuard busy;
-    AddPlayer("Old", "10.0.0.9", 1);
+    TBusyGuard busy(Tables());
+    AddPlayer(busy, "Old", "10.0.0.9", 1);
   }
   EXPECT_EQ(Run({""}), std::vector<std::string>{"zelk_stat 1"});
-  EXPECT_EQ(StatusMark, "unknown");
-  EXPECT_EQ(PlayerCount, 1) << "the last good list stays";
-  EXPECT_EQ(Client(cli).MissedUpdates, 0) << "not a complete run";
+  EXPECT_EQ(Memory().StatusMark, "unknown");
+  EXPECT_EQ(testenv::PlayerCountOf(Tables()), 1) << "the last good list stays";
+  EXPECT_EQ(testenv::ClientOf(Tables(), cli).MissedUpdates, 0) << "not a complete run";
 }
 
 TEST_F(ScriptedSupervision, StockServerIsReadFromStatusAndKickedByUserid) {
-  Settings.Comment = "Get the client";
-  AddTestClientAt("Dima \"^8^\" zombie", "128.71.75.49");
+  settings_.Comment = "Get the client";
+  AddTestClientAt(tables_, "Dima \"^8^\" zombie", "128.71.75.49");
   platform::TConsoleCapture console;
   EXPECT_EQ(Run({"", kStockStatus}),
             (std::vector<std::string>{"zelk_stat 1", "status", "kick #305 Get the client"}));
-  EXPECT_EQ(PlayerCount, 2);
-  EXPECT_EQ(StatusMark, "de_dust2");
+  EXPECT_EQ(testenv::PlayerCountOf(Tables()), 2);
+  EXPECT_EQ(Memory().StatusMark, "de_dust2");
   EXPECT_EQ(markChanges_, 1);
   EXPECT_EQ(console.Lines(), (std::vector<std::string>{
                                  "Game server health: answering",
@@ -305,28 +310,28 @@ TEST_F(ScriptedSupervision, StockServerIsReadFromStatusAndKickedByUserid) {
 
   // The same map: no reload; the line is not said again. Status alone asks
   // only status.
-  Settings.StatusQueryMode = StatusQuery::Status;
+  settings_.StatusQueryMode = StatusQuery::Status;
   EXPECT_EQ(Run({kStockStatus}), (std::vector<std::string>{"status", "kick #305 Get the client"}));
   EXPECT_EQ(markChanges_, 1);
   EXPECT_EQ(console.Lines().size(), 4u) << "one more kick line";
 
   // The add-on appears: auto reads it, and says so.
-  Settings.StatusQueryMode = StatusQuery::Auto;
+  settings_.StatusQueryMode = StatusQuery::Auto;
   EXPECT_EQ(Run({"\\h\\\\de_dust2\\"}), std::vector<std::string>{"zelk_stat 1"});
   EXPECT_EQ(markChanges_, 1) << "the same mark";
   EXPECT_EQ(console.Lines().back(), "Players are read from the zelk_stat add-on");
 }
 
 TEST_F(ScriptedSupervision, ARefusalOfStatusIsAFailedRequest) {
-  Settings.StatusQueryMode = StatusQuery::Status;
-  const int cli = AddTestClientAt("Cli", "10.0.0.1");
+  settings_.StatusQueryMode = StatusQuery::Status;
+  const int cli = AddTestClientAt(tables_, "Cli", "10.0.0.1");
   EXPECT_EQ(Run({"Bad rcon_password.\n"}), std::vector<std::string>{"status"});
-  EXPECT_EQ(StatusMark, "unknown");
-  EXPECT_EQ(Client(cli).MissedUpdates, 0);
+  EXPECT_EQ(Memory().StatusMark, "unknown");
+  EXPECT_EQ(testenv::ClientOf(Tables(), cli).MissedUpdates, 0);
 }
 
 TEST_F(ScriptedSupervision, ThirtyTwoPlayerStatusInThreeDatagrams) {
-  Settings.StatusQueryMode = StatusQuery::Status;
+  settings_.StatusQueryMode = StatusQuery::Status;
   std::string text = "map     :  de_inferno at: 0 x, 0 y, 0 z\n\n#      name userid uniqueid frag time ping loss adr\n";
   for (int i = 1; i <= 32; ++i) {
     text += "#" + std::string(i < 10 ? " " : "") + std::to_string(i) + " \"" + std::string(25, 'p') +
@@ -337,9 +342,9 @@ TEST_F(ScriptedSupervision, ThirtyTwoPlayerStatusInThreeDatagrams) {
   ASSERT_GT(text.size(), 2 * 1399u);
   const auto commands = RunWith({{scripted::Answer(text.substr(0, 1399)), scripted::Answer(text.substr(1399, 1399)),
                                   scripted::Answer(text.substr(2798))}});
-  EXPECT_EQ(PlayerCount, 32);
-  EXPECT_EQ(Player(32).Address, "203.0.113.32");
-  EXPECT_EQ(Player(32).UserId, 132);
+  EXPECT_EQ(testenv::PlayerCountOf(Tables()), 32);
+  EXPECT_EQ(testenv::PlayerOf(Tables(), 32).Address, "203.0.113.32");
+  EXPECT_EQ(testenv::PlayerOf(Tables(), 32).UserId, 132);
   EXPECT_EQ(commands.size(), 33u) << "nobody has a client";
 }
 
@@ -367,15 +372,15 @@ TEST_F(StockServerSupervision, PlayersFromStatusKicksByUseridAndChatThroughSay) 
   sim_.SetPlayers(players);
   testenv::WriteFile(dir_.Path() + "allow_connections.txt", "\"10.9.0.1\"\n");
   {
-    TBusyGuard busy;
-    AddClient("Cli", "id-cli", "127.0.0.1");
+    TBusyGuard busy(Tables());
+    AddClient(busy, "Cli", "id-cli", "127.0.0.1");
   }
   TServer& server = Server();
   server.Supervise();
   ASSERT_EQ(sim_.Kicks().size(), 1u);
   EXPECT_EQ(sim_.Kicks()[0].UserId, 305);
-  EXPECT_EQ(sim_.Kicks()[0].Shown, Settings.Comment) << "the player sees the clean comment";
-  EXPECT_EQ(PlayerCount, 29) << "bot, proxy and joining player are not in the table";
+  EXPECT_EQ(sim_.Kicks()[0].Shown, settings_.Comment) << "the player sees the clean comment";
+  EXPECT_EQ(testenv::PlayerCountOf(Tables()), 29) << "bot, proxy and joining player are not in the table";
   EXPECT_EQ(server.AllowList.size(), 1u);
 
   // The same map: the allow-list is not read again; a new map reloads it.
@@ -385,12 +390,12 @@ TEST_F(StockServerSupervision, PlayersFromStatusKicksByUseridAndChatThroughSay) 
   sim_.SetStatusMark("de_nuke");
   server.Supervise();
   EXPECT_EQ(server.AllowList, std::vector<std::string>{"\"10.8.*\""});
-  EXPECT_EQ(StatusMark, "de_nuke");
+  EXPECT_EQ(Memory().StatusMark, "de_nuke");
 
   server.Advertise();
   ASSERT_FALSE(sim_.Messages().empty());
   EXPECT_EQ(sim_.Messages().back().Kind, gamesim::TSimChatKind::Say);
-  EXPECT_EQ(sim_.Messages().back().Shown, "<Counter-Strike 1.6 Server> " + Settings.AdvertText);
+  EXPECT_EQ(sim_.Messages().back().Shown, "<Counter-Strike 1.6 Server> " + settings_.AdvertText);
 }
 
 }  // namespace

@@ -25,7 +25,7 @@ TEST(BackslashFields, FieldsArePairsWithAnythingBetween) {
 
 TEST(BackslashFields, MoreThan255PairsAreReportedAndCountedAs255) {
   testenv::TTempDir dir;
-  testenv::ResetProcessState(dir.Path());
+  testenv::ResetProcessFacilities(dir.Path());
   std::string many;
   for (int i = 0; i < 300; ++i) many += "\\x\\";
   EXPECT_EQ(CountBackslashed(many), 255);

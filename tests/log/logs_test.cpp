@@ -18,7 +18,7 @@ namespace {
 
 class Logs : public ::testing::Test {
  protected:
-  void SetUp() override { testenv::ResetProcessState(dir_.Path()); }
+  void SetUp() override { testenv::ResetProcessFacilities(dir_.Path()); }
   std::string LogPath(const std::string& name) const { return dir_.Path() + "logs/" + name; }
   bool Exists(const std::string& name) const { return std::filesystem::exists(LogPath(name)); }
   testenv::TTempDir dir_;
@@ -171,6 +171,7 @@ TEST_F(Logs, AFullLogPastItsLimitIsArchivedAndOnlyTheNewestArchivesKept) {
 }
 
 TEST_F(Logs, ShortLogPastItsLimitIsArchivedAndTheFullLogIsLeftAlone) {
+  testenv::WriteFile(LogPath("zelk_light_logs.txt"), "");
   std::filesystem::resize_file(LogPath("zelk_light_logs.txt"), kMaxLogBytes);
   WriteLightLog("one line too many");
 

@@ -1,5 +1,5 @@
 // BusyFlag: one holder at a time; a waiter sleeps until the release.
-#include "registry/busy_flag.h"
+#include "registry/tables.h"
 
 #include <gtest/gtest.h>
 
@@ -12,12 +12,13 @@ namespace {
 TEST(BusyFlag, OnlyOneHolderAtATime) {
   std::atomic<int> inside{0};
   std::atomic<int> worst{0};
+  TTables tables;
   int counter = 0;  // guarded by BusyFlag itself
   std::vector<std::thread> threads;
   for (int t = 0; t < 8; ++t) {
     threads.emplace_back([&] {
       for (int i = 0; i < 2000; ++i) {
-        TBusyGuard busy;
+        TBusyGuard busy(tables);
         int now = ++inside;
         if (now > worst) worst = now;
         ++counter;
@@ -28,22 +29,22 @@ TEST(BusyFlag, OnlyOneHolderAtATime) {
   for (auto& t : threads) t.join();
   EXPECT_EQ(worst.load(), 1);
   EXPECT_EQ(counter, 8 * 2000);
-  EXPECT_FALSE(IsBusy());
+  EXPECT_FALSE(tables.IsBusy());
 }
 
 TEST(BusyFlag, EarlyReleaseLetsAWaiterIn) {
-  TBusyGuard busy;
-  EXPECT_TRUE(IsBusy());
+  TTables tables;
+  TBusyGuard busy(tables);
+  EXPECT_TRUE(tables.IsBusy());
   std::atomic<bool> entered{false};
   std::thread waiter([&] {
-    AcquireBusy();
+    TBusyGuard second(tables);
     entered = true;
-    ReleaseBusy();
   });
   busy.Release();
   waiter.join();
   EXPECT_TRUE(entered.load());
-  EXPECT_FALSE(IsBusy());
+  EXPECT_FALSE(tables.IsBusy());
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include "registry/tables.h"
 #include "screens/screen_commands.h"
 #include "screens/screen_receiver.h"
+#include "support/tables_peek.h"
 #include "support/test_env.h"
 
 namespace {
@@ -29,30 +30,29 @@ const std::string kBob = "127.0.0.1";
 class ScreenExchange : public ::testing::Test {
  protected:
   void SetUp() override {
-    testenv::ResetProcessState(dir_.Path());
+    testenv::ResetProcessFacilities(dir_.Path());
     savedShape_ = platform::CurrentShape();
   }
   void TearDown() override {
     platform::SetShapeForTesting(savedShape_);
-    ResetClients();
   }
 
   // Runs a handler on the parameters, as sent from peer; the call afterwards.
-  CommandCall Run(void (*handler)(CommandCall&), std::vector<std::string> arguments,
+  CommandCall Run(void (*handler)(TTables&, CommandCall&), std::vector<std::string> arguments,
                   const std::string& peer = kBob) {
     CommandCall call;
     call.Arguments = std::move(arguments);
     call.PeerAddress = peer;
-    handler(call);
-    EXPECT_FALSE(IsBusy()) << "BusyFlag is released on every path";
+    handler(tables_, call);
+    EXPECT_FALSE(tables_.IsBusy()) << "BusyFlag is released on every path";
     return call;
   }
   std::string Piece(const std::string& bytes, const std::string& from = kBob) {
-    return HandleScreenDatagram(bytes, from);
+    return HandleScreenDatagram(tables_, settings_, bytes, from);
   }
   // The slot's transfer state as one line, read under its Guard.
   std::string State(int slot) {
-    const ClientSlot& client = Client(slot);
+    const ClientSlot& client = tables_.UnguardedClient(slot);
     TMutexLock guard(client.Guard);
     return std::string(client.ScreenPending ? "pending" : "idle") + " size=" + std::to_string(client.ScreenSize) +
            " held=" + std::to_string(client.ScreenData.Bytes().size()) +
@@ -73,8 +73,14 @@ class ScreenExchange : public ::testing::Test {
   }
   std::string FullLog() const { return testenv::ReadFile(dir_.Path() + "logs/zelk_logs.txt"); }
 
+  int AddClient(const std::string& name, const std::string& identifier, const std::string& address) {
+    return testenv::AddClientTo(tables_, name, identifier, address);
+  }
+
   testenv::TTempDir dir_;
   platform::TimeShape savedShape_;
+  SettingsRecord settings_ = testenv::TestSettings();
+  TTables tables_;
 };
 
 TEST_F(ScreenExchange, StartOpensOneTransferPerSlotAndPerAddress) {
@@ -165,8 +171,9 @@ TEST_F(ScreenExchange, CheckComparesTheCountAndMovesBackToAPieceStart) {
   EXPECT_EQ(State(bob), "pending size=105 held=75 at=60");
   EXPECT_EQ(Piece(std::string(30, 'd')), "ok");
   EXPECT_EQ(State(bob), "pending size=105 held=90 at=90");
-  TMutexLock guard(Client(bob).Guard);
-  EXPECT_EQ(Client(bob).ScreenData.Bytes().substr(60), std::string(30, 'd')) << "bytes 60 to 89 overwritten";
+  TMutexLock guard(tables_.UnguardedClient(bob).Guard);
+  EXPECT_EQ(tables_.UnguardedClient(bob).ScreenData.Bytes().substr(60), std::string(30, 'd'))
+      << "bytes 60 to 89 overwritten";
 }
 
 TEST_F(ScreenExchange, CheckThatCannotBeReadAnswersResendAndChangesNothing) {
@@ -209,7 +216,7 @@ TEST_F(ScreenExchange, FileNameIsStampedAndTheIdentifierCannotLeaveItsDirectory)
 }
 
 TEST_F(ScreenExchange, ScreenDirIsUsedAsGiven) {
-  Settings.ScreenDir = dir_.Path() + "shots/";
+  settings_.ScreenDir = dir_.Path() + "shots/";
   AddClient("Bob", "id", kBob);
   Run(ScreenCmd, {"Bob", "3"});
   EXPECT_EQ(Piece("abc"), "ok");
@@ -250,9 +257,9 @@ TEST_F(ScreenExchange, TransfersHoldAtMost64MiBAndGiveTheirMemoryBackHoweverThey
   AddClient("p5", "id", "127.0.0.5");
   EXPECT_EQ(Run(ScreenCmd, {"p5", "1"}, "127.0.0.5").Reply(), "rpl:false") << "past 64 MiB";
 
-  auto capacity = [](int slot) {
-    TMutexLock guard(Client(slot).Guard);
-    return Client(slot).ScreenData.Capacity();
+  auto capacity = [this](int slot) {
+    TMutexLock guard(tables_.UnguardedClient(slot).Guard);
+    return tables_.UnguardedClient(slot).ScreenData.Capacity();
   };
   EXPECT_EQ(Piece(std::string(30, 'a'), "127.0.0.1"), "ok");
   EXPECT_GE(capacity(1), static_cast<size_t>(kMaxScreenBytes));

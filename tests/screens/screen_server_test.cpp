@@ -19,18 +19,18 @@
 namespace {
 
 // Runs a command line in-process as the command channel would, from peer.
-std::optional<std::string> RunLine(const std::string& line, const std::string& peer) {
+std::optional<std::string> RunLine(TTables& tables, const std::string& line, const std::string& peer) {
   CommandCall call;
   call.PeerAddress = peer;
   call.Arguments = SplitArguments(line.substr(line.find(' ') + 1));
-  (line.rfind("<start_screen>", 0) == 0 ? ScreenCmd : ChkScreenCmd)(call);
+  (line.rfind("<start_screen>", 0) == 0 ? ScreenCmd : ChkScreenCmd)(tables, call);
   return call.Reply();
 }
 
 class ScreenServerUdp : public ::testing::Test {
  protected:
   void SetUp() override {
-    testenv::ResetProcessState(dir_.Path());
+    testenv::ResetProcessFacilities(dir_.Path());
     std::string error;
     ASSERT_TRUE(server_.Activate(0, &error)) << error;
     auto pieces = clientsim::TPieceSender::Open(ServerEndpoint(), "", &error);
@@ -39,12 +39,14 @@ class ScreenServerUdp : public ::testing::Test {
   }
   void TearDown() override {
     server_.Release();
-    ResetClients();
   }
   platform::Endpoint ServerEndpoint() const { return {*platform::ParseDottedAddress("127.0.0.1"), server_.BoundPort()}; }
 
   testenv::TTempDir dir_;
-  TScreenServer server_;
+  SettingsRecord settings_ = testenv::TestSettings();
+  TimingRecord timing_ = testenv::TestTiming();
+  TTables tables_;
+  TScreenServer server_{tables_, settings_, timing_};
   std::optional<clientsim::TPieceSender> pieces_;
 };
 
@@ -58,8 +60,8 @@ TEST_F(ScreenServerUdp, DatagramsOver8192BytesAreDroppedWithoutReply) {
 // and cancel transfers and the client leaves and comes back, all on one slot.
 TEST_F(ScreenServerUdp, ReceiverRacesTheCommandsAndADisconnect) {
   {
-    TBusyGuard busy;
-    AddClient("Bob", "id", "127.0.0.1");
+    TBusyGuard busy(tables_);
+    AddClient(busy, "Bob", "id", "127.0.0.1");
   }
   std::atomic<bool> done{false};
   std::atomic<long> answered{0};
@@ -73,25 +75,26 @@ TEST_F(ScreenServerUdp, ReceiverRacesTheCommandsAndADisconnect) {
   });
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
   for (int round = 0; std::chrono::steady_clock::now() < deadline; ++round) {
-    RunLine("<start_screen> Bob " + std::to_string(round % 2 ? 105 : 3000), "127.0.0.1");
-    RunLine("<check_screen> Bob " + std::to_string(round * 30), "127.0.0.1");
+    RunLine(tables_, "<start_screen> Bob " + std::to_string(round % 2 ? 105 : 3000), "127.0.0.1");
+    RunLine(tables_, "<check_screen> Bob " + std::to_string(round * 30), "127.0.0.1");
     CommandCall call;
     call.PeerAddress = "127.0.0.1";
     call.Arguments = {"Bob", "0"};
-    if (round % 3 == 1) UpdateCmd(call);  // cancels the transfer
+    if (round % 3 == 1) UpdateCmd(tables_, call);  // cancels the transfer
     if (round % 3 == 0) {
       call.Arguments = {"Bob"};
-      DisConnectCmd(call);
-      TBusyGuard busy;
-      AddClient("Bob", "id", "127.0.0.1");
+      DisConnectCmd(tables_, call);
+      TBusyGuard busy(tables_);
+      AddClient(busy, "Bob", "id", "127.0.0.1");
     }
   }
   done = true;
   sender.join();
   EXPECT_GT(answered.load(), 0);
-  const int slot = FindClientByName("Bob");
-  TMutexLock guard(Client(slot).Guard);
-  EXPECT_LE(static_cast<long>(Client(slot).ScreenData.Bytes().size()), std::max<long>(Client(slot).ScreenSize, 0))
+  TBusyGuard busy(tables_);
+  const ClientSlot& client = busy.Client(FindClientByName(busy, "Bob"));
+  TMutexLock guard(client.Guard);
+  EXPECT_LE(static_cast<long>(client.ScreenData.Bytes().size()), std::max<long>(client.ScreenSize, 0))
       << "the buffer never outgrows the announced size";
 }
 

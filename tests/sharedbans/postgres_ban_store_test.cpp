@@ -28,7 +28,7 @@ class SharedBanBase : public ::testing::Test {
   static void TearDownTestSuite() { cluster_.reset(); }
   void SetUp() override {
     if (!cluster_->Unavailable().empty()) GTEST_SKIP() << cluster_->Unavailable();
-    testenv::ResetProcessState(dir_.Path());
+    testenv::ResetProcessFacilities(dir_.Path());
     ASSERT_TRUE(cluster_->Start());  // running, whatever the last test left
     Sql("DROP TABLE IF EXISTS acserver_bans, acserver_schema, acserver_ban_history, acserver_records_schema");
   }

@@ -8,15 +8,10 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "base/settings.h"
-#include "base/timing.h"
-#include "game/chat.h"
-#include "game/status_mark.h"
 #include "log/logs.h"
 #include "platform/program_dir.h"
 #include "platform/socket.h"
 #include "platform/stop_signal.h"
-#include "registry/tables.h"
 
 namespace testenv {
 
@@ -83,21 +78,24 @@ int PickUdpPort() {
   return udp->LocalPort();
 }
 
-void ResetProcessState(const std::string& dataDir) {
-  ResetSettings();
-  Settings.RconHost = "127.0.0.1";
-  Timing = TimingRecord{};
-  Timing.RegistryWaitMs = 300;
-  Timing.RconWaitMs = 200;
-  Timing.TerminateWaitMs = 2000;
-  Timing.TerminateCheckMs = 20;
-  Timing.ScreenStopCheckMs = 100;
-  ResetClients();
-  ResetPlayers();
+SettingsRecord TestSettings() {
+  SettingsRecord settings;
+  settings.RconHost = "127.0.0.1";
+  return settings;
+}
+
+TimingRecord TestTiming() {
+  TimingRecord timing;
+  timing.RegistryWaitMs = 300;
+  timing.RconWaitMs = 200;
+  timing.TerminateWaitMs = 2000;
+  timing.TerminateCheckMs = 20;
+  timing.ScreenStopCheckMs = 100;
+  return timing;
+}
+
+void ResetProcessFacilities(const std::string& dataDir) {
   ResetErrorLineLimitForTesting();
-  StatusMark.clear();
-  PlayerList = PlayerListSource::None;
-  ResetChatForTesting();
   platform::ResetStopForTesting();
   platform::SetDataDirectory(dataDir);
 }

@@ -1,9 +1,14 @@
-// What the tests share: a temporary data directory, free ports, and a clean
-// process-wide state (settings, tables, stop flag) for each test.
+// What the tests share: a temporary data directory, free ports, the settings
+// and timing a test starts from, and clean process-wide facilities (stop
+// flag, error-line limit, data directory) for each test. The state itself
+// (tables, settings, ...) each test builds for itself.
 #pragma once
 
 #include <cstdint>
 #include <string>
+
+#include "base/settings.h"
+#include "base/timing.h"
 
 namespace testenv {
 
@@ -45,8 +50,12 @@ long ResidentKb(int pid);
 // A free UDP port on loopback right now.
 int PickUdpPort();
 
-// Default settings, short timings, empty tables, no stop request, and the data
-// directory pointed at dir. Call at the start of each test that touches them.
-void ResetProcessState(const std::string& dataDir);
+// Default settings with the game server on loopback.
+SettingsRecord TestSettings();
+// The system's timing with short waits.
+TimingRecord TestTiming();
+// No stop request, no error lines counted, and the data directory pointed at
+// dir. Call at the start of each test that touches them.
+void ResetProcessFacilities(const std::string& dataDir);
 
 }  // namespace testenv

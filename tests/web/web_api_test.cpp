@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "gamesim/game_server_sim.h"
 #include "platform/socket.h"
@@ -75,7 +76,13 @@ TEST_F(WebConsoleApi, ShowsThePlayersBansAndScreensAndLiftsABanForGood) {
   ASSERT_TRUE(server_->WaitForOutput("Kicked \"Stranger\"", 20000)) << server_->Output();
   httplib::Client browser = Browser();
 
+  // The run publishes its report once its kicks are out, just after the line.
   auto status = browser.Get("/api/status");
+  for (int tries = 0; tries < 50 && status && status->body.find("\"player_list\":\"status\"") == std::string::npos;
+       ++tries) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    status = browser.Get("/api/status");
+  }
   ASSERT_TRUE(status);
   EXPECT_EQ(status->status, 200);
   EXPECT_NE(status->body.find("\"health\":\"answering\""), std::string::npos) << status->body;
@@ -273,7 +280,7 @@ TEST_F(WebConsoleApi, OffLoopbackWithoutAPasswordItStaysOffAndTheRestRuns) {
 // more than 10 s, and an address that guessed nothing is never held up.
 TEST(WebAccess, ThrottleSlowsGuessesAndNeverLocksTheAdminOut) {
   testenv::TTempDir dir;  // the throttle's log line goes there
-  testenv::ResetProcessState(dir.Path());
+  testenv::ResetProcessFacilities(dir.Path());
   TWebAccess access("pw");
   const std::string right = httplib::make_basic_authentication_header("admin", "pw").second;
   EXPECT_EQ(BasicAuthorization("admin", "pw"), right);
