@@ -119,7 +119,7 @@ int main(int argc, char** argv) {
   TLastSupervisionReport last;
   last.Publish(report);
   std::unique_ptr<TWebConsole> console =
-      TWebConsole::Start({state.Settings, state.Tables, state.Bans, last, state.Rcon});
+      TWebConsole::Start({state.Settings, state.Tables, state.Bans, last, state.Rcon, state.Enforcement});
   if (!console) Die("the web console did not start");
 
   const char* paths[] = {"/", "/api/players"};

@@ -193,7 +193,7 @@ int main(int argc, char** argv) {
       const int port = FreeTcpPort();
       state.Settings.WebListen = "127.0.0.1:" + std::to_string(port);
       console = TWebConsole::Start(
-          {state.Settings, state.Tables, state.Bans, state.Supervision.Report(), state.Rcon});
+          {state.Settings, state.Tables, state.Bans, state.Supervision.Report(), state.Rcon, state.Enforcement});
       if (!console) Die("the web console did not start on " + state.Settings.WebListen);
       refresher = std::make_unique<TRefresher>(port);
     }

@@ -184,6 +184,16 @@ const TKeyRule kKeyRules[] = {
        l.Settings.ScreenInterval = static_cast<uint8_t>(l.Number);
        return true;
      }},
+    {"screens_keep_days", KeyKind::Number, 0, 36500,
+     [](const TLine& l) {
+       l.Settings.ScreensKeepDays = l.Number;
+       return true;
+     }},
+    {"screens_max_mb", KeyKind::Number, 0, 1048576,
+     [](const TLine& l) {
+       l.Settings.ScreensMaxMb = l.Number;
+       return true;
+     }},
     {"registry_host", KeyKind::Text, 0, 0,
      [](const TLine& l) {
        ApplyRegistryHost(l.Settings, l.Value, l.Problem);

@@ -11,7 +11,12 @@
 #include "platform/console.h"
 #include "platform/environment.h"
 #include "platform/program_dir.h"
+#include "platform/clock_text.h"
+#include "records/file_records.h"
 #include "screens/screen_commands.h"
+#include "screens/screen_evidence.h"
+#include "screens/screen_receiver.h"
+#include "screens/screen_retention.h"
 
 TServer::TServer(const SettingsRecord& settings, const TimingRecord& timing)
     : settings_(settings),
@@ -31,7 +36,19 @@ TServer::TServer(const SettingsRecord& settings, const TimingRecord& timing)
         settings_.BanBase, platform::HostName() + ":" + std::to_string(settings_.RconPort),
         platform::DataDirectory() + kBanJournalFile);
     Bans.Use(SharedBans.get());
+  } else {
+    FileBans = std::make_unique<records::TRecordedFileStore>(records::RecordBasePath());
+    Bans.Use(FileBans.get());
   }
+  Enforcement.SetEvidenceFinder([root = ScreenRootDirectory(settings_)](const std::string& address,
+                                                                        const std::string& identifier, int64_t at) {
+    std::vector<std::string> paths;
+    std::string error;
+    if (!FindScreenEvidence(root, address, identifier, at, paths, &error)) {
+      WriteLog("Ban evidence: cannot read the screenshots of " + address + " (" + error + ")");
+    }
+    return paths;
+  });
   AllowList.clear();
 
   const int port = settings_.RconPort + kCommandPortOffset;
@@ -76,7 +93,7 @@ TServer::TServer(const SettingsRecord& settings, const TimingRecord& timing)
 
   CheckKickCommentFits(settings_);
   RegisterWithRegistry();
-  WebConsole = TWebConsole::Start({settings_, Tables, Bans, Supervision.Report(), RconClient});
+  WebConsole = TWebConsole::Start({settings_, Tables, Bans, Supervision.Report(), RconClient, Enforcement});
 }
 
 TServer::~TServer() { Release(); }
@@ -114,7 +131,24 @@ bool TServer::EnforceBan(const TBusyGuard& busy, const std::string& name, const 
   return Enforcement.EnforceBan(busy, name, address, reason, minutes);
 }
 
-void TServer::MaintainBanBase() { Bans.Get().Maintain(); }
+void TServer::MaintainBanBase() {
+  Bans.Get().Maintain();
+  const auto now = std::chrono::steady_clock::now();
+  if (now < nextScreenPrune_) return;
+  nextScreenPrune_ = now + std::chrono::hours(1);
+  const TScreenRetention bounds{settings_.ScreensKeepDays, int64_t{settings_.ScreensMaxMb} * 1048576};
+  if (bounds.KeepDays == 0 && bounds.MaxBytes == 0) return;
+  std::set<std::string> evidence;
+  std::string error;
+  if (!Bans.Get().EvidencePaths(evidence, &error)) {
+    // Without the list nothing could tell evidence from the rest: nothing goes.
+    WriteLog("Screenshots: none removed this hour, the evidence of bans cannot be read (" + error + ")");
+    return;
+  }
+  const std::string line =
+      ScreenPruneLine(PruneScreens(ScreenRootDirectory(settings_), bounds, evidence, platform::UnixSeconds()), bounds);
+  if (!line.empty()) WriteEvent(line);
+}
 
 void TServer::LoadAllowList() { AllowList = ReadAllowListFile(); }
 

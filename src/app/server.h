@@ -14,6 +14,7 @@
 // the shared ban base.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -28,6 +29,7 @@
 #include "game/rcon_client.h"
 #include "game/supervise.h"
 #include "platform/socket.h"
+#include "records/recorded_file_store.h"
 #include "registry/tables.h"
 #include "screens/screen_server.h"
 #include "sharedbans/postgres_ban_store.h"
@@ -63,7 +65,9 @@ class TServer {
   // Carries out a reported ban, under the guard the caller holds.
   bool EnforceBan(const TBusyGuard& busy, const std::string& name, const std::string& address,
                   const std::string& reason, int32_t minutes);
-  // Counts every timed ban down by one minute. Main thread only.
+  // Counts every timed ban down by one minute; once an hour (and at the first
+  // call) removes the screenshots past their age or the size bound, keeping
+  // the evidence of ban records. Main thread only.
   void MaintainBanBase();
   // Replaces AllowList with the accepted lines of allow_connections.txt. Main thread only.
   void LoadAllowList();
@@ -82,8 +86,10 @@ class TServer {
  public:
   // The state, then the members, in this order.
   TTables Tables;
-  // The shared ban base when "ban_base" names one (put in place in Bans).
+  // The shared ban base when "ban_base" names one, else the file base with
+  // its records (acserver.db); the one there is is put in place in Bans.
   std::unique_ptr<TPostgresBanStore> SharedBans;
+  std::unique_ptr<records::TRecordedFileStore> FileBans;
   TBanStoreInUse Bans;
   TRconClient RconClient;
   TChat Chat;
@@ -100,5 +106,6 @@ class TServer {
  private:
   bool commandPortBound_ = false;
   bool released_ = false;
-  bool registered_ = false;  // the start-up registration was answered; main thread only
+  bool registered_ = false;
+  std::chrono::steady_clock::time_point nextScreenPrune_{};  // main thread only  // the start-up registration was answered; main thread only
 };

@@ -177,7 +177,7 @@ int Import(const std::string& uri) {
 int Lift(const std::string& uri, const TRequest& request) {
   const std::string& identifier = request.Identifier;
   const TBanLift lift{platform::RealUserName(), "command line (acserver-unban)", request.Reason.substr(0, kLogFieldChars)};
-  const LiftResult result = uri.empty() ? TFileBanStore().Lift(identifier) : LiftSharedBan(uri, identifier, lift);
+  const LiftResult result = uri.empty() ? TFileBanStore().Lift(identifier, lift) : LiftSharedBan(uri, identifier, lift);
   if (!result.Error.empty()) return Fail(result.Error);
   if (uri.empty() && result.Removed > 0) {
     // The record of the lift, beside the file base; a record base that cannot

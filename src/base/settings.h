@@ -33,6 +33,8 @@ struct SettingsRecord {
   uint8_t ScreenQuality = 40;
   uint8_t ScreenInterval = 12;  // minutes
   std::string ScreenDir;
+  int32_t ScreensKeepDays = 14;   // older screenshots are removed; 0: no age bound
+  int32_t ScreensMaxMb = 2048;    // beyond this in all, the oldest are removed; 0: no size bound
   std::string ClientVersion = "0.0.0";
   std::string Comment = DefaultComment();
   std::string ClientId;  // capacity 128

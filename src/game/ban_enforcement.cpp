@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/limits.h"
 #include "base/metrics.h"
 #include "base/mutex.h"
 #include "game/ban_base.h"
@@ -24,7 +25,9 @@
 #include "game/supervise.h"
 #include "game/text_fields.h"
 #include "log/logs.h"
+#include "platform/clock_text.h"
 #include "platform/console.h"
+#include "platform/environment.h"
 #include "registry/tables.h"
 
 bool TBanEnforcement::BanInFlight(const std::string& identifier, std::string* duration) {
@@ -41,9 +44,32 @@ BanLookup TBanEnforcement::Lookup(const std::string& identifier, std::string* du
   return BanInFlight(identifier, duration) ? BanLookup::Banned : bans_.Get().Lookup(identifier, duration);
 }
 
+namespace {
+
+// The record a ban starts with: who, what, when and by whom; the server is
+// this one ("host:rconport").
+TBanRecord NewRecord(const SettingsRecord& settings, const std::string& identifier, const std::string& name,
+                     const std::string& address, const std::string& reason, int32_t minutes, const TBanOrder& order) {
+  TBanRecord record;
+  record.Identifier = identifier;
+  record.Name = name;
+  record.Address = address;
+  record.Reason = reason.substr(0, kLogFieldChars);
+  record.MadeAt = platform::UnixSeconds();
+  record.EndsAt = minutes == 0 ? 0 : record.MadeAt + int64_t{minutes} * 60;
+  record.Origin = order.Origin;
+  record.ByName = order.Origin == BanOrigin::Report ? name : order.ByName;
+  record.ByIdentifier = order.Origin == BanOrigin::Report ? identifier : std::string();
+  record.ByAddress = order.ByAddress;
+  record.Server = platform::HostName() + ":" + std::to_string(settings.RconPort);
+  return record;
+}
+
+}  // namespace
+
 std::optional<TBanKick> TBanEnforcement::TakeBan(const TBusyGuard& busy, const std::string& name,
                                                  const std::string& address, const std::string& reason,
-                                                 int32_t minutes) {
+                                                 int32_t minutes, const TBanOrder& order) {
   const int slot = FindClientByName(busy, name);
   if (slot == 0) {
     WriteLog("ERROR: cannot find user with nickname : \"" + name + "\"");
@@ -67,6 +93,8 @@ std::optional<TBanKick> TBanEnforcement::TakeBan(const TBusyGuard& busy, const s
   RemoveClient(busy, slot);
   platform::ConsoleLine("User disconnected (BANED) : " + name);
 
+  TBanOrder byWhom = order;
+  if (byWhom.ByAddress.empty()) byWhom.ByAddress = address;
   const std::string duration = DurationText(minutes);
   const std::string safeName = NeutraliseRconText(name);
   const std::string safeReason = NeutraliseRconText(reason);
@@ -75,7 +103,7 @@ std::optional<TBanKick> TBanEnforcement::TakeBan(const TBusyGuard& busy, const s
   // the clean reason.
   const int player = FindPlayerByName(busy, name);
   const int32_t userId = player != 0 ? busy.Player(player).UserId : 0;
-  TBanKick kick{"", "", name, address, identifier, reason, minutes};
+  TBanKick kick{"", "", NewRecord(settings_, identifier, name, address, reason, minutes, byWhom), minutes};
   if (userId > 0) {
     const std::string kickHead = "kick #" + std::to_string(userId) + " ZELK anticheat: " + duration + ". Reason: ";
     kick.KickCommand = kickHead + CutToFit(settings_, kickHead, safeReason, "");
@@ -94,22 +122,44 @@ std::optional<TBanKick> TBanEnforcement::TakeBan(const TBusyGuard& busy, const s
   return kick;
 }
 
-void TBanEnforcement::SendBanKick(const TBanKick& kick) {
-  rcon_.Command(kick.KickCommand);
-  chat_.Say("red", kick.ChatText);
+TBanKick TBanEnforcement::TakeBanOfIdentifier(const TBusyGuard& busy, const std::string& identifier,
+                                              const std::string& name, const std::string& reason, int32_t minutes,
+                                              const TBanOrder& order) {
+  for (int slot = 1; slot <= kTableSlots; ++slot) {
+    const ClientSlot& client = busy.Client(slot);
+    if (!client.InUse || client.Identifier != identifier || !IsPlayerPresent(busy, client.Name)) continue;
+    if (std::optional<TBanKick> kick = TakeBan(busy, client.Name, client.Address, reason, minutes, order)) {
+      return *kick;
+    }
+  }
+  TBanKick kick{"", "", NewRecord(settings_, identifier, name, "", reason, minutes, order), minutes};
+  TMutexLock guard(inFlightLock_);
+  bansInFlight_.emplace_back(identifier, minutes);
+  return kick;
+}
+
+TBanRecord TBanEnforcement::SendBanKick(const TBanKick& kick) {
+  if (!kick.KickCommand.empty()) {
+    rcon_.Command(kick.KickCommand);
+    chat_.Say("red", kick.ChatText);
+  }
 
   ++Metrics.Bans;
-  WriteLog(DurationText(kick.Minutes) + " : " + kick.Name + "; with ip: " + kick.Address +
-           "; with ID: " + kick.Identifier + "; reason: " + kick.Reason);
+  const TBanRecord& ban = kick.Record;
+  WriteLog(DurationText(kick.Minutes) + " : " + ban.Name + "; with ip: " + ban.Address + "; with ID: " +
+           ban.Identifier + "; reason: " + ban.Reason);
+  TBanRecord record = ban;
+  if (findEvidence_ && !record.Address.empty()) record.Evidence = findEvidence_(record.Address, record.Identifier, record.MadeAt);
   // A record that cannot be written is in the full log (and kept to be
   // written later); the ban itself (the freed slot, the kick) has been
   // carried out all the same.
-  bans_.Get().Record({kick.Identifier, kick.Name, kick.Address, kick.Reason, kick.Minutes});
+  bans_.Get().Record(record);
   // Only now: a connect that no longer finds the ban in flight finds its record.
   TMutexLock guard(inFlightLock_);
   const auto entry =
-      std::find(bansInFlight_.begin(), bansInFlight_.end(), std::make_pair(kick.Identifier, kick.Minutes));
+      std::find(bansInFlight_.begin(), bansInFlight_.end(), std::make_pair(ban.Identifier, kick.Minutes));
   if (entry != bansInFlight_.end()) bansInFlight_.erase(entry);
+  return record;
 }
 
 bool TBanEnforcement::EnforceBan(const TBusyGuard& busy, const std::string& name, const std::string& address,

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -10,23 +11,36 @@
 #include "base/mutex.h"
 #include "base/settings.h"
 #include "game/ban_base.h"
+#include "game/ban_record.h"
 #include "game/ban_store.h"
 #include "game/chat.h"
 #include "game/rcon_client.h"
 #include "game/supervise.h"
 #include "registry/tables.h"
 
+// Who orders a ban, for its record: a client's report (the reporting client
+// is then the banned one, the only client allowed to report its player), or
+// an admin on the web console.
+struct TBanOrder {
+  BanOrigin Origin = BanOrigin::Report;
+  std::string ByName;     // the admin (Web); the reporting client's name is taken from the table
+  std::string ByAddress;  // where the order came from
+};
+
 // What is left of a ban once the tables have taken it: the two remote-console
-// commands, then the full-log line and the ban record.
+// commands (empty when the player is not on the game server), then the
+// full-log line and the ban record.
 struct TBanKick {
   std::string KickCommand;
   std::string ChatText;  // said in red through TChat::Say
-  std::string Name;
-  std::string Address;
-  std::string Identifier;
-  std::string Reason;
+  TBanRecord Record;     // its evidence is found when the kick is sent
   int32_t Minutes = 0;
 };
+
+// Finds the screenshots of a client (address, identifier) from the minutes
+// before a moment: the evidence of its ban, as paths under the screenshot root.
+using TEvidenceFinder =
+    std::function<std::vector<std::string>(const std::string& address, const std::string& identifier, int64_t at)>;
 
 // Carries out bans, and keeps the bans in flight. The server object owns it.
 class TBanEnforcement {
@@ -44,12 +58,21 @@ class TBanEnforcement {
   // nullopt, with nothing changed, when no client has the name (a full-log
   // line) or its player was not on the game server's last list.
   std::optional<TBanKick> TakeBan(const TBusyGuard& busy, const std::string& name, const std::string& address,
-                                  const std::string& reason, int32_t minutes);
-  // Kicks the player and announces the ban in the game chat, then writes the
-  // full log and appends the ban record, and only then lets the ban in flight
-  // go. Meant to run without BusyFlag: the exchanges take a round trip each, a
-  // silent game server a second.
-  void SendBanKick(const TBanKick& kick);
+                                  const std::string& reason, int32_t minutes, const TBanOrder& order = {});
+  // A ban by hand (the web console): when a client has the identifier and
+  // its player is on the game server, as TakeBan; otherwise the ban without
+  // a kick, held in flight all the same. Never nullopt.
+  TBanKick TakeBanOfIdentifier(const TBusyGuard& busy, const std::string& identifier, const std::string& name,
+                               const std::string& reason, int32_t minutes, const TBanOrder& order);
+  // Where the evidence of a ban is found; none until set. Main thread, before
+  // any ban.
+  void SetEvidenceFinder(TEvidenceFinder finder) { findEvidence_ = std::move(finder); }
+  // Kicks the player and announces the ban in the game chat (when the ban
+  // has a kick), then writes the full log and the ban with its record and
+  // evidence, and only then lets the ban in flight go. Meant to run without
+  // BusyFlag: the exchanges take a round trip each, a silent game server a
+  // second. The record as written (with its evidence).
+  TBanRecord SendBanKick(const TBanKick& kick);
   // Whether a ban of this identifier is taken but its record not yet written;
   // its minutes ("p": for ever) in duration. Thread safe.
   bool BanInFlight(const std::string& identifier, std::string* duration);
@@ -67,6 +90,7 @@ class TBanEnforcement {
   TChat& chat_;
   TBanStoreInUse& bans_;
   TSupervision& supervision_;
+  TEvidenceFinder findEvidence_;
   // Guards bansInFlight_: the identifiers (with their minutes) of the bans
   // taken whose records are not yet written. Held only to look the list up or
   // change it, never while waiting for anything, so it nests under BusyFlag

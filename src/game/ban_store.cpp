@@ -1,5 +1,7 @@
 #include "game/ban_store.h"
 
+#include <algorithm>
+#include <climits>
 #include <optional>
 
 #include "base/numbers.h"
@@ -9,11 +11,46 @@ BanLookup TFileBanStore::Lookup(const std::string& identifier, std::string* left
   return file_.IsBanned(identifier, left);
 }
 
-bool TFileBanStore::Record(const TBanFacts& ban) { return file_.AppendBanRecord(ban.Minutes, ban.Identifier); }
+int32_t BanMinutes(const TBanRecord& ban) {
+  if (ban.EndsAt == 0) return 0;
+  const int64_t minutes = (ban.EndsAt - ban.MadeAt + 59) / 60;
+  return static_cast<int32_t>(std::clamp<int64_t>(minutes, 1, INT32_MAX));
+}
+
+bool TFileBanStore::Record(const TBanRecord& ban) { return file_.AppendBanRecord(BanMinutes(ban), ban.Identifier); }
 
 void TFileBanStore::Maintain() { file_.Maintain(); }
 
-LiftResult TFileBanStore::Lift(const std::string& identifier) { return file_.Lift(identifier); }
+LiftResult TFileBanStore::Lift(const std::string& identifier, const TBanLift&) { return file_.Lift(identifier); }
+
+namespace {
+
+bool RecordsOff(std::string* error) {
+  if (error) *error = "ban records are off";
+  return false;
+}
+
+}  // namespace
+
+bool TFileBanStore::Search(const TBanQuery&, TBanPage&, std::string* error) { return RecordsOff(error); }
+
+std::optional<TBanRecord> TFileBanStore::Get(int64_t, std::string* error) {
+  RecordsOff(error);
+  return std::nullopt;
+}
+
+bool TFileBanStore::History(const std::string&, std::vector<TBanRecord>&, std::string* error) {
+  return RecordsOff(error);
+}
+
+bool TFileBanStore::CountBans(const std::vector<std::string>&, std::map<std::string, int64_t>&, std::string* error) {
+  return RecordsOff(error);
+}
+
+bool TFileBanStore::EvidencePaths(std::set<std::string>& paths, std::string*) {
+  paths.clear();
+  return true;
+}
 
 bool TFileBanStore::List(std::vector<TBanView>& bans, std::string* error) {
   bans.clear();

@@ -7,19 +7,14 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "game/ban_base.h"
-
-// A ban as a cheat report makes it.
-struct TBanFacts {
-  std::string Identifier;
-  std::string Name;     // the player's name
-  std::string Address;  // the address the report came from
-  std::string Reason;
-  int32_t Minutes = 0;  // 0: for ever
-};
+#include "game/ban_record.h"
 
 // A ban as the admin sees it.
 struct TBanView {
@@ -34,30 +29,57 @@ class TBanStore {
   // At connect: whether the identifier is banned; "p" or the minutes left in
   // left. Must answer within milliseconds. Thread safe.
   virtual BanLookup Lookup(const std::string& identifier, std::string* left) = 0;
-  // Keeps a ban. False when it could not be kept (the reason is logged).
-  // Thread safe.
-  virtual bool Record(const TBanFacts& ban) = 0;
+  // Keeps a ban (Identifier, MadeAt and EndsAt decide it) with its record.
+  // False when the ban could not be kept (the reason is logged); a record
+  // that could not be written is kept and written later, and never stops the
+  // ban. Thread safe.
+  virtual bool Record(const TBanRecord& ban) = 0;
   // With every supervision run: a chance to bring the bans up to date.
   // Main thread only.
   virtual void Refresh() = 0;
   // Once a minute: timed bans run out. Main thread only.
   virtual void Maintain() = 0;
-  // Removes every ban of the identifier. Thread safe.
-  virtual LiftResult Lift(const std::string& identifier) = 0;
+  // Removes every ban of the identifier, and ends its records as lifted
+  // with who, from where and why. Thread safe.
+  virtual LiftResult Lift(const std::string& identifier, const TBanLift& lift) = 0;
   // The bans in force. False with the reason when they cannot be read.
   // Thread safe.
   virtual bool List(std::vector<TBanView>& bans, std::string* error) = 0;
+
+  // The records (each false or nullopt with the reason when they cannot be
+  // read). Thread safe.
+  virtual bool Search(const TBanQuery& query, TBanPage& page, std::string* error) = 0;
+  // nullopt with error empty: there is no such record.
+  virtual std::optional<TBanRecord> Get(int64_t id, std::string* error) = 0;
+  // Every record of the identifier, newest first.
+  virtual bool History(const std::string& identifier, std::vector<TBanRecord>& records, std::string* error) = 0;
+  // How many records each identifier has (0 for none).
+  virtual bool CountBans(const std::vector<std::string>& identifiers, std::map<std::string, int64_t>& counts,
+                         std::string* error) = 0;
+  // The screenshots that are evidence of a record (paths under the
+  // screenshot root): they are kept as long as their record.
+  virtual bool EvidencePaths(std::set<std::string>& paths, std::string* error) = 0;
 };
+
+// The minutes a ban lasts in zelk_bans.txt (0: for ever), rounded up.
+int32_t BanMinutes(const TBanRecord& ban);
 
 // The text file zelk_bans.txt, through TBanFile.
 class TFileBanStore : public TBanStore {
  public:
   BanLookup Lookup(const std::string& identifier, std::string* left) override;
-  bool Record(const TBanFacts& ban) override;
+  bool Record(const TBanRecord& ban) override;
   void Refresh() override {}
   void Maintain() override;
-  LiftResult Lift(const std::string& identifier) override;
+  LiftResult Lift(const std::string& identifier, const TBanLift& lift) override;
   bool List(std::vector<TBanView>& bans, std::string* error) override;
+  // The file alone keeps no records: these answer that they are off.
+  bool Search(const TBanQuery& query, TBanPage& page, std::string* error) override;
+  std::optional<TBanRecord> Get(int64_t id, std::string* error) override;
+  bool History(const std::string& identifier, std::vector<TBanRecord>& records, std::string* error) override;
+  bool CountBans(const std::vector<std::string>& identifiers, std::map<std::string, int64_t>& counts,
+                 std::string* error) override;
+  bool EvidencePaths(std::set<std::string>& paths, std::string* error) override;
 
  private:
   TBanFile file_;

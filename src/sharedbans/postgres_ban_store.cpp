@@ -504,18 +504,6 @@ BanLookup TPostgresBanStore::Lookup(const std::string& identifier, std::string* 
   return BanLookup::Banned;
 }
 
-bool TPostgresBanStore::Record(const TBanFacts& ban) {
-  TBanRecord record;
-  record.Identifier = ban.Identifier;
-  record.Name = ban.Name;
-  record.Address = ban.Address;
-  record.Reason = ban.Reason;
-  record.MadeAt = platform::UnixSeconds();
-  record.EndsAt = ban.Minutes == 0 ? 0 : record.MadeAt + int64_t{ban.Minutes} * 60;
-  record.Origin = BanOrigin::Report;
-  return Record(record);
-}
-
 namespace {
 
 // The row a record becomes, with an id of its own (so writing it twice never
@@ -685,6 +673,20 @@ bool TPostgresBanStore::CountBans(const std::vector<std::string>& identifiers, s
                                  {ArrayText(identifiers)}, e);
         if (!rows) return false;
         for (const auto& row : *rows) counts[row[0].value_or("")] = ParseInteger64(row[1].value_or("")).value_or(0);
+        return true;
+      },
+      error);
+}
+
+bool TPostgresBanStore::EvidencePaths(std::set<std::string>& paths, std::string* error) {
+  paths.clear();
+  return OnQueryConnection(
+      [&](TPgConnection& db, std::string* e) {
+        // Only this server's own: the paths are under its screenshot directory.
+        const auto rows =
+            db.Run("SELECT DISTINCT unnest(evidence) FROM " + kRecords + " WHERE made_by = $1", {server_}, e);
+        if (!rows) return false;
+        for (const auto& row : *rows) paths.insert(row[0].value_or(""));
         return true;
       },
       error);

@@ -56,24 +56,22 @@ class TPostgresBanStore : public TBanStore {
   TPostgresBanStore& operator=(const TPostgresBanStore&) = delete;
 
   BanLookup Lookup(const std::string& identifier, std::string* left) override;
-  // A cheat report's ban: a record of origin Report without its By* fields.
-  bool Record(const TBanFacts& ban) override;
   // Keeps a ban with its record. MadeAt 0 is now; an empty Server is this
   // server; the reason is cut to 64 bytes; Id and the end fields are ignored
   // (the base numbers the record when it writes it). Always true: the ban is
   // enforced at once and waits in the journal until the base has it. Thread safe.
-  bool Record(const TBanRecord& ban);
+  bool Record(const TBanRecord& ban) override;
   void Refresh() override;
   // Asks the worker to end the bans that ran out: they move to the history as
   // Expired, at their end time.
   void Maintain() override;
   // A lift without details: Lift(identifier, {}).
-  LiftResult Lift(const std::string& identifier) override;
+  LiftResult Lift(const std::string& identifier);
   // Ends every ban of the identifier and records who lifted it, from where and
   // why: the rows move to the history as Lifted, in one transaction. Bans of
   // it still in the journal are written and ended in that same transaction,
   // so their records are kept too. Thread safe.
-  LiftResult Lift(const std::string& identifier, const TBanLift& lift);
+  LiftResult Lift(const std::string& identifier, const TBanLift& lift) override;
   bool List(std::vector<TBanView>& bans, std::string* error) override;
 
   // The records, for the web console and tools. They run on a connection of
@@ -82,15 +80,17 @@ class TPostgresBanStore : public TBanStore {
   // False (or nullopt) with the reason in error on failure. Thread safe.
   //
   // Bans in force and ended together, newest first (made, then record number).
-  bool Search(const TBanQuery& query, TBanPage& page, std::string* error);
+  bool Search(const TBanQuery& query, TBanPage& page, std::string* error) override;
   // One record by its number; nullopt with error empty when there is none.
-  std::optional<TBanRecord> Get(int64_t id, std::string* error);
+  std::optional<TBanRecord> Get(int64_t id, std::string* error) override;
   // Every record of the identifier, newest first.
-  bool History(const std::string& identifier, std::vector<TBanRecord>& records, std::string* error);
+  bool History(const std::string& identifier, std::vector<TBanRecord>& records, std::string* error) override;
   // How many records (in force and ended) each identifier has; every
   // identifier asked for is in counts, 0 when it has none.
   bool CountBans(const std::vector<std::string>& identifiers, std::map<std::string, int64_t>& counts,
-                 std::string* error);
+                 std::string* error) override;
+  // The evidence of the records this server made.
+  bool EvidencePaths(std::set<std::string>& paths, std::string* error) override;
 
   // Stops the worker (a statement under way ends within its time-out). Main thread.
   void Stop();

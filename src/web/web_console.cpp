@@ -10,6 +10,7 @@
 #include "base/numbers.h"
 #include "base/settings.h"
 #include "game/ban_store.h"
+#include "web/web_bans.h"
 #include "game/supervision_report.h"
 #include "log/logs.h"
 #include "platform/clock_text.h"
@@ -232,24 +233,32 @@ void TWebConsole::Route(const THttpRequest& request, const std::string& peer, TH
     facts.ScreensOn = sources_.Settings.AllowScreens;
     response.Set(200, StatusJson(facts, sources_.Report.Get()), kJson);
   } else if (get && path == "/api/players") {
-    response.Set(200, PlayersJson(sources_.Report.Get()), kJson);
+    const TSupervisionReport report = sources_.Report.Get();
+    // Each player's identifier is its client's; the records count its bans.
+    std::map<std::string, std::string> identifiers;
+    std::vector<std::string> wanted;
+    for (const TClientView& client : SnapshotClients(sources_.Tables)) {
+      identifiers[client.Name] = client.Identifier;
+      wanted.push_back(client.Identifier);
+    }
+    std::map<std::string, int64_t> counts;
+    if (!sources_.Bans.Get().CountBans(wanted, counts, nullptr)) counts.clear();
+    response.Set(200, PlayersJson(report, identifiers, counts), kJson);
   } else if (get && path == "/api/clients") {
     response.Set(200, ClientsJson(SnapshotClients(sources_.Tables)), kJson);
   } else if (get && path == "/api/bans") {
-    std::vector<TBanView> bans;
-    std::string error;
-    if (!sources_.Bans.Get().List(bans, &error)) return SetError(response, 500, error);
-    response.Set(200, BansJson(bans), kJson);
-  } else if (request.Method == "POST" && path == "/api/bans/lift") {
+    ServeBanSearch(sources_.Bans.Get(), request, response);
+  } else if (get && path.rfind("/api/bans/", 0) == 0) {
+    ServeBanDetails(sources_.Bans.Get(), path.substr(10), response);
+  } else if (request.Method == "POST" && (path == "/api/bans" || path == "/api/bans/lift")) {
     if (!ConstantTimeEquals(request.Header("X-Console-Token"), token_)) {
       return SetError(response, 403, "the page's token is missing");
     }
-    const std::string identifier = request.Param("identifier");
-    if (identifier.empty()) return SetError(response, 400, "no identifier");
-    const LiftResult lifted = sources_.Bans.Get().Lift(identifier);
-    if (!lifted.Error.empty()) return SetError(response, 500, lifted.Error);
-    if (lifted.Removed > 0) WriteEvent("Ban of ID " + identifier + " lifted from the web console (" + peer + ")");
-    response.Set(200, "{\"removed\":" + std::to_string(lifted.Removed) + "}", kJson);
+    if (path == "/api/bans") {
+      ServeBanByHand(sources_.Tables, sources_.Enforcement, request, peer, response);
+    } else {
+      ServeBanLift(sources_.Bans.Get(), request, peer, response);
+    }
   } else if (get && path == "/api/screens") {
     response.Set(200, ScreensJson(ListScreens(sources_.Settings)), kJson);
   } else if (get && path.rfind("/screens/", 0) == 0) {

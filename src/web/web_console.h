@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "base/settings.h"
+#include "game/ban_enforcement.h"
 #include "game/ban_store.h"
 #include "game/rcon_client.h"
 #include "game/supervision_report.h"
@@ -42,6 +43,7 @@ class TWebConsole {
     TBanStoreInUse& Bans;
     const TLastSupervisionReport& Report;  // the last supervision run's
     TRconClient& Rcon;
+    TBanEnforcement& Enforcement;  // bans by hand
   };
   // Checks the settings and starts listening. Null, after a console line that
   // says why, when the console stays off or cannot listen. Main thread only.

@@ -89,13 +89,18 @@ std::string StatusJson(const TStatusFacts& facts, const TSupervisionReport& repo
          ",\"uptime_s\":" + std::to_string(facts.NowUnixSeconds - facts.StartedUnixSeconds) + "}";
 }
 
-std::string PlayersJson(const TSupervisionReport& report) {
+std::string PlayersJson(const TSupervisionReport& report, const std::map<std::string, std::string>& identifiers,
+                        const std::map<std::string, int64_t>& banCounts) {
   std::vector<std::string> players;
   for (const TReportedPlayer& player : report.Players) {
+    const auto identifier = identifiers.find(player.Name);
+    const auto count = identifier == identifiers.end() ? banCounts.end() : banCounts.find(identifier->second);
     players.push_back("{\"name\":" + JsonString(player.Name) + ",\"address\":" + JsonString(player.Address) +
                       ",\"port\":" + std::to_string(player.Port) + ",\"userid\":" + std::to_string(player.UserId) +
                       ",\"kind\":\"" + KindName(player.Kind) + "\",\"protection\":\"" +
-                      (player.Kind == PlayerKind::Player ? ProtectionName(player.By) : "not checked") + "\"}");
+                      (player.Kind == PlayerKind::Player ? ProtectionName(player.By) : "not checked") +
+                      "\",\"identifier\":" + JsonString(identifier == identifiers.end() ? "" : identifier->second) +
+                      ",\"earlier_bans\":" + (count == banCounts.end() ? "null" : std::to_string(count->second)) + "}");
   }
   return "{\"players\":" + Array(players) + "}";
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -29,7 +30,10 @@ struct TStatusFacts {
 };
 
 std::string StatusJson(const TStatusFacts& facts, const TSupervisionReport& report);
-std::string PlayersJson(const TSupervisionReport& report);
+// The players of the report; each player's client identifier (by name) and
+// that identifier's number of ban records, when known.
+std::string PlayersJson(const TSupervisionReport& report, const std::map<std::string, std::string>& identifiers = {},
+                        const std::map<std::string, int64_t>& banCounts = {});
 std::string ClientsJson(const std::vector<TClientView>& clients);
 std::string BansJson(const std::vector<TBanView>& bans);
 // One ban record as a JSON object; minutes_left and forever are as in

@@ -171,6 +171,7 @@ TEST_F(Logs, AFullLogPastItsLimitIsArchivedAndOnlyTheNewestArchivesKept) {
 }
 
 TEST_F(Logs, ShortLogPastItsLimitIsArchivedAndTheFullLogIsLeftAlone) {
+  std::filesystem::create_directories(LogPath(""));
   testenv::WriteFile(LogPath("zelk_light_logs.txt"), "");
   std::filesystem::resize_file(LogPath("zelk_light_logs.txt"), kMaxLogBytes);
   WriteLightLog("one line too many");

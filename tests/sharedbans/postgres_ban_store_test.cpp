@@ -22,6 +22,19 @@
 
 namespace {
 
+// A reported ban as the enforcement records it.
+TBanRecord Ban(const std::string& identifier, const std::string& name, const std::string& address,
+               const std::string& reason, int32_t minutes) {
+  TBanRecord ban;
+  ban.Identifier = identifier;
+  ban.Name = name;
+  ban.Address = address;
+  ban.Reason = reason;
+  ban.MadeAt = platform::UnixSeconds();
+  ban.EndsAt = minutes == 0 ? 0 : ban.MadeAt + int64_t{minutes} * 60;
+  return ban;
+}
+
 class SharedBanBase : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { cluster_ = std::make_unique<testenv::TPgCluster>(); }
@@ -59,7 +72,7 @@ TEST_F(SharedBanBase, ABanAtOneServerIsRefusedAtTheOtherAndLiftedAtEither) {
   ASSERT_TRUE(two->WaitSynced(10000));
   EXPECT_EQ(Sql("SELECT max(version) FROM acserver_schema"), "1") << "the schema was made, with its version";
 
-  ASSERT_TRUE(one->Record({"CHEATER", "Bob", "10.0.0.5", "aim", 30}));
+  ASSERT_TRUE(one->Record(Ban("CHEATER", "Bob", "10.0.0.5", "aim", 30)));
   std::string left;
   EXPECT_EQ(one->Lookup("CHEATER", &left), BanLookup::Banned) << "at once, before the database has it";
   EXPECT_EQ(left, "30");
@@ -84,7 +97,7 @@ TEST_F(SharedBanBase, BansMadeWhileTheDatabaseIsDownReachItOnceAndAreNeverLost) 
   platform::TConsoleCapture console;
   ASSERT_TRUE(cluster_->Stop());
   store->Refresh();
-  ASSERT_TRUE(store->Record({"WHILE-DOWN", "Eve", "10.0.0.6", "wall\thack", 0}));
+  ASSERT_TRUE(store->Record(Ban("WHILE-DOWN", "Eve", "10.0.0.6", "wall\thack", 0)));
   EXPECT_EQ(store->Lookup("WHILE-DOWN", nullptr), BanLookup::Banned);
   EXPECT_FALSE(store->WaitSynced(3000));
   EXPECT_TRUE(console.ContainsPrefix("Shared ban base lost ("));
@@ -160,7 +173,7 @@ TEST_F(SharedBanBase, ALiftThatMeetsTheInsertOfItsBanHolds) {
   for (int i = 0; i < kRounds; ++i) {
     const std::string id = "QUICK-" + std::to_string(i);
     ASSERT_TRUE(holder->Run("SELECT pg_advisory_lock(4242)", {}, &error)) << error;
-    ASSERT_TRUE(store->Record({id, "Bob", "10.0.0.5", "aim", 30}));
+    ASSERT_TRUE(store->Record(Ban(id, "Bob", "10.0.0.5", "aim", 30)));
     for (int waited = 0;; ++waited) {  // until the worker's insert waits on the lock
       const auto rows = holder->Run("SELECT count(*) FROM pg_locks WHERE locktype = 'advisory' AND NOT granted", {}, &error);
       ASSERT_TRUE(rows) << error;
@@ -247,7 +260,7 @@ TEST_F(SharedBanBase, ARoleThatOnlyUsesTheTablesWorksOnAMigratedBase) {
   std::string uri = cluster_->Uri();
   uri.replace(uri.find("postgres@"), 8, "acserver_server");
   TPostgresBanStore store(uri, "limited", dir_.Path() + "limited-journal.txt");
-  ASSERT_TRUE(store.Record({"CHEATER", "Bob", "10.0.0.5", "aim", 30}));
+  ASSERT_TRUE(store.Record(Ban("CHEATER", "Bob", "10.0.0.5", "aim", 30)));
   ASSERT_TRUE(store.WaitSynced(10000)) << "connects without creating or altering anything";
   EXPECT_EQ(store.Lift("CHEATER", {"admin", "web 10.0.0.1", "checked"}).Removed, 1);
   std::vector<TBanRecord> history;
@@ -299,7 +312,7 @@ TEST_F(SharedBanBase, ARecordReadsBackWholeAndItsLiftsMakeItsHistory) {
   const int64_t liftedAt = platform::UnixSeconds();
   EXPECT_EQ(store->Lift("CHEATER", {"admin", "web 10.0.0.1", "false positive"}).Removed, 1);
   EXPECT_EQ(store->Lookup("CHEATER", nullptr), BanLookup::NotBanned);
-  ASSERT_TRUE(store->Record({"CHEATER", "Bob", "10.0.0.5", "aim", 0}));  // banned again
+  ASSERT_TRUE(store->Record(Ban("CHEATER", "Bob", "10.0.0.5", "aim", 0)));  // banned again
   ASSERT_TRUE(store->WaitSynced(10000));
   std::vector<TBanRecord> history;
   ASSERT_TRUE(store->History("CHEATER", history, &error)) << error;

@@ -1,0 +1,108 @@
+#include "web/web_bans.h"
+
+#include "base/limits.h"
+#include "base/numbers.h"
+#include "log/logs.h"
+#include "platform/clock_text.h"
+#include "web/http_server.h"
+#include "web/web_json.h"
+
+namespace {
+
+constexpr const char* kJson = "application/json";
+// The web console has one user: the password's.
+constexpr const char* kAdmin = "admin";
+
+// A whole number of a query or form field within [low, high]; fallback when
+// the field is empty, nullopt when it is anything else.
+std::optional<int64_t> Field(const THttpRequest& request, const std::string& name, int64_t low, int64_t high,
+                             int64_t fallback) {
+  const std::string text = request.Param(name);
+  if (text.empty()) return fallback;
+  const std::optional<int64_t> number = ParseInteger64(text);
+  if (!number || *number < low || *number > high) return std::nullopt;
+  return number;
+}
+
+}  // namespace
+
+void SetJsonError(THttpResponse& response, int status, const std::string& error) {
+  response.Set(status, "{\"error\":" + JsonString(error) + "}", kJson);
+}
+
+void ServeBanSearch(TBanStore& bans, const THttpRequest& request, THttpResponse& response) {
+  TBanQuery query;
+  query.Text = request.Param("q");
+  const std::string filter = request.Param("filter");
+  if (filter.empty() || filter == "in_force") {
+    query.Filter = TBanQuery::Which::InForce;
+  } else if (filter == "ended") {
+    query.Filter = TBanQuery::Which::Ended;
+  } else if (filter == "all") {
+    query.Filter = TBanQuery::Which::All;
+  } else {
+    return SetJsonError(response, 400, "filter must be in_force, ended or all");
+  }
+  const std::optional<int64_t> page = Field(request, "page", 1, 1000000, 1);
+  const std::optional<int64_t> perPage = Field(request, "per_page", 1, 500, 50);
+  if (!page || !perPage) return SetJsonError(response, 400, "page must be 1 or more, per_page 1 to 500");
+  query.Page = static_cast<int>(*page);
+  query.PerPage = static_cast<int>(*perPage);
+  TBanPage found;
+  std::string error;
+  if (!bans.Search(query, found, &error)) return SetJsonError(response, 503, error);
+  response.Set(200, BanPageJson(found, query, platform::UnixSeconds()), kJson);
+}
+
+void ServeBanDetails(TBanStore& bans, const std::string& id, THttpResponse& response) {
+  const std::optional<int64_t> number = ParseInteger64(id);
+  std::string error;
+  const std::optional<TBanRecord> record = number && *number > 0 ? bans.Get(*number, &error) : std::nullopt;
+  if (!record && !error.empty()) return SetJsonError(response, 503, error);
+  if (!record) return SetJsonError(response, 404, "no such ban record");
+  std::vector<TBanRecord> history;
+  if (!bans.History(record->Identifier, history, &error)) return SetJsonError(response, 503, error);
+  response.Set(200, BanDetailsJson(*record, history, platform::UnixSeconds()), kJson);
+}
+
+void ServeBanByHand(TTables& tables, TBanEnforcement& enforcement, const THttpRequest& request,
+                    const std::string& peer, THttpResponse& response) {
+  const std::string identifier = request.Param("identifier");
+  const std::string name = request.Param("name");
+  const std::string reason = request.Param("reason");
+  const std::optional<int64_t> minutes = Field(request, "minutes", 0, 525600000, 0);
+  if (identifier.empty() || identifier.size() > kIdentifierChars) {
+    return SetJsonError(response, 400, "identifier must have 1 to " + std::to_string(kIdentifierChars) + " bytes");
+  }
+  if (name.size() > kNameChars) return SetJsonError(response, 400, "name is longer than 32 bytes");
+  if (reason.empty() || reason.size() > kLogFieldChars) {
+    return SetJsonError(response, 400, "reason must have 1 to " + std::to_string(kLogFieldChars) + " bytes");
+  }
+  if (!minutes) return SetJsonError(response, 400, "minutes must be a whole number, 0 or empty for ever");
+  const TBanOrder order{BanOrigin::Web, kAdmin, peer};
+  TBanKick kick;
+  {
+    TBusyGuard busy(tables);
+    kick = enforcement.TakeBanOfIdentifier(busy, identifier, name, reason, static_cast<int32_t>(*minutes), order);
+  }
+  // BusyFlag is free while the kick and the chat line go to the game server.
+  const TBanRecord record = enforcement.SendBanKick(kick);
+  WriteEvent("Ban of ID " + identifier + " made from the web console (" + peer + "): " + LogField(reason));
+  response.Set(200,
+               "{\"ban\":" + BanRecordJson(record, platform::UnixSeconds()) +
+                   ",\"kicked\":" + (kick.KickCommand.empty() ? "false" : "true") + "}",
+               kJson);
+}
+
+void ServeBanLift(TBanStore& bans, const THttpRequest& request, const std::string& peer, THttpResponse& response) {
+  const std::string identifier = request.Param("identifier");
+  if (identifier.empty()) return SetJsonError(response, 400, "no identifier");
+  const std::string reason = request.Param("reason").substr(0, kLogFieldChars);
+  const LiftResult lifted = bans.Lift(identifier, {kAdmin, "web " + peer, reason});
+  if (!lifted.Error.empty()) return SetJsonError(response, 500, lifted.Error);
+  if (lifted.Removed > 0) {
+    WriteEvent("Ban of ID " + identifier + " lifted from the web console (" + peer + ")" +
+               (reason.empty() ? std::string() : ": " + LogField(reason)));
+  }
+  response.Set(200, "{\"removed\":" + std::to_string(lifted.Removed) + "}", kJson);
+}

@@ -1,0 +1,26 @@
+// The web console's ban records: the search, one record with its history, a
+// ban by hand and a lift with its reason. Each answers one request from
+// copies; a ban by hand holds BusyFlag only while the tables take it.
+#pragma once
+
+#include <string>
+
+#include "game/ban_enforcement.h"
+#include "game/ban_store.h"
+#include "registry/tables.h"
+
+struct THttpRequest;
+struct THttpResponse;
+
+// GET /api/bans?q=&filter=&page=&per_page=
+void ServeBanSearch(TBanStore& bans, const THttpRequest& request, THttpResponse& response);
+// GET /api/bans/<id>
+void ServeBanDetails(TBanStore& bans, const std::string& id, THttpResponse& response);
+// POST /api/bans: identifier, name, minutes (empty or 0: for ever), reason.
+void ServeBanByHand(TTables& tables, TBanEnforcement& enforcement, const THttpRequest& request,
+                    const std::string& peer, THttpResponse& response);
+// POST /api/bans/lift: identifier, reason.
+void ServeBanLift(TBanStore& bans, const THttpRequest& request, const std::string& peer, THttpResponse& response);
+
+// The web console's answer of an error: {"error": text}.
+void SetJsonError(THttpResponse& response, int status, const std::string& error);
