@@ -83,12 +83,25 @@ TEST_F(SharedBanBase, ABanAtOneServerIsRefusedAtTheOtherAndLiftedAtEither) {
   EXPECT_EQ(Sql("SELECT player_name || ' ' || player_address || ' ' || reason || ' ' || made_by FROM acserver_bans"),
             "Bob 10.0.0.5 aim one");
 
-  const LiftResult lifted = two->Lift("CHEATER");
+  // The record made at one is read at the other, through the store interface.
+  TBanStore& other = *two;
+  TBanPage page;
+  std::string error;
+  ASSERT_TRUE(other.Search({"bob", TBanQuery::Which::InForce, 1, 50}, page, &error)) << error;
+  ASSERT_EQ(page.Total, 1);
+  EXPECT_EQ(page.Records[0].Server, "one");
+
+  const LiftResult lifted = other.Lift("CHEATER", {"admin", "web 10.0.0.1", "appeal"});
   EXPECT_EQ(lifted.Removed, 1);
   EXPECT_TRUE(lifted.Error.empty()) << lifted.Error;
   EXPECT_EQ(two->Lookup("CHEATER", nullptr), BanLookup::NotBanned);
   ASSERT_TRUE(one->WaitSynced(10000));
   EXPECT_EQ(one->Lookup("CHEATER", nullptr), BanLookup::NotBanned) << "gone at the other at its next refresh";
+  std::vector<TBanRecord> history;
+  ASSERT_TRUE(one->History("CHEATER", history, &error)) << error;
+  ASSERT_EQ(history.size(), 1u);
+  EXPECT_EQ(history[0].End, BanEnd::Lifted);
+  EXPECT_EQ(history[0].EndReason, "appeal") << "the lift's reason, made at two, is read at one";
 }
 
 TEST_F(SharedBanBase, BansMadeWhileTheDatabaseIsDownReachItOnceAndAreNeverLost) {
