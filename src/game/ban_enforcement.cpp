@@ -128,7 +128,10 @@ TBanKick TBanEnforcement::TakeBanOfIdentifier(const TBusyGuard& busy, const std:
   for (int slot = 1; slot <= kTableSlots; ++slot) {
     const ClientSlot& client = busy.Client(slot);
     if (!client.InUse || client.Identifier != identifier || !IsPlayerPresent(busy, client.Name)) continue;
-    if (std::optional<TBanKick> kick = TakeBan(busy, client.Name, client.Address, reason, minutes, order)) {
+    // Copies: TakeBan empties the slot before it has used the name and the address.
+    const std::string clientName = client.Name;
+    const std::string clientAddress = client.Address;
+    if (std::optional<TBanKick> kick = TakeBan(busy, clientName, clientAddress, reason, minutes, order)) {
       return *kick;
     }
   }

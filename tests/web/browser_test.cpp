@@ -2,11 +2,12 @@
 // game-server and registry simulators (a stock game server: the players come
 // from its status list), with a client whose player stays, a player without a
 // client who keeps coming back and is kicked by every supervision run, a bot,
-// a screenshot received and a ban reported by a second client. Headless
-// Chromium then loads the page, runs its script against the JSON API and dumps
-// the DOM it built; the test reads the tables from that DOM, fetches the
-// screenshot the page links to, and takes a picture of the page for the
-// README (docs/console.png in the source tree).
+// a screenshot received and a ban reported by a second client, whose own
+// screenshot is the ban's evidence. Headless Chromium then loads the page, runs
+// its script against the JSON API and dumps the DOM it built; the test reads
+// the tables from that DOM (and the ban record's details from the page opened
+// on it), fetches the screenshots the page links to, and takes a picture of
+// the page for the README (docs/console.png in the source tree).
 //
 // Skipped when Chromium is not installed (scripts/install-deps.sh installs it).
 #include <gtest/gtest.h>
@@ -328,7 +329,13 @@ TEST_F(WebConsoleBrowser, PageShowsPlayersClientsBanScreenshotAndLogs) {
   ASSERT_TRUE(sent.Completed) << sent.Error << "\n" << server_->Output();
   ASSERT_TRUE(server_->WaitForOutput("Screen saved", 10000)) << server_->Output();
 
-  // Mallory's client reports a cheat: she is banned.
+  // Mallory's client sends one too, then reports a cheat: she is banned, with
+  // her screenshot as the ban's evidence.
+  options.Name = "Mallory";
+  const clientsim::ScreenSendResult malloryShot = clientsim::SendScreenshot(
+      [&](const std::string& line) { return mallory->Command(line); }, *pieces, jpeg, options);
+  ASSERT_TRUE(malloryShot.Completed) << malloryShot.Error << "\n" << server_->Output();
+  ASSERT_TRUE(server_->WaitForOutput("Screen saved", 10000, 2)) << server_->Output();
   KeepAlive({alice});
   ASSERT_EQ(mallory->Command(clientsim::BanLine("Mallory", "wallhack")), "rpl:true") << server_->Output();
   // A run after the ban, so the report shows the players as they are now.
@@ -344,12 +351,14 @@ TEST_F(WebConsoleBrowser, PageShowsPlayersClientsBanScreenshotAndLogs) {
   // Players: protected by a client, kicked for having none, a bot not checked.
   const std::string playerBody = TableBody(dom, "playerRows");
   const auto players = TableRows(playerBody);
-  EXPECT_EQ(RowOf(players, "Alice"), (std::vector<std::string>{"Alice", "127.0.0.1:27005", "3", "player", "client"}))
-      << playerBody;
+  EXPECT_EQ(RowOf(players, "Alice"),
+            (std::vector<std::string>{"Alice", "127.0.0.1:27005", "3", "player", "client", "0"}))
+      << "no earlier bans of her client's identifier: " << playerBody;
   EXPECT_EQ(RowOf(players, "Lonely"),
-            (std::vector<std::string>{"Lonely", "127.0.0.9:27005", "7", "player", "nobody: kicked"}))
+            (std::vector<std::string>{"Lonely", "127.0.0.9:27005", "7", "player", "nobody: kicked", "-"}))
       << playerBody;
-  EXPECT_EQ(RowOf(players, "Zed"), (std::vector<std::string>{"Zed", "-", "5", "bot", "not checked"})) << playerBody;
+  EXPECT_EQ(RowOf(players, "Zed"), (std::vector<std::string>{"Zed", "-", "5", "bot", "not checked", "-"}))
+      << playerBody;
   EXPECT_TRUE(RowOf(players, "Mallory").empty()) << "kicked with her ban, she is gone: " << playerBody;
 
   // The overview: the list the players came from, the kick of the last run.
@@ -369,22 +378,56 @@ TEST_F(WebConsoleBrowser, PageShowsPlayersClientsBanScreenshotAndLogs) {
   EXPECT_EQ(clients[0][2], "ALICE01");
   EXPECT_EQ(clients[0][3], "127.0.0.1");
 
-  // The ban, with its Lift button.
+  // The ban in force, with its record's facts and its buttons.
   const std::string banBody = TableBody(dom, "banRows");
-  EXPECT_EQ(RowOf(TableRows(banBody), "MALLORY03"), (std::vector<std::string>{"MALLORY03", "for ever", "Lift"}))
+  const auto banRows = TableRows(banBody);
+  ASSERT_EQ(banRows.size(), 1u) << banBody;
+  ASSERT_EQ(banRows[0].size(), 8u) << banBody;
+  EXPECT_NE(banRows[0][0], "-") << "the time it was made";
+  EXPECT_EQ(std::vector<std::string>(banRows[0].begin() + 1, banRows[0].end()),
+            (std::vector<std::string>{"MALLORY03", "Mallory", "127.0.0.1", "wallhack", "never",
+                                      "report by Mallory (MALLORY03, 127.0.0.1)", "Details Lift"}))
       << banBody;
-  EXPECT_NE(banBody.find("<button data-id=\"MALLORY03\">Lift</button>"), std::string::npos) << banBody;
+  EXPECT_NE(banBody.find("<button type=\"button\" data-id=\"MALLORY03\">Lift</button>"), std::string::npos) << banBody;
+
+  // Its record through the API the page reads: made by the report, with
+  // Mallory's screenshot (and not Alice's) as evidence.
+  httplib::Client http("127.0.0.1", webPort_);
+  http.set_url_encode(false);  // the page's links are sent as the browser sends them
+  const httplib::Result found = http.Get("/api/bans?filter=all&q=MALLORY03");
+  ASSERT_TRUE(found && found->status == 200);
+  ASSERT_EQ(found->body.rfind("{\"total\":1,", 0), 0u) << found->body;
+  const std::string id = Between(found->body, "{\"id\":", ",");
+  const httplib::Result details = http.Get("/api/bans/" + id);
+  ASSERT_TRUE(details && details->status == 200);
+  EXPECT_NE(details->body.find("\"origin\":{\"kind\":\"report\",\"name\":\"Mallory\",\"identifier\":\"MALLORY03\","),
+            std::string::npos)
+      << details->body;
+  const std::string evidence = Between(details->body, "\"evidence\":[\"", "]");
+  EXPECT_EQ(evidence.rfind("127.0.0.1/", 0), 0u) << details->body;
+  EXPECT_TRUE(evidence.ends_with("^ID^MALLORY03.jpg\"")) << "one screenshot, hers: " << details->body;
+  EXPECT_TRUE(details->body.ends_with(",\"history\":[]}")) << details->body;
+
+  // The page opened on that record shows the evidence it links to.
+  const std::string detailsDom = RunChromium({"--dump-dom"}, Url("/#bans/" + id));
+  EXPECT_NE(detailsDom.find("<section id=\"bans\" class=\"on\">"), std::string::npos) << detailsDom;
+  const std::string shown = Between(detailsDom, "<div class=\"shots\" id=\"banEvidence\">", "</div>");
+  const std::string evidenceSrc = Between(shown, "<img src=\"", "\"");
+  EXPECT_EQ(PercentDecoded(evidenceSrc), "/screens/" + evidence.substr(0, evidence.size() - 1)) << detailsDom;
+  const httplib::Result evidenceImage = http.Get(evidenceSrc);
+  ASSERT_TRUE(evidenceImage) << httplib::to_string(evidenceImage.error());
+  EXPECT_EQ(evidenceImage->status, 200);
+  EXPECT_TRUE(evidenceImage->body == jpeg) << "the evidence as sent, byte for byte";
 
   // The screenshot: grouped under its sender, and the link the page built
   // serves the very file that was sent.
   const std::string shots = Between(dom, "<div id=\"shotGroups\">", "</section>");
-  EXPECT_NE(shots.find("<h3>127.0.0.1 / ALICE01</h3>"), std::string::npos) << shots;
-  const std::string src = Between(shots, "<img src=\"", "\"");
+  const size_t aliceShots = shots.find("<h3>127.0.0.1 / ALICE01</h3>");
+  ASSERT_NE(aliceShots, std::string::npos) << shots;
+  const std::string src = Between(shots, "<img src=\"", "\"", aliceShots);
   ASSERT_EQ(src.rfind("/screens/127.0.0.1/", 0), 0u) << shots;
   EXPECT_NE(PercentDecoded(src).find("^IP^127.0.0.1^ID^ALICE01.jpg"), std::string::npos) << src;
   {
-    httplib::Client http("127.0.0.1", webPort_);
-    http.set_url_encode(false);  // the page's link is sent as the browser sends it
     const httplib::Result image = http.Get(src);
     ASSERT_TRUE(image) << httplib::to_string(image.error());
     EXPECT_EQ(image->status, 200);

@@ -1,6 +1,7 @@
 // The web console through a real HTTP client against the real program beside
 // the game-server simulator: what the API says, who may ask, the token a
-// change needs, the screenshot paths it refuses, and a ban lifted for good.
+// change needs, the screenshot paths it refuses, a ban lifted for good, and
+// bans by hand with their records: kicked at once, lifted, searched and paged.
 #include <gtest/gtest.h>
 #include <httplib.h>
 
@@ -13,6 +14,7 @@
 #include <string>
 #include <thread>
 
+#include "clientsim/client_sim.h"
 #include "gamesim/game_server_sim.h"
 #include "platform/socket.h"
 #include "platform/tcp_connect_from.h"
@@ -144,6 +146,70 @@ TEST_F(WebConsoleApi, ShowsThePlayersBansAndScreensAndLiftsABanForGood) {
   EXPECT_NE(metrics->body.find("\nacserver_game_server_up{state=\"answering\"} 1\n"), std::string::npos);
   EXPECT_NE(metrics->body.find("\nacserver_bans_in_force 1\n"), std::string::npos) << "CHEATER-2 is left";
   EXPECT_EQ(metrics->body.find("\nacserver_last_supervision_timestamp_seconds 0\n"), std::string::npos);
+
+  // A ban by hand of a client whose player is on the game server: kicked at
+  // once, by userid, and turned away at its next connect.
+  std::string error;
+  auto eve = clientsim::TClientSim::Open("127.0.0.1", game_.Port() + 1000, &error);
+  ASSERT_TRUE(eve) << error;
+  ASSERT_EQ(eve->Command(clientsim::ConnectLine("Eve", "EVE-7", "abc"), 20000).value_or("").rfind("rpl:accept", 0), 0u);
+  game_.SetPlayers({{"Eve", "127.0.0.1:27007", 9}});
+  ASSERT_TRUE(WaitForRuns(StatusRuns() + 2));
+  ASSERT_EQ(eve->Command(clientsim::UpdateLine("Eve", "1"), 20000), "rpl:strue") << "her player is listed";
+  const httplib::Headers withToken{{"X-Console-Token", token}};
+  const std::string form = "application/x-www-form-urlencoded";
+  EXPECT_EQ(browser.Post("/api/bans", "identifier=EVE-7&reason=aimbot", form)->status, 403) << "no token";
+  auto banned = browser.Post("/api/bans", withToken, "identifier=EVE-7&reason=aimbot", form);
+  ASSERT_TRUE(banned);
+  EXPECT_NE(banned->body.find(
+                "\"identifier\":\"EVE-7\",\"name\":\"Eve\",\"address\":\"127.0.0.1\",\"reason\":\"aimbot\""),
+            std::string::npos)
+      << banned->body;
+  EXPECT_NE(banned->body.find(
+                "\"origin\":{\"kind\":\"web\",\"name\":\"admin\",\"identifier\":\"\",\"address\":\"127.0.0.1\"}"),
+            std::string::npos)
+      << banned->body;
+  EXPECT_TRUE(banned->body.ends_with(",\"kicked\":true}")) << banned->body;
+  const std::vector<std::string> commands = game_.Commands();
+  EXPECT_EQ(std::count_if(commands.begin(), commands.end(),
+                          [](const std::string& c) { return c.rfind("kick #9 ZELK anticheat: ", 0) == 0; }),
+            1);
+  EXPECT_TRUE(server_->WaitForOutput("User disconnected (BANED) : Eve", 5000)) << server_->Output();
+  auto again = clientsim::TClientSim::Open("127.0.0.1", game_.Port() + 1000, &error);
+  ASSERT_TRUE(again) << error;
+  EXPECT_EQ(again->Command(clientsim::ConnectLine("Eve", "EVE-7", "abc"), 20000), "rpl:ban");
+
+  // Lifted with a reason, then banned again for 30 minutes: her player is
+  // gone, so nobody is kicked; the record shows the earlier ban, lifted.
+  auto liftedEve = browser.Post("/api/bans/lift", withToken, "identifier=EVE-7&reason=appeal+granted", form);
+  ASSERT_TRUE(liftedEve);
+  EXPECT_EQ(liftedEve->body, "{\"removed\":1}");
+  auto again30 = browser.Post("/api/bans", withToken, "identifier=EVE-7&minutes=30&reason=wallhack", form);
+  ASSERT_TRUE(again30);
+  EXPECT_TRUE(again30->body.ends_with(",\"kicked\":false}")) << again30->body;
+  auto both = browser.Get("/api/bans?filter=all&q=eve-7");
+  ASSERT_TRUE(both);
+  ASSERT_EQ(both->body.rfind("{\"total\":2,\"page\":1,\"per_page\":50,\"bans\":[{\"id\":", 0), 0u) << both->body;
+  auto second = browser.Get("/api/bans?filter=all&q=EVE-7&per_page=1&page=2");
+  ASSERT_TRUE(second);
+  EXPECT_EQ(second->body.rfind("{\"total\":2,\"page\":2,\"per_page\":1,\"bans\":[{", 0), 0u) << second->body;
+  EXPECT_EQ(testenv::CountOf(second->body, "{\"id\":"), 1) << second->body;
+  EXPECT_NE(second->body.find("\"reason\":\"aimbot\""), std::string::npos) << "the older: " << second->body;
+  EXPECT_NE(second->body.find("\"end\":{\"kind\":\"lifted\",\"at\":"), std::string::npos) << second->body;
+  EXPECT_TRUE(second->body.ends_with(",\"by\":\"admin\",\"from\":\"web 127.0.0.1\",\"reason\":\"appeal granted\"}}]}"))
+      << second->body;
+  const auto firstId = [](const std::string& page) {
+    const size_t at = page.find("[{\"id\":") + 7;
+    return page.substr(at, page.find(',', at) - at);
+  };
+  const std::string newestId = firstId(both->body);
+  const std::string olderId = firstId(second->body);
+  auto record = browser.Get("/api/bans/" + newestId);
+  ASSERT_TRUE(record);
+  EXPECT_NE(record->body.find("\"history\":[{\"id\":" + olderId + ",\"identifier\":\"EVE-7\","), std::string::npos)
+      << record->body;
+  EXPECT_EQ(browser.Get("/api/bans?filter=lifted")->status, 400);
+  EXPECT_EQ(browser.Get("/api/bans/999999")->status, 404);
 }
 
 // promtool reads /metrics as Prometheus would, and lints it.
