@@ -10,7 +10,6 @@
 #include "base/numbers.h"
 #include "base/settings.h"
 #include "game/ban_store.h"
-#include "web/web_bans.h"
 #include "game/supervision_report.h"
 #include "log/logs.h"
 #include "platform/clock_text.h"
@@ -20,6 +19,7 @@
 #include "registry/tables.h"
 #include "web/http_server.h"
 #include "web/web_access.h"
+#include "web/web_bans.h"
 #include "web/web_json.h"
 #include "web/web_metrics.h"
 #include "web/web_screens.h"
@@ -92,10 +92,6 @@ void SetPolicy(THttpResponse& response, const std::string& policy) {
   for (auto& [name, value] : response.Headers) {
     if (name == "Content-Security-Policy") value = policy;
   }
-}
-
-void SetError(THttpResponse& response, int status, const std::string& error) {
-  response.Set(status, "{\"error\":" + JsonString(error) + "}", kJson);
 }
 
 }  // namespace
@@ -184,7 +180,7 @@ void TWebConsole::Serve(const THttpRequest& request, THttpResponse& response) {
   const std::string origin = request.Header("Origin");
   if (request.Method != "GET" && !origin.empty() &&
       std::find(hosts_.begin(), hosts_.end(), OriginHost(origin)) == hosts_.end()) {
-    SetError(response, 403, "request from another site");
+    SetJsonError(response, 403, "request from another site");
     return;
   }
   const std::string peer = ClientAddress(request);
@@ -252,7 +248,7 @@ void TWebConsole::Route(const THttpRequest& request, const std::string& peer, TH
     ServeBanDetails(sources_.Bans.Get(), path.substr(10), response);
   } else if (request.Method == "POST" && (path == "/api/bans" || path == "/api/bans/lift")) {
     if (!ConstantTimeEquals(request.Header("X-Console-Token"), token_)) {
-      return SetError(response, 403, "the page's token is missing");
+      return SetJsonError(response, 403, "the page's token is missing");
     }
     if (path == "/api/bans") {
       ServeBanByHand(sources_.Tables, sources_.Enforcement, request, peer, response);

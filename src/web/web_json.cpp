@@ -118,16 +118,6 @@ std::string ClientsJson(const std::vector<TClientView>& clients) {
   return "{\"clients\":" + Array(items) + "}";
 }
 
-std::string BansJson(const std::vector<TBanView>& bans) {
-  std::vector<std::string> items;
-  for (const TBanView& ban : bans) {
-    items.push_back("{\"identifier\":" + JsonString(ban.Identifier) + ",\"minutes_left\":" +
-                    (ban.Forever ? std::string("null") : std::to_string(ban.MinutesLeft)) +
-                    ",\"forever\":" + (ban.Forever ? "true" : "false") + "}");
-  }
-  return "{\"bans\":" + Array(items) + "}";
-}
-
 std::string BanRecordJson(const TBanRecord& record, int64_t nowUnixSeconds) {
   const bool inForce = record.End == BanEnd::InForce;
   const bool forever = record.EndsAt == 0;

@@ -35,9 +35,8 @@ std::string StatusJson(const TStatusFacts& facts, const TSupervisionReport& repo
 std::string PlayersJson(const TSupervisionReport& report, const std::map<std::string, std::string>& identifiers = {},
                         const std::map<std::string, int64_t>& banCounts = {});
 std::string ClientsJson(const std::vector<TClientView>& clients);
-std::string BansJson(const std::vector<TBanView>& bans);
-// One ban record as a JSON object; minutes_left and forever are as in
-// BansJson, so that a reader of the older list still finds them.
+// One ban record as a JSON object. It keeps the fields of the older list of
+// bans (identifier, minutes_left, forever), so that its readers still find them.
 std::string BanRecordJson(const TBanRecord& record, int64_t nowUnixSeconds);
 // A page of a search: {"total", "page", "per_page", "bans": [...]}.
 std::string BanPageJson(const TBanPage& page, const TBanQuery& query, int64_t nowUnixSeconds);
