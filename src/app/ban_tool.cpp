@@ -18,6 +18,7 @@
 #include "platform/program_dir.h"
 #include "records/file_records.h"
 #include "records/record_base.h"
+#include "screens/screen_receiver.h"
 #include "sharedbans/postgres_ban_store.h"
 #include "web/web_json.h"
 
@@ -62,10 +63,9 @@ std::string ServerName() {
 
 // The screenshot root, as the server finds it, for the evidence's full paths.
 std::string ScreenRoot() {
-  std::string dir = QuietConfigValue("scr_dir");
-  if (dir.empty()) return platform::DataDirectory() + "zelk_screens/";
-  std::replace(dir.begin(), dir.end(), '\\', '/');
-  return dir.back() == '/' ? dir : dir + "/";
+  SettingsRecord settings;
+  settings.ScreenDir = NormaliseScreenDir(QuietConfigValue("scr_dir"));
+  return ScreenRootDirectory(settings);
 }
 
 std::string Shown(const std::string& text) { return platform::WithoutControlBytes(text); }

@@ -33,7 +33,7 @@ TServer::TServer(const SettingsRecord& settings, const TimingRecord& timing)
 
   if (IsSharedBanBase(settings_.BanBase)) {
     SharedBans = std::make_unique<TPostgresBanStore>(
-        settings_.BanBase, platform::HostName() + ":" + std::to_string(settings_.RconPort),
+        settings_.BanBase, ServerName(settings_),
         platform::DataDirectory() + kBanJournalFile);
     Bans.Use(SharedBans.get());
   } else {

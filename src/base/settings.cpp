@@ -1,6 +1,8 @@
 // The settings record's defaults and the ban-base names.
 #include "base/settings.h"
 
+#include "platform/environment.h"
+
 namespace {
 
 constexpr const char* kWebAddress = "http://zelk.example.net";
@@ -22,3 +24,6 @@ bool IsKnownBanBase(const std::string& banBase) {
   return banBase.empty() || banBase == "file" || IsSharedBanBase(banBase);
 }
 
+std::string ServerName(const SettingsRecord& settings) {
+  return platform::HostName() + ":" + std::to_string(settings.RconPort);
+}

@@ -62,6 +62,9 @@ struct SettingsRecord {
   std::string AdvertText = DefaultAdvertText();
 };
 
+// "host:rconport": how this server names itself in the ban records it makes.
+std::string ServerName(const SettingsRecord& settings);
+
 // "postgresql://..." or "postgres://...": a shared ban base rather than the file.
 bool IsSharedBanBase(const std::string& banBase);
 // "ban_base" names a base the server can use: empty or "file" (zelk_bans.txt),

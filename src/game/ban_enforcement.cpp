@@ -27,7 +27,6 @@
 #include "log/logs.h"
 #include "platform/clock_text.h"
 #include "platform/console.h"
-#include "platform/environment.h"
 #include "registry/tables.h"
 
 bool TBanEnforcement::BanInFlight(const std::string& identifier, std::string* duration) {
@@ -61,7 +60,7 @@ TBanRecord NewRecord(const SettingsRecord& settings, const std::string& identifi
   record.ByName = order.Origin == BanOrigin::Report ? name : order.ByName;
   record.ByIdentifier = order.Origin == BanOrigin::Report ? identifier : std::string();
   record.ByAddress = order.ByAddress;
-  record.Server = platform::HostName() + ":" + std::to_string(settings.RconPort);
+  record.Server = ServerName(settings);
   return record;
 }
 
