@@ -14,6 +14,8 @@ char FoldCase(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A
 
 bool SameTextIgnoringCase(const std::string& a, size_t aFrom, const std::string& b) {
   if (a.size() - aFrom < b.size()) return false;
+  // Clients send the words as registered: that case needs no folding.
+  if (a.compare(aFrom, b.size(), b) == 0) return true;
   for (size_t i = 0; i < b.size(); ++i) {
     if (FoldCase(a[aFrom + i]) != FoldCase(b[i])) return false;
   }
@@ -23,6 +25,11 @@ bool SameTextIgnoringCase(const std::string& a, size_t aFrom, const std::string&
 // Appends the lines of one reply text, each ended by CR LF. A text holding line
 // breaks (CR LF, LF or a lone CR) goes out as several lines.
 void AppendFramedLines(const std::string& text, std::string& out) {
+  // One line, as nearly every reply.
+  if (std::none_of(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n'; })) {
+    out.append(text).append("\r\n");
+    return;
+  }
   size_t start = 0;
   for (size_t i = 0; i < text.size(); ++i) {
     if (text[i] != '\r' && text[i] != '\n') continue;
@@ -37,22 +44,44 @@ void AppendFramedLines(const std::string& text, std::string& out) {
 
 std::string FramedReply(const std::vector<std::string>& replyText) {
   std::string wire;
-  for (const std::string& line : replyText) AppendFramedLines(line, wire);
+  AppendFramedReply(replyText, wire);
   return wire;
+}
+
+void AppendFramedReply(const std::vector<std::string>& replyText, std::string& wire) {
+  for (const std::string& line : replyText) AppendFramedLines(line, wire);
 }
 
 std::string CommandCall::Reply() const { return ReplyText.empty() ? std::string() : ReplyText.front(); }
 
+void CommandCall::Reset() {
+  ArgumentText.clear();
+  Arguments.clear();
+  ReplyText.clear();
+  PeerAddress.clear();
+  Failed = false;
+  FromClient = false;
+}
+
 std::vector<std::string> SplitArguments(const std::string& text) {
   std::vector<std::string> words;
+  SplitArgumentsInto(text, words);
+  return words;
+}
+
+void SplitArgumentsInto(const std::string& text, std::vector<std::string>& words) {
+  size_t count = 0;
   size_t start = 0;
   while (start <= text.size()) {
     size_t blank = text.find(' ', start);
     if (blank == std::string::npos) blank = text.size();
-    if (blank > start) words.push_back(text.substr(start, blank - start));
+    if (blank > start) {
+      if (count == words.size()) words.emplace_back();
+      words[count++].assign(text, start, blank - start);
+    }
     start = blank + 1;
   }
-  return words;
+  words.resize(count);
 }
 
 std::string JoinArguments(const std::vector<std::string>& words, size_t first, size_t last) {

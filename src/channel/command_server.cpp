@@ -115,6 +115,7 @@ struct TCommandServer::Shared {
 void TCommandServer::ServeLines(const std::vector<CommandHandler>& handlers, const TConnectionLimits& limits,
                                 Connection& connection, const std::atomic<bool>& stopping) {
   TLineFramer framer;
+  TLineScratch scratch;
   std::string line;
   bool seenLine = false;
   char chunk[4096];
@@ -142,7 +143,7 @@ void TCommandServer::ServeLines(const std::vector<CommandHandler>& handlers, con
     bool fromClient = false;
     const LineEnd end = RunCommandLine(
         handlers, line, connection.PeerAddress,
-        [&connection](const std::string& wire) { return connection.Stream.WriteAll(wire); }, &fromClient);
+        [&connection](const std::string& wire) { return connection.Stream.WriteAll(wire); }, &fromClient, scratch);
     if (fromClient) connection.LastClientLineMs.store(lineMs);
     if (end == LineEnd::Close) return;
   }
@@ -150,12 +151,20 @@ void TCommandServer::ServeLines(const std::vector<CommandHandler>& handlers, con
 
 LineEnd RunCommandLine(const std::vector<CommandHandler>& handlers, const std::string& line,
                        const std::string& peerAddress, const ReplyWriterFn& write, bool* fromClient) {
+  TLineScratch scratch;
+  return RunCommandLine(handlers, line, peerAddress, write, fromClient, scratch);
+}
+
+LineEnd RunCommandLine(const std::vector<CommandHandler>& handlers, const std::string& line,
+                       const std::string& peerAddress, const ReplyWriterFn& write, bool* fromClient,
+                       TLineScratch& scratch) {
   int index = MatchCommand(handlers, line);
   if (index < 0) return LineEnd::Close;
   const CommandHandler& entry = handlers[static_cast<size_t>(index)];
-  CommandCall call;
-  if (line.size() > entry.Word.size()) call.ArgumentText = line.substr(entry.Word.size() + 1);
-  call.Arguments = SplitArguments(call.ArgumentText);
+  CommandCall& call = scratch.Call;
+  call.Reset();
+  if (line.size() > entry.Word.size()) call.ArgumentText.assign(line, entry.Word.size() + 1);
+  SplitArgumentsInto(call.ArgumentText, call.Arguments);
   call.PeerAddress = peerAddress;
   try {
     entry.Handler(call);
@@ -170,8 +179,9 @@ LineEnd RunCommandLine(const std::vector<CommandHandler>& handlers, const std::s
   // soon as it is sent.
   bool written = true;
   if (write) {
-    const std::string wire = FramedReply(call.ReplyText);
-    if (!wire.empty()) written = write(wire);
+    scratch.Wire.clear();
+    AppendFramedReply(call.ReplyText, scratch.Wire);
+    if (!scratch.Wire.empty()) written = write(scratch.Wire);
   }
   if (fromClient != nullptr) *fromClient = call.FromClient;
   return (call.Failed || !written) ? LineEnd::Close : LineEnd::Continue;

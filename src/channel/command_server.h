@@ -44,11 +44,16 @@ struct CommandCall {
 
   // The reply as one line ("" when none), for tests.
   std::string Reply() const;
+  // Back to a fresh call's values, keeping the memory the texts had, so that
+  // a connection's next line needs no new allocations.
+  void Reset();
 };
 
 // The reply's bytes as they go on the wire: each line of ReplyText ended by
 // CR LF, a text holding line breaks (CR LF, LF or a lone CR) as several lines.
 std::string FramedReply(const std::vector<std::string>& replyText);
+// The same, appended to wire.
+void AppendFramedReply(const std::vector<std::string>& replyText, std::string& wire);
 
 // Writes a whole reply; false when the connection is gone.
 using ReplyWriterFn = std::function<bool(const std::string& wire)>;
@@ -63,6 +68,8 @@ struct CommandHandler {
 
 // Splits at blanks (character 32); empty words are dropped, nothing else is trimmed.
 std::vector<std::string> SplitArguments(const std::string& text);
+// The same into words, reusing the memory of the words it held.
+void SplitArgumentsInto(const std::string& text, std::vector<std::string>& words);
 // The first handler whose word matches the line: the whole line equals the word,
 // or the line begins with the word and a blank; letter case ignored. -1 when none.
 int MatchCommand(const std::vector<CommandHandler>& handlers, const std::string& line);
@@ -99,6 +106,14 @@ class TLineFramer {
 };
 
 enum class LineEnd { Continue, Close };
+
+// What one connection reuses from line to line: the call and the reply's
+// bytes, so that a line costs no allocations once the first has run.
+struct TLineScratch {
+  CommandCall Call;
+  std::string Wire;
+};
+
 // Runs one non-empty line as a connection from peerAddress does: matches it,
 // runs the handler and, after the handler has returned (and with it released
 // whatever its guards held), hands the reply it left to write in one call, the
@@ -109,6 +124,10 @@ enum class LineEnd { Continue, Close };
 // coming from a registered client. On the caller's thread.
 LineEnd RunCommandLine(const std::vector<CommandHandler>& handlers, const std::string& line,
                        const std::string& peerAddress, const ReplyWriterFn& write, bool* fromClient = nullptr);
+// The same with a connection's scratch, which it resets first.
+LineEnd RunCommandLine(const std::vector<CommandHandler>& handlers, const std::string& line,
+                       const std::string& peerAddress, const ReplyWriterFn& write, bool* fromClient,
+                       TLineScratch& scratch);
 
 class TCommandServer {
  public:

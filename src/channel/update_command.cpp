@@ -35,17 +35,21 @@ void UpdateCmd(TTables& tables, CommandCall& call) {
   if (slot == 0 || (cancels && busy.Client(slot).Address != call.PeerAddress)) return;
 
   ClientSlot& client = busy.Client(slot);
-  bool pending;
-  {
+  // With no transfer open anywhere, none opens while this holds BusyFlag,
+  // and the slot's Guard is not needed to know that its is closed. Most
+  // updates therefore write nothing to the shared slot, which keeps it in
+  // every processor's cache.
+  bool pending = false;
+  if (cancels || tables.OpenTransfers() != 0) {
     // The screen receiver works on these fields without BusyFlag.
     TMutexLock guard(client.Guard);
     if (cancels) {
-      client.ScreenPending = false;
+      SetScreenPending(tables, client, false);
       client.ScreenData.Clear();
     }
     pending = client.ScreenPending;
   }
-  client.MissedUpdates = 0;
+  if (client.MissedUpdates != 0) client.MissedUpdates = 0;
   call.FromClient = client.Address == call.PeerAddress;
   const bool listed = !pending && HasPlayer(busy, client.Name, client.Address);
   busy.Release();

@@ -7,18 +7,31 @@
 namespace {
 
 // Empties a slot's fields. Caller holds the slot's Guard.
-void ClearClientFields(ClientSlot& slot) REQUIRES(slot.Guard) {
+void ClearClientFields(TTables& tables, ClientSlot& slot) REQUIRES(slot.Guard) {
   slot.Name.clear();
   slot.Address.clear();
   slot.Identifier.clear();
   slot.MissedUpdates = 0;
   slot.InUse = false;
-  slot.ScreenPending = false;
+  SetScreenPending(tables, slot, false);
   slot.ScreenSize = 0;
   slot.ScreenData.Clear();
 }
 
 }  // namespace
+
+void SetScreenPending(TTables& tables, ClientSlot& slot, bool pending) {
+  if (slot.ScreenPending == pending) return;
+  slot.ScreenPending = pending;
+  tables.openTransfers_ += pending ? 1 : -1;
+}
+
+uint64_t NameKeyOf(const std::string& name) {
+  // FNV-1a, 64 bits.
+  uint64_t key = 14695981039346656037ull;
+  for (unsigned char c : name) key = (key ^ c) * 1099511628211ull;
+  return key == 0 ? 1 : key;
+}
 
 int AddClient(const TBusyGuard& busy, const std::string& name, const std::string& identifier,
               const std::string& address) {
@@ -26,8 +39,9 @@ int AddClient(const TBusyGuard& busy, const std::string& name, const std::string
     ClientSlot& slot = busy.Client(i);
     TMutexLock guard(slot.Guard);
     if (slot.InUse) continue;
-    ClearClientFields(slot);
+    ClearClientFields(busy.Tables(), slot);
     slot.Name = name.substr(0, kNameChars);
+    busy.ClientKeys()[static_cast<size_t>(i - 1)] = NameKeyOf(slot.Name);
     slot.Identifier = identifier.substr(0, kIdentifierChars);
     slot.Address = address.substr(0, kAddressChars);
     slot.InUse = true;
@@ -41,12 +55,16 @@ void RemoveClient(const TBusyGuard& busy, int slot) {
   ClientSlot& client = busy.Client(slot);
   TMutexLock guard(client.Guard);
   if (!client.InUse) return;
-  ClearClientFields(client);
+  ClearClientFields(busy.Tables(), client);
+  busy.ClientKeys()[static_cast<size_t>(slot - 1)] = 0;
   --busy.ClientCount();
 }
 
 int FindClientByName(const TBusyGuard& busy, const std::string& name) {
+  const uint64_t key = NameKeyOf(name);
+  const TNameKeys& keys = busy.ClientKeys();
   for (int i = 1; i <= kTableSlots; ++i) {
+    if (keys[static_cast<size_t>(i - 1)] != key) continue;
     const ClientSlot& slot = busy.Client(i);
     if (slot.InUse && slot.Name == name) return i;
   }
@@ -56,7 +74,11 @@ int FindClientByName(const TBusyGuard& busy, const std::string& name) {
 bool IsClientOnline(const TBusyGuard& busy, const std::string& name) { return FindClientByName(busy, name) != 0; }
 
 bool HasClient(const TBusyGuard& busy, const std::string& name, const std::string& address) {
-  for (const ClientSlot& slot : busy.Clients()) {
+  const uint64_t key = NameKeyOf(name);
+  const TNameKeys& keys = busy.ClientKeys();
+  for (int i = 1; i <= kTableSlots; ++i) {
+    if (keys[static_cast<size_t>(i - 1)] != key) continue;
+    const ClientSlot& slot = busy.Client(i);
     if (slot.InUse && slot.Name == name && slot.Address == address) return true;
   }
   return false;
@@ -65,12 +87,14 @@ bool HasClient(const TBusyGuard& busy, const std::string& name, const std::strin
 void ResetClients(const TBusyGuard& busy) {
   for (ClientSlot& slot : busy.Clients()) {
     TMutexLock guard(slot.Guard);
-    ClearClientFields(slot);
+    ClearClientFields(busy.Tables(), slot);
   }
+  busy.ClientKeys().fill(0);
   busy.ClientCount() = 0;
 }
 
 int FindScreenSender(TTables& tables, const std::string& address) {
+  if (tables.OpenTransfers() == 0) return 0;  // nearly always: no slot to look at
   for (int i = 1; i <= kTableSlots; ++i) {
     const ClientSlot& slot = tables.UnguardedClient(i);
     TMutexLock guard(slot.Guard);
@@ -98,6 +122,7 @@ int AddPlayer(const TBusyGuard& busy, const std::string& name, const std::string
     PlayerSlot& slot = busy.Player(i);
     if (slot.InUse) continue;
     slot.Name = name.substr(0, kNameChars);
+    busy.PlayerKeys()[static_cast<size_t>(i - 1)] = NameKeyOf(slot.Name);
     slot.Address = address.substr(0, kAddressChars);
     slot.Port = port;
     slot.UserId = userId;
@@ -110,11 +135,16 @@ int AddPlayer(const TBusyGuard& busy, const std::string& name, const std::string
 
 void ResetPlayers(const TBusyGuard& busy) {
   for (PlayerSlot& slot : busy.Players()) slot = PlayerSlot{};
+  busy.PlayerKeys().fill(0);
   busy.PlayerCount() = 0;
 }
 
 bool HasPlayer(const TBusyGuard& busy, const std::string& name, const std::string& address) {
-  for (const PlayerSlot& slot : busy.Players()) {
+  const uint64_t key = NameKeyOf(name);
+  const TNameKeys& keys = busy.PlayerKeys();
+  for (int i = 1; i <= kTableSlots; ++i) {
+    if (keys[static_cast<size_t>(i - 1)] != key) continue;
+    const PlayerSlot& slot = busy.Player(i);
     if (slot.InUse && slot.Name == name && slot.Address == address) return true;
   }
   return false;
@@ -123,8 +153,12 @@ bool HasPlayer(const TBusyGuard& busy, const std::string& name, const std::strin
 bool IsPlayerPresent(const TBusyGuard& busy, const std::string& name) { return FindPlayerByName(busy, name) != 0; }
 
 int FindPlayerByName(const TBusyGuard& busy, const std::string& name) {
+  const uint64_t key = NameKeyOf(name);
+  const TNameKeys& keys = busy.PlayerKeys();
   for (int i = 1; i <= kTableSlots; ++i) {
-    if (busy.Player(i).InUse && busy.Player(i).Name == name) return i;
+    if (keys[static_cast<size_t>(i - 1)] != key) continue;
+    const PlayerSlot& slot = busy.Player(i);
+    if (slot.InUse && slot.Name == name) return i;
   }
   return 0;
 }

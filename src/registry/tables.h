@@ -15,6 +15,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -32,6 +33,7 @@ struct ClientSlot {
   bool InUse = false;
   ScreenBuffer ScreenData GUARDED_BY(Guard);
   int32_t ScreenSize GUARDED_BY(Guard) = 0;
+  // Written only through SetScreenPending, which keeps the tables' count.
   bool ScreenPending GUARDED_BY(Guard) = false;
   // Counts the transfers opened on this slot, so that the receiver can tell
   // whether the transfer it has just saved is still the slot's.
@@ -54,6 +56,10 @@ struct PlayerSlot {
 
 using TClientSlots = std::array<ClientSlot, kTableSlots>;
 using TPlayerSlots = std::array<PlayerSlot, kTableSlots>;
+// NameKeyOf of each slot's name while the slot is in use, 0 while it is free,
+// side by side, so that a lookup by name reads a few cache lines rather than
+// one or two per slot. Written only by the table operations.
+using TNameKeys = std::array<uint64_t, kTableSlots>;
 
 // Both tables and the flag that guards them. The server object owns one; a
 // test builds its own.
@@ -69,15 +75,29 @@ class TTables {
   ClientSlot& UnguardedClient(int slot) { return clients_[static_cast<size_t>(slot - 1)]; }
   // Whether a guard holds the flag now (tests, fuzz targets). Thread safe.
   bool IsBusy() const { return busy_.IsBusy(); }
+  // How many slots have a screenshot transfer open. Thread safe. A transfer
+  // opens only under BusyFlag, so to a holder of the flag a 0 stays 0; it
+  // lets nearly every update pass over the slots' Guards.
+  int OpenTransfers() const { return openTransfers_.load(); }
 
  private:
   friend class TBusyGuard;
   TBusyFlag busy_;
   TClientSlots clients_;
   TPlayerSlots players_;
+  TNameKeys clientKeys_{};
+  TNameKeys playerKeys_{};
   uint8_t clientCount_ = 0;
   uint8_t playerCount_ = 0;
+  std::atomic<int> openTransfers_{0};
+
+  friend void SetScreenPending(TTables& tables, ClientSlot& slot, bool pending);
 };
+
+// Opens or ends the slot's screenshot transfer, as far as ScreenPending
+// says, and keeps the tables' count of open transfers. The only writer of
+// ScreenPending. Caller holds the slot's Guard (and BusyFlag to open one).
+void SetScreenPending(TTables& tables, ClientSlot& slot, bool pending) REQUIRES(slot.Guard);
 
 // Holds the tables' BusyFlag for a scope and is the way to the tables: an
 // operation that needs the flag takes the guard. Release() lets it go early;
@@ -101,6 +121,8 @@ class SCOPED_CAPABILITY TBusyGuard {
   TPlayerSlots& Players() const { return tables_.players_; }
   ClientSlot& Client(int slot) const { return tables_.clients_[static_cast<size_t>(slot - 1)]; }
   PlayerSlot& Player(int slot) const { return tables_.players_[static_cast<size_t>(slot - 1)]; }
+  TNameKeys& ClientKeys() const { return tables_.clientKeys_; }
+  TNameKeys& PlayerKeys() const { return tables_.playerKeys_; }
   uint8_t& ClientCount() const { return tables_.clientCount_; }
   uint8_t& PlayerCount() const { return tables_.playerCount_; }
   TTables& Tables() const { return tables_; }
@@ -109,6 +131,12 @@ class SCOPED_CAPABILITY TBusyGuard {
   TTables& tables_;
   bool held_ = true;
 };
+
+// A fingerprint of a name, never 0: the lookups by name compare it before
+// the name itself, so that a lookup costs 33 integer compares and one string
+// compare. Slot names are written only by the table operations, which keep
+// the keys.
+uint64_t NameKeyOf(const std::string& name);
 
 // Client table.
 int AddClient(const TBusyGuard& busy, const std::string& name, const std::string& identifier,

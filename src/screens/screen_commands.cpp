@@ -38,7 +38,7 @@ bool OpenTransfer(const TBusyGuard& busy, int slotNumber, int32_t size, const st
   if (slot.ScreenPending) return false;
   slot.ScreenData.Clear();
   if (!slot.ScreenData.Reserve(static_cast<size_t>(size))) return false;
-  slot.ScreenPending = true;
+  SetScreenPending(busy.Tables(), slot, true);
   slot.ScreenSize = size;
   ++slot.ScreenTransfer;
   return true;

@@ -51,7 +51,7 @@ void LogFailure(int progress) {
 // ends the transfer when the piece would run past the announced size (or
 // memory runs out), appends it, and once the announced size is reached moves
 // the whole buffer out into completed. Raises progress to 1 .. 5.
-PieceOutcome TakePiece(ClientSlot& slot, const std::string& address, const std::string& piece, int& progress,
+PieceOutcome TakePiece(TTables& tables, ClientSlot& slot, const std::string& address, const std::string& piece, int& progress,
                        CompletedScreen& completed) {
   TMutexLock guard(slot.Guard);
   if (!slot.InUse || !slot.ScreenPending || slot.Address != address) return PieceOutcome::NoTransfer;
@@ -69,13 +69,13 @@ PieceOutcome TakePiece(ClientSlot& slot, const std::string& address, const std::
   // complete; it ends the transfer so that a client cannot make the buffer grow
   // without bound.
   if (static_cast<int64_t>(slot.ScreenData.Position) + length > size) {
-    slot.ScreenPending = false;
+    SetScreenPending(tables, slot, false);
     slot.ScreenData.Clear();
     slot.ScreenSize = 0;
     return PieceOutcome::Overrun;
   }
   if (!slot.ScreenData.Write(piece)) {
-    slot.ScreenPending = false;
+    SetScreenPending(tables, slot, false);
     slot.ScreenData.Clear();
     slot.ScreenSize = 0;
     return PieceOutcome::NoMemory;
@@ -167,7 +167,7 @@ bool SaveScreen(const std::string& screenDir, const CompletedScreen& screen, con
 // or departure gives the memory back. Nothing changes when the slot has moved
 // on meanwhile (the transfer was cancelled, the client left, or a new transfer
 // began): the bytes are then dropped with screen.
-void FinishTransfer(ClientSlot& slot, const std::string& address, CompletedScreen& screen, bool saved) {
+void FinishTransfer(TTables& tables, ClientSlot& slot, const std::string& address, CompletedScreen& screen, bool saved) {
   TMutexLock guard(slot.Guard);
   if (!slot.InUse || !slot.ScreenPending || slot.Address != address || slot.ScreenTransfer != screen.Transfer) {
     return;
@@ -176,7 +176,7 @@ void FinishTransfer(ClientSlot& slot, const std::string& address, CompletedScree
     slot.ScreenData = std::move(screen.Data);
     return;
   }
-  slot.ScreenPending = false;
+  SetScreenPending(tables, slot, false);
   slot.ScreenData.Clear();
   slot.ScreenSize = 0;
 }
@@ -189,7 +189,7 @@ bool ReceivePiece(TTables& tables, const SettingsRecord& settings, const std::st
   if (slotNumber == 0) return true;
   ClientSlot& slot = tables.UnguardedClient(slotNumber);
   CompletedScreen completed;
-  const PieceOutcome outcome = TakePiece(slot, address, datagram, progress, completed);
+  const PieceOutcome outcome = TakePiece(tables, slot, address, datagram, progress, completed);
   switch (outcome) {
     case PieceOutcome::NoMemory:
       return false;
@@ -214,7 +214,7 @@ bool ReceivePiece(TTables& tables, const SettingsRecord& settings, const std::st
   }
   const bool saved = SaveScreen(settings.ScreenDir, completed, address, progress);
   const size_t bytes = completed.Data.Size();
-  FinishTransfer(slot, address, completed, saved);
+  FinishTransfer(tables, slot, address, completed, saved);
   if (!saved) return false;
   progress = 16;
   platform::ConsoleLine("Screen saved");

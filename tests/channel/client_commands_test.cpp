@@ -165,7 +165,7 @@ TEST_F(ClientCommands, UpdateResetsMissedUpdatesAndAnswersByListAndTransfers) {
 
   // A transfer pending from another client at this connection's address.
   Connect("Other", "7", kElsewhere);
-  Tables().UnguardedClient(2).ScreenPending = true;
+  SetScreenPending(Tables(), Tables().UnguardedClient(2), true);
   EXPECT_EQ(Run(updateCmd_, "John Smith 1", kElsewhere), "rpl:true");
 
   client.MissedUpdates = 2;
@@ -181,7 +181,7 @@ TEST_F(ClientCommands, UpdateWithLowByteZeroCancelsTheTransfer) {
   ListPlayer("Bob", kHere);
   ClientSlot& client = Tables().UnguardedClient(1);
   auto startTransfer = [&] {
-    client.ScreenPending = true;
+    SetScreenPending(Tables(), client, true);
     client.ScreenSize = 100;
     client.ScreenData.Write("partial");
   };
@@ -194,6 +194,7 @@ TEST_F(ClientCommands, UpdateWithLowByteZeroCancelsTheTransfer) {
     startTransfer();
     EXPECT_EQ(Run(updateCmd_, std::string("Bob ") + cancel), "rpl:strue") << cancel;
     EXPECT_FALSE(client.ScreenPending);
+    EXPECT_EQ(Tables().OpenTransfers(), 0);
     EXPECT_TRUE(client.ScreenData.Bytes().empty());
     EXPECT_EQ(client.ScreenSize, 100);
   }
@@ -203,7 +204,7 @@ TEST_F(ClientCommands, UpdateWithANonNumberLogsAndStillCounts) {
   Connect("Bob");
   ListPlayer("Bob", kHere);
   Tables().UnguardedClient(1).MissedUpdates = 3;
-  Tables().UnguardedClient(1).ScreenPending = true;
+  SetScreenPending(Tables(), Tables().UnguardedClient(1), true);
   platform::TConsoleCapture capture;
   EXPECT_EQ(Run(updateCmd_, "Bob x"), "rpl:true");
   EXPECT_TRUE(capture.Contains("Error[update module]: unknow pocket"));

@@ -48,6 +48,7 @@ TEST(CommandLine, MatchesWholeWordOrWordAndBlankIgnoringCaseInOrder) {
 // failed handler's reply still goes out before the connection closes.
 TEST(Dispatcher, WritesTheFilledInReplyOnceAfterTheHandlerReleasedBusyFlag) {
   TTables tables;
+  std::vector<std::string> noneArguments;
   const std::vector<CommandHandler> handlers = {
       {"<one>", "OneCmd",
        [&tables](CommandCall& call) {
@@ -60,7 +61,7 @@ TEST(Dispatcher, WritesTheFilledInReplyOnceAfterTheHandlerReleasedBusyFlag) {
          call.ReplyText = {"rpl:false"};
          call.Failed = true;
        }},
-      {"<none>", "NoneCmd", [](CommandCall&) {}}};
+      {"<none>", "NoneCmd", [&noneArguments](CommandCall& call) { noneArguments = call.Arguments; }}};
   std::vector<std::string> writes;
   int writesWhileBusy = 0;
   const ReplyWriterFn write = [&](const std::string& wire) {
@@ -68,9 +69,15 @@ TEST(Dispatcher, WritesTheFilledInReplyOnceAfterTheHandlerReleasedBusyFlag) {
     if (tables.IsBusy()) ++writesWhileBusy;
     return true;
   };
-  EXPECT_EQ(RunCommandLine(handlers, "<one> x", "10.0.0.5", write), LineEnd::Continue);
-  EXPECT_EQ(RunCommandLine(handlers, "<none>", "10.0.0.5", write), LineEnd::Continue);
-  EXPECT_EQ(RunCommandLine(handlers, "<fail>", "10.0.0.5", write), LineEnd::Close);
+  // One connection's scratch for every line: nothing of a line may reach the
+  // next (its reply, its words, its failure).
+  TLineScratch scratch;
+  EXPECT_EQ(RunCommandLine(handlers, "<one> x y", "10.0.0.5", write, nullptr, scratch), LineEnd::Continue);
+  EXPECT_EQ(RunCommandLine(handlers, "<none> z", "10.0.0.5", write, nullptr, scratch), LineEnd::Continue);
+  EXPECT_EQ(noneArguments, std::vector<std::string>{"z"});
+  EXPECT_EQ(RunCommandLine(handlers, "<fail>", "10.0.0.5", write, nullptr, scratch), LineEnd::Close);
+  EXPECT_EQ(RunCommandLine(handlers, "<none>", "10.0.0.5", write, nullptr, scratch), LineEnd::Continue);
+  EXPECT_TRUE(noneArguments.empty());
   EXPECT_EQ(writes, (std::vector<std::string>{"rpl:one\r\n", "rpl:false\r\n"}));
   EXPECT_EQ(writesWhileBusy, 0);
   EXPECT_EQ(RunCommandLine(handlers, "<one>", "10.0.0.5", [](const std::string&) { return false; }), LineEnd::Close)

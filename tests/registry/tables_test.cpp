@@ -24,6 +24,31 @@ TEST_F(Tables, FreedSlotIsReusedFirstAndAFullTableChangesNothing) {
   EXPECT_EQ(AddClient(busy, "new", "id", "10.0.0.1"), 2);
 }
 
+// The lookups by name go through keys that the table operations keep: a
+// freed or reset slot must not be found, a reused one only by its new name,
+// and a closed transfer must leave the count of open ones.
+TEST_F(Tables, LookupsAndTheTransferCountFollowEveryChange) {
+  const int a = AddClient(busy, "a", "1", "10.0.0.5");
+  AddClient(busy, "a", "2", "10.0.0.6");
+  EXPECT_EQ(FindClientByName(busy, "a"), a);
+  SetScreenPending(tables_, busy.Client(a), true);
+  EXPECT_EQ(tables_.OpenTransfers(), 1);
+  RemoveClient(busy, a);
+  EXPECT_EQ(tables_.OpenTransfers(), 0);
+  EXPECT_EQ(FindClientByName(busy, "a"), a + 1);
+  EXPECT_EQ(AddClient(busy, "b", "3", "10.0.0.5"), a);
+  EXPECT_EQ(FindClientByName(busy, "b"), a);
+  EXPECT_TRUE(HasClient(busy, "a", "10.0.0.6"));
+
+  AddPlayer(busy, "p", "10.0.0.5", 27005);
+  EXPECT_TRUE(HasPlayer(busy, "p", "10.0.0.5"));
+  ResetPlayers(busy);
+  EXPECT_FALSE(IsPlayerPresent(busy, "p"));
+  EXPECT_EQ(AddPlayer(busy, "q", "10.0.0.5", 27005), 1);
+  EXPECT_EQ(FindPlayerByName(busy, "q"), 1);
+  EXPECT_FALSE(HasPlayer(busy, "p", "10.0.0.5"));
+}
+
 TEST_F(Tables, TextsAreCutToTheirCapacityAndComparedExactly) {
   const std::string longName(40, 'n');
   int slot = AddClient(busy, longName, std::string(70, 'i'), "10.0.0.1");
@@ -46,8 +71,8 @@ TEST_F(Tables, ScreenSenderNeedsPendingAndTakesTheLowerSlot) {
   int b = AddClient(busy, "b", "2", "10.0.0.5");
   int c = AddClient(busy, "c", "3", "10.0.0.5");
   EXPECT_EQ(FindScreenSender(tables_, "10.0.0.5"), 0);
-  busy.Client(c).ScreenPending = true;
-  busy.Client(b).ScreenPending = true;
+  SetScreenPending(tables_, busy.Client(c), true);
+  SetScreenPending(tables_, busy.Client(b), true);
   EXPECT_EQ(FindScreenSender(tables_, "10.0.0.5"), b);
   EXPECT_TRUE(IsScreenPendingFrom(tables_, "10.0.0.5"));
   EXPECT_FALSE(IsScreenPendingFrom(tables_, "10.0.0.6"));
@@ -56,7 +81,7 @@ TEST_F(Tables, ScreenSenderNeedsPendingAndTakesTheLowerSlot) {
 TEST_F(Tables, ResetFreesEverySlotAndKeepsTheBuffers) {
   int slot = AddClient(busy, "a", "1", "10.0.0.5");
   busy.Client(slot).ScreenData.Write(std::string(100, 'x'));
-  busy.Client(slot).ScreenPending = true;
+  SetScreenPending(tables_, busy.Client(slot), true);
   busy.Client(slot).ScreenSize = 100;
   const ScreenBuffer* buffer = &busy.Client(slot).ScreenData;
   ResetClients(busy);
@@ -66,6 +91,7 @@ TEST_F(Tables, ResetFreesEverySlotAndKeepsTheBuffers) {
   EXPECT_TRUE(busy.Client(1).ScreenData.Bytes().empty());
   EXPECT_EQ(busy.Client(1).ScreenSize, 0);
   EXPECT_FALSE(busy.Client(1).ScreenPending);
+  EXPECT_EQ(tables_.OpenTransfers(), 0);
   EXPECT_EQ(AddClient(busy, "b", "2", "10.0.0.6"), 1);
 }
 
