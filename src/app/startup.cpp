@@ -115,11 +115,15 @@ int RunProgram(const TimingRecord& timing) {
     RunMainLoop(server);
   } catch (const std::exception& e) {
     WriteEvent(std::string("Server stopped: fatal error: ") + e.what());
-    server.Release();
+    if (!server.Release()) platform::EndProcessNow(1);  // as below
     return 1;
   }
   const bool ended = server.Release();
   if (!ended) platform::ConsoleLine("Terminate Thread Timeout");
   WriteEvent("Server stopped: " + platform::StopReason());
-  return ended ? 0 : 1;
+  // A connection thread that outlived the release may still be in a handler,
+  // working on the server's tables: the process ends here rather than destroy
+  // them under it.
+  if (!ended) platform::EndProcessNow(1);
+  return 0;
 }

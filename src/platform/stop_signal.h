@@ -24,5 +24,9 @@ bool WaitForStop(int ms);
 // A descriptor that becomes readable once a stop is asked for, for waits that
 // poll other descriptors too; -1 when there is none.
 int StopWakeFd();
+// Ends the process at once with status, running no destructors: for a stop
+// that must not destroy what a thread that did not end still uses. What was
+// written stays: the logs are written unbuffered, and the console is flushed.
+[[noreturn]] void EndProcessNow(int status);
 
 }  // namespace platform
