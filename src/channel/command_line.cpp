@@ -96,6 +96,9 @@ std::string JoinArguments(const std::vector<std::string>& words, size_t first, s
 int MatchCommand(const std::vector<CommandHandler>& handlers, const std::string& line) {
   for (size_t i = 0; i < handlers.size(); ++i) {
     const std::string& word = handlers[i].Word;
+    // The second letter tells the words apart ("<connect>", "<update>"...),
+    // so most are passed over without comparing more.
+    if (word.size() > 1 && line.size() > 1 && FoldCase(line[1]) != FoldCase(word[1])) continue;
     if (!SameTextIgnoringCase(line, 0, word)) continue;
     if (line.size() == word.size() || line[word.size()] == ' ') return static_cast<int>(i);
   }

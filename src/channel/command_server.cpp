@@ -116,6 +116,7 @@ void TCommandServer::ServeLines(const std::vector<CommandHandler>& handlers, con
                                 Connection& connection, const std::atomic<bool>& stopping) {
   TLineFramer framer;
   TLineScratch scratch;
+  const ReplyWriterFn write = [&connection](const std::string& wire) { return connection.Stream.WriteAll(wire); };
   std::string line;
   bool seenLine = false;
   char chunk[4096];
@@ -138,13 +139,13 @@ void TCommandServer::ServeLines(const std::vector<CommandHandler>& handlers, con
     }
     if (line.empty()) continue;
     seenLine = true;
+    // Plain timestamps, read by the listener only to choose whom to close:
+    // they need no ordering against anything else.
     const int64_t lineMs = NowMs();
-    connection.LastLineMs.store(lineMs);
+    connection.LastLineMs.store(lineMs, std::memory_order_relaxed);
     bool fromClient = false;
-    const LineEnd end = RunCommandLine(
-        handlers, line, connection.PeerAddress,
-        [&connection](const std::string& wire) { return connection.Stream.WriteAll(wire); }, &fromClient, scratch);
-    if (fromClient) connection.LastClientLineMs.store(lineMs);
+    const LineEnd end = RunCommandLine(handlers, line, connection.PeerAddress, write, &fromClient, scratch);
+    if (fromClient) connection.LastClientLineMs.store(lineMs, std::memory_order_relaxed);
     if (end == LineEnd::Close) return;
   }
 }

@@ -61,5 +61,5 @@ void UpdateCmd(TTables& tables, CommandCall& call) {
   // opens a transfer.
   const bool free = listed && FindScreenSender(tables, call.PeerAddress) == 0;
   if (!state && AdmitErrorLine(call.PeerAddress)) WriteLightLog("Error[update module]: unknow pocket");
-  call.ReplyText = {free ? "rpl:strue" : "rpl:true"};
+  call.ReplyText.front() = free ? "rpl:strue" : "rpl:true";  // in place of "rpl:false"
 }
