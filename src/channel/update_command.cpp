@@ -36,7 +36,7 @@ void UpdateCmd(TTables& tables, CommandCall& call) {
 
   ClientSlot& client = busy.Client(slot);
   // With no transfer open anywhere, none opens while this holds BusyFlag,
-  // and the slot's Guard is not needed to know that its is closed. Most
+  // and the slot's Guard is not needed to know that its own is closed. Most
   // updates therefore write nothing to the shared slot, which keeps it in
   // every processor's cache.
   bool pending = false;
