@@ -41,7 +41,7 @@ void ApplyRegistryHost(SettingsRecord& settings, const std::string& value, const
 // Applies a key whose value is one of a few words; any other value is reported
 // and the default, the first word, is used.
 template <typename T, size_t N>
-void ApplyChoice(const std::string& key, const std::string& value, const TConfigWord<T> (&choices)[N], T& setting,
+void ApplyChoice(const std::string& key, const std::string& value, const TWord<T> (&choices)[N], T& setting,
                  const TProblem& problem) {
   std::string words;
   for (const auto& [word, choice] : choices) {

@@ -6,26 +6,18 @@
 #include <vector>
 
 #include "base/settings.h"
+#include "base/word_table.h"
 
-// One word a choice key accepts, and the setting it stands for.
-template <typename T>
-struct TConfigWord {
-  const char* Word;
-  T Value;
-};
 // The words of "status_query" and "chat_command"; the first is the default.
 // Parsing and the settings listing at start both read them.
-inline constexpr TConfigWord<StatusQuery> kStatusQueryWords[] = {
+inline constexpr TWord<StatusQuery> kStatusQueryWords[] = {
     {"auto", StatusQuery::Auto}, {"addon", StatusQuery::Addon}, {"status", StatusQuery::Status}};
-inline constexpr TConfigWord<ChatCommand> kChatCommandWords[] = {
+inline constexpr TWord<ChatCommand> kChatCommandWords[] = {
     {"auto", ChatCommand::Auto}, {"amx_tsay", ChatCommand::AmxTsay}, {"say", ChatCommand::Say}};
 // The word of a setting in its table; the first (default) word when absent.
 template <typename T, size_t N>
-constexpr const char* ConfigWord(const TConfigWord<T> (&words)[N], T value) {
-  for (const auto& word : words) {
-    if (word.Value == value) return word.Word;
-  }
-  return words[0].Word;
+constexpr const char* ConfigWord(const TWord<T> (&words)[N], T value) {
+  return WordOf(words, value, words[0].Word);
 }
 // Every key zelk_config.txt knows, in the order of the key table.
 std::vector<std::string> ConfigKeyNames();

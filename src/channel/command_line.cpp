@@ -42,12 +42,6 @@ void AppendFramedLines(const std::string& text, std::string& out) {
 
 }  // namespace
 
-std::string FramedReply(const std::vector<std::string>& replyText) {
-  std::string wire;
-  AppendFramedReply(replyText, wire);
-  return wire;
-}
-
 void AppendFramedReply(const std::vector<std::string>& replyText, std::string& wire) {
   for (const std::string& line : replyText) AppendFramedLines(line, wire);
 }

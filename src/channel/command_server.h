@@ -49,10 +49,9 @@ struct CommandCall {
   void Reset();
 };
 
-// The reply's bytes as they go on the wire: each line of ReplyText ended by
-// CR LF, a text holding line breaks (CR LF, LF or a lone CR) as several lines.
-std::string FramedReply(const std::vector<std::string>& replyText);
-// The same, appended to wire.
+// Appends the reply's bytes as they go on the wire: each line of ReplyText
+// ended by CR LF, a text holding line breaks (CR LF, LF or a lone CR) as
+// several lines.
 void AppendFramedReply(const std::vector<std::string>& replyText, std::string& wire);
 
 // Writes a whole reply; false when the connection is gone.

@@ -2,59 +2,37 @@
 // console and the tools show. Each name reads back to its value.
 #include "game/ban_record.h"
 
+#include "base/word_table.h"
+
 namespace {
 
-constexpr struct {
-  BanOrigin Origin;
-  const char* Name;
-} kOriginNames[] = {
-    {BanOrigin::Report, "report"},
-    {BanOrigin::Web, "web"},
-    {BanOrigin::CommandLine, "command line"},
-    {BanOrigin::Imported, "imported"},
+constexpr TWord<BanOrigin> kOriginNames[] = {
+    {"report", BanOrigin::Report},
+    {"web", BanOrigin::Web},
+    {"command line", BanOrigin::CommandLine},
+    {"imported", BanOrigin::Imported},
 };
 
-constexpr struct {
-  BanEnd End;
-  const char* Name;
-} kEndNames[] = {
-    {BanEnd::InForce, "in force"},
-    {BanEnd::Lifted, "lifted"},
-    {BanEnd::Expired, "expired"},
+constexpr TWord<BanEnd> kEndNames[] = {
+    {"in force", BanEnd::InForce},
+    {"lifted", BanEnd::Lifted},
+    {"expired", BanEnd::Expired},
 };
 
 }  // namespace
 
-const char* BanOriginName(BanOrigin origin) {
-  for (const auto& entry : kOriginNames) {
-    if (entry.Origin == origin) return entry.Name;
-  }
-  return "unknown";
-}
+const char* BanOriginName(BanOrigin origin) { return WordOf(kOriginNames, origin, "unknown"); }
 
 bool ParseBanOrigin(const std::string& text, BanOrigin* origin) {
-  for (const auto& entry : kOriginNames) {
-    if (text == entry.Name) {
-      *origin = entry.Origin;
-      return true;
-    }
-  }
-  return false;
+  const std::optional<BanOrigin> value = ValueOf(kOriginNames, text);
+  if (value) *origin = *value;
+  return value.has_value();
 }
 
-const char* BanEndName(BanEnd end) {
-  for (const auto& entry : kEndNames) {
-    if (entry.End == end) return entry.Name;
-  }
-  return "unknown";
-}
+const char* BanEndName(BanEnd end) { return WordOf(kEndNames, end, "unknown"); }
 
 bool ParseBanEnd(const std::string& text, BanEnd* end) {
-  for (const auto& entry : kEndNames) {
-    if (text == entry.Name) {
-      *end = entry.End;
-      return true;
-    }
-  }
-  return false;
+  const std::optional<BanEnd> value = ValueOf(kEndNames, text);
+  if (value) *end = *value;
+  return value.has_value();
 }

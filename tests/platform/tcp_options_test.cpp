@@ -8,17 +8,16 @@
 #include <string>
 
 #include "platform/socket.h"
+#include "support/loopback_pair.h"
 
 namespace {
 
 TEST(TcpOptions, AWriteToAPeerThatNeverReadsFailsWithinTheSendBound) {
   std::string error;
-  auto listener = platform::TTcpListener::Open(0, 1, &error, /*loopbackOnly=*/true);
-  ASSERT_TRUE(listener) << error;
-  auto client = platform::TTcpStream::Connect({0x7F000001, listener->LocalPort()}, &error);
-  ASSERT_TRUE(client) << error;
-  auto accepted = listener->Accept();
-  ASSERT_TRUE(accepted);
+  auto pair = testenv::LoopbackPair(&error);
+  ASSERT_TRUE(pair) << error;
+  platform::TTcpStream* client = &pair->Client;
+  platform::TTcpStream* accepted = &pair->Accepted;
   // Small buffers on both sides, so that they fill after a few kilobytes.
   const int small = 4096;
   ::setsockopt(accepted->Fd(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/socket.h"
+#include "support/loopback_pair.h"
 
 namespace {
 
@@ -13,12 +14,10 @@ namespace {
 // comes closer than the time-out left on the socket.
 TEST(TimedRead, EachWaitEndsByItsOwnBoundAndDataAndTheEndComeThrough) {
   std::string error;
-  auto listener = platform::TTcpListener::Open(0, 1, &error, /*loopbackOnly=*/true);
-  ASSERT_TRUE(listener) << error;
-  auto client = platform::TTcpStream::Connect({0x7F000001, listener->LocalPort()}, &error);
-  ASSERT_TRUE(client) << error;
-  auto accepted = listener->Accept();
-  ASSERT_TRUE(accepted);
+  auto pair = testenv::LoopbackPair(&error);
+  ASSERT_TRUE(pair) << error;
+  platform::TTcpStream* client = &pair->Client;
+  platform::TTcpStream* accepted = &pair->Accepted;
   char buffer[64];
 
   ASSERT_TRUE(client->WriteAll("<update> a 1\n"));
