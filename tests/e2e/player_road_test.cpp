@@ -200,10 +200,13 @@ TEST_F(PlayerRoadEndToEnd, ConnectSuperviseScreenshotBanCountDownAndReturn) {
   EXPECT_EQ(alice->Command(clientsim::UpdateLine("Alice", "1"), kCommandWaitMs), "rpl:false")
       << "the ban removed her client";
 
-  // The ban base: its header, then the record of ban_time minutes.
+  // The ban base: its header, then the record of ban_time minutes, or of one
+  // minute less when a maintenance ran since the ban (one comes every few
+  // seconds here).
   const std::string base = BanBase();
   const std::string record = "\"2\" \"ALICE01\"\r\n";
-  ASSERT_TRUE(base.size() > record.size() && base.ends_with(record)) << base;
+  const std::string countedDown = "\"1\" \"ALICE01\"\r\n";
+  ASSERT_TRUE(base.size() > record.size() && (base.ends_with(record) || base.ends_with(countedDown))) << base;
   const std::string header = base.substr(0, base.size() - record.size());
   ASSERT_TRUE(header.starts_with(";ATTENTION! Do not change this file.")) << header;
 
