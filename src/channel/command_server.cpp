@@ -116,7 +116,15 @@ void TCommandServer::ServeLines(const std::vector<CommandHandler>& handlers, con
                                 Connection& connection, const std::atomic<bool>& stopping) {
   TLineFramer framer;
   TLineScratch scratch;
-  const ReplyWriterFn write = [&connection](const std::string& wire) { return connection.Stream.WriteAll(wire); };
+  // The line's time and whether a registered client sent it; marked before
+  // the reply is written, so that no connection of a client that has just
+  // registered can be chosen to make room while its reply is on the way.
+  int64_t lineMs = 0;
+  bool fromClient = false;
+  const ReplyWriterFn write = [&](const std::string& wire) {
+    if (fromClient) connection.LastClientLineMs.store(lineMs, std::memory_order_relaxed);
+    return connection.Stream.WriteAll(wire);
+  };
   std::string line;
   bool seenLine = false;
   char chunk[4096];
@@ -141,9 +149,9 @@ void TCommandServer::ServeLines(const std::vector<CommandHandler>& handlers, con
     seenLine = true;
     // Plain timestamps, read by the listener only to choose whom to close:
     // they need no ordering against anything else.
-    const int64_t lineMs = NowMs();
+    lineMs = NowMs();
     connection.LastLineMs.store(lineMs, std::memory_order_relaxed);
-    bool fromClient = false;
+    fromClient = false;
     const LineEnd end = RunCommandLine(handlers, line, connection.PeerAddress, write, &fromClient, scratch);
     if (fromClient) connection.LastClientLineMs.store(lineMs, std::memory_order_relaxed);
     if (end == LineEnd::Close) return;
@@ -178,13 +186,13 @@ LineEnd RunCommandLine(const std::vector<CommandHandler>& handlers, const std::s
   // which waits as long as the client takes to read, holds nothing that
   // another thread needs. One write for the whole reply, so that it leaves as
   // soon as it is sent.
+  if (fromClient != nullptr) *fromClient = call.FromClient;
   bool written = true;
   if (write) {
     scratch.Wire.clear();
     AppendFramedReply(call.ReplyText, scratch.Wire);
     if (!scratch.Wire.empty()) written = write(scratch.Wire);
   }
-  if (fromClient != nullptr) *fromClient = call.FromClient;
   return (call.Failed || !written) ? LineEnd::Close : LineEnd::Continue;
 }
 

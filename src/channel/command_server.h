@@ -120,7 +120,8 @@ struct TLineScratch {
 // (the reply is then only run, as the fuzz targets do). Close when the line is
 // unknown, the handler failed or threw, or the reply could not be written.
 // fromClient, when not null, tells whether the handler marked the line as
-// coming from a registered client. On the caller's thread.
+// coming from a registered client; it is set before write is called. On the
+// caller's thread.
 LineEnd RunCommandLine(const std::vector<CommandHandler>& handlers, const std::string& line,
                        const std::string& peerAddress, const ReplyWriterFn& write, bool* fromClient = nullptr);
 // The same with a connection's scratch, which it resets first.

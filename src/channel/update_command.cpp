@@ -51,7 +51,7 @@ void UpdateCmd(TTables& tables, CommandCall& call) {
   }
   if (client.MissedUpdates != 0) client.MissedUpdates = 0;
   call.FromClient = client.Address == call.PeerAddress;
-  const bool listed = !pending && HasPlayer(busy, client.Name, client.Address);
+  const bool listed = !pending && HasPlayerOfClient(busy, slot);
   busy.Release();
 
   // Whether another client at this address is sending a screenshot is a

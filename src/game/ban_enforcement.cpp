@@ -75,9 +75,11 @@ std::optional<TBanKick> TBanEnforcement::TakeBan(const TBusyGuard& busy, const s
     return std::nullopt;
   }
   std::string identifier;
+  std::string clientAddress;
   {
     TMutexLock guard(busy.Client(slot).Guard);
     identifier = busy.Client(slot).Identifier;
+    clientAddress = busy.Client(slot).Address;
   }
   if (!IsPlayerPresent(busy, name)) {
     // Most often a player still connecting: the game server counts them but
@@ -99,18 +101,21 @@ std::optional<TBanKick> TBanEnforcement::TakeBan(const TBusyGuard& busy, const s
   const std::string safeReason = NeutraliseRconText(reason);
   // A player known from the engine's status list is kicked by userid, so that
   // the kick cannot hit another player of the same name and the player sees
-  // the clean reason.
-  const int player = FindPlayerByName(busy, name);
+  // the clean reason; otherwise by the name the game server lists.
+  const int player = FindPlayerOfClient(busy, name, clientAddress);
   const int32_t userId = player != 0 ? busy.Player(player).UserId : 0;
+  const std::string kickName = NeutraliseRconText(player != 0 ? busy.Player(player).Name : name);
   TBanKick kick{"", "", NewRecord(settings_, identifier, name, address, reason, minutes, byWhom), minutes};
   if (userId > 0) {
     const std::string kickHead = "kick #" + std::to_string(userId) + " ZELK anticheat: " + duration + ". Reason: ";
     kick.KickCommand = kickHead + CutToFit(settings_, kickHead, safeReason, "");
   } else {
-    const std::string kickHead = "kick \"" + safeName + "\" \"ZELK anticheat: " + duration + ". Reason: ";
+    const std::string kickHead = "kick \"" + kickName + "\" \"ZELK anticheat: " + duration + ". Reason: ";
     kick.KickCommand = kickHead + CutToFit(settings_, kickHead, safeReason, "\"") + "\"";
   }
-  const std::string chatText = "[ZELK]:\"" + safeName + "\" was " + duration + ".Reason: cheat \"";
+  // A client's report names a cheat; an admin's ban says the admin's own words.
+  const std::string chatText = "[ZELK]:\"" + safeName + "\" was " + duration +
+                               (byWhom.Origin == BanOrigin::Report ? ".Reason: cheat \"" : ".Reason: \"");
   const std::string longestHead = "amx_tsay red " + chatText;  // the longer of the chat's two forms
   kick.ChatText = chatText + CutToFit(settings_, longestHead, safeReason, "\"") + "\"";
   supervision_.NoteBanKick(busy, name);

@@ -48,6 +48,7 @@
 #include "log/logs.h"
 #include "platform/clock_text.h"
 #include "platform/console.h"
+#include "registry/listed_name.h"
 #include "registry/tables.h"
 
 namespace {
@@ -196,7 +197,8 @@ void RememberSilenced(TSupervisionMemory& memory, const std::string& name, const
 
 // Whether a ban since the last kick pass kicks this player.
 bool KickedByBan(const TBusyGuard&, const TSupervisionMemory& memory, const PlayerSlot& player) {
-  return std::find(memory.KickedByBan.begin(), memory.KickedByBan.end(), player.Name) != memory.KickedByBan.end();
+  return std::any_of(memory.KickedByBan.begin(), memory.KickedByBan.end(),
+                     [&](const std::string& banned) { return ListedAs(player.Name, banned); });
 }
 
 // Why a player who is not allowed is kicked, counted in the metrics.
@@ -208,7 +210,7 @@ std::string KickReason(const TBusyGuard& busy, TSupervisionMemory& memory, const
     ++Metrics.KicksClientSilent;
     return "anti-cheat client went silent";
   }
-  if (const int slot = FindClientByName(busy, player.Name); slot != 0) {
+  if (const int slot = FindClientListedAs(busy, player.Name); slot != 0) {
     ++Metrics.KicksClientElsewhere;
     return "anti-cheat client of that name connected from " + busy.Client(slot).Address;
   }

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/console.h"
+#include "registry/listed_name.h"
 
 namespace {
 
@@ -42,6 +43,7 @@ int AddClient(const TBusyGuard& busy, const std::string& name, const std::string
     ClearClientFields(busy.Tables(), slot);
     slot.Name = name.substr(0, kNameChars);
     busy.ClientKeys()[static_cast<size_t>(i - 1)] = NameKeyOf(slot.Name);
+    busy.ClientListedKeys()[static_cast<size_t>(i - 1)] = ListedNameKey(slot.Name);
     slot.Identifier = identifier.substr(0, kIdentifierChars);
     slot.Address = address.substr(0, kAddressChars);
     slot.InUse = true;
@@ -57,6 +59,7 @@ void RemoveClient(const TBusyGuard& busy, int slot) {
   if (!client.InUse) return;
   ClearClientFields(busy.Tables(), client);
   busy.ClientKeys()[static_cast<size_t>(slot - 1)] = 0;
+  busy.ClientListedKeys()[static_cast<size_t>(slot - 1)] = 0;
   --busy.ClientCount();
 }
 
@@ -73,15 +76,44 @@ int FindClientByName(const TBusyGuard& busy, const std::string& name) {
 
 bool IsClientOnline(const TBusyGuard& busy, const std::string& name) { return FindClientByName(busy, name) != 0; }
 
-bool HasClient(const TBusyGuard& busy, const std::string& name, const std::string& address) {
-  const uint64_t key = NameKeyOf(name);
-  const TNameKeys& keys = busy.ClientKeys();
+namespace {
+
+// The lowest client slot listed as playerName whose address passes `wanted`.
+template <typename Wanted>
+int FindListedClient(const TBusyGuard& busy, const std::string& playerName, Wanted wanted) {
+  const uint64_t key = ListedNameKey(playerName);
+  const TNameKeys& keys = busy.ClientListedKeys();
   for (int i = 1; i <= kTableSlots; ++i) {
     if (keys[static_cast<size_t>(i - 1)] != key) continue;
     const ClientSlot& slot = busy.Client(i);
-    if (slot.InUse && slot.Name == name && slot.Address == address) return true;
+    if (slot.InUse && wanted(slot.Address) && ListedAs(playerName, slot.Name)) return i;
   }
-  return false;
+  return 0;
+}
+
+// The lowest player slot listed as clientName (its key given) whose address
+// passes `wanted`.
+template <typename Wanted>
+int FindListedPlayer(const TBusyGuard& busy, const std::string& clientName, uint64_t key, Wanted wanted) {
+  const TNameKeys& keys = busy.PlayerListedKeys();
+  for (int i = 1; i <= kTableSlots; ++i) {
+    if (keys[static_cast<size_t>(i - 1)] != key) continue;
+    const PlayerSlot& slot = busy.Player(i);
+    if (slot.InUse && wanted(slot.Address) && ListedAs(slot.Name, clientName)) return i;
+  }
+  return 0;
+}
+
+bool AnyAddress(const std::string&) { return true; }
+
+}  // namespace
+
+bool HasClient(const TBusyGuard& busy, const std::string& playerName, const std::string& address) {
+  return FindListedClient(busy, playerName, [&](const std::string& at) { return at == address; }) != 0;
+}
+
+int FindClientListedAs(const TBusyGuard& busy, const std::string& playerName) {
+  return FindListedClient(busy, playerName, AnyAddress);
 }
 
 void ResetClients(const TBusyGuard& busy) {
@@ -90,6 +122,7 @@ void ResetClients(const TBusyGuard& busy) {
     ClearClientFields(busy.Tables(), slot);
   }
   busy.ClientKeys().fill(0);
+  busy.ClientListedKeys().fill(0);
   busy.ClientCount() = 0;
 }
 
@@ -122,7 +155,7 @@ int AddPlayer(const TBusyGuard& busy, const std::string& name, const std::string
     PlayerSlot& slot = busy.Player(i);
     if (slot.InUse) continue;
     slot.Name = name.substr(0, kNameChars);
-    busy.PlayerKeys()[static_cast<size_t>(i - 1)] = NameKeyOf(slot.Name);
+    busy.PlayerListedKeys()[static_cast<size_t>(i - 1)] = ListedNameKey(slot.Name);
     slot.Address = address.substr(0, kAddressChars);
     slot.Port = port;
     slot.UserId = userId;
@@ -135,32 +168,25 @@ int AddPlayer(const TBusyGuard& busy, const std::string& name, const std::string
 
 void ResetPlayers(const TBusyGuard& busy) {
   for (PlayerSlot& slot : busy.Players()) slot = PlayerSlot{};
-  busy.PlayerKeys().fill(0);
+  busy.PlayerListedKeys().fill(0);
   busy.PlayerCount() = 0;
 }
 
-bool HasPlayer(const TBusyGuard& busy, const std::string& name, const std::string& address) {
-  const uint64_t key = NameKeyOf(name);
-  const TNameKeys& keys = busy.PlayerKeys();
-  for (int i = 1; i <= kTableSlots; ++i) {
-    if (keys[static_cast<size_t>(i - 1)] != key) continue;
-    const PlayerSlot& slot = busy.Player(i);
-    if (slot.InUse && slot.Name == name && slot.Address == address) return true;
-  }
-  return false;
+int FindPlayerOfClient(const TBusyGuard& busy, const std::string& clientName, const std::string& clientAddress) {
+  const uint64_t key = ListedNameKey(clientName);
+  const int here = FindListedPlayer(busy, clientName, key, [&](const std::string& at) { return at == clientAddress; });
+  return here != 0 ? here : FindListedPlayer(busy, clientName, key, AnyAddress);
 }
 
-bool IsPlayerPresent(const TBusyGuard& busy, const std::string& name) { return FindPlayerByName(busy, name) != 0; }
+bool HasPlayerOfClient(const TBusyGuard& busy, int clientSlot) {
+  const ClientSlot& client = busy.Client(clientSlot);
+  if (!client.InUse) return false;
+  const uint64_t key = busy.ClientListedKeys()[static_cast<size_t>(clientSlot - 1)];
+  return FindListedPlayer(busy, client.Name, key, [&](const std::string& at) { return at == client.Address; }) != 0;
+}
 
-int FindPlayerByName(const TBusyGuard& busy, const std::string& name) {
-  const uint64_t key = NameKeyOf(name);
-  const TNameKeys& keys = busy.PlayerKeys();
-  for (int i = 1; i <= kTableSlots; ++i) {
-    if (keys[static_cast<size_t>(i - 1)] != key) continue;
-    const PlayerSlot& slot = busy.Player(i);
-    if (slot.InUse && slot.Name == name) return i;
-  }
-  return 0;
+bool IsPlayerPresent(const TBusyGuard& busy, const std::string& clientName) {
+  return FindListedPlayer(busy, clientName, ListedNameKey(clientName), AnyAddress) != 0;
 }
 
 void PrintOnlineCount(const TBusyGuard& busy) {

@@ -86,7 +86,10 @@ class TTables {
   TClientSlots clients_;
   TPlayerSlots players_;
   TNameKeys clientKeys_{};
-  TNameKeys playerKeys_{};
+  // ListedNameKey of each client's name and of each player's, 0 while the
+  // slot is free: the look-ups between the two tables compare these.
+  TNameKeys clientListedKeys_{};
+  TNameKeys playerListedKeys_{};
   uint8_t clientCount_ = 0;
   uint8_t playerCount_ = 0;
   std::atomic<int> openTransfers_{0};
@@ -122,7 +125,8 @@ class SCOPED_CAPABILITY TBusyGuard {
   ClientSlot& Client(int slot) const { return tables_.clients_[static_cast<size_t>(slot - 1)]; }
   PlayerSlot& Player(int slot) const { return tables_.players_[static_cast<size_t>(slot - 1)]; }
   TNameKeys& ClientKeys() const { return tables_.clientKeys_; }
-  TNameKeys& PlayerKeys() const { return tables_.playerKeys_; }
+  TNameKeys& ClientListedKeys() const { return tables_.clientListedKeys_; }
+  TNameKeys& PlayerListedKeys() const { return tables_.playerListedKeys_; }
   uint8_t& ClientCount() const { return tables_.clientCount_; }
   uint8_t& PlayerCount() const { return tables_.playerCount_; }
   TTables& Tables() const { return tables_; }
@@ -142,9 +146,15 @@ uint64_t NameKeyOf(const std::string& name);
 int AddClient(const TBusyGuard& busy, const std::string& name, const std::string& identifier,
               const std::string& address);
 void RemoveClient(const TBusyGuard& busy, int slot);
+// The client that announced exactly this name (its own commands name it so).
 int FindClientByName(const TBusyGuard& busy, const std::string& name);
 bool IsClientOnline(const TBusyGuard& busy, const std::string& name);
-bool HasClient(const TBusyGuard& busy, const std::string& name, const std::string& address);
+// Whether a client at this address announced a name that the game server
+// lists as playerName (ListedAs).
+bool HasClient(const TBusyGuard& busy, const std::string& playerName, const std::string& address);
+// The lowest client slot whose announced name the game server lists as
+// playerName, from any address; 0 when none.
+int FindClientListedAs(const TBusyGuard& busy, const std::string& playerName);
 void ResetClients(const TBusyGuard& busy);
 // Screenshot lookups; take each slot's Guard in turn, without BusyFlag. Thread safe.
 int FindScreenSender(TTables& tables, const std::string& address);
@@ -157,10 +167,15 @@ long long PendingScreenBytes(const TBusyGuard& busy);
 int AddPlayer(const TBusyGuard& busy, const std::string& name, const std::string& address, int32_t port,
               int32_t userId = 0);
 void ResetPlayers(const TBusyGuard& busy);
-bool HasPlayer(const TBusyGuard& busy, const std::string& name, const std::string& address);
-bool IsPlayerPresent(const TBusyGuard& busy, const std::string& name);
-// The lowest slot whose player has exactly this name; 0 when none.
-int FindPlayerByName(const TBusyGuard& busy, const std::string& name);
+// The player of a client, as the game server lists it (ListedAs): the lowest
+// such slot whose address is the client's, else the lowest from any address
+// (a player behind another address than his client's); 0 when none.
+int FindPlayerOfClient(const TBusyGuard& busy, const std::string& clientName, const std::string& clientAddress);
+// Whether the client in this slot has its player, at its address, on the
+// last player list.
+bool HasPlayerOfClient(const TBusyGuard& busy, int clientSlot);
+// Whether any player on the last list is listed as this client's name.
+bool IsPlayerPresent(const TBusyGuard& busy, const std::string& clientName);
 
 // A copy of one client slot in use, for readers outside the command threads.
 struct TClientView {

@@ -7,6 +7,12 @@
 
 namespace {
 
+// Whether the client name has its player at this address.
+bool HasPlayer(const TBusyGuard& busy, const std::string& name, const std::string& address) {
+  const int slot = FindPlayerOfClient(busy, name, address);
+  return slot != 0 && busy.Player(slot).Address == address;
+}
+
 // Each test holds the flag of its own tables throughout.
 class Tables : public ::testing::Test {
  protected:
@@ -45,7 +51,7 @@ TEST_F(Tables, LookupsAndTheTransferCountFollowEveryChange) {
   ResetPlayers(busy);
   EXPECT_FALSE(IsPlayerPresent(busy, "p"));
   EXPECT_EQ(AddPlayer(busy, "q", "10.0.0.5", 27005), 1);
-  EXPECT_EQ(FindPlayerByName(busy, "q"), 1);
+  EXPECT_EQ(FindPlayerOfClient(busy, "q", ""), 1);
   EXPECT_FALSE(HasPlayer(busy, "p", "10.0.0.5"));
 }
 
