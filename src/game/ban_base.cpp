@@ -151,7 +151,7 @@ std::string BanBaseLockPath() { return BanBasePath() + ".lock"; }
 
 std::string DurationText(int32_t minutes) {
   if (minutes == 0) return "banned permamently";
-  return "banned for " + std::to_string(minutes) + " minutes";
+  return "banned for " + MinutesText(minutes);
 }
 
 std::optional<TBanFile::TUnwrittenBan> TBanFile::FindUnwritten(const std::string& identifier) {
