@@ -332,5 +332,6 @@ void RemoveBanBaseLeftovers() {
 
 std::string TimeLeftText(const std::string& duration) {
   if (duration == "p") return "for ever";
-  return duration + (duration == "1" ? " minute left" : " minutes left");
+  const std::optional<int32_t> minutes = ParseInteger(duration);
+  return (minutes ? MinutesText(*minutes) : duration + " minutes") + " left";
 }
