@@ -6,7 +6,10 @@ JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
 
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps build run test clean
+.PHONY: all deps build run test deb clean
+
+# What the demo runs: the programs and the simulators, nothing of the tests.
+RUN_TARGETS = acserver acserver-unban acserver-bans gamesim registrysim clientsim
 
 all: build
 
@@ -14,16 +17,30 @@ deps:
 	@bash scripts/install-deps.sh
 
 build: deps
-	@cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DACSERVER_TESTS=ON -DACSERVER_BENCH=ON >/dev/null
 	@cmake --build $(BUILD_DIR) -j $(JOBS)
 
-# The server in $(RUN_DIR) with simulated game server, registry and clients.
-run: build
+# The server in $(RUN_DIR) with simulated game server, registry and clients:
+# installs and builds only what the demo needs (the tests stay unbuilt until
+# `make test`, which configures the same build directory with them).
+run:
+	@bash scripts/install-deps.sh --run
+	@cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DACSERVER_TESTS=OFF -DACSERVER_BENCH=OFF >/dev/null
+	@cmake --build $(BUILD_DIR) -j $(JOBS) --target $(RUN_TARGETS)
 	@bash scripts/prepare-run.sh $(BUILD_DIR) $(RUN_DIR)
 	@bash scripts/demo.sh $(BUILD_DIR) $(RUN_DIR)
 
 test: build
 	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+# An installable Debian package of a stripped Release build, in $(DEB_DIR).
+DEB_DIR ?= build-deb
+deb:
+	@bash scripts/install-deps.sh --run
+	@cmake -S . -B $(DEB_DIR) -DCMAKE_BUILD_TYPE=Release -DACSERVER_TESTS=OFF -DACSERVER_BENCH=OFF >/dev/null
+	@cmake --build $(DEB_DIR) -j $(JOBS) --target acserver acserver-unban acserver-bans
+	@cd $(DEB_DIR) && cpack -G DEB
+	@ls $(DEB_DIR)/acserver_*.deb
 
 clean:
 	rm -rf $(BUILD_DIR)

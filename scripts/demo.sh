@@ -73,6 +73,8 @@ check=$(setting cl_id)
 registry=$(setting registry_host)
 registry_port=${registry##*:}
 [ "$registry_port" = "$registry" ] && registry_port=27015
+# Without registry_host the server announces nothing: no registry simulator.
+[ -z "$registry" ] && registry_port=
 channel_port=$((rcon_port + 1000))
 
 demo="$run_dir/demo"
@@ -81,7 +83,7 @@ mkdir -p "$demo"
 # True when something listens on the port: udp|tcp PORT.
 listening() { [ -n "$(ss -H -ln "--$1" "sport = :$2" 2>/dev/null)" ]; }
 if command -v ss >/dev/null 2>&1; then
-  for what in "udp $rcon_port the game server's" "udp $registry_port the registry's" \
+  for what in "udp $rcon_port the game server's" ${registry_port:+"udp $registry_port the registry's"} \
               "udp $channel_port acserver's" "tcp $channel_port acserver's"; do
     read -r proto port whose <<< "$what"
     if listening "$proto" "$port"; then
@@ -192,8 +194,10 @@ finish() {
 }
 trap 'finish interrupted' INT TERM
 
+grace=$(setting startup_grace); grace=${grace:-60}
 say "All on loopback: a game server simulator on UDP $rcon_port with one player, \"Stranger\", who has" \
-    "no anti-cheat client; a registry simulator on UDP $registry_port; acserver on TCP and UDP $channel_port." \
+    "no anti-cheat client (kicked once the startup grace of $grace s is over);" \
+    "${registry_port:+a registry simulator on UDP $registry_port; }acserver on TCP and UDP $channel_port." \
     "In 5 s three clients connect: Alice sends a screenshot, Bob keeps alive, Mallory reports a" \
     "wallhack after 45 s, is banned, and tries to come back. Ctrl-C stops everything and sums up."
 web=$(setting web_listen)
@@ -204,7 +208,9 @@ else
 fi
 
 launch gamesim "gamesim: " "$demo/gamesim" "$demo/scenario.txt"; simulators+=("$started")
-launch registrysim "registrysim: " "$demo/registrysim" "$registry_port"; simulators+=("$started")
+if [ -n "$registry_port" ]; then
+  launch registrysim "registrysim: " "$demo/registrysim" "$registry_port"; simulators+=("$started")
+fi
 sleep 0.5
 for pid in "${simulators[@]}"; do
   if ! kill -0 "$pid" 2>/dev/null; then

@@ -6,43 +6,55 @@
 # stamp tests use, ss (iproute2) for the demo's port check, Chromium for the
 # web console's browser test, promtool (Debian's prometheus package) for the
 # check of /metrics, and gcc-multilib/g++-multilib for the 32-bit game server of
-# the engine tests. With --fuzz also clang and its libFuzzer runtime,
-# for scripts/fuzz.sh (CI); the program and `make test` never need them.
+# the engine tests. With --run only what building the programs and the
+# demo's simulators needs (`make run`). With --fuzz also clang and its
+# libFuzzer runtime, for scripts/fuzz.sh (CI); the program and `make test`
+# never need them.
 # Idempotent and quick when everything is already there.
 set -euo pipefail
 
+mode=${1:-}
 need=()
+need_bare=()
+# What building the programs and the simulators needs (`make run` installs
+# only this, with --run).
 command -v g++ >/dev/null 2>&1 || need+=(g++)
 command -v cmake >/dev/null 2>&1 || need+=(cmake)
 command -v make >/dev/null 2>&1 || need+=(make)
-[ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 command -v pkg-config >/dev/null 2>&1 || need+=(pkg-config)
 [ -f /usr/include/microhttpd.h ] || need+=(libmicrohttpd-dev)
-# The tests and benchmarks talk to the web console with cpp-httplib's client.
-[ -f /usr/include/httplib.h ] || need+=(libcpp-httplib-dev)
-# The shared ban base: libpq to build, and a PostgreSQL server for its tests
-# (they start a throw-away cluster of their own).
+# The shared ban base is built with libpq.
 [ -f /usr/include/postgresql/libpq-fe.h ] || need+=(libpq-dev)
-ls /usr/lib/postgresql/*/bin/initdb >/dev/null 2>&1 || need+=(postgresql)
 # The local record base of bans (acserver.db) is an SQLite database.
 [ -f /usr/include/sqlite3.h ] || need+=(libsqlite3-dev)
-command -v localedef >/dev/null 2>&1 || need+=(locales)
-# The check that docs/operations.md lists every line the programs write.
-command -v python3 >/dev/null 2>&1 || need+=(python3)
 # make run checks with ss that the demo's ports are free before it starts.
 command -v ss >/dev/null 2>&1 || need+=(iproute2)
-# The browser test of the web console (tests/web/browser_test.cpp) loads the
-# page in headless Chromium; without it that test is skipped.
-command -v chromium >/dev/null 2>&1 || need+=(chromium)
-# The engine tests build a real 32-bit game server (ReHLDS, ../shared/engine).
-dpkg -s gcc-multilib >/dev/null 2>&1 || need+=(gcc-multilib)
-dpkg -s g++-multilib >/dev/null 2>&1 || need+=(g++-multilib)
-# promtool checks the real program's /metrics (tests/web/web_api_test.cpp);
-# Debian ships it only in the whole prometheus package (about 20 MB), whose
-# recommended node exporter is not wanted here. Without it that test is skipped.
-need_bare=()
-command -v promtool >/dev/null 2>&1 || need_bare+=(prometheus)
-if [ "${1:-}" = "--fuzz" ]; then
+
+if [ "$mode" != "--run" ]; then
+  # The tests: GoogleTest, and cpp-httplib's client for the web console.
+  [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
+  [ -f /usr/include/httplib.h ] || need+=(libcpp-httplib-dev)
+  # A PostgreSQL server for the shared base's tests (they start a throw-away
+  # cluster of their own).
+  ls /usr/lib/postgresql/*/bin/initdb >/dev/null 2>&1 || need+=(postgresql)
+  command -v localedef >/dev/null 2>&1 || need+=(locales)
+  # The check that docs/operations.md lists every line the programs write.
+  command -v python3 >/dev/null 2>&1 || need+=(python3)
+  # The browser test of the web console (tests/web/browser_test.cpp) loads the
+  # page in headless Chromium; without it that test is skipped.
+  command -v chromium >/dev/null 2>&1 || need+=(chromium)
+  # The engine tests build a real 32-bit game server (ReHLDS, ../shared/engine).
+  dpkg -s gcc-multilib >/dev/null 2>&1 || need+=(gcc-multilib)
+  dpkg -s g++-multilib >/dev/null 2>&1 || need+=(g++-multilib)
+  # The Debian package test installs the .deb into a throw-away root.
+  command -v dpkg-deb >/dev/null 2>&1 || need+=(dpkg)
+  # promtool checks the real program's /metrics (tests/web/web_api_test.cpp)
+  # and the alert rules in packaging/; Debian ships it only in the whole
+  # prometheus package (about 20 MB), whose recommended node exporter is not
+  # wanted here. Without it those tests are skipped.
+  command -v promtool >/dev/null 2>&1 || need_bare+=(prometheus)
+fi
+if [ "$mode" = "--fuzz" ]; then
   command -v clang++ >/dev/null 2>&1 || need+=(clang)
   if ! command -v clang++ >/dev/null 2>&1 ||
      [ ! -f "$(clang++ -print-file-name="libclang_rt.fuzzer-$(uname -m).a")" ]; then
@@ -71,7 +83,7 @@ fi
 
 # The date and time stamps follow the locale; the tests compare three of them.
 # A locale that cannot be made here is skipped by the tests with a message.
-if [ "$(id -u)" -eq 0 ]; then
+if [ "$mode" != "--run" ] && [ "$(id -u)" -eq 0 ]; then
   for loc in en_US ru_RU; do
     if ! locale -a 2>/dev/null | grep -qi "^${loc}\.utf-\?8$"; then
       localedef -i "$loc" -f UTF-8 "${loc}.UTF-8" 2>/dev/null || echo "install-deps: could not generate ${loc}.UTF-8" >&2

@@ -29,9 +29,12 @@ fi
 
 cp -f "$build_dir/acserver" "$run_dir/acserver"
 if [ ! -e "$run_dir/zelk_config.txt" ]; then
-  cp "$here/packaging/zelk_config.example.txt" "$run_dir/zelk_config.txt"
-  # The demo shows the web console too (on loopback it needs no password).
-  printf '"web_listen" "127.0.0.1:28080"\r\n' >> "$run_dir/zelk_config.txt"
+  # The example with the demo's own password (the example's placeholder stops
+  # a server), its registry simulator, and the web console (on loopback it
+  # needs no password).
+  sed 's/^"rconpass" "CHANGE-ME"/"rconpass" "demo-rcon-pass"/' "$here/packaging/zelk_config.example.txt" \
+    > "$run_dir/zelk_config.txt"
+  printf '"registry_host" "127.0.0.1:27950"\r\n"web_listen" "127.0.0.1:28080"\r\n' >> "$run_dir/zelk_config.txt"
   chmod 600 "$run_dir/zelk_config.txt"
   say "wrote a sample $run_dir/zelk_config.txt"
 fi

@@ -1,6 +1,7 @@
 // Reading zelk_config.txt into the settings record.
 #include "app/config_file.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <functional>
@@ -53,6 +54,26 @@ void ApplyChoice(const std::string& key, const std::string& value, const TWord<T
   }
   problem("\"" + key + "\" \"" + value + "\" must be one of " + words + "; \"" + choices[0].Word + "\" is used");
   setting = choices[0].Value;
+}
+
+// The placeholders of the example configuration: a server never runs with
+// them, so that a copied example cannot leave a known password in place.
+constexpr const char* kPasswordPlaceholder = "CHANGE-ME";
+
+// The number of single-byte edits between two keys.
+size_t EditDistance(const std::string& a, const std::string& b) {
+  std::vector<size_t> row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      const size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
 }
 
 // One line being applied: its key and value, the number read from the value
@@ -154,6 +175,9 @@ const TKeyRule kKeyRules[] = {
      }},
     {"rconpass", KeyKind::Text, 0, 0,
      [](const TLine& l) {
+       if (l.Value == kPasswordPlaceholder) {
+         return l.Stop("is the example's placeholder: set it to the game server's rcon_password");
+       }
        l.Settings.RconPass = l.Value;
        return true;
      }},
@@ -216,6 +240,7 @@ const TKeyRule kKeyRules[] = {
      }},
     {"web_password", KeyKind::Text, 0, 0,
      [](const TLine& l) {
+       if (l.Value == kPasswordPlaceholder) return l.Stop("is the example's placeholder: choose a long password");
        l.Settings.WebPassword = l.Value;
        return true;
      }},
@@ -254,6 +279,21 @@ const TKeyRule* FindKeyRule(const std::string& key) {
   return nullptr;
 }
 
+// The known key nearest to an unknown one, when it is near enough to be a
+// typo (at most a third of its letters changed); empty otherwise.
+std::string NearestKey(const std::string& key) {
+  std::string nearest;
+  size_t best = key.size() / 3 + 1;
+  for (const TKeyRule& rule : kKeyRules) {
+    const size_t distance = EditDistance(key, rule.Name);
+    if (distance < best) {
+      best = distance;
+      nearest = rule.Name;
+    }
+  }
+  return nearest;
+}
+
 }  // namespace
 
 std::vector<std::string> ConfigKeyNames() {
@@ -282,7 +322,9 @@ bool ApplyConfigLine(SettingsRecord& settings, const std::string& line, int line
   const TKeyRule* rule = FindKeyRule(key);
   if (rule == nullptr) {
     if (!key.empty()) {
-      problem("unknown key \"" + key + "\"; the line is ignored");
+      const std::string nearest = NearestKey(key);
+      problem("unknown key \"" + key + "\"" + (nearest.empty() ? "" : " (did you mean \"" + nearest + "\"?)") +
+              "; the line is ignored");
     } else if (line.find_first_not_of(" \t") != std::string::npos) {
       problem("not a \"key\" \"value\" line; it is ignored");
     }
@@ -345,6 +387,11 @@ bool LoadConfig(SettingsRecord& settings) {
 
 bool CheckRconPort(const SettingsRecord& settings) {
   if (settings.RconPort >= 1 && settings.RconPort <= kMaxRconPort) return true;
+  if (settings.RconPort == 0 && QuietConfigValue("rconport").empty()) {
+    platform::ConsoleLine("\"rconport\" is missing: set it to the game server's port, 1 to " +
+                          std::to_string(kMaxRconPort) + " (27015 for most); the server stops");
+    return false;
+  }
   platform::ConsoleLine("\"rconport\" is " + std::to_string(settings.RconPort) +
                         ": it must be the game server's port, 1 to " + std::to_string(kMaxRconPort) +
                         " (the command port is rconport + 1000); the server stops");

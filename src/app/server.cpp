@@ -174,6 +174,10 @@ void TServer::MaintainBanBase() {
 void TServer::LoadAllowList() { AllowList = ReadAllowListFile(); }
 
 void TServer::RegisterWithRegistry() {
+  if (settings_.RegistryHost.empty()) {
+    platform::ConsoleLine("Registry announcement: off (no registry_host in zelk_config.txt)");
+    return;
+  }
   if (::RegisterWithRegistry(RegistryClient, settings_, timing_)) registered_ = true;
 }
 

@@ -64,8 +64,14 @@ void PrintSettings(const TServer& server) {
   platform::ConsoleLine(settings.StartupGraceSeconds == 0
                             ? "Startup grace: off"
                             : "Startup grace: " + std::to_string(settings.StartupGraceSeconds) + " s");
-  platform::ConsoleLine(settings.AllowScreens ? "Screens function: ON" : "Screens function: OFF");
-  if (settings.AllowScreens) {
+  const bool screensBound = server.ScreenServer && server.ScreenServer->BoundPort() != 0;
+  if (settings.AllowScreens && !screensBound) {
+    platform::ConsoleLine("Screens function: OFF (allow_screens is 1, but UDP port " +
+                          std::to_string(settings.RconPort + kCommandPortOffset) + " could not be bound)");
+  } else {
+    platform::ConsoleLine(settings.AllowScreens ? "Screens function: ON" : "Screens function: OFF");
+  }
+  if (settings.AllowScreens && screensBound) {
     platform::ConsoleLine("Server will take screens every ~" + std::to_string(settings.ScreenInterval) + " minutes");
   }
   platform::ConsoleLine(std::string(46, '='));

@@ -45,9 +45,10 @@ struct SettingsRecord {
   std::string FtpHost;      // capacity 124
   bool FtpConfigured = false;
   std::string RemotePass;  // capacity 32
-  // Where the central registry listens ("registry_host"); loopback by default,
-  // so that a fresh install sends nothing off the host.
-  std::string RegistryHost = "127.0.0.1";
+  // Where the central registry listens ("registry_host"); empty (the default):
+  // no announcement at all, so that a fresh install sends nothing anywhere
+  // and waits for no answer.
+  std::string RegistryHost;
   int32_t RegistryPort = 27015;
   StatusQuery StatusQueryMode = StatusQuery::Auto;
   std::string BanBase;      // "file" (or empty): zelk_bans.txt; a postgresql:// URI: the shared base

@@ -18,6 +18,7 @@ class Registration : public ::testing::Test {
     settings_.RconPort = testenv::PickRconPort();
     std::string error;
     ASSERT_TRUE(registry_.Start(0, &error)) << error;
+    settings_.RegistryHost = "127.0.0.1";
     settings_.RegistryPort = registry_.Port();
   }
   testenv::TTempDir dir_;

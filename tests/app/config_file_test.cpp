@@ -43,11 +43,11 @@ TEST_F(ConfigFile, KeysAreCaseSensitiveAndEveryBadLineIsNamedWithItsNumber) {
   EXPECT_EQ(settings_.RconPort, 0);
   EXPECT_EQ(settings_.ScreenInterval, 12);
   EXPECT_EQ(lines, (std::vector<std::string>{
-                       "zelk_config.txt line 1: unknown key \"RconPort\"; the line is ignored",
+                       "zelk_config.txt line 1: unknown key \"RconPort\" (did you mean \"rconport\"?); the line is ignored",
                        "parametr was not found",
                        "zelk_config.txt line 2: \"rconhost\" has no value; the line is ignored",
                        "zelk_config.txt line 3: not a \"key\" \"value\" line; it is ignored",
-                       "zelk_config.txt line 5: unknown key \"rconprot\"; the line is ignored",
+                       "zelk_config.txt line 5: unknown key \"rconprot\" (did you mean \"rconport\"?); the line is ignored",
                        "zelk_config.txt line 6: \"client_screen_speed\" \"60\" is outside 6 to 50; the line is ignored",
                        "zelk_config.txt line 7: \"scr_quality\" \"high\" is not a whole number; the line is ignored",
                        "zelk_config.txt line 8: \"chat_command\" \"tsay\" must be one of \"auto\", \"amx_tsay\", "
@@ -59,7 +59,8 @@ TEST_F(ConfigFile, KeysAreCaseSensitiveAndEveryBadLineIsNamedWithItsNumber) {
 // community's bans: every such line is named, and the start stops.
 TEST_F(ConfigFile, UnreadableValuesOfPunishingKeysStopTheStart) {
   auto lines = Load("\"ban_time\" \"30\"\n\"ban_time\" \"30 min\"\n\"rconport\" \"1x\"\n\"ban_time\" \"-5\"\n"
-                    "\"ban_base\" \"mysql://u:pw@db/bans\"\n\"rconport\" \"\"\n",
+                    "\"ban_base\" \"mysql://u:pw@db/bans\"\n\"rconport\" \"\"\n\"rconpass\" \"CHANGE-ME\"\n"
+                    "\"colour\" \"red\"\n",
                     /*usable=*/false);
   EXPECT_EQ(settings_.BanTime, 30);
   EXPECT_EQ(lines, (std::vector<std::string>{
@@ -71,7 +72,10 @@ TEST_F(ConfigFile, UnreadableValuesOfPunishingKeysStopTheStart) {
                        "minutes; the server stops",
                        "zelk_config.txt line 5: \"ban_base\" \"...@db/bans\" must be \"file\" or a postgresql:// "
                        "URI; the server stops",
-                       "zelk_config.txt line 6: \"rconport\" \"\" has no value; the server stops"}));
+                       "zelk_config.txt line 6: \"rconport\" \"\" has no value; the server stops",
+                       "zelk_config.txt line 7: \"rconpass\" \"CHANGE-ME\" is the example's placeholder: set it to "
+                       "the game server's rcon_password; the server stops",
+                       "zelk_config.txt line 8: unknown key \"colour\"; the line is ignored"}));
   EXPECT_TRUE(Load("\"ban_time\" \"0\"\n\"ban_base\" \"file\"\n\"ban_base\" \"postgresql://db/bans\"\n").empty());
 }
 
@@ -83,6 +87,11 @@ TEST_F(ConfigFile, RconPortMustLeaveRoomForTheCommandPort) {
     EXPECT_EQ(CheckRconPort(settings_), fits) << port;
     EXPECT_EQ(capture.Lines().empty(), fits) << port;
   }
+  Load("\"rconhost\" \"10.0.0.1\"\n");
+  settings_.RconPort = 0;
+  platform::TConsoleCapture capture;
+  EXPECT_FALSE(CheckRconPort(settings_));
+  EXPECT_TRUE(capture.ContainsPrefix("\"rconport\" is missing:"));
 }
 
 TEST_F(ConfigFile, RepeatedKeysTakeTheLastAndBooleansOnlySwitchOn) {
