@@ -8,8 +8,6 @@ MAKEFLAGS += --no-print-directory
 
 .PHONY: all deps build run test deb clean
 
-# What the demo runs: the programs and the simulators, nothing of the tests.
-RUN_TARGETS = acserver acserver-unban acserver-bans gamesim registrysim clientsim
 
 all: build
 
@@ -26,7 +24,7 @@ build: deps
 run:
 	@bash scripts/install-deps.sh --run
 	@cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DACSERVER_TESTS=OFF -DACSERVER_BENCH=OFF >/dev/null
-	@cmake --build $(BUILD_DIR) -j $(JOBS) --target $(RUN_TARGETS)
+	@cmake --build $(BUILD_DIR) -j $(JOBS) --target demo
 	@bash scripts/prepare-run.sh $(BUILD_DIR) $(RUN_DIR)
 	@bash scripts/demo.sh $(BUILD_DIR) $(RUN_DIR)
 
