@@ -235,6 +235,11 @@ const TKeyRule kKeyRules[] = {
        l.Settings.BanBase = l.Value;
        return true;
      }},
+    {"startup_grace", KeyKind::Number, 0, 3600,
+     [](const TLine& l) {
+       l.Settings.StartupGraceSeconds = l.Number;
+       return true;
+     }},
     {"max_connections_per_address", KeyKind::Number, 0, kMaxConnections,
      [](const TLine& l) {
        l.Settings.MaxConnectionsPerAddress = l.Number;

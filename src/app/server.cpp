@@ -5,6 +5,7 @@
 #include "announce/registration.h"
 #include "app/allow_list.h"
 #include "base/limits.h"
+#include "base/numbers.h"
 #include "channel/client_commands.h"
 #include "game/rcon_limits.h"
 #include "log/logs.h"
@@ -40,6 +41,7 @@ TServer::TServer(const SettingsRecord& settings, const TimingRecord& timing)
     FileBans = std::make_unique<records::TRecordedFileStore>(records::RecordBasePath());
     Bans.Use(FileBans.get());
   }
+  Supervision.SetBanCheck([this](const std::string& identifier) { return FindBan(identifier); });
   Enforcement.SetEvidenceFinder([root = ScreenRootDirectory(settings_)](const std::string& address,
                                                                         const std::string& identifier, int64_t at) {
     std::vector<std::string> paths;
@@ -119,11 +121,29 @@ std::string TServer::RconCommand(const std::string& command) { return RconClient
 void TServer::Advertise() { Chat.Say("green", settings_.AdvertText); }
 
 void TServer::Supervise() {
+  // First, so that the run's look-ups see the bans made elsewhere.
+  Bans.Get().Refresh();
   Supervision.Run(AllowList, [this] {
     LoadAllowList();
     RefreshRegistration();
   });
-  Bans.Get().Refresh();
+}
+
+void TServer::BeginStartupGrace() {
+  // Counted in main-loop ticks, so a shortened tick shortens it alike.
+  Supervision.BeginStartupGrace(std::chrono::milliseconds(int64_t{settings_.StartupGraceSeconds} * timing_.TickMs));
+}
+
+TBanFinding TServer::FindBan(const std::string& identifier) {
+  TBanFinding finding;
+  std::string left;
+  if (Enforcement.Lookup(identifier, &left) != BanLookup::Banned) return finding;
+  finding.Banned = true;
+  finding.MinutesLeft = left == "p" ? 0 : ParseInteger(left).value_or(0);
+  std::vector<TBanRecord> records;
+  std::string error;
+  if (Bans.Get().History(identifier, records, &error) && !records.empty()) finding.Reason = records.front().Reason;
+  return finding;
 }
 
 bool TServer::EnforceBan(const TBusyGuard& busy, const std::string& name, const std::string& address,

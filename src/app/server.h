@@ -62,6 +62,12 @@ class TServer {
   void Advertise();
   // One run of the supervision cycle. Main thread only.
   void Supervise();
+  // Starts the startup grace of the supervision ("startup_grace"). Main
+  // thread, once, before the main loop.
+  void BeginStartupGrace();
+  // What the ban base in use says of an identifier, with the reason of its
+  // newest record. Main thread (the supervision, without BusyFlag).
+  TBanFinding FindBan(const std::string& identifier);
   // Carries out a reported ban, under the guard the caller holds.
   bool EnforceBan(const TBusyGuard& busy, const std::string& name, const std::string& address,
                   const std::string& reason, int32_t minutes);
@@ -106,6 +112,6 @@ class TServer {
  private:
   bool commandPortBound_ = false;
   bool released_ = false;
-  bool registered_ = false;
-  std::chrono::steady_clock::time_point nextScreenPrune_{};  // main thread only  // the start-up registration was answered; main thread only
+  bool registered_ = false;  // the start-up registration was answered; main thread only
+  std::chrono::steady_clock::time_point nextScreenPrune_{};  // main thread only
 };

@@ -60,6 +60,9 @@ void PrintSettings(const TServer& server) {
     Quoted("Connections per address: ", std::to_string(settings.MaxConnectionsPerAddress));
   }
   Quoted("Chat command: ", ConfigWord(kChatCommandWords, settings.ChatCommandMode));
+  platform::ConsoleLine(settings.StartupGraceSeconds == 0
+                            ? "Startup grace: off"
+                            : "Startup grace: " + std::to_string(settings.StartupGraceSeconds) + " s");
   platform::ConsoleLine(settings.AllowScreens ? "Screens function: ON" : "Screens function: OFF");
   if (settings.AllowScreens) {
     platform::ConsoleLine("Server will take screens every ~" + std::to_string(settings.ScreenInterval) + " minutes");
@@ -112,6 +115,7 @@ int RunProgram(const TimingRecord& timing) {
   }
   try {
     PrintSettings(server);
+    server.BeginStartupGrace();
     RunMainLoop(server);
   } catch (const std::exception& e) {
     WriteEvent(std::string("Server stopped: fatal error: ") + e.what());

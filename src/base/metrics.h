@@ -10,6 +10,8 @@ struct MetricsRecord {
   std::atomic<uint64_t> KicksNoClient{0};       // supervision: no anti-cheat client
   std::atomic<uint64_t> KicksClientSilent{0};   // supervision: the client went silent
   std::atomic<uint64_t> KicksClientElsewhere{0};  // supervision: the name registered from another address
+  std::atomic<uint64_t> KicksBanned{0};         // supervision: a banned player (refused at connect, or banned elsewhere)
+  std::atomic<uint64_t> KicksNotDelivered{0};   // supervision kicks that the game server never took
   std::atomic<uint64_t> Bans{0};                // bans carried out
   std::atomic<uint64_t> BanRefusals{0};         // cheat reports refused (unknown name, other address)
   std::atomic<uint64_t> ConnectsRefusedBanned{0};

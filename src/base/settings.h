@@ -58,6 +58,10 @@ struct SettingsRecord {
   ChatCommand ChatCommandMode = ChatCommand::Auto;
   // Command connections from one address at once ("max_connections_per_address"); 0: no cap.
   int32_t MaxConnectionsPerAddress = 0;
+  // After a start, nobody is kicked for having no client for this many
+  // seconds of the main loop ("startup_grace"), so that the clients of the
+  // players already on the game server can reconnect; 0: off.
+  int32_t StartupGraceSeconds = 60;
   // Not settable from the file.
   std::string AdvertText = DefaultAdvertText();
 };

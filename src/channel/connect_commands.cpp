@@ -49,11 +49,12 @@ void ConnectCmd(TTables& tables, const SettingsRecord& settings, TBanEnforcement
   } else if (BanLookup banned = bans.Lookup(identifier, &duration); banned != BanLookup::NotBanned) {
     // A base that cannot be read fails the command: no reply, connection closed.
     if (banned == BanLookup::Banned) {
-      const std::string left = duration == "p" ? "for ever" : "(" + duration + " minutes left)";
+      const std::string left = duration == "p" ? "for ever" : "(" + TimeLeftText(duration) + ")";
       if (AdmitErrorLine(call.PeerAddress)) {
         WriteEvent("Connect refused: \"" + LogField(NeutraliseRconText(name)) + "\" from " + call.PeerAddress +
                    ", ID " + LogField(identifier) + " is banned " + left);
       }
+      bans.NoteRefusal(busy, name, call.PeerAddress, identifier);
       call.ReplyText = {"rpl:ban"};
       ++Metrics.ConnectsRefusedBanned;
     }

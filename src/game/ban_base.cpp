@@ -329,3 +329,8 @@ void RemoveBanBaseLeftovers() {
     }
   }
 }
+
+std::string TimeLeftText(const std::string& duration) {
+  if (duration == "p") return "for ever";
+  return duration + (duration == "1" ? " minute left" : " minutes left");
+}

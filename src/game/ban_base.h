@@ -19,6 +19,9 @@ std::string BanBasePath();
 std::string BanBaseLockPath();
 // "banned permamently" for 0, else "banned for N minutes".
 std::string DurationText(int32_t minutes);
+// What is left of a ban whose duration field (or time left) is `duration`:
+// "for ever" for "p", else "1 minute left" or "N minutes left".
+std::string TimeLeftText(const std::string& duration);
 
 // Removes what an interrupted rewrite of the base (or of the shared base's
 // journal) left behind: temporary files "<name>.tmp.<pid>.<n>" beside them.

@@ -104,15 +104,9 @@ std::optional<TBanKick> TBanEnforcement::TakeBan(const TBusyGuard& busy, const s
   // the clean reason; otherwise by the name the game server lists.
   const int player = FindPlayerOfClient(busy, name, clientAddress);
   const int32_t userId = player != 0 ? busy.Player(player).UserId : 0;
-  const std::string kickName = NeutraliseRconText(player != 0 ? busy.Player(player).Name : name);
+  const std::string kickName = player != 0 ? busy.Player(player).Name : name;
   TBanKick kick{"", "", NewRecord(settings_, identifier, name, address, reason, minutes, byWhom), minutes};
-  if (userId > 0) {
-    const std::string kickHead = "kick #" + std::to_string(userId) + " ZELK anticheat: " + duration + ". Reason: ";
-    kick.KickCommand = kickHead + CutToFit(settings_, kickHead, safeReason, "");
-  } else {
-    const std::string kickHead = "kick \"" + kickName + "\" \"ZELK anticheat: " + duration + ". Reason: ";
-    kick.KickCommand = kickHead + CutToFit(settings_, kickHead, safeReason, "\"") + "\"";
-  }
+  kick.KickCommand = BanKickCommand(settings_, kickName, userId, duration, reason);
   // A client's report names a cheat; an admin's ban says the admin's own words.
   const std::string chatText = "[ZELK]:\"" + safeName + "\" was " + duration +
                                (byWhom.Origin == BanOrigin::Report ? ".Reason: cheat \"" : ".Reason: \"");
@@ -167,6 +161,11 @@ TBanRecord TBanEnforcement::SendBanKick(const TBanKick& kick) {
       std::find(bansInFlight_.begin(), bansInFlight_.end(), std::make_pair(ban.Identifier, kick.Minutes));
   if (entry != bansInFlight_.end()) bansInFlight_.erase(entry);
   return record;
+}
+
+void TBanEnforcement::NoteRefusal(const TBusyGuard& busy, const std::string& name, const std::string& address,
+                                  const std::string& identifier) {
+  supervision_.NoteBanRefusal(busy, name, address, identifier);
 }
 
 bool TBanEnforcement::EnforceBan(const TBusyGuard& busy, const std::string& name, const std::string& address,

@@ -80,6 +80,10 @@ class TBanEnforcement {
   // identifier that is no longer in flight has its record written, so the
   // base then has it). Thread safe.
   BanLookup Lookup(const std::string& identifier, std::string* duration);
+  // A connect refused for a ban: the supervision kicks that player for the
+  // ban if he is still playing.
+  void NoteRefusal(const TBusyGuard& busy, const std::string& name, const std::string& address,
+                   const std::string& identifier);
   // Both, one after the other, under the guard the caller holds.
   bool EnforceBan(const TBusyGuard& busy, const std::string& name, const std::string& address,
                   const std::string& reason, int32_t minutes);

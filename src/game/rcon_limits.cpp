@@ -35,6 +35,18 @@ std::string SupervisionKickCommand(const SettingsRecord& settings, const std::st
   return "kick \"" + NeutraliseRconText(name) + "\" \"" + settings.Comment + "\"";
 }
 
+std::string BanKickCommand(const SettingsRecord& settings, const std::string& name, int32_t userId,
+                           const std::string& duration, const std::string& reason) {
+  const std::string text = "ZELK anticheat: " + duration + (reason.empty() ? "" : ". Reason: ");
+  const std::string safeReason = NeutraliseRconText(reason);
+  if (userId > 0) {
+    const std::string head = "kick #" + std::to_string(userId) + " " + text;
+    return head + CutToFit(settings, head, safeReason, "");
+  }
+  const std::string head = "kick \"" + NeutraliseRconText(name) + "\" \"" + text;
+  return head + CutToFit(settings, head, safeReason, "\"") + "\"";
+}
+
 void CheckKickCommentFits(const SettingsRecord& settings) {
   const std::string longest = SupervisionKickCommand(settings, std::string(kNameChars, 'x'));
   const size_t room = RconCommandRoom(settings);

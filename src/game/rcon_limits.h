@@ -30,3 +30,8 @@ void CheckKickCommentFits(const SettingsRecord& settings);
 // status list gave one ("kick #<userid> <comment>"), else by the name
 // (neutralised) in quotes.
 std::string SupervisionKickCommand(const SettingsRecord& settings, const std::string& name, int32_t userId = 0);
+// The kick of a banned player: "ZELK anticheat: <duration>. Reason: <reason>"
+// (the reason part only when there is one), by userid when known, else by the
+// name in quotes; the reason (neutralised) is cut so that the command fits.
+std::string BanKickCommand(const SettingsRecord& settings, const std::string& name, int32_t userId,
+                           const std::string& duration, const std::string& reason);

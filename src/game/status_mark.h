@@ -15,8 +15,8 @@ enum class PlayerListSource {
 
 struct TSupervisionMemory {
   // The status mark: header field 2 of the last good "zelk_stat 1" answer, or
-  // the map of the last "status" list (first 32 characters); "unknown" after
-  // a failed request, empty at start.
+  // the map of the last "status" list (first 32 characters); empty at start.
+  // A failed request keeps it, so that one lost answer reloads nothing.
   std::string StatusMark;
   PlayerListSource PlayerList = PlayerListSource::None;
   // The clients dropped for silence whose players have not been kicked yet,
@@ -28,4 +28,13 @@ struct TSupervisionMemory {
   // writes, the run reads and empties it): touched only by functions that
   // take a TBusyGuard. Bounded by the table's size: the oldest goes first.
   std::vector<std::string> KickedByBan;
+  // The connects refused for a ban since their players were last kicked, as
+  // {name, address, identifier}; under the tables' BusyFlag like KickedByBan.
+  // Bounded by the table's size: the oldest goes first.
+  struct TBanRefusal {
+    std::string Name;
+    std::string Address;
+    std::string Identifier;
+  };
+  std::vector<TBanRefusal> BanRefusals;
 };

@@ -28,10 +28,21 @@
 // table. Two runs never overlap (main thread only). A ban carried out during a
 // run has kicked its player itself (NoteBanKick): the run's answer may be
 // older than that kick, so the run leaves that player alone.
+//
+// Bans reach players who are already playing: step 2 also looks up, in the
+// ban base in use, the identifiers of the clients of step 1 and of the
+// connects refused for a ban, so a ban made anywhere (here, by hand, by
+// another process, at another server of a shared base) kicks its player at
+// the next run, with its time left and reason. After a start the startup
+// grace holds back every other kick until the clients had time to reconnect.
+// A kick the game server did not take is logged as not delivered, and the
+// player is kicked again at the next run.
 #include "game/supervise.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
+#include <map>
 #include <exception>
 #include <optional>
 #include <string>
@@ -41,6 +52,7 @@
 #include "base/numbers.h"
 #include "base/settings.h"
 #include "base/metrics.h"
+#include "game/ban_base.h"
 #include "game/engine_status.h"
 #include "game/rcon_limits.h"
 #include "game/supervision_report.h"
@@ -152,10 +164,7 @@ TListedPlayers ReadAddonList(TSupervisionMemory& memory, const std::string& answ
 std::optional<TListedPlayers> ReadEngineList(TSupervisionMemory& memory, const std::string& answer,
                                              const std::function<void()>& markChanged, TSupervisionReport& report) {
   std::optional<TEngineStatus> status = ParseEngineStatus(answer);
-  if (!status) {
-    memory.StatusMark = "unknown";
-    return std::nullopt;
-  }
+  if (!status) return std::nullopt;
   NoteListSource(memory, PlayerListSource::Engine);
   TakeMark(memory, status->Map, markChanged);
   for (const TStatusPlayer& other : status->LeftOut) {
@@ -201,21 +210,59 @@ bool KickedByBan(const TBusyGuard&, const TSupervisionMemory& memory, const Play
                      [&](const std::string& banned) { return ListedAs(player.Name, banned); });
 }
 
-// Why a player who is not allowed is kicked, counted in the metrics.
-std::string KickReason(const TBusyGuard& busy, TSupervisionMemory& memory, const PlayerSlot& player) {
+// A kick decided under BusyFlag, sent after it is released; counted in
+// Counter once the game server took it.
+struct TKick {
+  std::string Command;
+  std::string Name;
+  std::string Address;
+  std::string Reason;
+  std::atomic<uint64_t>* Counter = nullptr;
+  bool ForBan = false;  // logged as a ban refusal, not as a player without a client
+};
+
+// The kick of a player who is not allowed, and why.
+TKick NoClientKick(const TBusyGuard& busy, TSupervisionMemory& memory, const PlayerSlot& player) {
+  TKick kick{"", player.Name, player.Address, "no anti-cheat client", &Metrics.KicksNoClient};
   std::vector<std::pair<std::string, std::string>>& silenced = memory.Silenced;
   const auto was = std::find(silenced.begin(), silenced.end(), std::make_pair(player.Name, player.Address));
   if (was != silenced.end()) {
     silenced.erase(was);
-    ++Metrics.KicksClientSilent;
-    return "anti-cheat client went silent";
+    kick.Reason = "anti-cheat client went silent";
+    kick.Counter = &Metrics.KicksClientSilent;
+  } else if (const int slot = FindClientListedAs(busy, player.Name); slot != 0) {
+    kick.Reason = "anti-cheat client of that name connected from " + busy.Client(slot).Address;
+    kick.Counter = &Metrics.KicksClientElsewhere;
   }
-  if (const int slot = FindClientListedAs(busy, player.Name); slot != 0) {
-    ++Metrics.KicksClientElsewhere;
-    return "anti-cheat client of that name connected from " + busy.Client(slot).Address;
+  return kick;
+}
+
+// What the ban base said of the identifiers looked up in step 2.
+using TBanFindings = std::map<std::string, TBanFinding>;
+
+const TBanFinding* BanOf(const TBanFindings& findings, const std::string& identifier) {
+  const auto found = findings.find(identifier);
+  return found != findings.end() && found->second.Banned ? &found->second : nullptr;
+}
+
+// The kick of a banned player, with the ban's time left and reason.
+TKick BanKick(const SettingsRecord& settings, const PlayerSlot& player, const std::string& identifier,
+              const TBanFinding& ban) {
+  const std::string left = ban.MinutesLeft == 0 ? "for ever" : TimeLeftText(std::to_string(ban.MinutesLeft));
+  TKick kick{BanKickCommand(settings, player.Name, player.UserId, DurationText(ban.MinutesLeft), ban.Reason),
+             player.Name, player.Address,
+             "ID " + identifier + " is banned (" + left + ")" + (ban.Reason.empty() ? "" : ": " + ban.Reason),
+             &Metrics.KicksBanned, true};
+  return kick;
+}
+
+// The refused connect of this player, if any: the same address, a name the
+// game server lists as the player's.
+const TSupervisionMemory::TBanRefusal* RefusalOf(const TSupervisionMemory& memory, const PlayerSlot& player) {
+  for (const TSupervisionMemory::TBanRefusal& refusal : memory.BanRefusals) {
+    if (refusal.Address == player.Address && ListedAs(player.Name, refusal.Name)) return &refusal;
   }
-  ++Metrics.KicksNoClient;
-  return "no anti-cheat client";
+  return nullptr;
 }
 
 // A client registered at the start of a run: counted silent for the run only
@@ -224,6 +271,7 @@ struct TRegisteredClient {
   int Slot = 0;
   std::string Name;
   std::string Address;
+  std::string Identifier;
 };
 
 // The clients in use now.
@@ -231,18 +279,66 @@ std::vector<TRegisteredClient> RegisteredClients(const TBusyGuard& busy) {
   std::vector<TRegisteredClient> clients;
   for (int i = 1; i <= kTableSlots; ++i) {
     const ClientSlot& slot = busy.Client(i);
-    if (slot.InUse) clients.push_back({i, slot.Name, slot.Address});
+    TMutexLock guard(slot.Guard);
+    if (slot.InUse) clients.push_back({i, slot.Name, slot.Address, slot.Identifier});
   }
   return clients;
 }
 
-// A kick decided under BusyFlag, sent after it is released.
-struct TKick {
-  std::string Command;
-  std::string Name;
-  std::string Address;
-  std::string Reason;
-};
+// Looks every identifier up once, without BusyFlag.
+TBanFindings FindBans(const TBanCheck& check, const std::vector<std::string>& identifiers) {
+  TBanFindings findings;
+  if (!check) return findings;
+  for (const std::string& identifier : identifiers) {
+    if (!findings.contains(identifier)) findings[identifier] = check(identifier);
+  }
+  return findings;
+}
+
+// Why an exchange did not go through, for the log.
+std::string RconOutcomeText(RconOutcome outcome) {
+  switch (outcome) {
+    case RconOutcome::NoAnswer:
+      return "the game server did not answer";
+    case RconOutcome::NoChallenge:
+      return "no challenge from the game server, nothing sent";
+    case RconOutcome::Refused:
+      return "the game server refused our rcon password";
+    case RconOutcome::Rejected:
+      return "the game server rejected our challenge";
+    case RconOutcome::Banned:
+      return "the game server has banned our address";
+    case RconOutcome::NotSent:
+      return "the command was too long to send";
+    case RconOutcome::Stopped:
+      return "the server is stopping";
+    case RconOutcome::Withheld:
+      return "rcon withheld after repeated password refusals";
+    case RconOutcome::Failed:
+    case RconOutcome::Answered:
+      break;
+  }
+  return "socket or address error";
+}
+
+// Sends one kick; logs and counts it as delivered only when the game server
+// took the command (a real one answers every command it executes).
+void SendKick(TRconClient& rcon, const TKick& kick, TSupervisionReport& report) {
+  const RconOutcome outcome = rcon.Exchange(kick.Command).Outcome;
+  const std::string who = "\"" + NeutraliseRconText(kick.Name) + "\" (" + kick.Address + ")";
+  if (outcome != RconOutcome::Answered) {
+    ++Metrics.KicksNotDelivered;
+    WriteEvent("Kick of " + who + " not delivered (" + RconOutcomeText(outcome) + "): " + kick.Reason +
+                   "; tried again at the next run",
+               EventLogs::FullAndShort);
+    return;
+  }
+  ++*kick.Counter;
+  report.Kicks.push_back({kick.Name, kick.Address, kick.Reason});
+  WriteEvent(kick.ForBan ? "Ban refusal: kicked " + who + ", " + kick.Reason
+                         : "Kicked " + who + ": " + kick.Reason + ", not on the allow-list",
+             EventLogs::FullAndShort);
+}
 
 // Drops the clients silent for more than kMaxMissedUpdates runs.
 void DropSilentClients(const TBusyGuard& busy, TSupervisionMemory& memory) {
@@ -276,6 +372,24 @@ void TSupervision::NoteBanKick(const TBusyGuard&, const std::string& name) {
   kickedByBan.push_back(name);
 }
 
+void TSupervision::NoteBanRefusal(const TBusyGuard&, const std::string& name, const std::string& address,
+                                  const std::string& identifier) {
+  std::vector<TSupervisionMemory::TBanRefusal>& refusals = memory_.BanRefusals;
+  std::erase_if(refusals, [&](const auto& refusal) { return refusal.Name == name && refusal.Address == address; });
+  if (refusals.size() >= static_cast<size_t>(kTableSlots)) refusals.erase(refusals.begin());
+  refusals.push_back({name, address, identifier});
+}
+
+void TSupervision::BeginStartupGrace(std::chrono::milliseconds length) {
+  if (length.count() <= 0) return;
+  graceEnds_ = std::chrono::steady_clock::now() + length;
+  graceActive_ = true;
+  graceEndText_ = platform::TimeTextIn(std::chrono::ceil<std::chrono::seconds>(length).count());
+  platform::ConsoleLine("Startup grace: players without an anti-cheat client are not kicked before " + graceEndText_ +
+                        ", so that their clients can reconnect first (startup_grace); banned players are kicked "
+                        "at once");
+}
+
 void TSupervision::Run(const std::vector<std::string>& allowList, const std::function<void()>& markChanged) {
   ++Metrics.SupervisionRuns;
   TSupervisionReport report;
@@ -296,20 +410,28 @@ void TSupervision::Run(const std::vector<std::string>& allowList, const std::fun
     }
   } publish{report, rcon_, memory_, report_};
 
-  // Step 1, under BusyFlag: the clients registered now.
+  if (graceActive_ && std::chrono::steady_clock::now() >= graceEnds_) {
+    graceActive_ = false;
+    platform::ConsoleLine("Startup grace over: players without an anti-cheat client are kicked from now on");
+  }
+  const bool inGrace = graceActive_;
+
+  // Step 1, under BusyFlag: the clients registered now, and the identifiers
+  // to look up (theirs and the refused ones).
   std::vector<TRegisteredClient> registered;
+  std::vector<std::string> identifiers;
   {
     TBusyGuard busy(tables_);
     registered = RegisteredClients(busy);
+    for (const TRegisteredClient& client : registered) identifiers.push_back(client.Identifier);
+    for (const auto& refusal : memory_.BanRefusals) identifiers.push_back(refusal.Identifier);
   }
 
   // Step 2, without BusyFlag: the exchanges with the game server, the mark
-  // (and with it the owner's reload and refresh), the answer read.
+  // (and with it the owner's reload and refresh), the answer read, the bans.
+  // A failed request keeps the mark, so the next good run reloads nothing.
   const std::optional<TPlayerAnswer> answer = AskPlayers(settings_, rcon_);
-  if (!answer) {
-    memory_.StatusMark = "unknown";
-    return;
-  }
+  if (!answer) return;
   std::optional<TListedPlayers> listed;
   if (answer->Source == PlayerListSource::Engine) {
     listed = ReadEngineList(memory_, answer->Text, markChanged, report);
@@ -317,11 +439,13 @@ void TSupervision::Run(const std::vector<std::string>& allowList, const std::fun
   } else {
     listed = ReadAddonList(memory_, answer->Text, markChanged);
   }
+  const TBanFindings bans = FindBans(banCheck_, identifiers);
 
   // Step 3, under BusyFlag: the player table, the kick decisions, the silence
   // count and the time-outs, all against the tables as they are now. The hold
   // ends before any kick goes out.
   std::vector<TKick> kicks;
+  int heldBack = 0;
   {
     TBusyGuard busy(tables_);
     RebuildPlayers(busy, listed->Players);
@@ -332,13 +456,37 @@ void TSupervision::Run(const std::vector<std::string>& allowList, const std::fun
       try {
         for (const PlayerSlot& player : busy.Players()) {
           if (!player.InUse || KickedByBan(busy, memory_, player)) continue;
-          const Protection by = ProtectionOf(busy, player, allowList);
-          report.Players.push_back(
-              {player.Name, player.Address, player.Port, player.UserId, PlayerKind::Player, by});
-          if (by != Protection::None) continue;
-          kicks.push_back({SupervisionKickCommand(settings_, player.Name, player.UserId), player.Name,
-                           player.Address, KickReason(busy, memory_, player)});
-          report.Kicks.push_back({player.Name, player.Address, kicks.back().Reason});
+          Protection by = ProtectionOf(busy, player, allowList);
+          std::optional<TKick> kick;
+          if (by == Protection::Client) {
+            // A client banned since it registered: the player goes, and so
+            // does the client, which the ban refuses at its next connect.
+            const int slot = FindClientOfPlayer(busy, player.Name, player.Address);
+            const std::string identifier = busy.Client(slot).Identifier;
+            if (const TBanFinding* ban = BanOf(bans, identifier)) {
+              kick = BanKick(settings_, player, identifier, *ban);
+              WriteLightLog("Disconnected: " + busy.Client(slot).Name + " ;Reason: banned");
+              // Kept as a refusal: should this kick not get through, the
+              // next run kicks the player for the ban again.
+              NoteBanRefusal(busy, busy.Client(slot).Name, busy.Client(slot).Address, identifier);
+              RemoveClient(busy, slot);
+              PrintOnlineCount(busy);
+            }
+          } else if (by == Protection::None) {
+            const TSupervisionMemory::TBanRefusal* refusal = RefusalOf(memory_, player);
+            if (const TBanFinding* ban = refusal ? BanOf(bans, refusal->Identifier) : nullptr) {
+              kick = BanKick(settings_, player, refusal->Identifier, *ban);
+            } else if (inGrace) {
+              by = Protection::Grace;
+              ++heldBack;
+            } else {
+              kick = NoClientKick(busy, memory_, player);
+              kick->Command = SupervisionKickCommand(settings_, player.Name, player.UserId);
+            }
+          }
+          report.Players.push_back({player.Name, player.Address, player.Port, player.UserId, PlayerKind::Player,
+                                    kick ? Protection::None : by});
+          if (kick) kicks.push_back(std::move(*kick));
         }
       } catch (const std::exception&) {
         WriteLog("Global ERROR: 3");
@@ -347,6 +495,10 @@ void TSupervision::Run(const std::vector<std::string>& allowList, const std::fun
     // Each ban's player was left alone by this pass; later runs read lists
     // made after the ban's kick.
     memory_.KickedByBan.clear();
+    // A refusal is kept while its ban is in force and its player may come.
+    std::erase_if(memory_.BanRefusals, [&](const auto& refusal) {
+      return bans.contains(refusal.Identifier) && !bans.at(refusal.Identifier).Banned;
+    });
 
     try {
       for (const TRegisteredClient& was : registered) {
@@ -359,17 +511,16 @@ void TSupervision::Run(const std::vector<std::string>& allowList, const std::fun
 
     if (busy.ClientCount() > 0) DropSilentClients(busy, memory_);
   }
+  if (heldBack > 0) {
+    platform::ConsoleLine("Startup grace: " + std::to_string(heldBack) + (heldBack == 1 ? " player" : " players") +
+                          " without an anti-cheat client left alone until " + graceEndText_);
+  }
 
   // Step 4, without BusyFlag: the kicks, one exchange each. A player who left
   // or got a client meanwhile only draws the game server's "not found" or is
   // let back in at the next run.
   try {
-    for (const TKick& kick : kicks) {
-      rcon_.Command(kick.Command);
-      WriteEvent("Kicked \"" + NeutraliseRconText(kick.Name) + "\" (" + kick.Address + "): " + kick.Reason +
-                     ", not on the allow-list",
-                 EventLogs::FullAndShort);
-    }
+    for (const TKick& kick : kicks) SendKick(rcon_, kick, report);
   } catch (const std::exception&) {
     WriteLog("Global ERROR: 3");
   }

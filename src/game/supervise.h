@@ -2,6 +2,7 @@
 // clients and the allow-list, every 30 ticks of the main loop.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
@@ -11,6 +12,16 @@
 #include "game/status_mark.h"
 #include "game/supervision_report.h"
 #include "registry/tables.h"
+
+// What the ban base says of an identifier now.
+struct TBanFinding {
+  bool Banned = false;
+  int32_t MinutesLeft = 0;  // 0: for ever
+  std::string Reason;       // of its newest record; empty when none is known
+};
+// Looks an identifier up in the ban base in use (bans in flight included).
+// Called by the supervision without BusyFlag.
+using TBanCheck = std::function<TBanFinding(const std::string& identifier)>;
 
 // The supervision of one game server: its memory between runs and the last
 // run's report. The server object owns it.
@@ -37,6 +48,22 @@ class TSupervision {
   // the player itself: the next kick pass leaves the player alone, since its
   // list may be older than the ban's kick.
   void NoteBanKick(const TBusyGuard& busy, const std::string& name);
+  // Tells the supervision that a connect was refused for a ban: a player of
+  // that name at that address who is still playing is kicked for the ban
+  // (with its time left and reason), not as one without a client.
+  void NoteBanRefusal(const TBusyGuard& busy, const std::string& name, const std::string& address,
+                      const std::string& identifier);
+  // How every run learns whether a registered client's identifier (or a
+  // refused one) is banned: a ban made anywhere (a report, the web console,
+  // acserver-bans, another server of a shared base) reaches a player who is
+  // already playing. Without it only bans made here kick. Main thread, before
+  // the first run.
+  void SetBanCheck(TBanCheck check) { banCheck_ = std::move(check); }
+  // Nobody is kicked for having no client (or a silent one) until `length`
+  // has passed, so that the clients of the players already on the game server
+  // can reconnect after a start; banned players are kicked all the same. Says
+  // on the console when it ends. Main thread, before the first run.
+  void BeginStartupGrace(std::chrono::milliseconds length);
 
   // The last run's report, for readers on any thread.
   const TLastSupervisionReport& Report() const { return report_; }
@@ -49,4 +76,8 @@ class TSupervision {
   TRconClient& rcon_;
   TSupervisionMemory memory_;
   TLastSupervisionReport report_;
+  TBanCheck banCheck_;
+  std::chrono::steady_clock::time_point graceEnds_{};
+  bool graceActive_ = false;
+  std::string graceEndText_;  // the local time at which the grace ends, for the console
 };

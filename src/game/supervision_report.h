@@ -10,7 +10,8 @@
 #include "game/rcon_client.h"
 
 enum class PlayerKind { Player, Bot, Proxy, Connecting };
-enum class Protection { Client, AllowList, None };
+// Grace: left alone only because the startup grace was on (not protected).
+enum class Protection { Client, AllowList, Grace, None };
 
 struct TReportedPlayer {
   std::string Name;

@@ -135,6 +135,13 @@ std::string CurrentDateText() { return DateText(LocalNow(), CurrentShape()); }
 
 std::string CurrentTimeText() { return TimeText(LocalNow(), CurrentShape()); }
 
+std::string TimeTextIn(int64_t seconds) {
+  const std::time_t then = std::time(nullptr) + static_cast<std::time_t>(seconds);
+  std::tm local{};
+  localtime_r(&then, &local);
+  return TimeText(local, CurrentShape());
+}
+
 std::string UtcTimeText(int64_t unixSeconds) {
   const std::time_t time = static_cast<std::time_t>(unixSeconds);
   std::tm utc{};

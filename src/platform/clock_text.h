@@ -39,6 +39,9 @@ std::string TimeText(const std::tm& local, const TimeShape& shape);
 // The texts of the current local time with the current shape. Thread safe.
 std::string CurrentDateText();
 std::string CurrentTimeText();
+// The text of the local time `seconds` from now, with the current shape.
+// Thread safe.
+std::string TimeTextIn(int64_t seconds);
 std::tm LocalNow();
 // "2026-12-07 19:51" for Unix seconds, in UTC (records and tools, the same on
 // every server of a community). Thread safe.

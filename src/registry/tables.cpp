@@ -109,7 +109,11 @@ bool AnyAddress(const std::string&) { return true; }
 }  // namespace
 
 bool HasClient(const TBusyGuard& busy, const std::string& playerName, const std::string& address) {
-  return FindListedClient(busy, playerName, [&](const std::string& at) { return at == address; }) != 0;
+  return FindClientOfPlayer(busy, playerName, address) != 0;
+}
+
+int FindClientOfPlayer(const TBusyGuard& busy, const std::string& playerName, const std::string& address) {
+  return FindListedClient(busy, playerName, [&](const std::string& at) { return at == address; });
 }
 
 int FindClientListedAs(const TBusyGuard& busy, const std::string& playerName) {

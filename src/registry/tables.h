@@ -152,6 +152,8 @@ bool IsClientOnline(const TBusyGuard& busy, const std::string& name);
 // Whether a client at this address announced a name that the game server
 // lists as playerName (ListedAs).
 bool HasClient(const TBusyGuard& busy, const std::string& playerName, const std::string& address);
+// The lowest such client slot; 0 when none.
+int FindClientOfPlayer(const TBusyGuard& busy, const std::string& playerName, const std::string& address);
 // The lowest client slot whose announced name the game server lists as
 // playerName, from any address; 0 when none.
 int FindClientListedAs(const TBusyGuard& busy, const std::string& playerName);

@@ -11,6 +11,8 @@ const char* ProtectionName(Protection by) {
       return "client";
     case Protection::AllowList:
       return "allow-list";
+    case Protection::Grace:
+      return "startup-grace";
     case Protection::None:
       break;
   }
@@ -70,7 +72,8 @@ std::string StatusJson(const TStatusFacts& facts, const TSupervisionReport& repo
   for (const TReportedPlayer& player : report.Players) {
     players += player.Kind == PlayerKind::Player ? 1 : 0;
     humans += player.Kind == PlayerKind::Player || player.Kind == PlayerKind::Connecting ? 1 : 0;
-    protectedPlayers += player.Kind == PlayerKind::Player && player.By != Protection::None ? 1 : 0;
+    protectedPlayers +=
+        player.Kind == PlayerKind::Player && (player.By == Protection::Client || player.By == Protection::AllowList);
   }
   const std::string lastRun =
       report.AtUnixSeconds == 0

@@ -63,7 +63,11 @@ std::string MetricsText(const TMetricsFacts& facts) {
   out += Family("acserver_kicks_total", "counter", "Players kicked by supervision, by reason.",
                 {{"reason=\"no_client\"", count(Metrics.KicksNoClient)},
                  {"reason=\"client_silent\"", count(Metrics.KicksClientSilent)},
-                 {"reason=\"client_elsewhere\"", count(Metrics.KicksClientElsewhere)}});
+                 {"reason=\"client_elsewhere\"", count(Metrics.KicksClientElsewhere)},
+                 {"reason=\"banned\"", count(Metrics.KicksBanned)}});
+  out += Counter("acserver_kicks_not_delivered_total",
+                 "Supervision kicks not delivered (the game server did not take the command).",
+                 Metrics.KicksNotDelivered);
   out += Counter("acserver_bans_total", "Bans carried out.", Metrics.Bans);
   out += Family("acserver_cheat_reports_total", "counter", "Cheat reports from clients, by result.",
                 {{"result=\"banned\"", count(Metrics.Bans)}, {"result=\"refused\"", count(Metrics.BanRefusals)}});

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <functional>
 #include <future>
+#include <thread>
 #include <utility>
 
 #include "game/engine_status.h"
@@ -86,12 +87,18 @@ TEST_F(SupervisionTest, OnlyAChangedMarkReloadsTheAllowListAndRefreshes) {
   EXPECT_TRUE(sim_.Kicks().empty());
   EXPECT_EQ(registry_.Datagrams().size(), 2u);
 
+  // A failed run keeps the mark: one lost answer reloads and refreshes nothing.
   sim_.SetSilent(true);
   server.Supervise();
-  EXPECT_EQ(Memory().StatusMark, "unknown");
+  EXPECT_EQ(Memory().StatusMark, "m1");
   EXPECT_EQ(testenv::PlayerCountOf(Tables()), 1) << "a silent server leaves the last good list";
 
   sim_.SetSilent(false);
+  server.Supervise();
+  EXPECT_EQ(server.AllowList, std::vector<std::string>{"\"*\""});
+  EXPECT_EQ(registry_.Datagrams().size(), 2u);
+
+  sim_.SetStatusMark("m2");
   server.Supervise();
   EXPECT_EQ(server.AllowList, std::vector<std::string>{"\"10.9.9.9\""});
   EXPECT_EQ(KickedNames(), std::vector<std::string>{"Eve"});
@@ -292,7 +299,7 @@ TEST_F(ScriptedSupervision, EmptyAddonAnswerIsNoAnswerWithoutTheFallback) {
     AddPlayer(busy, "Old", "10.0.0.9", 1);
   }
   EXPECT_EQ(Run({""}), std::vector<std::string>{"zelk_stat 1"});
-  EXPECT_EQ(Memory().StatusMark, "unknown");
+  EXPECT_EQ(Memory().StatusMark, "") << "a failed request keeps the mark";
   EXPECT_EQ(testenv::PlayerCountOf(Tables()), 1) << "the last good list stays";
   EXPECT_EQ(testenv::ClientOf(Tables(), cli).MissedUpdates, 0) << "not a complete run";
 }
@@ -325,11 +332,59 @@ TEST_F(ScriptedSupervision, StockServerIsReadFromStatusAndKickedByUserid) {
   EXPECT_EQ(console.Lines().back(), "Players are read from the zelk_stat add-on");
 }
 
+// Bans reach players in every run, whichever path made them: a registered
+// client banned meanwhile (its player listed in the engine's own version of
+// its name) and a player whose connect was refused for a ban are kicked with
+// the ban's time left and reason, even in the startup grace, which holds back
+// only the kick of a player without a client. A kick the game server never
+// answered is logged as not delivered.
+TEST_F(ScriptedSupervision, BansReachPlayersInEveryRunAndTheGraceHoldsBackOnlyTheRest) {
+  settings_.StatusQueryMode = StatusQuery::Status;
+  const std::string status =
+      "hostname:  My CS Server\nmap     :  de_dust2 at: 0 x, 0 y, 0 z\n"
+      "#      name userid uniqueid frag time ping loss adr\n"
+      "# 1  \"Nitro\" 305 STEAM_0:0:1   5 02:34   52    0 176.32.12.6:27005\n"
+      "# 2 \"Tom\xEF\xBC\x86Jerry\" 306 STEAM_0:0:2   5 02:34   52    0 10.0.0.2:27005\n"
+      "# 3  \"Mal\" 307 STEAM_0:0:3   5 02:34   52    0 10.0.0.3:27005\n3 users\n";
+  const int tom = AddTestClientAt(tables_, "Tom&Jerry", "10.0.0.2");
+  supervision_.SetBanCheck([](const std::string& identifier) {
+    if (identifier == "id-Tom&Jerry") return TBanFinding{true, 0, "wallhack"};
+    if (identifier == "id-mal") return TBanFinding{true, 25, "aim"};
+    return TBanFinding{};
+  });
+  {
+    TBusyGuard busy(Tables());
+    supervision_.NoteBanRefusal(busy, "Mal", "10.0.0.3", "id-mal");
+  }
+  platform::TConsoleCapture console;
+  supervision_.BeginStartupGrace(std::chrono::hours(1));
+  EXPECT_EQ(RunWith({{scripted::Answer(status)}, {}}),
+            (std::vector<std::string>{"status", "kick #306 ZELK anticheat: banned permamently. Reason: wallhack",
+                                      "kick #307 ZELK anticheat: banned for 25 minutes. Reason: aim"}));
+  EXPECT_FALSE(testenv::ClientOf(Tables(), tom).InUse) << "the banned client goes with its player";
+  const std::string log = testenv::ReadFile(dir_.Path() + "logs/zelk_logs.txt");
+  EXPECT_NE(log.find("Kick of \"Tom\xEF\xBC\x86Jerry\" (10.0.0.2) not delivered (the game server did not answer)"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("Ban refusal: kicked \"Mal\" (10.0.0.3), ID id-mal is banned (25 minutes left): aim"),
+            std::string::npos);
+  EXPECT_TRUE(console.ContainsPrefix("Startup grace: 1 player without an anti-cheat client left alone until"));
+
+  supervision_.BeginStartupGrace(std::chrono::milliseconds(1));
+  std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_EQ(RunWith({{scripted::Answer(status)}}),
+            (std::vector<std::string>{"status", "kick #305 " + settings_.Comment,
+                                      "kick #306 ZELK anticheat: banned permamently. Reason: wallhack",
+                                      "kick #307 ZELK anticheat: banned for 25 minutes. Reason: aim"}))
+      << "the undelivered kick comes again, for the ban";
+  EXPECT_TRUE(console.Contains("Startup grace over: players without an anti-cheat client are kicked from now on"));
+}
+
 TEST_F(ScriptedSupervision, ARefusalOfStatusIsAFailedRequest) {
   settings_.StatusQueryMode = StatusQuery::Status;
   const int cli = AddTestClientAt(tables_, "Cli", "10.0.0.1");
   EXPECT_EQ(Run({"Bad rcon_password.\n"}), std::vector<std::string>{"status"});
-  EXPECT_EQ(Memory().StatusMark, "unknown");
+  EXPECT_EQ(Memory().StatusMark, "") << "a failed request keeps the mark";
   EXPECT_EQ(testenv::ClientOf(Tables(), cli).MissedUpdates, 0);
 }
 

@@ -174,7 +174,7 @@ class WebConsoleBrowser : public ::testing::Test {
     ASSERT_NE(webPort_, 0);
     testenv::WriteFile(dir_.Path() + "zelk_config.txt",
                        "\"rconhost\" \"127.0.0.1\"\n\"rconport\" \"" + std::to_string(game_.Port()) +
-                           "\"\n\"rconpass\" \"secret\"\n\"cl_id\" \"abc\"\n\"allow_screens\" \"1\"\n"
+                           "\"\n\"rconpass\" \"secret\"\n\"cl_id\" \"abc\"\n\"startup_grace\" \"0\"\n\"allow_screens\" \"1\"\n"
                            "\"ban_time\" \"0\"\n\"registry_host\" \"127.0.0.1:" + std::to_string(registry_.Port()) +
                            "\"\n\"web_listen\" \"127.0.0.1:" + std::to_string(webPort_) + "\"\n");
   }

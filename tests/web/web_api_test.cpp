@@ -48,7 +48,7 @@ class WebConsoleApi : public ::testing::Test {
   void Start(const std::string& web) {
     testenv::WriteFile(dir_.Path() + "zelk_config.txt",
                        "\"rconhost\" \"127.0.0.1\"\n\"rconport\" \"" + std::to_string(game_.Port()) +
-                           "\"\n\"rconpass\" \"secret\"\n\"cl_id\" \"abc\"\n\"allow_screens\" \"1\"\n"
+                           "\"\n\"rconpass\" \"secret\"\n\"cl_id\" \"abc\"\n\"startup_grace\" \"0\"\n\"allow_screens\" \"1\"\n"
                            "\"registry_host\" \"127.0.0.1:9\"\n" + web);
     server_.emplace(dir_.Path() + "acserver", std::vector<std::string>{"ACSERVER_TICK_MS=50"}, "/");
   }
