@@ -22,11 +22,13 @@ const std::string kFF = "\xFF\xFF\xFF\xFF";
 const std::string kHostname = "My CS Server";  // set by setup-engine.sh's server.cfg
 
 // The engine answers at most 180 connectionless datagrams per source address
-// in 60 s and drops the rest of the window silently. acserver sends two per
-// command (a challenge, then the command): about 10 a second (600 a minute)
-// on a 10 ms tick, 1.2 a second (72 a minute) on this one, which keeps it
-// under half the limit. Supervision then runs every 3 s.
-constexpr int kPacedTickMs = 100;
+// in 60 s and drops the rest of the window silently. acserver sends four per
+// supervision run (two commands, each after a challenge), a run every 30
+// ticks: about 13 a second on a 10 ms tick, 64 a minute on this one, which
+// leaves room under half the limit (90) for the kicks and chat of a ban.
+// Supervision then runs every 3.75 s. Each fakeplayer loop sends about 30 a
+// minute from its own address.
+constexpr int kPacedTickMs = 125;
 
 // The real game server on 127.0.0.1, started from the engine build's run.sh.
 // It stops by itself after LIFE seconds even if a test dies.
