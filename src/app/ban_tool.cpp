@@ -216,7 +216,7 @@ int Ban(TBase& base, const TBanToolRequest& request) {
     if (!TBanFile().AppendBanRecord(request.Minutes, record.Identifier)) return Fail("cannot write " + BanBasePath());
     if (!base.Records.Add(record, &error)) Warn("the ban is in force, but its record is not written (" + error + ")");
   }
-  const std::string span = request.Minutes == 0 ? "for ever" : "for " + std::to_string(request.Minutes) + " minutes";
+  const std::string span = request.Minutes == 0 ? "for ever" : "for " + MinutesText(request.Minutes);
   std::printf("banned \"%s\" %s\n", Shown(record.Identifier).c_str(), span.c_str());
   LogLine("Ban of ID " + record.Identifier + " (" + span + ") made with acserver-bans by " + record.ByName + ": " +
           record.Reason);

@@ -42,6 +42,7 @@ TServer::TServer(const SettingsRecord& settings, const TimingRecord& timing)
     Bans.Use(FileBans.get());
   }
   Supervision.SetBanCheck([this](const std::string& identifier) { return FindBan(identifier); });
+  Supervision.SetHostnameListener([this](const std::string& hostname) { Chat.NoteHostname(hostname); });
   Enforcement.SetEvidenceFinder([root = ScreenRootDirectory(settings_)](const std::string& address,
                                                                         const std::string& identifier, int64_t at) {
     std::vector<std::string> paths;

@@ -23,6 +23,7 @@
 #include "app/main_loop.h"
 #include "app/server.h"
 #include "base/limits.h"
+#include "base/numbers.h"
 #include "base/settings.h"
 #include "game/ban_base.h"
 #include "log/logs.h"
@@ -37,7 +38,7 @@ namespace {
 // "for ever", "1 minute" or "N minutes": how long a ban made now lasts.
 std::string BanTimeText(int32_t minutes) {
   if (minutes == 0) return "for ever";
-  return std::to_string(minutes) + (minutes == 1 ? " minute" : " minutes");
+  return MinutesText(minutes);
 }
 
 void Quoted(const std::string& label, const std::string& value) {

@@ -27,6 +27,7 @@
 #include "app/config_file.h"
 #include "base/settings.h"
 #include "base/limits.h"
+#include "base/numbers.h"
 #include "game/ban_base.h"
 #include "game/ban_store.h"
 #include "log/logs.h"
@@ -155,7 +156,7 @@ int List(const std::string& uri) {
   const int column = static_cast<int>(width) + 2;
   std::printf("%-*s%s\n", column, head.c_str(), "TIME LEFT");
   for (const TBanView& ban : bans) {
-    const std::string left = ban.Forever ? "for ever" : std::to_string(ban.MinutesLeft) + " minutes left";
+    const std::string left = ban.Forever ? "for ever" : MinutesText(ban.MinutesLeft) + " left";
     std::printf("%-*s%s\n", column, ban.Identifier.c_str(), left.c_str());
   }
   return 0;

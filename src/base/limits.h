@@ -46,6 +46,18 @@ constexpr size_t kMaxRconDatagramBytes = 515;  // the most a real game server ex
 constexpr size_t kRconFullAnswerChars = 1000;  // an answer datagram this long may have more behind it
 constexpr int kMaxRconAnswerDatagrams = 8;      // a full 32-player status fits
 constexpr size_t kSayTextChars = 63;  // the engine's say shows no more of a text (Host_Say)
+// Say fills a 128-byte line with "<hostname> " and the text, so it keeps
+// 122 - H bytes of the text under a hostname of H bytes on stock HLDS (124 - H
+// on ReHLDS).
+constexpr size_t kSayLineRoomChars = 122;
+// Shorter say lines are not sent even under a longer hostname: a text cut in
+// pieces of a few characters is unreadable anyway, and a hostname of 122
+// bytes or more leaves no room at all.
+constexpr size_t kMinSayTextChars = 16;
+// Taken for the hostname when the game server does not tell it (its answer to
+// "hostname" unreadable): a long one, the length at which cut say lines were
+// first seen.
+constexpr size_t kAssumedHostnameChars = 64;
 constexpr int kDefaultRegistryPort = 27015;
 
 // Screenshots.

@@ -62,3 +62,7 @@ std::optional<int32_t> ParseInteger(const std::string& text, NumberForm form) {
   if (value > 2147483647ull) return std::nullopt;
   return static_cast<int32_t>(value);
 }
+
+std::string MinutesText(int64_t minutes) {
+  return std::to_string(minutes) + (minutes == 1 ? " minute" : " minutes");
+}

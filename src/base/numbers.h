@@ -22,3 +22,6 @@ enum class NumberForm {
 std::optional<int32_t> ParseInteger(const std::string& text, NumberForm form = NumberForm::Decimal);
 // The same for a decimal number in the signed 64-bit range (times in seconds).
 std::optional<int64_t> ParseInteger64(const std::string& text);
+// "1 minute", "30 minutes": a count of minutes as the admin and players read it.
+// Thread safe.
+std::string MinutesText(int64_t minutes);

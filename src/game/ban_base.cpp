@@ -151,7 +151,7 @@ std::string BanBaseLockPath() { return BanBasePath() + ".lock"; }
 
 std::string DurationText(int32_t minutes) {
   if (minutes == 0) return "banned permamently";
-  return "banned for " + std::to_string(minutes) + " minutes";
+  return "banned for " + MinutesText(minutes);
 }
 
 std::optional<TBanFile::TUnwrittenBan> TBanFile::FindUnwritten(const std::string& identifier) {
@@ -332,5 +332,6 @@ void RemoveBanBaseLeftovers() {
 
 std::string TimeLeftText(const std::string& duration) {
   if (duration == "p") return "for ever";
-  return duration + (duration == "1" ? " minute left" : " minutes left");
+  const std::optional<int32_t> minutes = ParseInteger(duration);
+  return (minutes ? MinutesText(*minutes) : duration + " minutes") + " left";
 }

@@ -2,15 +2,17 @@
 // while it answers, through the engine's "say <text>" on a game server
 // without it (the "chat_command" setting chooses).
 //
-// The engine's say shows only the first kSayTextChars bytes of its text, drops
-// the first and the last byte of a text that begins with a double quote, and
-// shows nothing of one that begins with "//" (a comment to its tokeniser). So a
-// longer text goes out as several say lines, cut where none of that can bite.
+// The engine's say shows only the first kSayTextChars bytes of its text, fewer
+// under a long hostname (SayTextRoom), drops the first and the last byte of a
+// text that begins with a double quote, and shows nothing of one that begins
+// with "//" (a comment to its tokeniser). So a longer text goes out as several
+// say lines, cut where none of that can bite.
 #pragma once
 
-#include <cstddef>
-#include <string>
 #include <atomic>
+#include <cstddef>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "base/mutex.h"
@@ -25,6 +27,15 @@
 // fits is the one line, as it is (even when it begins with `"` itself).
 // Thread safe.
 std::vector<std::string> SplitSayText(const std::string& text, size_t limit);
+// The most bytes of a say text that reach the players whole under this
+// hostname on stock HLDS and ReHLDS alike: min(63, 122 - H), H the hostname's
+// bytes, less 2 for each '#' and '%' of the hostname beyond the first (ReHLDS
+// writes each as three bytes into the same 128). Never below
+// kMinSayTextChars, though the engine then cuts the lines. Thread safe.
+size_t SayTextRoom(const std::string& hostname);
+// The hostname in the engine's answer to the "hostname" command
+// (`"hostname" is "My CS Server"`); nullopt for any other text. Thread safe.
+std::optional<std::string> HostnameInCvarAnswer(const std::string& text);
 // The game chat of one game server: which command carries its lines, and the
 // order of one text's say lines against another's.
 class TChat {
@@ -43,10 +54,23 @@ class TChat {
   // main thread, bans on command threads); blocks for the exchanges.
   void Say(const std::string& colour, const std::string& text);
 
+  // The game server's hostname as its status list shows it; the say lines are
+  // cut to fit under it from then on. The supervision gives it after every
+  // status list it reads; an empty one (no hostname line) is ignored. Without
+  // one, the chat asks the game server ("hostname") before its first say line
+  // and keeps that answer until a status list brings a hostname. Thread safe;
+  // never waits for an exchange.
+  void NoteHostname(const std::string& hostname);
+
  private:
   bool UseSay() const;
   // Sends the say lines of text, stopping at the first that did not go out.
   void SayLines(const std::string& text);
+  // The room for one say line (SayTextRoom) under the hostname known, asking
+  // the game server for it first when none is; nullopt when that exchange
+  // failed (the say lines would fail too). Says once on the console and in the
+  // full log when the hostname leaves less than kMinSayTextChars.
+  std::optional<size_t> SayRoom() REQUIRES(sayLinesLock_);
 
   TRconClient& rcon_;
   const SettingsRecord& settings_;
@@ -55,4 +79,13 @@ class TChat {
   // Guards the order of say lines on the game server: the lines of one text go
   // out one after another, with no other text's lines between them.
   TMutex sayLinesLock_;
+  // The game server has answered "hostname" (readable or not): not asked again.
+  bool hostnameAsked_ GUARDED_BY(sayLinesLock_) = false;
+  // The warning about a hostname too long for say lines was written.
+  bool roomWarned_ GUARDED_BY(sayLinesLock_) = false;
+  // Guards hostname_; held only to read or write it, never across an exchange,
+  // so the supervision's NoteHostname never waits for say lines.
+  TMutex hostnameLock_;
+  // The hostname from the last status list, else from the "hostname" answer.
+  std::optional<std::string> hostname_ GUARDED_BY(hostnameLock_);
 };

@@ -35,6 +35,16 @@ std::optional<std::string> MapOf(const std::string& line) {
   return words.empty() ? std::string() : words[0];
 }
 
+// "hostname:  My CS Server" gives My CS Server: the engine prints the cvar
+// after two blanks, so blanks of the hostname itself are kept.
+std::optional<std::string> HostnameOf(const std::string& line) {
+  const std::string label = "hostname:";
+  if (line.compare(0, label.size(), label) != 0) return std::nullopt;
+  size_t at = label.size();
+  for (int blank = 0; blank < 2 && at < line.size() && line[at] == ' '; ++blank) ++at;
+  return line.substr(at);
+}
+
 // The column header: "#" then the column names, no quote.
 bool IsColumnHeader(const std::string& line) {
   if (line.empty() || line[0] != '#' || line.find('"') != std::string::npos) return false;
@@ -85,6 +95,7 @@ std::optional<TEngineStatus> ParseEngineStatus(const std::string& text) {
   bool inList = false;
   for (const std::string& line : Lines(text)) {
     if (!inList) {
+      if (std::optional<std::string> hostname = HostnameOf(line)) status.Hostname = *hostname;
       if (std::optional<std::string> map = MapOf(line)) {
         status.Map = *map;
         isStatus = true;

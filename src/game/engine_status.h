@@ -30,6 +30,9 @@ struct TStatusPlayer {
 };
 
 struct TEngineStatus {
+  // The game server's hostname cvar, as the first line shows it (after
+  // "hostname:" and the engine's two blanks); empty when that line is missing.
+  std::string Hostname;
   std::string Map;  // the word after "map     :"
   // The players to check: bots (uniqueid BOT), spectator proxies (HLTV) and
   // lines without an IPv4:port address (a player still connecting) left out.

@@ -273,8 +273,17 @@ void TRconClient::NoteHealth(const RconResult& result) {
   }
   if (health == health_) return;
   health_ = health;
-  const std::string where = " at " + settings_.RconHost + ":" + std::to_string(settings_.RconPort);
-  WriteEvent("Game server health: " + HealthName(health) + (health == RconHealth::NotAnswering ? where : ""));
+  if (health != RconHealth::NotAnswering) {
+    WriteEvent("Game server health: " + HealthName(health));
+    return;
+  }
+  // Silence has several causes that look alike from here; the line names them
+  // all, the engine's rate limit above all, since it silences a running game
+  // server that answers every other tool.
+  WriteEvent("Game server health: " + HealthName(health) + " at " + settings_.RconHost + ":" + std::to_string(settings_.RconPort) +
+             "; possible causes: the game server is down or restarting, wrong rconhost or rconport, a firewall,"
+             " or the game server's limit of 180 rcon datagrams a minute per address was reached (another rcon"
+             " tool on this address, an admin panel or HLSW, shares it)");
 }
 
 namespace {
@@ -334,7 +343,7 @@ RconResult RunExchange(TRconLink& link, const platform::Endpoint& server, const 
     result.Outcome = RconOutcome::Answered;
     result.Text += text;
     ++received;
-    deadline = After(text.size() < kRconFullAnswerChars ? timing.RconGraceMs : timing.RconWaitMs);
+    deadline = After(text.size() < kRconFullAnswerChars ? timing.RconGraceMs : timing.RconMoreMs);
   }
   if (result.Outcome == RconOutcome::Answered && IsBannedText(result.Text)) result.Outcome = RconOutcome::Banned;
   if (result.Outcome == RconOutcome::Answered && IsRefusalText(result.Text)) result.Outcome = RconOutcome::Refused;

@@ -23,8 +23,11 @@
 //     exchange as a failure; anything else is skipped and the wait goes on.
 //     The first answer datagram is waited for up to 1000 ms. A real server
 //     sends all datagrams of one answer back to back, so after a short one
-//     (under 1000 text bytes, the last of its answer) only a short grace is
-//     waited for another, after a full one up to 1000 ms. At most 8 are joined.
+//     (under 1000 text bytes, the last of its answer) only a short grace
+//     (RconGraceMs) is waited for another, after a full one RconMoreMs, ten
+//     times the longest gap measured on a real engine under load, so that an
+//     answer whose last datagram happens to be full costs milliseconds, not a
+//     second. At most 8 are joined.
 //
 // The client also keeps the game server's health as its answers show it, and
 // says it on the console and in the full log whenever it changes, so that an

@@ -162,9 +162,11 @@ TListedPlayers ReadAddonList(TSupervisionMemory& memory, const std::string& answ
 // The engine's status list, the map as the mark. nullopt when the text is no
 // status list (a refusal): a failed request then. Without BusyFlag.
 std::optional<TListedPlayers> ReadEngineList(TSupervisionMemory& memory, const std::string& answer,
-                                             const std::function<void()>& markChanged, TSupervisionReport& report) {
+                                             const std::function<void()>& markChanged, TSupervisionReport& report,
+                                             const std::function<void(const std::string&)>& hostnameListener) {
   std::optional<TEngineStatus> status = ParseEngineStatus(answer);
   if (!status) return std::nullopt;
+  if (hostnameListener && !status->Hostname.empty()) hostnameListener(status->Hostname);
   NoteListSource(memory, PlayerListSource::Engine);
   TakeMark(memory, status->Map, markChanged);
   for (const TStatusPlayer& other : status->LeftOut) {
@@ -434,7 +436,7 @@ void TSupervision::Run(const std::vector<std::string>& allowList, const std::fun
   if (!answer) return;
   std::optional<TListedPlayers> listed;
   if (answer->Source == PlayerListSource::Engine) {
-    listed = ReadEngineList(memory_, answer->Text, markChanged, report);
+    listed = ReadEngineList(memory_, answer->Text, markChanged, report, hostnameListener_);
     if (!listed) return;
   } else {
     listed = ReadAddonList(memory_, answer->Text, markChanged);

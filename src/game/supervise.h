@@ -64,6 +64,9 @@ class TSupervision {
   // can reconnect after a start; banned players are kicked all the same. Says
   // on the console when it ends. Main thread, before the first run.
   void BeginStartupGrace(std::chrono::milliseconds length);
+  // Called with the hostname of every status list read (the chat cuts its
+  // say lines to fit it). Main thread, before the first run.
+  void SetHostnameListener(std::function<void(const std::string&)> listener) { hostnameListener_ = std::move(listener); }
 
   // The last run's report, for readers on any thread.
   const TLastSupervisionReport& Report() const { return report_; }
@@ -77,6 +80,7 @@ class TSupervision {
   TSupervisionMemory memory_;
   TLastSupervisionReport report_;
   TBanCheck banCheck_;
+  std::function<void(const std::string&)> hostnameListener_;
   std::chrono::steady_clock::time_point graceEnds_{};
   bool graceActive_ = false;
   std::string graceEndText_;  // the local time at which the grace ends, for the console

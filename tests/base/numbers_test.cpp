@@ -24,4 +24,10 @@ TEST(ParseInteger, DecimalFormTakesASignAndDigitsOnly) {
   for (const char* text : {" 1", "0x10", "$1", "7x", "2147483648", "", "+"}) EXPECT_FALSE(ParseInteger(text)) << text;
 }
 
+TEST(MinutesText, OneMinuteIsSingular) {
+  EXPECT_EQ(MinutesText(1), "1 minute");
+  EXPECT_EQ(MinutesText(0), "0 minutes");
+  EXPECT_EQ(MinutesText(30), "30 minutes");
+}
+
 }  // namespace

@@ -61,12 +61,35 @@ TEST(SplitSayText, CutsAtBlanksNeverBeforeAQuoteAndHardCutsLongWords) {
   }
 }
 
+TEST(SayTextRoom, FitsStockAndReHldsUnderTheHostnameAboveAFloor) {
+  const struct {
+    std::string Hostname;
+    size_t Room;
+  } cases[] = {
+      {"My CS Server", 63},
+      {std::string(59, 'h'), 63},
+      {std::string(60, 'h'), 62},  // stock HLDS: 122 - 60; ReHLDS would keep 64
+      {std::string(64, 'h'), 58},
+      {"#1 %" + std::string(60, 'h'), 56},  // ReHLDS widens '#' and '%': the second costs 2 more
+      {std::string(110, 'h'), kMinSayTextChars},
+      {std::string(200, 'h'), kMinSayTextChars},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(SayTextRoom(c.Hostname), c.Room) << c.Hostname.size();
+  }
+  EXPECT_EQ(HostnameInCvarAnswer("\"hostname\" is \"My \"CS\" Server\"\n"), "My \"CS\" Server");
+  EXPECT_EQ(HostnameInCvarAnswer("\"hostname\" is \"\"\n"), "");
+  EXPECT_FALSE(HostnameInCvarAnswer(""));
+  EXPECT_FALSE(HostnameInCvarAnswer("Unknown command: hostname\n"));
+}
+
 class ScriptedChat : public ::testing::Test {
  protected:
   void SetUp() override {
     testenv::ResetProcessFacilities(dir_.Path());
     state_.Settings.RconPort = 27015;
     state_.Settings.RconPass = "pw";
+    state_.Chat.NoteHostname("My CS Server");  // as the supervision's status list tells it
   }
   // Every command is answered with text (empty: a game server without the
   // chat add-on). Returns the link to read what was sent.
@@ -128,6 +151,36 @@ TEST_F(ScriptedChat, LongSayLinesGoOutInPiecesAlsoAfterTheFallback) {
             (std::vector<std::string>{"amx_tsay green " + text,
                                       "say Download ZELK anticheat from http://zelk.example.net and keep",
                                       "say playing on this server"}));
+}
+
+// Without a status list the chat asks the engine's hostname cvar once, and
+// cuts its say lines to fit under that; a status list's hostname replaces it.
+TEST_F(ScriptedChat, SayLinesFitUnderTheHostnameAskedOnceOrListed) {
+  state_.Settings.ChatCommandMode = ChatCommand::Say;
+  const std::string hostname(64, 'h');
+  auto link = std::make_unique<scripted::TScriptedLink>();
+  scripted::TScriptedLink& script = *link;
+  script.After(0, {{scripted::ChallengeAnswer("42")}});
+  script.After(1, {{scripted::Answer("\"hostname\" is \"" + hostname + "\"\n")}});
+  for (int k = 1; k < 20; ++k) {
+    script.After(2 * k, {{scripted::ChallengeAnswer("42")}});
+    script.After(2 * k + 1, {{scripted::Answer("")}});
+  }
+  state_.Rcon.UseLink(std::move(link));
+  TChat chat(state_.Rcon, state_.Settings);
+  // Under 63 bytes a line ends in "build-2231": a 64-byte hostname would show "build".
+  const std::string reason = "Reason: module signature of the client did not match build-2231 of this server";
+  chat.Say("green", reason);
+  chat.Say("green", reason);
+  chat.NoteHostname("My CS Server");
+  chat.Say("green", reason);
+  EXPECT_EQ(Commands(script),
+            (std::vector<std::string>{"hostname", "say Reason: module signature of the client did not match",
+                                      "say build-2231 of this server",
+                                      "say Reason: module signature of the client did not match",
+                                      "say build-2231 of this server",
+                                      "say Reason: module signature of the client did not match build-2231",
+                                      "say of this server"}));
 }
 
 TEST_F(ScriptedChat, BanAnnouncedThroughSayReachesPlayersWhole) {

@@ -230,6 +230,7 @@ const std::string kStockStatus =
 TEST(EngineStatus, PlayersWithAddressesOnlyAndTheMap) {
   const auto status = ParseEngineStatus(kStockStatus);
   ASSERT_TRUE(status);
+  EXPECT_EQ(status->Hostname, "My CS Server");
   EXPECT_EQ(status->Map, "de_dust2");
   ASSERT_EQ(status->Players.size(), 2u) << "the bot, the proxy and the joining player are left out";
   EXPECT_EQ(status->Players[0].Name, "Nitro");

@@ -49,6 +49,8 @@ std::vector<std::string> TGameServerSim::Execute(const std::string& command) {
     events_.push_back("status asked: " + std::to_string(players_.size()) + " players, mark " + statusMark_);
     return AddonStatusPrints(header, players_);
   }
+  // The engine prints a cvar asked without a value (Cvar_Command).
+  if (word == "hostname" && tokens.Words.size() == 1) return {"\"hostname\" is \"" + hostname_ + "\"\n"};
   if (word == "kick") return Kick(command, tokens);
   if (word == "amx_tsay" && chatAddon_) return Tsay(command, tokens);
   if (word == "say") return Say(command, tokens);
