@@ -9,6 +9,8 @@
 
 #include <httplib.h>
 
+#include "base/settings.h"
+
 namespace enginetest {
 namespace {
 
@@ -141,6 +143,20 @@ std::string HostnameForSplitStatus(TRconProbe& admin, const std::string& passwor
   return "";
 }
 
+std::string ChatFromConsole(const std::string& console, const std::string& hostname) {
+  const std::string head = "<" + hostname + "> ";
+  std::string joined;
+  size_t start = 0;
+  while ((start = console.find(head, start)) != std::string::npos) {
+    const size_t end = console.find('\n', start);
+    std::string piece = console.substr(start + head.size(), end - start - head.size());
+    while (!piece.empty() && piece.back() == ' ') piece.pop_back();
+    if (DefaultAdvertText().find(piece) == std::string::npos) joined += (joined.empty() ? "" : " ") + piece;
+    start = end;
+  }
+  return joined;
+}
+
 std::vector<std::pair<std::string, int>> StatusPlayers(const std::string& status) {
   std::vector<std::pair<std::string, int>> players;
   static const std::regex line(R"re(^#\s*\d+ +"(.*)" (\d+) )re");
@@ -157,7 +173,7 @@ std::vector<std::pair<std::string, int>> StatusPlayers(const std::string& status
 }
 
 TAcserver::TAcserver(int rconPort, const std::string& password, int tickMs, const std::string& extraConfig)
-    : rconPort_(rconPort), webPort_(testenv::PickRconPort() + 1000) {
+    : rconPort_(rconPort), webPort_(testenv::PickRconPort() + 1000), tickMs_(tickMs) {
   std::filesystem::copy_file(ACSERVER_BINARY, dir_.Path() + "acserver");
   std::string error;
   registry_.SetAnswer("ok");
@@ -169,6 +185,14 @@ TAcserver::TAcserver(int rconPort, const std::string& password, int tickMs, cons
                          std::to_string(webPort_) + "\"\n" + extraConfig);
   process_.emplace(dir_.Path() + "acserver",
                    std::vector<std::string>{"LC_ALL=C", "ACSERVER_TICK_MS=" + std::to_string(tickMs)}, "/");
+}
+
+void TAcserver::Restart() {
+  process_->Signal(SIGTERM);
+  process_->WaitForExit(15000);
+  process_.reset();
+  process_.emplace(dir_.Path() + "acserver",
+                   std::vector<std::string>{"LC_ALL=C", "ACSERVER_TICK_MS=" + std::to_string(tickMs_)}, "/");
 }
 
 std::string TAcserver::Get(const std::string& path) {
@@ -184,7 +208,7 @@ TFakePlayerLoop::TFakePlayerLoop(int port, std::string address, std::string name
     while (!stop_ && Clock::now() < deadline) {
       testenv::TChildProcess player("/usr/bin/python3", {}, "/",
                                     {std::string(ENGINE_TOOLS) + "/fakeplayer.py", std::to_string(port), address,
-                                     name, "4", "1"});
+                                     name, "4", std::to_string(spawnCount_.load())});
       while (!stop_ && player.WaitForExit(200) < 0) {
       }
       std::lock_guard<std::mutex> guard(lock_);

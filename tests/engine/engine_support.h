@@ -21,6 +21,15 @@ namespace enginetest {
 const std::string kFF = "\xFF\xFF\xFF\xFF";
 const std::string kHostname = "My CS Server";  // set by setup-engine.sh's server.cfg
 
+// The engine answers at most 180 connectionless datagrams per source address
+// in 60 s and drops the rest of the window silently. acserver sends four per
+// supervision run (two commands, each after a challenge), a run every 30
+// ticks: about 13 a second on a 10 ms tick, 64 a minute on this one, which
+// leaves room under half the limit (90) for the kicks and chat of a ban.
+// Supervision then runs every 3.75 s. Each fakeplayer loop sends about 30 a
+// minute from its own address.
+constexpr int kPacedTickMs = 125;
+
 // The real game server on 127.0.0.1, started from the engine build's run.sh.
 // It stops by itself after LIFE seconds even if a test dies.
 class TEngine {
@@ -77,6 +86,11 @@ class TRconProbe {
 // The hostname that did it, "" when none did.
 std::string HostnameForSplitStatus(TRconProbe& admin, const std::string& password);
 
+// The chat lines the engine printed on its console (`<hostname> text`), each
+// piece trimmed and joined by one blank; the pieces of the advertisement
+// (every 501 ticks) left out.
+std::string ChatFromConsole(const std::string& console, const std::string& hostname = kHostname);
+
 // The players of the engine's status text: (name, userid) in list order.
 std::vector<std::pair<std::string, int>> StatusPlayers(const std::string& status);
 
@@ -86,6 +100,9 @@ class TAcserver {
  public:
   TAcserver(int rconPort, const std::string& password, int tickMs, const std::string& extraConfig = "");
   testenv::TChildProcess& Process() { return *process_; }
+  // SIGTERM, the end awaited, then the same program started again in the
+  // same directory (its files kept); Process() is then the new one.
+  void Restart();
   int CommandPort() const { return rconPort_ + 1000; }
   // A page of the web console ("" when it did not answer).
   std::string Get(const std::string& path);
@@ -95,20 +112,26 @@ class TAcserver {
   registrysim::TRegistrySim registry_;
   int rconPort_;
   int webPort_;
+  int tickMs_;
   std::optional<testenv::TChildProcess> process_;
 };
 
 // fakeplayer.py run again and again from one loopback address until stopped
 // (or for at most maxSeconds), so that the engine keeps listing the player.
+// The name is passed as it is, bytes and blanks included.
 class TFakePlayerLoop {
  public:
   TFakePlayerLoop(int port, std::string address, std::string name, int maxSeconds = 90);
   ~TFakePlayerLoop();
   void Stop();
   std::string Output();
+  // The engine's spawn count the next runs answer with: 1 on the first map,
+  // one more after each map change.
+  void SetSpawnCount(int count) { spawnCount_ = count; }
 
  private:
   std::atomic<bool> stop_{false};
+  std::atomic<int> spawnCount_{1};
   std::mutex lock_;
   std::string output_;
   std::thread thread_;

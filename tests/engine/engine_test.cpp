@@ -2,7 +2,8 @@
 // fixture): health, supervision from the engine's own status, the whole ban
 // chain, a status longer than one datagram, and the engine's own ban of an
 // address that sends wrong passwords. The main loop runs on a short tick
-// (ACSERVER_TICK_MS: a supervision run every 30 ticks).
+// (ACSERVER_TICK_MS: a supervision run every 30 ticks), paced to stay under
+// half the engine's limit of connectionless datagrams (kPacedTickMs).
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -16,61 +17,10 @@
 
 #include "base/settings.h"
 #include "clientsim/client_sim.h"
-#include "engine/engine_support.h"
+#include "engine/engine_suite.h"
 
 namespace enginetest {
 namespace {
-
-const std::string kPassword = "secret";
-constexpr int kWaitMs = 20000;
-
-// One engine for the tests of a suite.
-template <int MaxPlayers>
-class TEngineSuite : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    engine_ = std::make_unique<TEngine>(kPassword, MaxPlayers);
-    if (!engine_->Start(&error_)) engine_.reset();
-  }
-  static void TearDownTestSuite() { engine_.reset(); }
-  void SetUp() override { ASSERT_TRUE(engine_) << error_; }
-  static TEngine& Engine() { return *engine_; }
-
-  static std::unique_ptr<TEngine> engine_;
-  static std::string error_;
-};
-template <int MaxPlayers>
-std::unique_ptr<TEngine> TEngineSuite<MaxPlayers>::engine_;
-template <int MaxPlayers>
-std::string TEngineSuite<MaxPlayers>::error_;
-
-// A client of acserver from a loopback address that keeps its player's
-// registration alive with an update every second.
-class TLiveClient {
- public:
-  TLiveClient(int port, const std::string& from, const std::string& name) : name_(name) {
-    std::string error;
-    client_ = clientsim::TClientSim::Open("127.0.0.1", port, &error, from);
-    if (!client_) throw std::runtime_error(error);
-    Accepted = client_->Command(clientsim::ConnectLine(name, "ID-" + name, "abc"), kWaitMs).value_or("");
-  }
-  // Keeps the client alive until done() holds or timeoutMs passed.
-  bool KeepAliveUntil(const std::function<bool()>& done, int timeoutMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!done()) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      client_->Command(clientsim::UpdateLine(name_, "0"), kWaitMs);
-      std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    }
-    return true;
-  }
-  clientsim::TClientSim& Client() { return *client_; }
-  std::string Accepted;
-
- private:
-  std::string name_;
-  std::optional<clientsim::TClientSim> client_;
-};
 
 bool Lists(const std::string& status, const std::string& name) {
   for (const auto& [listed, userId] : StatusPlayers(status)) {
@@ -82,7 +32,7 @@ bool Lists(const std::string& status, const std::string& name) {
 using EngineHealth = TEngineSuite<8>;
 
 TEST_F(EngineHealth, AnsweringThenNotAnsweringWhileStoppedThenAnsweringAfterTheRestart) {
-  TAcserver server(Engine().Port(), kPassword, 10);
+  TAcserver server(Engine().Port(), kPassword, kPacedTickMs);
   ASSERT_TRUE(server.Process().WaitForOutput("Game server health: answering", kWaitMs)) << server.Process().Output();
   TRconProbe probe(Engine().Port());
   const std::string before = probe.Challenge();
@@ -98,7 +48,7 @@ TEST_F(EngineHealth, AnsweringThenNotAnsweringWhileStoppedThenAnsweringAfterTheR
 }
 
 TEST_F(EngineHealth, WrongPasswordIsRefusedAndCounted) {
-  TAcserver server(Engine().Port(), "not-" + kPassword, 10);
+  TAcserver server(Engine().Port(), "not-" + kPassword, kPacedTickMs);
   ASSERT_TRUE(server.Process().WaitForOutput("Game server health: refuses our rcon password", kWaitMs))
       << server.Process().Output();
   const std::regex failures(R"(\nacserver_rcon_failures_total (\d+)\n)");
@@ -132,7 +82,7 @@ TEST_F(EngineSupervision, BotsStayAndAPlayerWithoutAClientIsKickedByUserId) {
   TRconProbe admin(Engine().Port(), "127.0.0.3");
   admin.Text(kPassword, "addbot Nitro");
   admin.Text(kPassword, "addbot \"Dima^8^zombie\"");
-  TAcserver server(Engine().Port(), kPassword, 10, "\"comment\" \"Get the client\"\n");
+  TAcserver server(Engine().Port(), kPassword, kPacedTickMs, "\"comment\" \"Get the client\"\n\"startup_grace\" \"0\"\n");
   {
     TFakePlayerLoop player(Engine().Port(), "127.0.0.20", "Pavel");
     // The engine also drops the player by itself about 2.3 s after the spawn
@@ -152,7 +102,7 @@ TEST_F(EngineSupervision, BotsStayAndAPlayerWithoutAClientIsKickedByUserId) {
 }
 
 TEST_F(EngineSupervision, PlayerWithARegisteredClientIsLeftAlone) {
-  TAcserver server(Engine().Port(), kPassword, 10);
+  TAcserver server(Engine().Port(), kPassword, kPacedTickMs);
   ASSERT_TRUE(server.Process().WaitForOutput("Server successfully started", kWaitMs)) << server.Process().Output();
   TLiveClient client(server.CommandPort(), "127.0.0.21", "Carol");
   ASSERT_EQ(client.Accepted.rfind("rpl:accept", 0), 0u) << clientsim::PrintableReply(client.Accepted);
@@ -169,29 +119,12 @@ TEST_F(EngineSupervision, PlayerWithARegisteredClientIsLeftAlone) {
 
 using EngineBanChain = TEngineSuite<8>;
 
-// The chat lines the engine printed on its console (`<hostname> text`), each
-// piece trimmed and joined by one blank; the pieces of the advertisement
-// (every 501 ticks) left out.
-std::string ChatFromConsole(const std::string& console) {
-  const std::string head = "<" + kHostname + "> ";
-  std::string joined;
-  size_t start = 0;
-  while ((start = console.find(head, start)) != std::string::npos) {
-    const size_t end = console.find('\n', start);
-    std::string piece = console.substr(start + head.size(), end - start - head.size());
-    while (!piece.empty() && piece.back() == ' ') piece.pop_back();
-    if (DefaultAdvertText().find(piece) == std::string::npos) joined += (joined.empty() ? "" : " ") + piece;
-    start = end;
-  }
-  return joined;
-}
-
 // The announcement is longer than the 63 characters the engine's say keeps:
 // acserver must split it so that the players read all of it.
 TEST_F(EngineBanChain, CheatReportKicksThePlayerAndTheChatHoldsTheWholeAnnouncement) {
   // A reason is one word of the report, at most 64 characters.
   const std::string reason = "aimbot+wallhack(seen:round-3,by-the-client),speedhack;norecoil";
-  TAcserver server(Engine().Port(), kPassword, 10, "\"chat_command\" \"say\"\n");
+  TAcserver server(Engine().Port(), kPassword, kPacedTickMs, "\"chat_command\" \"say\"\n");
   ASSERT_TRUE(server.Process().WaitForOutput("Server successfully started", kWaitMs)) << server.Process().Output();
   TLiveClient client(server.CommandPort(), "127.0.0.22", "Mallory");
   ASSERT_EQ(client.Accepted.rfind("rpl:accept", 0), 0u) << clientsim::PrintableReply(client.Accepted);
@@ -243,7 +176,7 @@ TEST_F(EngineLongStatus, ThirtyTwoBotsAreReadWithEveryNameAndUserId) {
   const auto listed = StatusPlayers(status);
   ASSERT_EQ(listed.size(), 32u) << status;
 
-  TAcserver server(Engine().Port(), kPassword, 10);
+  TAcserver server(Engine().Port(), kPassword, kPacedTickMs);
   std::string players;
   for (int attempt = 0; attempt < 100 && players.find("Bot31") == std::string::npos; ++attempt) {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));

@@ -2,10 +2,14 @@
 // datagrams to both, the answers compared byte for byte outside the fields that
 // differ by nature (challenge numbers, the split-packet sequence, the times in
 // status). The simulator is told what the engine has: hostname, map, version
-// line and the bots the engine was given with addbot.
+// line, the bots the engine was given with addbot and the names its human
+// players sent; what kick and say did is compared with the engine's console.
 #include <gtest/gtest.h>
 
+#include <map>
+#include <memory>
 #include <regex>
+#include <thread>
 
 #include "engine/engine_support.h"
 #include "gamesim/game_server_sim.h"
@@ -87,6 +91,16 @@ class EngineVsSimulator : public ::testing::Test {
     sim_.SetPlayers(bots);
   }
 
+  // The engine's status lines of human players: name by address (ip).
+  std::map<std::string, std::string> HumansOf(const std::string& status) {
+    std::map<std::string, std::string> humans;
+    static const std::regex line(R"re(#\s*\d+ +"(.*)" \d+ STEAM_\S+ .* (127\.0\.0\.\d+):\d+)re");
+    for (std::sregex_iterator it(status.begin(), status.end(), line), end; it != end; ++it) {
+      humans[(*it)[2]] = (*it)[1];
+    }
+    return humans;
+  }
+
   TEngine engine_{kPassword, 32};
   gamesim::TGameServerSim sim_;
   std::optional<TRconProbe> admin_;  // the engine's admin, from 127.0.0.3
@@ -123,7 +137,10 @@ TEST_F(EngineVsSimulator, SameScriptSameAnswers) {
   same("status after the kick keeps the slots", "rcon {c} \"secret\" status");
   for (int i = 0; i < 30; ++i) admin_->Text(kPassword, "addbot \"Bot " + std::to_string(i) + " (a, b): c'd\"");
   MirrorPlayers();
-  const std::string hostname = HostnameForSplitStatus(*admin_, kPassword);
+  // The search sends up to two commands a try: from an address of its own, so
+  // that neither it nor the admin nears the engine's 180 datagrams a minute.
+  TRconProbe searcher(engine_.Port(), "127.0.0.6");
+  const std::string hostname = HostnameForSplitStatus(searcher, kPassword);
   ASSERT_NE(hostname, "");
   sim_.SetHostname(hostname);
   same("status with 32 bots: a split datagram, then one starting inside a line", "rcon {c} \"secret\" status");
@@ -144,6 +161,60 @@ TEST_F(EngineVsSimulator, SameScriptSameAnswers) {
   }
   Same("right password after the ban", ff + "rcon {c} \"secret\" status", engineBanned, simBanned, b1, b2);
   Same("challenge after the ban", ff + "challenge rcon\n", engineBanned, simBanned, b1, b2);
+}
+
+// Human players whose names the engine rewrites, trims and cuts; a kick by
+// name and by userid and a say under a long hostname, as the engine's console
+// shows them.
+TEST_F(EngineVsSimulator, PlayersKickAndSayUnderALongHostname) {
+  std::string sixteenZhe;
+  for (int i = 0; i < 16; ++i) sixteenZhe += "\xD0\x96";
+  const std::map<std::string, std::string> sent = {
+      {"127.0.0.51", "Tom&Jerry"}, {"127.0.0.52", "  Two  Spaces "}, {"127.0.0.53", sixteenZhe}, {"127.0.0.54", "console"}};
+  std::vector<std::unique_ptr<TFakePlayerLoop>> loops;
+  for (const auto& [address, name] : sent) loops.push_back(std::make_unique<TFakePlayerLoop>(engine_.Port(), address, name, 60));
+  // Each is listed about 2.3 s of every 4 s: gather what the engine listed for each address.
+  std::map<std::string, std::string> engineNames;
+  for (int poll = 0; poll < 150 && engineNames.size() < sent.size(); ++poll) {
+    for (const auto& [address, name] : HumansOf(admin_->Text(kPassword, "status"))) engineNames[address] = name;
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  }
+  for (auto& loop : loops) loop->Stop();
+  std::vector<gamesim::TSimPlayer> humans;
+  for (const auto& [address, name] : sent) humans.push_back({name, address + ":27005"});
+  sim_.SetPlayers(humans);
+  TRconProbe simAdmin(sim_.Port(), "127.0.0.3");
+  EXPECT_EQ(HumansOf(simAdmin.Text(kPassword, "status")), engineNames);
+  EXPECT_EQ(engineNames.size(), sent.size());
+
+  TRconProbe engine(engine_.Port(), "127.0.0.4");
+  TRconProbe sim(sim_.Port(), "127.0.0.4");
+  const std::string c1 = engine.Challenge();
+  const std::string c2 = sim.Challenge();
+  const auto same = [&](const std::string& what, const std::string& payload) {
+    return Same(what, kFF + payload, engine, sim, c1, c2);
+  };
+  for (const std::string name : {"Kick Me", "Kick Me Too"}) admin_->Text(kPassword, "addbot \"" + name + "\"");
+  MirrorPlayers();
+  const int secondUserId = sim_.Players().back().UserId;
+  for (const std::string& command : {std::string("kick \"Kick Me\" \"bye now\""),
+                                    "kick #" + std::to_string(secondUserId) + " see you"}) {
+    same(command, "rcon {c} \"secret\" " + command);
+    ASSERT_FALSE(sim_.Kicks().empty());
+    const gamesim::TSimKick kick = sim_.Kicks().back();
+    EXPECT_TRUE(kick.Found);
+    const std::string dropped = "Dropped " + kick.Name + " from server\nReason:  Kicked :" + kick.Shown + "\n";
+    EXPECT_TRUE(engine_.WaitForOutput(dropped, 5000)) << dropped << engine_.Output();
+  }
+
+  const std::string hostname = "My CS Server | " + std::string(49, 'h');  // 64 characters
+  same("hostname set", "rcon {c} \"secret\" hostname \"" + hostname + "\"");
+  same("hostname read", "rcon {c} \"secret\" hostname");
+  const std::string text = "say " + std::string(30, 'a') + " " + std::string(40, 'b');
+  same("say under the long hostname", "rcon {c} \"secret\" " + text);
+  ASSERT_FALSE(sim_.Messages().empty());
+  EXPECT_TRUE(engine_.WaitForOutput(sim_.Messages().back().Shown + "\n", 5000))
+      << sim_.Messages().back().Shown << "\n" << engine_.Output();
 }
 
 }  // namespace

@@ -21,6 +21,9 @@ class GameFixture : public ::testing::Test {
     timing_.RconWaitMs = 150;
     settings_.RconPass = "secret";
     sim_.SetPassword("secret");
+    // These tests run supervision back to back, far faster than its 30 s
+    // period: the engine's 180 datagrams a minute would silence the simulator.
+    sim_.SetRateLimit(0);
     std::string error;
     // The simulator takes RconPort; the server object takes RconPort + 1000.
     ASSERT_TRUE(testenv::StartOnRconPort(sim_, &error)) << error;

@@ -40,11 +40,15 @@ class SupervisionTest : public GameFixture {
 TEST_F(SupervisionTest, KickPassLetsInClientsAndBothAllowListForms) {
   AllowFile("; operators\n\"10.0.*\"\r\n\"192.168.0.9\" \"Ann\" remark\n\"10.0.0.1\" \"x\" \"\n");
   sim_.SetStatusMark("de_dust2");
+  // Both listed as given: the engine itself would list the second as "(1)ann".
+  gamesim::TSimPlayer Ann{"Ann", "192.168.0.9"};
+  gamesim::TSimPlayer ann{"ann", "192.168.0.9:7x"};
+  Ann.Listed = ann.Listed = true;
   sim_.SetPlayers({{"Bob", "10.0.3.4:27005"},
                    {"Eve", "10.1.0.4:27005"},
                    {"Cli", "127.0.0.1:27010"},
-                   {"Ann", "192.168.0.9"},
-                   {"ann", "192.168.0.9:7x"},
+                   Ann,
+                   ann,
                    {std::string(40, 'L'), "10.2.0.1:1"}});
   const int cli = AddTestClient("Cli", "127.0.0.1");
   TServer& server = Server();

@@ -49,6 +49,14 @@ class TProbe {
     }
     return received;
   }
+  // The first datagram that arrives within waitMs, "" when none does.
+  std::string Ask(const std::string& payload, int waitMs = 1000) {
+    std::string error;
+    EXPECT_TRUE(socket_.SendTo(payload, sim_, &error)) << error;
+    std::string data;
+    platform::Endpoint from;
+    return socket_.ReceiveFrom(data, from, waitMs, 8192, &error) == platform::ReceiveStatus::Datagram ? data : "";
+  }
   std::string AskChallenge() {
     const auto answers = Exchange(kFF + "challenge rcon");
     EXPECT_EQ(answers.size(), 1u);
@@ -208,15 +216,42 @@ TEST_F(GameSimTest, AnswersShownChatsAndAddOns) {
   EXPECT_EQ(probe.Rcon("secret", "no_such_command"), std::vector<std::string>{kEmptyAnswer});
 }
 
-TEST_F(GameSimTest, SayKeepsLessOfTheTextBehindAHostnameOverFiftyNine) {
-  const std::string hostname(70, 'h');
-  sim_.SetHostname(hostname);
+// The hostname set over the remote console as the engine's cvar command; say
+// keeps min(63, 124 - H) characters of its text under a hostname of H.
+TEST_F(GameSimTest, SayKeepsLessOfTheTextBehindAHostnameOverSixtyOne) {
   TProbe probe(sim_.Port());
-  EXPECT_EQ(probe.Rcon("secret", "say " + std::string(70, 'x')), std::vector<std::string>{kEmptyAnswer});
-  const auto messages = sim_.Messages();
-  ASSERT_EQ(messages.size(), 1u);
-  // "\x01<hostname> " takes 74 of the engine's 128 bytes, "\n" and the NUL two.
-  EXPECT_EQ(messages[0].Shown, "<" + hostname + "> " + std::string(52, 'x'));
+  EXPECT_EQ(AnswerTexts(probe.Rcon("secret", "hostname")), std::vector<std::string>{"\"hostname\" is \"Host\"\n"});
+  const struct {
+    size_t HostnameLength;
+    size_t Kept;
+  } cases[] = {{59, 63}, {61, 63}, {62, 62}, {64, 60}, {66, 58}, {70, 54}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.HostnameLength);
+    const std::string hostname = "My " + std::string(c.HostnameLength - 3, 'h');
+    EXPECT_EQ(probe.Rcon("secret", "hostname \"" + hostname + "\""), std::vector<std::string>{kEmptyAnswer});
+    EXPECT_EQ(sim_.Hostname(), hostname);
+    probe.Rcon("secret", "say " + std::string(70, 'x'));
+    ASSERT_FALSE(sim_.Messages().empty());
+    EXPECT_EQ(sim_.Messages().back().Shown, "<" + hostname + "> " + std::string(c.Kept, 'x'));
+  }
+  probe.Rcon("secret", "hostname two words");
+  EXPECT_EQ(sim_.Hostname(), "two") << "an unquoted value is one token";
+}
+
+// The engine's limit per source address: 180 connectionless datagrams in a
+// 60 s window, challenge requests and commands alike; others still answered.
+TEST_F(GameSimTest, RateLimitSilencesOneAddressForTheRestOfItsWindow) {
+  TProbe probe(sim_.Port());
+  int answered = 0;
+  for (int i = 0; i < 180; ++i) answered += !probe.Ask(kFF + "challenge rcon").empty();
+  EXPECT_EQ(answered, 180);
+  EXPECT_EQ(probe.Ask(kFF + "challenge rcon", 300), "");
+  const std::string good = std::to_string(sim_.ChallengeFor("127.0.0.1"));
+  EXPECT_EQ(probe.Ask(kFF + "rcon " + good + " \"secret\" status", 300), "");
+  TProbe other(sim_.Port(), "127.0.0.2");
+  EXPECT_EQ(other.Rcon("secret", "say hi"), std::vector<std::string>{kEmptyAnswer});
+  sim_.SetRateLimit(0);
+  EXPECT_EQ(probe.Rcon("secret", "say hi"), std::vector<std::string>{kEmptyAnswer}) << "0: no limit";
 }
 
 TEST_F(GameSimTest, ChecksRunInTheEnginesOrder) {
@@ -338,8 +373,9 @@ TEST_F(GameSimTest, LongStatusIsCutBetweenPrintCalls) {
   std::vector<TSimPlayer> players;
   std::vector<std::string> pieces;
   for (int i = 1; i <= 32; ++i) {
-    TSimPlayer p{"Player" + std::string(static_cast<size_t>(i % 25), 'n'), "10.0." + std::to_string(i) + ".7:2700" +
-                                                                           std::to_string(i % 10)};
+    // Names differ (the engine would list a second "Playern" as "(1)Playern").
+    TSimPlayer p{"Player" + std::string(static_cast<size_t>(i % 25), i > 25 ? 'm' : 'n'),
+                 "10.0." + std::to_string(i) + ".7:2700" + std::to_string(i % 10)};
     p.UserId = 100 + i;
     p.UniqueId = "STEAM_0:1:" + std::to_string(1000 * i);
     p.Frags = i;
@@ -407,7 +443,7 @@ TEST_F(GameSimTest, StatusLineOfEachKindOfPlayer) {
   proxy.Ping = 5;
   TSimPlayer connecting = make("Slow", "10.0.0.9:27005", 7, TSimPlayerKind::Connecting);
   connecting.Seconds = 3;
-  const TSimPlayer odd = make("Bad\"Na\\me" + std::string(40, 'n'), "10.0.0.1:1", 9, TSimPlayerKind::Player);
+  const TSimPlayer odd = make("Odd\\Na" + std::string(40, 'n') + "\"tail", "10.0.0.1:1", 9, TSimPlayerKind::Player);
   struct {
     TSimPlayer Player;
     std::string Line;
@@ -416,7 +452,7 @@ TEST_F(GameSimTest, StatusLineOfEachKindOfPlayer) {
       {bot, "# 1 \"uBaH_KpuBopyKoB\" 319 BOT   6  3:15:46    0    0"},
       {proxy, "# 1     \"TV\" 12 HLTV hltv:3/10 delay:30 05:00    5    0 10.0.0.7:27020"},
       {connecting, ""},  // counted, but no line until it has spawned
-      {odd, "# 1 \"BadName" + std::string(24, 'n') + "\" 9 STEAM_0:0:9   0 00:00    0    0 10.0.0.1:1"},
+      {odd, "# 1 \"OddNa" + std::string(26, 'n') + "\" 9 STEAM_0:0:9   0 00:00    0    0 10.0.0.1:1"},
   };
   TProbe probe(sim_.Port());
   for (const auto& c : cases) {
@@ -425,6 +461,42 @@ TEST_F(GameSimTest, StatusLineOfEachKindOfPlayer) {
     EXPECT_EQ(AnswerTexts(probe.Rcon("secret", "status")),
               std::vector<std::string>{StatusHead(1) + c.Line + (c.Line.empty() ? "" : "\n") + "1 users\n"});
   }
+  sim_.SetMaxPlayers(8);
+  EXPECT_NE(Joined(AnswerTexts(probe.Rcon("secret", "status"))).find("players :  1 active (8 max)\n"),
+            std::string::npos);
+}
+
+// Names as the engine lists what the players' games sent.
+TEST_F(GameSimTest, PlayersAreListedUnderTheEnginesVersionOfTheirNames) {
+  const std::string zhe = "\xD0\x96";  // Ж, two bytes
+  std::string fifteen;
+  for (int i = 0; i < 15; ++i) fifteen += zhe;
+  const std::string sixteen = fifteen + zhe;
+  const struct {
+    std::string Sent;
+    std::string Listed;
+  } cases[] = {
+      {"Tom&Jerry", "Tom\xEF\xBC\x86Jerry"},
+      {"  Two  Spaces ", "Two  Spaces"},
+      {sixteen, fifteen},  // the 31-byte cut breaks the sixteenth
+      {"console", "unnamed"},
+      {"Ann \"Q\" Lee", "Ann"},
+      {"#1 a+b+", "\xEF\xBC\x83" "1 a+\xEF\xBD\x82+"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Sent);
+    sim_.SetPlayers({{c.Sent, "10.0.0.5:27005"}});
+    EXPECT_EQ(sim_.Players()[0].Name, c.Listed);
+  }
+  const std::string longName = std::string(27, 'L') + zhe + "x";  // the 28-byte part breaks the Ж
+  sim_.SetPlayers({{"Name", "10.0.0.5:27005"}, {"NAME", "10.0.0.6:27005"}, {longName, "10.0.0.7:27005"},
+                   {longName, "10.0.0.8:27005"}});
+  auto players = sim_.Players();
+  players.push_back({"name", "10.0.0.9:27005"});
+  sim_.SetPlayers(players);  // those listed keep their names; the new one joins
+  std::vector<std::string> names;
+  for (const TSimPlayer& p : sim_.Players()) names.push_back(p.Name);
+  EXPECT_EQ(names, (std::vector<std::string>{"Name", "(1)NAME", longName, "(1)" + std::string(27, 'L'), "(2)name"}));
 }
 
 TEST_F(GameSimTest, KickByNameShowsTheRawRestAndByUserIdTheCleanText) {

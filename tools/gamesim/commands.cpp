@@ -10,6 +10,7 @@ namespace gamesim {
 namespace {
 
 constexpr size_t kMaxSayText = 63;  // the engine cuts a console say here (Host_Say)
+constexpr size_t kSayBuffer = 127;  // "<hostname> " and the text share 127 bytes
 
 // The engine's Cmd_Args: the rest of the line from the second token on.
 std::string Args(const std::string& command, const TTokens& tokens) {
@@ -32,7 +33,7 @@ std::vector<std::string> TGameServerSim::Execute(const std::string& command) {
   const TTokens tokens = Tokenise(command);
   if (tokens.Words.empty()) return {};
   const std::string word = Lower(tokens.Words[0]);
-  const TStatusHeader header{hostname_, "127.0.0.1:" + std::to_string(port_), statusMark_, version_};
+  const TStatusHeader header{hostname_, "127.0.0.1:" + std::to_string(port_), statusMark_, version_, maxPlayers_};
   auto canned = outputs_.find(word);
   if (canned != outputs_.end()) {
     events_.push_back("set output of " + word + ": " + std::to_string(canned->second.size()) + " bytes");
@@ -53,6 +54,7 @@ std::vector<std::string> TGameServerSim::Execute(const std::string& command) {
   if (word == "kick") return Kick(command, tokens);
   if (word == "amx_tsay" && chatAddon_) return Tsay(command, tokens);
   if (word == "say") return Say(command, tokens);
+  if (word == "hostname") return Hostname(tokens);
   events_.push_back("unknown command: " + command);
   return {};
 }
@@ -87,6 +89,15 @@ std::vector<std::string> TGameServerSim::Kick(const std::string& command, const 
   return {};
 }
 
+// The engine's cvar command: alone it prints the value, with an argument it
+// sets the value to that one token (quote a hostname with blanks).
+std::vector<std::string> TGameServerSim::Hostname(const TTokens& tokens) {
+  if (tokens.Words.size() < 2) return {"\"hostname\" is \"" + hostname_ + "\"\n"};
+  hostname_ = tokens.Words[1];
+  events_.push_back("hostname set: " + hostname_);
+  return {};
+}
+
 std::vector<std::string> TGameServerSim::Tsay(const std::string& command, const TTokens& tokens) {
   const std::string args = Args(command, tokens);
   // The add-on removes one pair of quotes around all its arguments (both must
@@ -118,10 +129,10 @@ std::vector<std::string> TGameServerSim::Say(const std::string& command, const T
   if (text.empty() || text.starts_with("//")) return {};
   // The engine drops a leading quote and, with it, the last character.
   if (text.front() == '"') text = text.substr(1, text.size() >= 2 ? text.size() - 2 : 0);
-  // It keeps the first 63 characters, and fewer when "\x01<hostname> ", the
-  // text and "\n" would not fit its 128-byte buffer (a hostname over 59).
-  const size_t prefix = hostname_.size() + 4;  // strlen("\x01<hostname> ")
-  const size_t room = prefix < 126 ? 126 - prefix : 0;
+  // It keeps the first 63 characters, and fewer when "<hostname> " and the
+  // text would not fit its 127 bytes: min(63, 124 - H) for a hostname of H.
+  const size_t prefix = hostname_.size() + 3;  // strlen("<hostname> ")
+  const size_t room = prefix < kSayBuffer ? kSayBuffer - prefix : 0;
   text.resize(std::min({text.size(), kMaxSayText, room}));
   TSimChat chat;
   chat.Kind = TSimChatKind::Say;

@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include "gamesim/answers.h"
+#include "gamesim/engine_name.h"
 #include "gamesim/status_text.h"
 #include "gamesim/tokens.h"
 
@@ -15,6 +16,7 @@ constexpr size_t kMaxCommandDatagram = 515;
 constexpr size_t kFailuresForBan = 5;
 constexpr size_t kFailuresKept = 10;  // the engine remembers the last 10 per address and port
 constexpr int64_t kFailureWindowMs = 30000;
+constexpr int64_t kRateWindowSeconds = 60;  // max_queries_window
 
 int64_t NowMs() {
   using namespace std::chrono;
@@ -77,9 +79,12 @@ std::vector<std::string> TGameServerSim::Handle(const std::string& data, const p
   datagrams_.push_back(data);
   if (silent_) return {};
   const std::string ip = platform::DottedAddress(from.Address);
+  const bool connectionless = data.compare(0, 4, kHeader) == 0;
+  // The engine counts every connectionless datagram before it reads it.
+  if (connectionless && !WithinRateLimit(ip)) return {};
   // A banned address gets this answer to anything, before any other check.
   if (banned_.count(ip)) return {BanDatagram()};
-  if (data.compare(0, 4, kHeader) != 0 || data.size() <= 4) return {};
+  if (!connectionless || data.size() <= 4) return {};
   // The engine reads the first line of the packet, up to a newline or a NUL.
   const std::string text = data.substr(4);
   const std::string line = text.substr(0, text.find_first_of(std::string("\n\0", 2)));
@@ -161,6 +166,20 @@ void TGameServerSim::CountFailure(const std::string& ipAndPort) {
   }
 }
 
+bool TGameServerSim::WithinRateLimit(const std::string& ip) {
+  if (rateLimit_ <= 0) return true;
+  const int64_t now = NowMs() / 1000;
+  TRateWindow& window = rateWindows_[ip];
+  // A window ends when more than its length has passed since it began.
+  if (window.Count == 0 || now - window.StartSeconds > kRateWindowSeconds) window = {now, 0};
+  if (++window.Count <= rateLimit_) return true;
+  if (window.Count == rateLimit_ + 1) {
+    events_.push_back("rate limit: " + ip + " sent " + std::to_string(rateLimit_) +
+                      " datagrams in this window; the rest of it gets no answer");
+  }
+  return false;
+}
+
 uint32_t TGameServerSim::ChallengeForLocked(const std::string& address) {
   auto it = challenges_.find(address);
   if (it != challenges_.end()) return it->second;
@@ -184,6 +203,22 @@ void TGameServerSim::SetHostname(const std::string& hostname) {
   hostname_ = hostname;
 }
 
+std::string TGameServerSim::Hostname() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return hostname_;
+}
+
+void TGameServerSim::SetMaxPlayers(int slots) {
+  std::lock_guard<std::mutex> guard(lock_);
+  maxPlayers_ = slots;
+}
+
+void TGameServerSim::SetRateLimit(int perWindow) {
+  std::lock_guard<std::mutex> guard(lock_);
+  rateLimit_ = perWindow;
+  rateWindows_.clear();
+}
+
 void TGameServerSim::SetVersion(const std::string& version) {
   std::lock_guard<std::mutex> guard(lock_);
   version_ = version;
@@ -198,8 +233,18 @@ void TGameServerSim::SetPlayers(const std::vector<TSimPlayer>& players) {
   std::lock_guard<std::mutex> guard(lock_);
   for (const TSimPlayer& player : players) nextUserId_ = std::max(nextUserId_, player.UserId + 1);
   players_.clear();
+  // Those already listed keep their names; each one who joins is checked
+  // against them and against those who joined before him.
+  std::vector<std::string> listed;
+  for (const TSimPlayer& player : players) {
+    if (player.Listed) listed.push_back(player.Name);
+  }
   for (TSimPlayer player : players) {
-    player.Name = EngineName(player.Name);
+    if (!player.Listed) {
+      player.Name = UniqueListedName(EngineName(player.Name), listed);
+      player.Listed = true;
+      listed.push_back(player.Name);
+    }
     if (player.UserId == 0) player.UserId = nextUserId_++;
     if (player.UniqueId.empty()) player.UniqueId = DefaultUniqueId(player);
     players_.push_back(player);

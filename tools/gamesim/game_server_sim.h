@@ -12,8 +12,12 @@
 //   - output cut into `l` datagrams of at most 1399 text bytes between print
 //     calls, two NULs after each; a datagram over 1400 bytes sent as split
 //     packets (FE FF FF FF);
-//   - command names matched case-insensitively; the engine's status, kick and
-//     say; the status add-on ("zelk_stat 1", our system's backslash form) and
+//   - at most 180 connectionless datagrams per source address in a 60 s
+//     window (configurable); the rest of the window gets no answer;
+//   - player names listed as the engine lists the names players send
+//     (engine_name.h), duplicates as (1)Name;
+//   - command names matched case-insensitively; the engine's status, kick,
+//     say and hostname; the status add-on ("zelk_stat 1", our system's backslash form) and
 //     the chat add-on (amx_tsay), each of which can be switched off.
 // Everything received and done is recorded for tests.
 //
@@ -46,7 +50,9 @@ enum class TSimPlayerKind {
 // One player slot. The first two fields keep {Name, Address} initialisation
 // working; everything after them has a default.
 struct TSimPlayer {
-  std::string Name;     // kept as the engine keeps it: no `"` or `\`, at most 31 bytes
+  // The name the player's game sent; the simulator lists the engine's version
+  // of it (see Listed).
+  std::string Name;
   std::string Address;  // as the status answers show it: "ip:port" or a bare ip
   int UserId = 0;       // 0: the simulator assigns the next free userid
   std::string UniqueId{};  // empty: STEAM_0:0:<userid>, or BOT / HLTV / STEAM_ID_PENDING by kind
@@ -59,6 +65,9 @@ struct TSimPlayer {
   int HltvSlots = 0;       // proxies only
   int HltvDelay = 0;       // proxies only
   int Slot = 0;            // the status line's "#"; 0: the lowest free one. Kept when others leave
+  // Name is already the engine's listing and is kept verbatim. Players() sets
+  // it, so a list read back and given again keeps its names.
+  bool Listed = false;
 };
 
 struct TSimKick {
@@ -78,8 +87,9 @@ enum class TSimChatKind { Tsay, Say };
 struct TSimChat {
   TSimChatKind Kind = TSimChatKind::Tsay;
   std::string Colour;  // amx_tsay: the colour word as given, "" when the first word is none
-  // amx_tsay: the text; say: "<hostname> <text>", the text as the engine
-  // keeps it (63 characters at most, a leading quote dropped with the last one).
+  // amx_tsay: the text; say: "<hostname> <text>" as the engine's console
+  // prints it, the text as the engine keeps it: min(63, 124 - hostname
+  // length) characters, a leading quote dropped with the last character.
   std::string Shown;
 };
 
@@ -110,12 +120,23 @@ class TGameServerSim {
   uint16_t Port() const { return port_; }
 
   void SetPassword(const std::string& password);
+  // The hostname cvar (also set by the "hostname" command).
   void SetHostname(const std::string& hostname);
+  std::string Hostname() const;
+  // The slot count status shows in "(N max)"; 32 by default.
+  void SetMaxPlayers(int slots);
+  // Connectionless datagrams (challenge requests and commands alike) answered
+  // per source IP in a 60 s window that starts with the address's first one;
+  // the rest of the window is dropped silently. 180 by default, as the
+  // engine; 0 switches the limit off.
+  void SetRateLimit(int perWindow);
   // The text after "version :  " in status (a stock server's by default).
   void SetVersion(const std::string& version);
   // The map in the engine's status and header field 2 of the add-on's answer.
   void SetStatusMark(const std::string& mark);
-  // Names are cut and stripped as the engine keeps them; userids of 0 get the next free one.
+  // The players, in order. A player not yet Listed joins: his name becomes
+  // the engine's version of it, made unique among the names listed before
+  // him. Userids of 0 get the next free one.
   void SetPlayers(const std::vector<TSimPlayer>& players);
   // Receives and records, but never answers.
   void SetSilent(bool silent);
@@ -161,11 +182,14 @@ class TGameServerSim {
   // The print calls of one command. Caller holds lock_.
   std::vector<std::string> Execute(const std::string& command);
   std::vector<std::string> Kick(const std::string& command, const TTokens& tokens);
+  std::vector<std::string> Hostname(const TTokens& tokens);
   std::vector<std::string> Tsay(const std::string& command, const TTokens& tokens);
   std::vector<std::string> Say(const std::string& command, const TTokens& tokens);
   // Answer datagrams (split when long) for the print calls. Caller holds lock_.
   std::vector<std::string> Answer(const std::vector<std::string>& prints);
   uint32_t ChallengeForLocked(const std::string& address);
+  // False when the address has used up its window. Caller holds lock_.
+  bool WithinRateLimit(const std::string& ip);
   void CountFailure(const std::string& addressAndPort);
 
   platform::TUdpSocket socket_;
@@ -178,6 +202,15 @@ class TGameServerSim {
   bool stopping_ = false;
   std::string password_;
   std::string hostname_ = "Counter-Strike 1.6 Server";
+  int maxPlayers_ = 32;
+  // One source address's window: its start (whole seconds, as the engine's
+  // clock) and the datagrams counted in it.
+  struct TRateWindow {
+    int64_t StartSeconds = 0;
+    int Count = 0;
+  };
+  int rateLimit_ = 180;
+  std::map<std::string, TRateWindow> rateWindows_;  // by IP
   std::string statusMark_ = "de_dust2";
   std::string version_ = "48/1.1.2.7/Stdio 8684 secure  (10)";
   std::vector<TSimPlayer> players_;

@@ -2,15 +2,20 @@
 // scenario file and answers on 127.0.0.1 until interrupted, printing each
 // command it executes.
 //
-//   gamesim scenario.txt
+//   gamesim [--rate-limit N] scenario.txt
+//
+// --rate-limit N: connectionless datagrams answered per source address in a
+// 60 s window, 180 by default as the engine; 0 switches the limit off.
 //
 // Scenario lines (";" starts a comment; values in double quotes):
 //   port 27015                      UDP port of the remote console (0: any free
 //                                   one; the first line printed names it)
 //   password "secret"               rcon_password ("" for none)
 //   hostname "My server"
+//   slots 32                        the slot count status shows ("(32 max)")
 //   mark "de_dust2"                 the map in status, header field 2 of the add-on's answer
-//   player "Bob" "10.0.0.5:27005"   one line per player, in order
+//   player "Bob" "10.0.0.5:27005"   one line per player, in order; the name as the
+//                                   player's game sends it (listed as the engine lists it)
 //   bot "Bot1"                      a bot (uniqueid BOT, no address in status)
 //   proxy "TV" "10.0.0.7:27020"     an HLTV proxy (uniqueid HLTV)
 //   connecting "Slow"               a player still connecting (counted in status, not listed)
@@ -39,6 +44,7 @@ struct TScenario {
   std::string Password;
   std::string Hostname = "Counter-Strike 1.6 Server";
   std::string Mark = "de_dust2";
+  int Slots = 32;
   std::vector<gamesim::TSimPlayer> Players;
   struct TJoin {
     int AfterSeconds = 0;
@@ -74,6 +80,8 @@ bool ApplyLine(const std::string& line, TScenario& scenario) {
     scenario.Password = ExtractQuoted(line, 1);
   } else if (word == "hostname") {
     scenario.Hostname = ExtractQuoted(line, 1);
+  } else if (word == "slots") {
+    scenario.Slots = std::stoi(value);
   } else if (word == "mark") {
     scenario.Mark = ExtractQuoted(line, 1);
   } else if (word == "player") {
@@ -129,17 +137,30 @@ bool ReadScenario(const std::string& path, TScenario& scenario) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::cerr << "usage: gamesim scenario.txt\n";
+  int rateLimit = 180;
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  const bool withLimit = args.size() == 3 && args[0] == "--rate-limit";
+  if (args.size() != 1 && !withLimit) {
+    std::cerr << "usage: gamesim [--rate-limit N] scenario.txt\n";
     return 2;
   }
+  if (withLimit) {
+    try {
+      rateLimit = std::stoi(args[1]);
+    } catch (const std::exception&) {
+      std::cerr << "--rate-limit takes a number\n";
+      return 2;
+    }
+  }
   TScenario scenario;
-  if (!ReadScenario(argv[1], scenario)) return 1;
+  if (!ReadScenario(args.back(), scenario)) return 1;
   platform::InstallStopHandlers();
 
   gamesim::TGameServerSim sim;
   sim.SetPassword(scenario.Password);
   sim.SetHostname(scenario.Hostname);
+  sim.SetMaxPlayers(scenario.Slots);
+  sim.SetRateLimit(rateLimit);
   sim.SetStatusMark(scenario.Mark);
   sim.SetPlayers(scenario.Players);
   sim.SetStatusAddon(scenario.StatusAddon);

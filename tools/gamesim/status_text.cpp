@@ -7,8 +7,6 @@
 namespace gamesim {
 namespace {
 
-constexpr int kMaxPlayers = 32;
-
 // printf into a std::string; the formats here are all short.
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string Format(const char* format, ...) {
@@ -54,7 +52,8 @@ std::vector<std::string> EngineStatusPrints(const TStatusHeader& header, const s
       "version :  " + header.Version + "\n",
       "tcp/ip  :  " + header.LocalAddress + "\n",
       "map     :  " + header.Map + " at: 0 x, 0 y, 0 z\n",
-      Format("players :  %i active (%i max)\n\n", count, std::max(kMaxPlayers, count)),
+      // A test may list more players than slots; the count then stands for the slots.
+      Format("players :  %i active (%i max)\n\n", count, std::max(header.MaxPlayers, count)),
       "#      name userid uniqueid frag time ping loss adr\n",
   };
   for (const TSimPlayer& player : players) {

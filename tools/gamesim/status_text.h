@@ -15,6 +15,7 @@ struct TStatusHeader {
   std::string LocalAddress;  // "ip:port" of the server
   std::string Map;
   std::string Version;  // the text after "version :  "
+  int MaxPlayers = 32;  // the slot count, "(N max)"
 };
 
 // The engine's status: header lines, then per player the print calls

@@ -9,8 +9,6 @@
 namespace gamesim {
 namespace {
 
-constexpr size_t kMaxNameBytes = 31;
-
 bool IsSingleCharToken(char c) { return c != '\0' && std::strchr("{}()':,", c) != nullptr; }
 
 bool IsBlank(char c) { return static_cast<unsigned char>(c) <= ' '; }
@@ -45,14 +43,5 @@ std::string Lower(std::string text) {
 }
 
 int64_t EngineAtoi(const std::string& text) { return std::strtoll(text.c_str(), nullptr, 10); }
-
-std::string EngineName(const std::string& name) {
-  std::string kept;
-  for (char c : name) {
-    if (c != '"' && c != '\\') kept += c;
-  }
-  if (kept.size() > kMaxNameBytes) kept.resize(kMaxNameBytes);
-  return kept;
-}
 
 }  // namespace gamesim

@@ -10,7 +10,5 @@ namespace gamesim {
 std::string Lower(std::string text);
 // The engine's atoi: leading blanks, an optional sign, digits; 0 for none.
 int64_t EngineAtoi(const std::string& text);
-// A player name as the engine keeps it: `"` and `\` dropped, at most 31 bytes.
-std::string EngineName(const std::string& name);
 
 }  // namespace gamesim
