@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <regex>
+#include <chrono>
 #include <thread>
 
 #include "engine/engine_support.h"
@@ -195,6 +196,11 @@ TEST_F(EngineVsSimulator, PlayersKickAndSayUnderALongHostname) {
     return Same(what, kFF + payload, engine, sim, c1, c2);
   };
   for (const std::string name : {"Kick Me", "Kick Me Too"}) admin_->Text(kPassword, "addbot \"" + name + "\"");
+  // A bot joins at the engine's next frame: mirrored only once both are listed.
+  for (int tries = 0; tries < 10 && admin_->Text(kPassword, "status").find("\"Kick Me Too\"") == std::string::npos;
+       ++tries) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
   MirrorPlayers();
   const int secondUserId = sim_.Players().back().UserId;
   for (const std::string& command : {std::string("kick \"Kick Me\" \"bye now\""),
