@@ -202,7 +202,11 @@ TEST_F(EngineVsSimulator, PlayersKickAndSayUnderALongHostname) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   MirrorPlayers();
-  const int secondUserId = sim_.Players().back().UserId;
+  // The engine gives the lowest free slot, so the list order says nothing.
+  int secondUserId = 0;
+  for (const gamesim::TSimPlayer& player : sim_.Players()) {
+    if (player.Name == "Kick Me Too") secondUserId = player.UserId;
+  }
   for (const std::string& command : {std::string("kick \"Kick Me\" \"bye now\""),
                                     "kick #" + std::to_string(secondUserId) + " see you"}) {
     same(command, "rcon {c} \"secret\" " + command);
