@@ -38,6 +38,16 @@ std::shared_ptr<TRecordBase> TRecordedFileStore::Base(std::string* error) {
   return base_;
 }
 
+std::shared_ptr<TRecordBase> TRecordedFileStore::BaseForRead(std::string* error) {
+  {
+    const Clock::time_point until = Clock::now() + kReadQueueWait;
+    TMutexLock guard(lock_);
+    const uint64_t wanted = queued_;
+    while (health_.Up && written_ < wanted && Clock::now() < until) idle_.wait_until(guard.Native(), until);
+  }
+  return Base(error);
+}
+
 void TRecordedFileStore::Work() {
   while (RunPass()) {
   }
@@ -70,6 +80,7 @@ bool TRecordedFileStore::RunPass() {
 
   guard.Lock();
   orders_.erase(orders_.begin(), orders_.begin() + static_cast<std::ptrdiff_t>(done));
+  written_ += done;
   passing_ = false;
   retryAt_ = error.empty() ? Clock::time_point() : Clock::now() + kWriterRetry;
   health_ = error.empty() ? TRecordsHealth{} : TRecordsHealth{false, error};
@@ -177,6 +188,7 @@ bool TRecordedFileStore::Record(const TBanRecord& ban) {
   {
     TMutexLock guard(lock_);
     orders_.push_back(ban);
+    ++queued_;
   }
   wake_.notify_one();
   // A ban the file could not take is enforced from the file base's memory
@@ -201,6 +213,7 @@ LiftResult TRecordedFileStore::Lift(const std::string& identifier, const TBanLif
     TMutexLock guard(lock_);
     // After the identifier's queued records, so that it ends them too.
     orders_.push_back(TLiftOrder{identifier, lift, platform::UnixSeconds()});
+    ++queued_;
   }
   wake_.notify_one();
   return result;
@@ -209,7 +222,7 @@ LiftResult TRecordedFileStore::Lift(const std::string& identifier, const TBanLif
 bool TRecordedFileStore::List(std::vector<TBanView>& bans, std::string* error) { return file_.List(bans, error); }
 
 bool TRecordedFileStore::Search(const TBanQuery& query, TBanPage& page, std::string* error) {
-  std::shared_ptr<TRecordBase> base = Base(error);
+  std::shared_ptr<TRecordBase> base = BaseForRead(error);
   if (!base) return false;
   std::optional<TBanPage> found = base->Search(query, error);
   if (found) page = std::move(*found);
@@ -217,13 +230,13 @@ bool TRecordedFileStore::Search(const TBanQuery& query, TBanPage& page, std::str
 }
 
 std::optional<TBanRecord> TRecordedFileStore::Get(int64_t id, std::string* error) {
-  std::shared_ptr<TRecordBase> base = Base(error);
+  std::shared_ptr<TRecordBase> base = BaseForRead(error);
   return base ? base->Get(id, error) : std::nullopt;
 }
 
 bool TRecordedFileStore::History(const std::string& identifier, std::vector<TBanRecord>& records,
                                  std::string* error) {
-  std::shared_ptr<TRecordBase> base = Base(error);
+  std::shared_ptr<TRecordBase> base = BaseForRead(error);
   if (!base) return false;
   std::optional<std::vector<TBanRecord>> found = base->History(identifier, error);
   if (found) records = std::move(*found);
@@ -232,7 +245,7 @@ bool TRecordedFileStore::History(const std::string& identifier, std::vector<TBan
 
 bool TRecordedFileStore::CountBans(const std::vector<std::string>& identifiers,
                                    std::map<std::string, int64_t>& counts, std::string* error) {
-  std::shared_ptr<TRecordBase> base = Base(error);
+  std::shared_ptr<TRecordBase> base = BaseForRead(error);
   if (!base) return false;
   std::optional<std::map<std::string, int64_t>> found = base->CountByIdentifier(identifiers, error);
   if (found) counts = std::move(*found);

@@ -19,6 +19,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <optional>
@@ -40,6 +41,9 @@ namespace records {
 inline constexpr int kWriterBusyTimeoutMs = 250;
 // The next try after a failed write.
 inline constexpr std::chrono::seconds kWriterRetry{10};
+// How long a read waits for the orders queued before it, so that a search
+// right after a ban finds it, while the base works.
+inline constexpr std::chrono::milliseconds kReadQueueWait{500};
 
 class TRecordedFileStore : public TBanStore {
  public:
@@ -84,6 +88,9 @@ class TRecordedFileStore : public TBanStore {
 
   // The record base when it is open; null with the reason when not.
   std::shared_ptr<TRecordBase> Base(std::string* error);
+  // Base for a read: first waits (at most kReadQueueWait, and only while the
+  // base works) until the orders queued so far are written.
+  std::shared_ptr<TRecordBase> BaseForRead(std::string* error);
   // The writer's loop.
   void Work();
   // One round of the writer: takes what is due under lock_, does it without
@@ -117,6 +124,9 @@ class TRecordedFileStore : public TBanStore {
   bool checkDue_ GUARDED_BY(lock_) = true;
   bool stop_ GUARDED_BY(lock_) = false;
   bool passing_ GUARDED_BY(lock_) = false;
+  // Orders queued and written since the start, in the queue's order.
+  uint64_t queued_ GUARDED_BY(lock_) = 0;
+  uint64_t written_ GUARDED_BY(lock_) = 0;
   std::chrono::steady_clock::time_point retryAt_ GUARDED_BY(lock_);
 
   // The writer's own (the constructor's before the writer starts).
