@@ -149,6 +149,13 @@ std::optional<int64_t> ReadNumber(TStatement& statement, std::string* error) {
   return step == TStatement::Step::Row ? statement.Int(0) : 0;
 }
 
+// 1 when the base has its tables (the schema_version table), 0 when not.
+std::optional<int64_t> SchemaTables(const TSqliteDb& db, std::string* error) {
+  TStatement exists(db, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'schema_version'");
+  if (!Prepared(exists, error)) return std::nullopt;
+  return ReadNumber(exists, error);
+}
+
 }  // namespace
 
 TRecordBase::~TRecordBase() {
@@ -227,16 +234,11 @@ bool TRecordBase::Check(std::string* error) {
 bool TRecordBase::CreateOrCheckSchema(std::string* error) {
   // A base that has its tables is only read here, so that opening it never
   // waits for another process's write lock.
-  const auto hasTables = [&]() -> std::optional<int64_t> {
-    TStatement exists(db_, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'schema_version'");
-    if (!Prepared(exists, error)) return std::nullopt;
-    return ReadNumber(exists, error);
-  };
-  std::optional<int64_t> found = hasTables();
+  std::optional<int64_t> found = SchemaTables(db_, error);
   if (!found) return false;
   TTransaction transaction(db_, *found == 0 ? TTransaction::Kind::Write : TTransaction::Kind::Read);
   if (!transaction.Begun(error)) return false;
-  if (*found == 0) found = hasTables();  // another program may have made them meanwhile
+  if (*found == 0) found = SchemaTables(db_, error);  // another program may have made them meanwhile
   if (!found) return false;
   if (*found == 0) {
     if (!db_.Exec(kSchema, error)) return false;

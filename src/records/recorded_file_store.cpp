@@ -97,7 +97,9 @@ bool TRecordedFileStore::RunPass() {
 
 size_t TRecordedFileStore::WriteOrders(const std::vector<TOrder>& orders, bool check, std::string* error) {
   std::shared_ptr<TRecordBase> base = Base(nullptr);
-  if (base && check) {
+  // Which file the name holds is checked before every write too (one stat):
+  // a record must not go to a file that was deleted or replaced meanwhile.
+  if (base && (check || !orders.empty())) {
     const std::optional<platform::TFileIdentity> identity = platform::FileIdentity(path_);
     if (!identity || identity != identity_) {
       WriteEvent("Ban records: " + path_ + " was deleted or replaced; it is made again from zelk_bans.txt and the "
@@ -108,7 +110,7 @@ size_t TRecordedFileStore::WriteOrders(const std::vector<TOrder>& orders, bool c
       }
       base->Close();
       base.reset();
-    } else if (!base->Check(error)) {
+    } else if (check && !base->Check(error)) {
       return 0;
     }
   }

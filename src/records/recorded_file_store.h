@@ -6,8 +6,9 @@
 // the file (or in the file base's memory) when Record returns, and its record
 // is only queued. One writer thread owns every write to the record base: it
 // writes the queue in order (records and lifts), opens the base when it is
-// closed, notices once a minute (with the maintenance) a base that was
-// deleted, replaced or stopped working, and tries again 10 s after a failure.
+// closed, notices a base that was deleted or replaced (before each write, and
+// once a minute with the maintenance) or stopped working, and tries again
+// 10 s after a failure.
 // Reads (search, history, counts, evidence) wait at most a second for the
 // base and fail with the reason otherwise.
 //
