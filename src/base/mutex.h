@@ -2,6 +2,7 @@
 // thread_annotations.h). TMutexLock holds one for a scope.
 #pragma once
 
+#include <chrono>
 #include <mutex>
 
 #include "base/thread_annotations.h"
@@ -37,4 +38,32 @@ class SCOPED_CAPABILITY TMutexLock {
 
  private:
   std::unique_lock<std::mutex> lock_;
+};
+
+// A TMutex whose waiters may give up: for the holders of a resource that can
+// be slow (a database another process has locked), so that a reader answers
+// "busy" in bounded time instead of queueing behind the slow holder.
+class CAPABILITY("mutex") TTimedMutex {
+ public:
+  void Lock() ACQUIRE() { mutex_.lock(); }
+  void Unlock() RELEASE() { mutex_.unlock(); }
+  // True (and held) when the mutex was taken within wait.
+  bool TryLockFor(std::chrono::milliseconds wait) TRY_ACQUIRE(true) { return mutex_.try_lock_for(wait); }
+
+ private:
+  std::timed_mutex mutex_;
+};
+
+// Holds a TTimedMutex to the end of the scope: taken by the constructor, or
+// adopted from a successful TryLockFor.
+class SCOPED_CAPABILITY TTimedMutexLock {
+ public:
+  explicit TTimedMutexLock(TTimedMutex& mutex) ACQUIRE(mutex) : mutex_(mutex) { mutex_.Lock(); }
+  TTimedMutexLock(TTimedMutex& mutex, std::adopt_lock_t) REQUIRES(mutex) : mutex_(mutex) {}
+  ~TTimedMutexLock() RELEASE() { mutex_.Unlock(); }
+  TTimedMutexLock(const TTimedMutexLock&) = delete;
+  TTimedMutexLock& operator=(const TTimedMutexLock&) = delete;
+
+ private:
+  TTimedMutex& mutex_;
 };

@@ -23,6 +23,12 @@ struct TBanView {
   int64_t MinutesLeft = 0;  // when not for ever
 };
 
+// Whether the records of the bans can be written and read now, and why not.
+struct TRecordsHealth {
+  bool Up = true;
+  std::string Reason;
+};
+
 class TBanStore {
  public:
   virtual ~TBanStore() = default;
@@ -59,6 +65,9 @@ class TBanStore {
   // The screenshots that are evidence of a record (paths under the
   // screenshot root): they are kept as long as their record.
   virtual bool EvidencePaths(std::set<std::string>& paths, std::string* error) = 0;
+  // The records' health, for the status page and /metrics; a store that
+  // does not watch its records answers up. Thread safe.
+  virtual TRecordsHealth RecordsHealth() { return {}; }
 };
 
 // The minutes a ban lasts in zelk_bans.txt (0: for ever), rounded up.

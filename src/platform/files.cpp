@@ -133,6 +133,19 @@ std::optional<long long> FileSize(const std::string& path) {
   return static_cast<long long>(st.st_size);
 }
 
+std::optional<TFileIdentity> FileIdentity(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return TFileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+}
+
+bool WritableIfPresent(const std::string& path, std::string* error) {
+  // access() answers for the immutable flag too (EPERM), even for root.
+  if (::access(path.c_str(), W_OK) == 0 || errno == ENOENT) return true;
+  if (error) *error = path + " cannot be written (" + std::strerror(errno) + ")";
+  return false;
+}
+
 bool ReadWholeFile(const std::string& path, std::string& bytes, std::string* error) {
   bytes.clear();
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);

@@ -46,6 +46,17 @@ bool SetModifiedTime(const std::string& path, int64_t unixSeconds, int64_t nanos
 bool RemoveFile(const std::string& path, std::string* error = nullptr);
 // The size of a regular file in bytes; nullopt when there is none at path.
 std::optional<long long> FileSize(const std::string& path);
+// Which file a path names now (device and inode): a file deleted, or replaced
+// by a rename, has another identity (or none) than the one opened earlier.
+struct TFileIdentity {
+  uint64_t Device = 0;
+  uint64_t Inode = 0;
+  bool operator==(const TFileIdentity&) const = default;
+};
+std::optional<TFileIdentity> FileIdentity(const std::string& path);
+// Whether this process may write the file: true when it is missing; false
+// with the reason for a file that is read-only to us or immutable (chattr +i).
+bool WritableIfPresent(const std::string& path, std::string* error = nullptr);
 // The absolute path with every link, "." and ".." resolved; nullopt when the
 // path does not exist or cannot be resolved.
 std::optional<std::string> RealPath(const std::string& path);

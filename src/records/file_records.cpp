@@ -13,7 +13,11 @@ std::string RecordBasePath() { return platform::DataDirectory() + "acserver.db";
 
 bool FollowBanFile(TRecordBase& base, int64_t now, int* added, int* ended, std::string* error) {
   std::vector<std::string> lines;
-  if (!ReadBanRecords(lines, error)) return false;
+  return ReadBanRecords(lines, error) && FollowBanLines(base, lines, now, added, ended, error);
+}
+
+bool FollowBanLines(TRecordBase& base, const std::vector<std::string>& lines, int64_t now, int* added, int* ended,
+                    std::string* error) {
   std::set<std::string> inFile;
   for (const std::string& line : lines) inFile.insert(ExtractQuoted(line, 2));
   const std::optional<int> imported = base.Import(lines, now, error);

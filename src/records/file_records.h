@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "records/record_base.h"
 
@@ -21,5 +22,8 @@ std::string RecordBasePath();
 // reason when the file or the base could not be read or written (a step that
 // failed changed nothing; calling again finishes the work). Thread safe.
 bool FollowBanFile(TRecordBase& base, int64_t now, int* added, int* ended, std::string* error);
+// The same with the file's record lines read already (ReadBanRecords).
+bool FollowBanLines(TRecordBase& base, const std::vector<std::string>& lines, int64_t now, int* added, int* ended,
+                    std::string* error);
 
 }  // namespace records

@@ -6,13 +6,12 @@
 
 #include "base/numbers.h"
 #include "game/text_fields.h"
+#include "platform/files.h"
 
 namespace records {
 
 namespace {
 
-// Writers from other processes are waited for this long before a call fails.
-constexpr int kBusyTimeoutMs = 5000;
 constexpr int kMaxPerPage = 500;
 
 // The tables of schema version 1.
@@ -150,24 +149,64 @@ std::optional<int64_t> ReadNumber(TStatement& statement, std::string* error) {
   return step == TStatement::Step::Row ? statement.Int(0) : 0;
 }
 
+// 1 when the base has its tables (the schema_version table), 0 when not.
+std::optional<int64_t> SchemaTables(const TSqliteDb& db, std::string* error) {
+  TStatement exists(db, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'schema_version'");
+  if (!Prepared(exists, error)) return std::nullopt;
+  return ReadNumber(exists, error);
+}
+
 }  // namespace
 
-bool TRecordBase::Open(const std::string& path, std::string* error) {
-  TMutexLock guard(lock_);
+TRecordBase::~TRecordBase() {
+  TTimedMutexLock guard(lock_);
+  std::string ignored;
+  if (db_.IsOpen() && !Usable(&ignored)) db_.Abandon();
+}
+
+bool TRecordBase::Usable(std::string* error) {
+  if (!db_.IsOpen()) {
+    *error = "the record base is not open";
+    return false;
+  }
+  return platform::WritableIfPresent(path_ + "-shm", error);
+}
+
+bool TRecordBase::LockForRead(std::string* error) {
+  if (lock_.TryLockFor(kReadWait)) return true;
+  *error = "the ban records are busy (a write has held them for over " + std::to_string(kReadWait.count()) +
+           " ms); try again";
+  return false;
+}
+
+bool TRecordBase::Open(const std::string& path, std::string* error, int busyTimeoutMs) {
+  TTimedMutexLock guard(lock_);
   if (db_.IsOpen()) {
     *error = "the record base is open already";
     return false;
   }
+  path_ = path;
   std::string reason;
+  // SQLite maps the -shm file: one it cannot write would be mapped read-only
+  // and the first write to it would kill the process.
+  if (!platform::WritableIfPresent(path + "-shm", &reason)) {
+    *error = "cannot open the record base " + path + ": " + reason;
+    return false;
+  }
   std::optional<TSqliteDb> db = TSqliteDb::Open(path, &reason);
   if (!db) {
     *error = "cannot open the record base " + path + ": " + reason;
     return false;
   }
   db_ = std::move(*db);
-  if (!db_.Exec("PRAGMA busy_timeout = " + std::to_string(kBusyTimeoutMs) + "; PRAGMA foreign_keys = ON;", &reason) ||
-      !db_.Exec("PRAGMA journal_mode = WAL", &reason) || !CreateOrCheckSchema(&reason) || !IndexUpToDate(&reason)) {
+  if (!db_.Exec("PRAGMA busy_timeout = " + std::to_string(busyTimeoutMs) +
+                    "; PRAGMA foreign_keys = ON; PRAGMA mmap_size = 0;",
+                &reason) ||
+      !db_.Exec("PRAGMA journal_mode = WAL", &reason) || !Usable(&reason) || !CreateOrCheckSchema(&reason) ||
+      !IndexUpToDate(&reason)) {
     *error = "cannot open the record base " + path + ": " + reason;
+    std::string ignored;
+    if (!Usable(&ignored)) db_.Abandon();
     db_ = TSqliteDb();
     index_ = TSearchIndex();
     return false;
@@ -175,15 +214,31 @@ bool TRecordBase::Open(const std::string& path, std::string* error) {
   return true;
 }
 
+void TRecordBase::Close() {
+  TTimedMutexLock guard(lock_);
+  std::string ignored;
+  if (db_.IsOpen() && !Usable(&ignored)) db_.Abandon();
+  db_ = TSqliteDb();
+  index_ = TSearchIndex();
+  indexStale_ = true;
+}
+
+bool TRecordBase::Check(std::string* error) {
+  TTimedMutexLock guard(lock_);
+  if (!Usable(error)) return false;
+  TStatement version(db_, "SELECT max(version) FROM schema_version");
+  if (!Prepared(version, error)) return false;
+  return ReadNumber(version, error).has_value();
+}
+
 bool TRecordBase::CreateOrCheckSchema(std::string* error) {
-  TTransaction transaction(db_, TTransaction::Kind::Write);
+  // A base that has its tables is only read here, so that opening it never
+  // waits for another process's write lock.
+  std::optional<int64_t> found = SchemaTables(db_, error);
+  if (!found) return false;
+  TTransaction transaction(db_, *found == 0 ? TTransaction::Kind::Write : TTransaction::Kind::Read);
   if (!transaction.Begun(error)) return false;
-  std::optional<int64_t> found;
-  {
-    TStatement exists(db_, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'schema_version'");
-    if (!Prepared(exists, error)) return false;
-    found = ReadNumber(exists, error);
-  }
+  if (*found == 0) found = SchemaTables(db_, error);  // another program may have made them meanwhile
   if (!found) return false;
   if (*found == 0) {
     if (!db_.Exec(kSchema, error)) return false;
@@ -247,17 +302,17 @@ bool TRecordBase::IndexUpToDate(std::string* error) {
 }
 
 size_t TRecordBase::SearchMemoryBytes() const {
-  TMutexLock guard(lock_);
+  TTimedMutexLock guard(lock_);
   return index_.Bytes();
 }
 
 bool TRecordBase::IsOpen() const {
-  TMutexLock guard(lock_);
+  TTimedMutexLock guard(lock_);
   return db_.IsOpen();
 }
 
 bool TRecordBase::Created() const {
-  TMutexLock guard(lock_);
+  TTimedMutexLock guard(lock_);
   return created_;
 }
 
@@ -297,7 +352,8 @@ std::optional<int64_t> TRecordBase::Add(const TBanRecord& record, std::string* e
 }
 
 bool TRecordBase::AddAll(std::vector<TBanRecord>& records, std::string* error) {
-  TMutexLock guard(lock_);
+  TTimedMutexLock guard(lock_);
+  if (!Usable(error)) return false;
   indexStale_ = true;
   TTransaction transaction(db_, TTransaction::Kind::Write);
   if (!transaction.Begun(error)) return false;
@@ -324,7 +380,8 @@ std::optional<int> TRecordBase::Import(const std::vector<std::string>& lines, in
       endsByIdentifier[identifier].push_back(now + 60 * std::max<int64_t>(1, *minutes));
     }
   }
-  TMutexLock guard(lock_);
+  TTimedMutexLock guard(lock_);
+  if (!Usable(error)) return std::nullopt;
   indexStale_ = true;
   TTransaction transaction(db_, TTransaction::Kind::Write);
   if (!transaction.Begun(error)) return std::nullopt;
@@ -354,7 +411,8 @@ std::optional<int> TRecordBase::Import(const std::vector<std::string>& lines, in
 
 std::optional<int> TRecordBase::Lift(const std::string& identifier, const TBanLift& lift, int64_t now,
                                      std::string* error) {
-  TMutexLock guard(lock_);
+  TTimedMutexLock guard(lock_);
+  if (!Usable(error)) return std::nullopt;
   indexStale_ = true;
   TStatement update(db_,
                     "UPDATE bans SET end_kind = ?, ended_at = ?, ended_by = ?, ended_from = ?, end_reason = ? "
@@ -369,7 +427,8 @@ std::optional<int> TRecordBase::Lift(const std::string& identifier, const TBanLi
 }
 
 std::optional<int> TRecordBase::Expire(int64_t now, std::string* error) {
-  TMutexLock guard(lock_);
+  TTimedMutexLock guard(lock_);
+  if (!Usable(error)) return std::nullopt;
   indexStale_ = true;
   TStatement update(db_,
                     "UPDATE bans SET end_kind = ?, ended_at = ends_at "
@@ -403,7 +462,8 @@ std::optional<int> TRecordBase::EndRecords(const std::vector<std::pair<int64_t, 
 }
 
 std::optional<int> TRecordBase::ExpireAllBut(const std::set<std::string>& inFile, int64_t now, std::string* error) {
-  TMutexLock guard(lock_);
+  TTimedMutexLock guard(lock_);
+  if (!Usable(error)) return std::nullopt;
   struct TInForce {
     int64_t Id;
     int64_t EndsAt;
@@ -471,7 +531,9 @@ std::optional<TBanPage> TRecordBase::Search(const TBanQuery& query, std::string*
   const TSearchIndex::Which which = query.Filter == TBanQuery::Which::InForce ? TSearchIndex::Which::InForce
                                     : query.Filter == TBanQuery::Which::Ended ? TSearchIndex::Which::Ended
                                                                               : TSearchIndex::Which::All;
-  TMutexLock guard(lock_);
+  if (!LockForRead(error)) return std::nullopt;
+  TTimedMutexLock guard(lock_, std::adopt_lock);
+  if (!Usable(error)) return std::nullopt;
   if (!IndexUpToDate(error)) return std::nullopt;
   TBanPage result;
   const std::vector<int64_t> ids = index_.Find(folded, which, (page - 1) * perPage, perPage, &result.Total);
@@ -497,7 +559,9 @@ std::optional<TBanPage> TRecordBase::Search(const TBanQuery& query, std::string*
 
 std::optional<TBanRecord> TRecordBase::Get(int64_t id, std::string* error) {
   error->clear();
-  TMutexLock guard(lock_);
+  if (!LockForRead(error)) return std::nullopt;
+  TTimedMutexLock guard(lock_, std::adopt_lock);
+  if (!Usable(error)) return std::nullopt;
   TTransaction transaction(db_, TTransaction::Kind::Read);
   if (!transaction.Begun(error)) return std::nullopt;
   TStatement select(db_, std::string("SELECT ") + kColumns + " FROM bans WHERE id = ?");
@@ -509,7 +573,9 @@ std::optional<TBanRecord> TRecordBase::Get(int64_t id, std::string* error) {
 }
 
 std::optional<std::vector<TBanRecord>> TRecordBase::History(const std::string& identifier, std::string* error) {
-  TMutexLock guard(lock_);
+  if (!LockForRead(error)) return std::nullopt;
+  TTimedMutexLock guard(lock_, std::adopt_lock);
+  if (!Usable(error)) return std::nullopt;
   TTransaction transaction(db_, TTransaction::Kind::Read);
   if (!transaction.Begun(error)) return std::nullopt;
   TStatement select(db_, std::string("SELECT ") + kColumns +
@@ -523,7 +589,9 @@ std::optional<std::vector<TBanRecord>> TRecordBase::History(const std::string& i
 
 std::optional<std::map<std::string, int64_t>> TRecordBase::CountByIdentifier(
     const std::vector<std::string>& identifiers, std::string* error) {
-  TMutexLock guard(lock_);
+  if (!LockForRead(error)) return std::nullopt;
+  TTimedMutexLock guard(lock_, std::adopt_lock);
+  if (!Usable(error)) return std::nullopt;
   TTransaction transaction(db_, TTransaction::Kind::Read);
   if (!transaction.Begun(error)) return std::nullopt;
   TStatement count(db_, "SELECT count(*) FROM bans WHERE identifier = ?");
@@ -540,7 +608,9 @@ std::optional<std::map<std::string, int64_t>> TRecordBase::CountByIdentifier(
 }
 
 std::optional<std::set<std::string>> TRecordBase::EvidencePaths(std::string* error) {
-  TMutexLock guard(lock_);
+  if (!LockForRead(error)) return std::nullopt;
+  TTimedMutexLock guard(lock_, std::adopt_lock);
+  if (!Usable(error)) return std::nullopt;
   TStatement select(db_, "SELECT DISTINCT path FROM evidence");
   if (!Prepared(select, error)) return std::nullopt;
   std::set<std::string> paths;

@@ -6,11 +6,19 @@
 //
 // Several processes may use one base at once (the server and command-line
 // tools): the database is in WAL mode, so readers never wait for the writer,
-// and a writer waits up to 5 s for another process's write to finish.
+// and a writer waits up to busyTimeoutMs (5 s by default) for another
+// process's write to finish.
 //
 // Within a process, one connection serves every caller, serialised by one
-// TMutex: a search of 100,000 records takes milliseconds, so callers (the web
-// console's threads, the main loop) wait at most that long for each other.
+// lock: a search of 100,000 records takes milliseconds, but a write may wait
+// for another process's lock, so a read that cannot have the connection
+// within 1 s fails with "busy" instead of waiting longer.
+//
+// No state of the files may kill the process: the database file is never
+// mapped (mmap_size 0), and the shared memory (-shm, which SQLite maps) is
+// checked before every call: once it cannot be written (read-only, chattr
+// +i), every call fails with that reason instead of writing to the mapping
+// (SIGBUS), and the connection is never closed while that lasts.
 // Searches read an index in memory (search_index.h; about 13 MB per 100,000
 // records, loaded by Open in some 0.4 s), brought up to date before each search when this object or another
 // process has written since.
@@ -20,6 +28,7 @@
 // is one transaction), so the caller may keep it and try again later.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -40,18 +49,30 @@ namespace records {
 inline constexpr int64_t kSchemaVersion = 1;
 // Reasons are kept to this many bytes (cut at a character boundary).
 inline constexpr size_t kReasonBytes = 64;
+// How long a writer waits for another process's write by default.
+inline constexpr int kDefaultBusyTimeoutMs = 5000;
+// How long a read waits for this process's other users of the connection.
+inline constexpr std::chrono::milliseconds kReadWait{1000};
 
 class TRecordBase {
  public:
   TRecordBase() = default;
+  ~TRecordBase();
   TRecordBase(const TRecordBase&) = delete;
   TRecordBase& operator=(const TRecordBase&) = delete;
 
   // Opens the base at path, creating it (and its tables) when missing. False
   // with the reason when it cannot be opened, is no SQLite database, or was
   // made by a newer program. Call once, before other threads use the object.
-  bool Open(const std::string& path, std::string* error);
+  bool Open(const std::string& path, std::string* error, int busyTimeoutMs = kDefaultBusyTimeoutMs);
+  // Whether the base still answers: its shared memory can be written and its
+  // schema can be read (a file overwritten with something else fails here).
+  bool Check(std::string* error);
   bool IsOpen() const;
+  // Closes the connection once the call under way ends; every later call
+  // fails. For a base whose file was deleted or replaced: its connection
+  // must be gone before a new one opens the name, whose -wal it would share.
+  void Close();
   // Whether Open created the tables: the base is new, and the bans already in
   // zelk_bans.txt should be imported once.
   bool Created() const;
@@ -103,6 +124,10 @@ class TRecordBase {
   size_t SearchMemoryBytes() const;
 
  private:
+  // Whether the connection may be used now (open, its -shm writable).
+  bool Usable(std::string* error) REQUIRES(lock_);
+  // Takes the lock for a read, or fails with "busy" after kReadWait.
+  bool LockForRead(std::string* error) TRY_ACQUIRE(true, lock_);
   bool CreateOrCheckSchema(std::string* error) REQUIRES(lock_);
   bool IndexUpToDate(std::string* error) REQUIRES(lock_);
   bool Insert(const TBanRecord& record, int64_t* id, std::string* error) REQUIRES(lock_);
@@ -110,7 +135,8 @@ class TRecordBase {
   std::optional<int> EndRecords(const std::vector<std::pair<int64_t, int64_t>>& idAndEndedAt, std::string* error)
       REQUIRES(lock_);
 
-  mutable TMutex lock_;
+  mutable TTimedMutex lock_;
+  std::string path_ GUARDED_BY(lock_);
   TSqliteDb db_ GUARDED_BY(lock_);
   bool created_ GUARDED_BY(lock_) = false;
   TSearchIndex index_ GUARDED_BY(lock_);

@@ -1,75 +1,184 @@
 #include "records/recorded_file_store.h"
 
+#include <utility>
+
+#include "game/ban_base.h"
 #include "log/logs.h"
 #include "platform/clock_text.h"
 #include "records/file_records.h"
 
 namespace records {
 
-TRecordedFileStore::TRecordedFileStore(std::string path) : path_(std::move(path)) { OpenIfClosed(); }
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+}  // namespace
+
+TRecordedFileStore::TRecordedFileStore(std::string path, int busyTimeoutMs)
+    : path_(std::move(path)), busyTimeoutMs_(busyTimeoutMs) {
+  // The first round here, so that the records are open (and the file's bans
+  // imported) before the first client or web request.
+  RunPass();
+  writer_ = std::thread([this] { Work(); });
+}
+
+TRecordedFileStore::~TRecordedFileStore() {
+  {
+    TMutexLock guard(lock_);
+    stop_ = true;
+  }
+  wake_.notify_all();
+  writer_.join();
+}
 
 std::shared_ptr<TRecordBase> TRecordedFileStore::Base(std::string* error) {
   TMutexLock guard(lock_);
-  if (!base_ && error) *error = "the ban records are not available (" + openError_ + ")";
+  if (!base_ && error) *error = "the ban records are not available (" + health_.Reason + ")";
   return base_;
 }
 
-void TRecordedFileStore::OpenIfClosed() {
-  std::string wasError;
+std::shared_ptr<TRecordBase> TRecordedFileStore::BaseForRead(std::string* error) {
   {
+    const Clock::time_point until = Clock::now() + kReadQueueWait;
     TMutexLock guard(lock_);
-    if (base_) return;
-    wasError = openError_;
+    const uint64_t wanted = queued_;
+    while (health_.Up && written_ < wanted && Clock::now() < until) idle_.wait_until(guard.Native(), until);
   }
-  auto base = std::make_shared<TRecordBase>();
-  std::string error;
-  int added = 0;
-  if (!base->Open(path_, &error) || !FollowBanFile(*base, platform::UnixSeconds(), &added, nullptr, &error)) {
-    {
-      TMutexLock guard(lock_);
-      openError_ = error;
-    }
-    if (wasError.empty()) {
-      WriteEvent("Ban records: cannot open " + path_ + " (" + error +
-                 "); bans are enforced all the same, their records wait in memory, and it is tried again every "
-                 "minute");
-    }
-    return;
-  }
-  if (added > 0) WriteEvent("Ban records: " + std::to_string(added) + " bans of zelk_bans.txt recorded as imported");
-  if (!wasError.empty()) WriteEvent("Ban records: " + path_ + " is open again");
-  TMutexLock guard(lock_);
-  base_ = std::move(base);
-  openError_.clear();
+  return Base(error);
 }
 
-void TRecordedFileStore::WriteWaiting() {
-  TMutexLock writing(writeLock_);
-  std::vector<TBanRecord> batch;
-  std::shared_ptr<TRecordBase> base;
-  {
-    TMutexLock guard(lock_);
-    if (!base_ || waiting_.empty()) return;
-    batch = waiting_;
-    base = base_;
+void TRecordedFileStore::Work() {
+  while (RunPass()) {
   }
-  std::string error;
-  const bool written = base->AddAll(batch, &error);
-  std::string line;
-  {
-    TMutexLock guard(lock_);
-    if (written) {
-      // Only this writer takes from the front, so the batch is still there.
-      waiting_.erase(waiting_.begin(), waiting_.begin() + static_cast<std::ptrdiff_t>(batch.size()));
-      if (writeFailing_) line = "Ban records: the records that waited are written to " + path_;
-      writeFailing_ = false;
-    } else if (!writeFailing_) {
-      writeFailing_ = true;
-      line = "Ban records: cannot write to " + path_ + " (" + error + "); " + std::to_string(waiting_.size()) +
-             " records wait in memory and are tried again every minute";
+}
+
+bool TRecordedFileStore::RunPass() {
+  TMutexLock guard(lock_);
+  // Asleep until there is something to do: a check, a stop, or orders whose
+  // next try has come.
+  while (!stop_ && !checkDue_ && (orders_.empty() || Clock::now() < retryAt_)) {
+    if (orders_.empty()) {
+      wake_.wait(guard.Native());
+    } else {
+      wake_.wait_until(guard.Native(), retryAt_);
     }
   }
-  if (!line.empty()) WriteEvent(line);
+  const bool stopping = stop_;
+  const bool check = std::exchange(checkDue_, false);
+  const std::vector<TOrder> orders(orders_.begin(), orders_.end());
+  passing_ = true;
+  guard.Unlock();
+
+  std::string error;
+  const size_t done = WriteOrders(orders, check, &error);
+  if (error.empty()) {
+    SayWorking();
+  } else {
+    SayFault(error);
+  }
+
+  guard.Lock();
+  orders_.erase(orders_.begin(), orders_.begin() + static_cast<std::ptrdiff_t>(done));
+  written_ += done;
+  passing_ = false;
+  retryAt_ = error.empty() ? Clock::time_point() : Clock::now() + kWriterRetry;
+  health_ = error.empty() ? TRecordsHealth{} : TRecordsHealth{false, error};
+  const size_t lost = orders_.size();
+  idle_.notify_all();
+  if (!stopping) return true;
+  guard.Unlock();
+  if (lost > 0) {
+    WriteEvent("Ban records: " + std::to_string(lost) + " records could not be written to " + path_ +
+               " before the stop; their bans stay in zelk_bans.txt and are recorded as imported at the next start");
+  }
+  return false;
+}
+
+size_t TRecordedFileStore::WriteOrders(const std::vector<TOrder>& orders, bool check, std::string* error) {
+  std::shared_ptr<TRecordBase> base = Base(nullptr);
+  // Which file the name holds is checked before every write too (one stat):
+  // a record must not go to a file that was deleted or replaced meanwhile.
+  if (base && (check || !orders.empty())) {
+    const std::optional<platform::TFileIdentity> identity = platform::FileIdentity(path_);
+    if (!identity || identity != identity_) {
+      WriteEvent("Ban records: " + path_ + " was deleted or replaced; it is made again from zelk_bans.txt and the "
+                 "records waiting");
+      {
+        TMutexLock guard(lock_);
+        base_.reset();
+      }
+      base->Close();
+      base.reset();
+    } else if (check && !base->Check(error)) {
+      return 0;
+    }
+  }
+  if (!base) {
+    auto opened = std::make_shared<TRecordBase>();
+    if (!opened->Open(path_, error, busyTimeoutMs_)) return 0;
+    identity_ = platform::FileIdentity(path_);
+    followDue_ = true;
+    base = opened;
+    TMutexLock guard(lock_);
+    base_ = std::move(opened);
+  }
+
+  size_t done = 0;
+  while (done < orders.size()) {
+    if (const auto* lift = std::get_if<TLiftOrder>(&orders[done])) {
+      if (!base->Lift(lift->Identifier, lift->Lift, lift->At, error)) return done;
+      ++done;
+      continue;
+    }
+    // A run of records is written as one step.
+    std::vector<TBanRecord> records;
+    size_t end = done;
+    for (; end < orders.size() && std::holds_alternative<TBanRecord>(orders[end]); ++end) {
+      records.push_back(std::get<TBanRecord>(orders[end]));
+    }
+    if (!base->AddAll(records, error)) return done;
+    done = end;
+  }
+
+  if ((followDue_ || check) && !FollowFile(*base, done, error)) return done;
+  return done;
+}
+
+bool TRecordedFileStore::FollowFile(TRecordBase& base, size_t done, std::string* error) {
+  std::vector<std::string> lines;
+  {
+    TMutexLock order(fileOrder_);
+    {
+      TMutexLock guard(lock_);
+      // A ban whose record is still queued would be taken for one without:
+      // the next round follows the file instead.
+      if (orders_.size() > done) {
+        followDue_ = true;
+        return true;
+      }
+    }
+    if (!ReadBanRecords(lines, error)) return false;
+  }
+  int added = 0;
+  if (!FollowBanLines(base, lines, platform::UnixSeconds(), &added, nullptr, error)) return false;
+  followDue_ = false;
+  if (added > 0) WriteEvent("Ban records: " + std::to_string(added) + " bans of zelk_bans.txt recorded as imported");
+  return true;
+}
+
+void TRecordedFileStore::SayFault(const std::string& reason) {
+  if (down_) return;
+  down_ = true;
+  WriteEvent("Ban records: " + path_ + " does not work (" + reason +
+             "); bans are enforced all the same, their records wait in memory and are written once it works "
+             "again (tried every 10 seconds while records wait, else every minute)");
+}
+
+void TRecordedFileStore::SayWorking() {
+  if (!down_) return;
+  down_ = false;
+  WriteEvent("Ban records: " + path_ + " works again; the records that waited are written");
 }
 
 BanLookup TRecordedFileStore::Lookup(const std::string& identifier, std::string* left) {
@@ -77,50 +186,45 @@ BanLookup TRecordedFileStore::Lookup(const std::string& identifier, std::string*
 }
 
 bool TRecordedFileStore::Record(const TBanRecord& ban) {
-  if (!file_.Record(ban)) return false;
+  TMutexLock order(fileOrder_);
   {
     TMutexLock guard(lock_);
-    waiting_.push_back(ban);
+    orders_.push_back(ban);
+    ++queued_;
   }
-  WriteWaiting();
-  return true;
+  wake_.notify_one();
+  // A ban the file could not take is enforced from the file base's memory
+  // and written to the file later: its record stays queued all the same.
+  return file_.Record(ban);
 }
 
 void TRecordedFileStore::Maintain() {
   file_.Maintain();
-  OpenIfClosed();
-  WriteWaiting();
-  std::shared_ptr<TRecordBase> base;
   {
     TMutexLock guard(lock_);
-    // A record still waiting must not be taken for a ban without one.
-    if (!waiting_.empty()) return;
-    base = base_;
+    checkDue_ = true;
   }
-  std::string error;
-  if (base && !FollowBanFile(*base, platform::UnixSeconds(), nullptr, nullptr, &error)) {
-    WriteLog("Ban records: cannot bring " + path_ + " in line with zelk_bans.txt (" + error + ")");
-  }
+  wake_.notify_one();
 }
 
 LiftResult TRecordedFileStore::Lift(const std::string& identifier, const TBanLift& lift) {
-  // Records still waiting are written first, so that the lift ends them too.
-  WriteWaiting();
+  TMutexLock order(fileOrder_);
   const LiftResult result = file_.Lift(identifier, lift);
   if (!result.Error.empty() || result.Removed == 0) return result;
-  std::string error;
-  std::shared_ptr<TRecordBase> base = Base(&error);
-  if (!base || !base->Lift(identifier, lift, platform::UnixSeconds(), &error)) {
-    WriteLog("Ban records: the lift of ID " + identifier + " is not recorded (" + error +
-             "); its record ends as expired once the base can be written");
+  {
+    TMutexLock guard(lock_);
+    // After the identifier's queued records, so that it ends them too.
+    orders_.push_back(TLiftOrder{identifier, lift, platform::UnixSeconds()});
+    ++queued_;
   }
+  wake_.notify_one();
   return result;
 }
 
 bool TRecordedFileStore::List(std::vector<TBanView>& bans, std::string* error) { return file_.List(bans, error); }
 
 bool TRecordedFileStore::Search(const TBanQuery& query, TBanPage& page, std::string* error) {
-  std::shared_ptr<TRecordBase> base = Base(error);
+  std::shared_ptr<TRecordBase> base = BaseForRead(error);
   if (!base) return false;
   std::optional<TBanPage> found = base->Search(query, error);
   if (found) page = std::move(*found);
@@ -128,13 +232,13 @@ bool TRecordedFileStore::Search(const TBanQuery& query, TBanPage& page, std::str
 }
 
 std::optional<TBanRecord> TRecordedFileStore::Get(int64_t id, std::string* error) {
-  std::shared_ptr<TRecordBase> base = Base(error);
+  std::shared_ptr<TRecordBase> base = BaseForRead(error);
   return base ? base->Get(id, error) : std::nullopt;
 }
 
 bool TRecordedFileStore::History(const std::string& identifier, std::vector<TBanRecord>& records,
                                  std::string* error) {
-  std::shared_ptr<TRecordBase> base = Base(error);
+  std::shared_ptr<TRecordBase> base = BaseForRead(error);
   if (!base) return false;
   std::optional<std::vector<TBanRecord>> found = base->History(identifier, error);
   if (found) records = std::move(*found);
@@ -143,7 +247,7 @@ bool TRecordedFileStore::History(const std::string& identifier, std::vector<TBan
 
 bool TRecordedFileStore::CountBans(const std::vector<std::string>& identifiers,
                                    std::map<std::string, int64_t>& counts, std::string* error) {
-  std::shared_ptr<TRecordBase> base = Base(error);
+  std::shared_ptr<TRecordBase> base = BaseForRead(error);
   if (!base) return false;
   std::optional<std::map<std::string, int64_t>> found = base->CountByIdentifier(identifiers, error);
   if (found) counts = std::move(*found);
@@ -154,7 +258,11 @@ bool TRecordedFileStore::EvidencePaths(std::set<std::string>& paths, std::string
   paths.clear();
   {
     TMutexLock guard(lock_);
-    for (const TBanRecord& waiting : waiting_) paths.insert(waiting.Evidence.begin(), waiting.Evidence.end());
+    for (const TOrder& order : orders_) {
+      if (const auto* record = std::get_if<TBanRecord>(&order)) {
+        paths.insert(record->Evidence.begin(), record->Evidence.end());
+      }
+    }
   }
   std::shared_ptr<TRecordBase> base = Base(error);
   if (!base) return false;
@@ -163,9 +271,25 @@ bool TRecordedFileStore::EvidencePaths(std::set<std::string>& paths, std::string
   return found.has_value();
 }
 
+TRecordsHealth TRecordedFileStore::RecordsHealth() {
+  TMutexLock guard(lock_);
+  return health_;
+}
+
 size_t TRecordedFileStore::Waiting() {
   TMutexLock guard(lock_);
-  return waiting_.size();
+  return orders_.size();
+}
+
+bool TRecordedFileStore::WaitWritten(std::chrono::milliseconds wait) {
+  const Clock::time_point until = Clock::now() + wait;
+  TMutexLock guard(lock_);
+  retryAt_ = Clock::time_point();
+  checkDue_ = true;
+  wake_.notify_one();
+  // Done when the writer has taken the check and finished its round.
+  while ((checkDue_ || passing_) && Clock::now() < until) idle_.wait_until(guard.Native(), until);
+  return orders_.empty() && !checkDue_ && !passing_;
 }
 
 }  // namespace records

@@ -29,6 +29,11 @@ class TSqliteDb {
   std::string LastError() const;
   int64_t LastInsertId() const;
   int Changes() const;
+  // Lets go of the connection without closing it. Closing writes to the
+  // base's shared memory (the -shm file, mapped): when that file has become
+  // immutable, the write kills the process with SIGBUS, so such a connection
+  // is left open until the process ends.
+  void Abandon() { static_cast<void>(db_.release()); }
 
  private:
   struct TCloser {

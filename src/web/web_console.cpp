@@ -227,6 +227,9 @@ void TWebConsole::Route(const THttpRequest& request, const std::string& peer, TH
     sources_.Bans.Get().List(bans, nullptr);
     facts.Bans = bans.size();
     facts.ScreensOn = sources_.Settings.AllowScreens;
+    const TRecordsHealth records = sources_.Bans.Get().RecordsHealth();
+    facts.RecordsUp = records.Up;
+    facts.RecordsReason = records.Reason;
     response.Set(200, StatusJson(facts, sources_.Report.Get()), kJson);
   } else if (get && path == "/api/players") {
     const TSupervisionReport report = sources_.Report.Get();
@@ -283,6 +286,7 @@ void TWebConsole::Route(const THttpRequest& request, const std::string& peer, TH
     facts.Health = sources_.Rcon.Health();
     facts.LastRunUnixSeconds = report.AtUnixSeconds;
     facts.StartedUnixSeconds = startedUnixSeconds_;
+    facts.RecordsUp = sources_.Bans.Get().RecordsHealth().Up;
     response.Set(200, MetricsText(facts), "text/plain; version=0.0.4");
   } else {
     response.Set(404, "not found\n", "text/plain");

@@ -89,6 +89,8 @@ std::string StatusJson(const TStatusFacts& facts, const TSupervisionReport& repo
          ",\"last_run\":" + lastRun + ",\"clients\":" + std::to_string(facts.Clients) +
          ",\"players\":" + std::to_string(players) + ",\"bans\":" + std::to_string(facts.Bans) +
          ",\"screens\":" + (facts.ScreensOn ? "true" : "false") +
+         ",\"records\":{\"up\":" + (facts.RecordsUp ? "true" : "false") +
+         ",\"reason\":" + JsonString(facts.RecordsReason) + "}" +
          ",\"uptime_s\":" + std::to_string(facts.NowUnixSeconds - facts.StartedUnixSeconds) + "}";
 }
 

@@ -27,6 +27,8 @@ struct TStatusFacts {
   size_t Clients = 0;
   size_t Bans = 0;
   bool ScreensOn = false;
+  bool RecordsUp = true;      // the ban records can be written and read
+  std::string RecordsReason;  // why not, when not
 };
 
 std::string StatusJson(const TStatusFacts& facts, const TSupervisionReport& report);

@@ -59,6 +59,8 @@ std::string MetricsText(const TMetricsFacts& facts) {
   out += Gauge("acserver_clients_connected", "Anti-cheat clients registered now.", static_cast<int64_t>(facts.Clients));
   out += Gauge("acserver_players_seen", "Players on the game server at the last supervision run.",
                static_cast<int64_t>(facts.Players));
+  out += Gauge("acserver_records_up", "1 while the ban records (acserver.db) can be written and read, else 0.",
+               facts.RecordsUp ? 1 : 0);
   out += Gauge("acserver_bans_in_force", "Bans in the ban base now.", static_cast<int64_t>(facts.Bans));
   out += Family("acserver_kicks_total", "counter", "Players kicked by supervision, by reason.",
                 {{"reason=\"no_client\"", count(Metrics.KicksNoClient)},

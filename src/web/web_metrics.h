@@ -16,6 +16,7 @@ struct TMetricsFacts {
   RconHealth Health = RconHealth::Unknown;
   int64_t LastRunUnixSeconds = 0;  // 0: no supervision run yet
   int64_t StartedUnixSeconds = 0;
+  bool RecordsUp = true;
 };
 
 // The whole /metrics text. Thread safe (the counters are atomics).

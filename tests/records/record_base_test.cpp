@@ -3,10 +3,13 @@
 // a newer program is refused.
 #include "records/record_base.h"
 
+#include <filesystem>
+
 #include <gtest/gtest.h>
 
 #include <thread>
 
+#include "records/recorded_file_store.h"
 #include "support/test_env.h"
 
 namespace {
@@ -211,6 +214,39 @@ TEST(RecordBaseOpen, RefusesANewerSchemaAndAnythingButADatabase) {
   records::TRecordBase text;
   EXPECT_FALSE(text.Open(dir.Path() + "text.db", &error));
   EXPECT_NE(error.find("cannot open the record base " + dir.Path() + "text.db: "), std::string::npos) << error;
+}
+
+// Bans made while acserver.db cannot be opened are enforced from the file and
+// recorded once when it opens: never a second time as imported.
+TEST(RecordedFileStore, BansMadeWhileTheBaseCannotOpenAreRecordedOnce) {
+  testenv::TTempDir dir;
+  testenv::ResetProcessFacilities(dir.Path());
+  const std::string path = dir.Path() + "acserver.db";
+  std::filesystem::create_directory(path);  // no database can be opened there
+  records::TRecordedFileStore store(path);
+  EXPECT_FALSE(store.RecordsHealth().Up);
+  for (const char* identifier : {"A-1", "B-2", "C-3"}) {
+    TBanRecord ban = Ban(identifier, kNow, kNow + 3600);
+    ban.Origin = BanOrigin::Web;
+    EXPECT_TRUE(store.Record(ban));
+  }
+  std::string left;
+  EXPECT_EQ(store.Lookup("B-2", &left), BanLookup::Banned) << "enforced while the records wait";
+  EXPECT_EQ(store.Waiting(), 3u);
+
+  std::filesystem::remove(path);
+  ASSERT_TRUE(store.WaitWritten(std::chrono::seconds(10)));
+  store.Maintain();  // the records follow the file: nothing to import
+  ASSERT_TRUE(store.WaitWritten(std::chrono::seconds(10)));
+  EXPECT_TRUE(store.RecordsHealth().Up) << store.RecordsHealth().Reason;
+  TBanPage page;
+  std::string error;
+  ASSERT_TRUE(store.Search({}, page, &error)) << error;
+  ASSERT_EQ(page.Total, 3) << "one record per ban";
+  for (const TBanRecord& record : page.Records) {
+    EXPECT_EQ(record.Origin, BanOrigin::Web) << record.Identifier;
+    EXPECT_EQ(record.Name, "player of " + record.Identifier);
+  }
 }
 
 }  // namespace
