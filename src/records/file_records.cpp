@@ -6,18 +6,27 @@
 #include "game/ban_base.h"
 #include "game/text_fields.h"
 #include "platform/program_dir.h"
+#include "records/pending_records.h"
 
 namespace records {
 
 std::string RecordBasePath() { return platform::DataDirectory() + "acserver.db"; }
 
-bool FollowBanFile(TRecordBase& base, int64_t now, int* added, int* ended, std::string* error) {
+bool FollowBanFile(TRecordBase& base, int64_t now, int* added, int* ended, std::string* error,
+                   std::vector<std::string>* notes) {
+  if (!WritePending(base, error, notes)) return false;
   std::vector<std::string> lines;
-  if (!ReadBanRecords(lines, error)) return false;
+  if (!ReadBanBaseLines(lines, error)) return false;
   std::set<std::string> inFile;
-  for (const std::string& line : lines) inFile.insert(ExtractQuoted(line, 2));
-  const std::optional<int> imported = base.Import(lines, now, error);
+  for (const std::string& line : lines) {
+    if (!line.empty() && line[0] != ';') inFile.insert(ExtractQuoted(line, 2));
+  }
+  std::vector<std::string> badLines;
+  const std::optional<int> imported = base.Import(lines, now, error, &badLines);
   if (!imported) return false;
+  for (const std::string& bad : badLines) {
+    if (notes) notes->push_back(BanBasePath() + " " + bad);
+  }
   const std::optional<int> expired = base.ExpireAllBut(inFile, now, error);
   if (!expired) return false;
   if (added) *added = *imported;

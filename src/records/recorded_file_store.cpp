@@ -24,7 +24,9 @@ void TRecordedFileStore::OpenIfClosed() {
   auto base = std::make_shared<TRecordBase>();
   std::string error;
   int added = 0;
-  if (!base->Open(path_, &error) || !FollowBanFile(*base, platform::UnixSeconds(), &added, nullptr, &error)) {
+  std::vector<std::string> notTaken;
+  if (!base->Open(path_, &error) ||
+      !FollowBanFile(*base, platform::UnixSeconds(), &added, nullptr, &error, &notTaken)) {
     {
       TMutexLock guard(lock_);
       openError_ = error;
@@ -36,6 +38,7 @@ void TRecordedFileStore::OpenIfClosed() {
     }
     return;
   }
+  for (const std::string& line : notTaken) WriteLog("Ban records: not a record, left out: " + line);
   if (added > 0) WriteEvent("Ban records: " + std::to_string(added) + " bans of zelk_bans.txt recorded as imported");
   if (!wasError.empty()) WriteEvent("Ban records: " + path_ + " is open again");
   TMutexLock guard(lock_);
