@@ -51,6 +51,11 @@ constexpr const char* kColumns =
     "id, identifier, name, address, reason, made_at, ends_at, origin, by_name, by_identifier, by_address, server, "
     "end_kind, ended_at, ended_by, ended_from, end_reason";
 
+constexpr const char* kInsertSql =
+    "INSERT INTO bans(identifier, name, address, reason, made_at, ends_at, origin, by_name, by_identifier, "
+    "by_address, server, end_kind, ended_at, ended_by, ended_from, end_reason) "
+    "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+
 const std::string kInForce = BanEndName(BanEnd::InForce);
 const std::string kLifted = BanEndName(BanEnd::Lifted);
 const std::string kExpired = BanEndName(BanEnd::Expired);
@@ -262,11 +267,12 @@ bool TRecordBase::Created() const {
 }
 
 bool TRecordBase::Insert(const TBanRecord& record, int64_t* id, std::string* error) {
-  TStatement insert(db_,
-                    "INSERT INTO bans(identifier, name, address, reason, made_at, ends_at, origin, by_name, "
-                    "by_identifier, by_address, server, end_kind, ended_at, ended_by, ended_from, end_reason) "
-                    "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
-  if (!Prepared(insert, error)) return false;
+  TStatement insert(db_, kInsertSql);
+  return Prepared(insert, error) && Insert(insert, record, id, error);
+}
+
+bool TRecordBase::Insert(TStatement& insert, const TBanRecord& record, int64_t* id, std::string* error) {
+  insert.Reset();
   const std::string reason = CutText(record.Reason, kReasonBytes);
   insert.Bind(1, record.Identifier).Bind(2, record.Name).Bind(3, record.Address).Bind(4, reason);
   insert.Bind(5, record.MadeAt).Bind(6, record.EndsAt).Bind(7, std::string(BanOriginName(record.Origin)));
@@ -278,6 +284,7 @@ bool TRecordBase::Insert(const TBanRecord& record, int64_t* id, std::string* err
     return false;
   }
   *id = db_.LastInsertId();
+  if (record.Evidence.empty()) return true;
   TStatement evidence(db_, "INSERT INTO evidence(ban_id, position, path) VALUES(?, ?, ?)");
   if (!Prepared(evidence, error)) return false;
   for (size_t i = 0; i < record.Evidence.size(); ++i) {
@@ -316,9 +323,12 @@ bool TRecordBase::AddAllThen(std::vector<TBanRecord>& records, const std::functi
   indexStale_ = true;
   TTransaction transaction(db_, TTransaction::Kind::Write);
   if (!transaction.Begun(error)) return false;
+  // One statement for all: preparing it costs more than running it.
+  TStatement insert(db_, kInsertSql);
+  if (!Prepared(insert, error)) return false;
   std::vector<int64_t> ids(records.size());
   for (size_t i = 0; i < records.size(); ++i) {
-    if (!Insert(records[i], &ids[i], error)) return false;
+    if (!Insert(insert, records[i], &ids[i], error)) return false;
   }
   if (!beforeCommit(error) || !transaction.Commit(error)) return false;
   for (size_t i = 0; i < records.size(); ++i) records[i].Id = ids[i];

@@ -130,6 +130,8 @@ class TRecordBase {
   bool CreateOrCheckSchema(std::string* error) REQUIRES(lock_);
   bool IndexUpToDate(std::string* error) REQUIRES(lock_);
   bool Insert(const TBanRecord& record, int64_t* id, std::string* error) REQUIRES(lock_);
+  // The same with the insert statement prepared (kInsertSql) by the caller.
+  bool Insert(TStatement& insert, const TBanRecord& record, int64_t* id, std::string* error) REQUIRES(lock_);
   bool LoadEvidence(std::vector<TBanRecord>& records, std::string* error) REQUIRES(lock_);
   std::optional<int> EndRecords(const std::vector<std::pair<int64_t, int64_t>>& idAndEndedAt, std::string* error)
       REQUIRES(lock_);
