@@ -38,6 +38,37 @@ TEST_F(BanBaseTest, LookupSkipsCommentsAndMatchesExactly) {
   EXPECT_EQ(file_.IsBanned(""), BanLookup::NotBanned);
 }
 
+// Whatever an identifier holds, a ban writes its own line and no other: a
+// hostile one is refused by every writer, and a client's, once neutralised,
+// always keeps the rule.
+TEST_F(BanBaseTest, HostileIdentifiersNeverAddALine) {
+  const std::string hostile[] = {"a\"b",        "x\" \"p",          "x\r\n\"p\" \"victim", "x\ny", "x\r",
+                                 "tab\there",  "del\x7F",        "",                    std::string(65, 'i')};
+  ASSERT_TRUE(file_.AppendBanRecord(0, "first"));
+  const std::string before = testenv::ReadFile(BasePath());
+  for (const std::string& identifier : hostile) {
+    EXPECT_NE(BanIdentifierProblem(identifier), "") << identifier;
+    EXPECT_FALSE(file_.AppendBanRecord(0, identifier)) << identifier;
+    std::string error;
+    EXPECT_FALSE(AppendBanRecords({{5, "fine"}, {0, identifier}}, &error)) << identifier;
+    EXPECT_EQ(testenv::ReadFile(BasePath()), before) << "nothing written for " << identifier;
+  }
+  int added = 0;
+  for (const std::string& identifier : hostile) {
+    const std::string client = ClientBanIdentifier(identifier);
+    if (client.empty()) continue;  // the connect refuses an identifier of control bytes only
+    EXPECT_EQ(BanIdentifierProblem(client), "") << identifier;
+    ASSERT_TRUE(file_.AppendBanRecord(0, client)) << identifier;
+    ++added;
+    EXPECT_EQ(file_.IsBanned(client), BanLookup::Banned);
+  }
+  EXPECT_EQ(file_.IsBanned("victim"), BanLookup::NotBanned);
+  EXPECT_EQ(file_.IsBanned("p"), BanLookup::NotBanned);
+  std::vector<std::string> records;
+  ASSERT_TRUE(ReadBanRecords(records, nullptr));
+  EXPECT_EQ(records.size(), static_cast<size_t>(1 + added)) << testenv::ReadFile(BasePath());
+}
+
 TEST_F(BanBaseTest, UnreadableBaseFailsTheLookupWithALogLine) {
   std::filesystem::create_directory(BasePath());
   EXPECT_EQ(file_.IsBanned("X"), BanLookup::Failed);
