@@ -66,8 +66,8 @@ constexpr const char* kHelp =
     "\n"
     "An identifier has 1 to 64 bytes, without double quotes or control bytes.\n"
     "\n"
-    "Exit status: 0 done, 1 no such ban, 2 usage, file or database error,\n"
-    "3 no ban base (no zelk_bans.txt in the data directory).\n";
+    "Exit status: 0 done, 1 no such ban, 2 usage, file or database error.\n"
+    "Exit status 3: no ban base (no zelk_bans.txt in the data directory).\n";
 
 enum class Action { Lift, List, Import, Help, Version };
 

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <thread>
 
+#include "base/limits.h"
 #include "platform/file_lock.h"
 #include "platform/files.h"
 #include "platform/stop_signal.h"
@@ -151,6 +152,12 @@ TEST_F(BanBaseFaults, AFullDiskLosesNoBanAndLeavesNoFragment) {
   } unmount{disk};
   testenv::ResetProcessFacilities(disk);
   ASSERT_TRUE(file_.AppendBanRecord(30, "FIRST"));
+  // A base that ends on a page boundary, so that the next record (at most 64
+  // bytes of identifier) needs a block of its own.
+  const std::string first = testenv::ReadFile(disk + "zelk_bans.txt");
+  testenv::WriteFile(disk + "zelk_bans.txt", first.substr(0, first.size() - 14) + ";" +
+                                                 std::string(4096 - first.size() - 3, 'x') + "\r\n" +
+                                                 first.substr(first.size() - 14));
   const std::string whole = testenv::ReadFile(disk + "zelk_bans.txt");
   // Fill the disk to the last byte.
   {
@@ -160,16 +167,16 @@ TEST_F(BanBaseFaults, AFullDiskLosesNoBanAndLeavesNoFragment) {
     }
   }
   std::ofstream(disk + "filler", std::ios::binary | std::ios::app) << "x";
-  EXPECT_FALSE(file_.AppendBanRecord(0, std::string(6000, 'L')));
+  EXPECT_FALSE(file_.AppendBanRecord(0, std::string(kIdentifierChars, 'L')));
   EXPECT_EQ(testenv::ReadFile(disk + "zelk_bans.txt"), whole) << "nothing of the unwritten record";
   std::string left;
-  EXPECT_EQ(file_.IsBanned(std::string(6000, 'L'), &left), BanLookup::Banned) << "enforced from memory";
+  EXPECT_EQ(file_.IsBanned(std::string(kIdentifierChars, 'L'), &left), BanLookup::Banned) << "enforced from memory";
   EXPECT_EQ(left, "p");
 
   std::filesystem::remove(disk + "filler");
   file_.Maintain();
   EXPECT_EQ(testenv::ReadFile(disk + "zelk_bans.txt"), whole.substr(0, whole.size() - 14) + "\"29\" \"FIRST\"\r\n\"p\" \"" +
-                                                           std::string(6000, 'L') + "\"\r\n");
+                                                           std::string(kIdentifierChars, 'L') + "\"\r\n");
   ASSERT_TRUE(file_.AppendBanRecord(5, "NEXT"));
   EXPECT_NE(testenv::ReadFile(disk + "zelk_bans.txt").find("\r\n\"5\" \"NEXT\"\r\n"), std::string::npos);
 }
