@@ -3,13 +3,16 @@
 #include <algorithm>
 #include <cstdio>
 #include <optional>
+#include <set>
 #include <vector>
 
+#include "app/ban_import.h"
 #include "app/config_file.h"
 #include "base/limits.h"
 #include "base/numbers.h"
 #include "base/settings.h"
 #include "game/ban_base.h"
+#include "game/text_fields.h"
 #include "log/logs.h"
 #include "platform/clock_text.h"
 #include "platform/console.h"
@@ -17,6 +20,7 @@
 #include "platform/files.h"
 #include "platform/program_dir.h"
 #include "records/file_records.h"
+#include "records/pending_records.h"
 #include "records/record_base.h"
 #include "screens/screen_receiver.h"
 #include "sharedbans/postgres_ban_store.h"
@@ -36,23 +40,30 @@ void Warn(const std::string& warning) {
 }
 
 // The ban base of zelk_config.txt: the shared base's URI, or the file base
-// (URI empty) with its record base opened and brought in line with the file.
+// (URI empty) with its record base.
 struct TBase {
   std::string Uri;
   records::TRecordBase Records;
 };
 
-bool OpenBase(TBase& base, std::string* error) {
-  const std::string banBase = QuietConfigValue("ban_base");
-  if (IsSharedBanBase(banBase)) {
-    base.Uri = banBase;
-    return true;
-  }
-  if (!base.Records.Open(records::RecordBasePath(), error)) {
-    *error = records::RecordBasePath() + ": " + *error;
-    return false;
-  }
-  return records::FollowBanFile(base.Records, platform::UnixSeconds(), nullptr, nullptr, error);
+// Warnings for the lines that bringing the records in line left out.
+void WarnNotTaken(const std::vector<std::string>& notes) {
+  for (const std::string& note : notes) Warn("not a record, left out: " + note);
+}
+
+// Opens the record base of the file base and brings it in line with the file
+// (and the records waiting beside it). False with the reason.
+bool OpenRecords(TBase& base, std::string* error) {
+  if (!base.Records.Open(records::RecordBasePath(), error)) return false;
+  std::vector<std::string> notes;
+  const bool followed = records::FollowBanFile(base.Records, platform::UnixSeconds(), nullptr, nullptr, error, &notes);
+  WarnNotTaken(notes);
+  return followed;
+}
+
+// Why the record base cannot be written, for the admin.
+std::string WhyNot(const std::string& error) {
+  return error.find("database is locked") != std::string::npos ? "locked by another process" : error;
 }
 
 // "host:rconport", as the server names itself in its records.
@@ -71,6 +82,9 @@ std::string ScreenRoot() {
 std::string Shown(const std::string& text) { return platform::WithoutControlBytes(text); }
 
 std::string When(int64_t unixSeconds) { return unixSeconds == 0 ? "never" : platform::UtcTimeText(unixSeconds); }
+
+// When a ban was made: unknown for the bans found in an old zelk_bans.txt.
+std::string Made(int64_t unixSeconds) { return unixSeconds == 0 ? "unknown" : platform::UtcTimeText(unixSeconds); }
 
 std::string StateText(const TBanRecord& record) {
   if (record.End == BanEnd::InForce) return record.EndsAt == 0 ? "in force, for ever" : "in force until " + When(record.EndsAt);
@@ -93,7 +107,7 @@ std::string OriginText(const TBanRecord& record) {
 void PrintTable(const std::vector<TBanRecord>& list) {
   std::vector<std::vector<std::string>> rows{{"ID", "MADE (UTC)", "IDENTIFIER", "NAME", "STATE", "REASON"}};
   for (const TBanRecord& r : list) {
-    rows.push_back({std::to_string(r.Id), When(r.MadeAt), Shown(r.Identifier), Shown(r.Name), StateText(r),
+    rows.push_back({std::to_string(r.Id), Made(r.MadeAt), Shown(r.Identifier), Shown(r.Name), StateText(r),
                     Shown(r.Reason)});
   }
   std::vector<size_t> widths(rows[0].size(), 0);
@@ -158,7 +172,7 @@ int Show(TBase& base, const TBanToolRequest& request) {
   const std::vector<std::pair<std::string, std::string>> fields{
       {"Record", std::to_string(record->Id)},  {"Identifier", Shown(record->Identifier)},
       {"Player", Shown(record->Name)},         {"Address", Shown(record->Address)},
-      {"Reason", Shown(record->Reason)},       {"Made (UTC)", When(record->MadeAt)},
+      {"Reason", Shown(record->Reason)},       {"Made (UTC)", Made(record->MadeAt)},
       {"Ends (UTC)", When(record->EndsAt)},    {"State", StateText(*record)},
       {"Origin", OriginText(*record)},         {"Server", Shown(record->Server)}};
   for (const auto& [label, value] : fields) std::printf("%-12s%s\n", (label + ":").c_str(), value.c_str());
@@ -194,54 +208,123 @@ void LogLine(const std::string& message) {
   if (!AppendToFullLog(message, &error)) Warn("not in the full log (" + error + ")");
 }
 
-int Ban(TBase& base, const TBanToolRequest& request) {
-  if (request.Argument.empty() || request.Argument.size() > kIdentifierChars) {
-    return Fail("an identifier has 1 to " + std::to_string(kIdentifierChars) + " bytes");
+// The text cut to the bytes a record keeps, with a warning when it was longer.
+std::string Kept(const std::string& text, size_t bytes, const char* what) {
+  if (text.size() <= bytes) return text;
+  size_t end = bytes;
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  const std::string cut = text.substr(0, end);
+  Warn(std::string("the ") + what + " is longer than " + std::to_string(bytes) + " bytes; kept: " + Shown(cut));
+  return cut;
+}
+
+// Exit status 2 for an identifier that the ban base cannot hold.
+std::optional<int> RefuseIdentifier(const std::string& identifier) {
+  const std::string problem = BanIdentifierProblem(identifier);
+  if (problem.empty()) return std::nullopt;
+  return Fail("the identifier \"" + Shown(identifier) + "\" " + problem + "; nothing changed");
+}
+
+// The record of a ban or lift made in the file: into acserver.db, or, when
+// that cannot be written, into the records waiting beside it (the server's
+// next minute or the next run of a tool writes them).
+void RecordChange(TBase& base, const records::TRecordBase::TChange& change, const char* done) {
+  // The records that waited go first, so that an older lift cannot end this
+  // ban. The rest of the file is left for the server's minute to follow: on a
+  // base of 100,000 bans that costs half a second.
+  std::string error;
+  std::vector<std::string> notes;
+  const bool written = base.Records.Open(records::RecordBasePath(), &error) &&
+                       records::WritePending(base.Records, &error, &notes) &&
+                       (change.IsLift ? base.Records.Lift(change.Identifier, change.Lift, change.At, &error).has_value()
+                                      : base.Records.Add(change.Ban, &error).has_value());
+  WarnNotTaken(notes);
+  if (written) return;
+  const std::string why = WhyNot(error);
+  std::string failure;
+  if (!records::KeepPending(change, &failure)) {
+    Warn(std::string("the ban is ") + (change.IsLift ? "lifted" : "in force") + ", but its record is not written (" +
+         why + "; " + failure + ")");
+    return;
   }
+  std::printf("%s in zelk_bans.txt; the record waits for acserver.db (%s) in %s\n", done, why.c_str(),
+              records::PendingRecordsPath().c_str());
+}
+
+int Ban(TBase& base, const TBanToolRequest& request) {
+  if (const std::optional<int> refused = RefuseIdentifier(request.Argument)) return *refused;
   TBanRecord record;
   record.Identifier = request.Argument;
-  record.Name = request.Name.substr(0, kNameChars);
-  record.Reason = request.Reason.substr(0, kLogFieldChars);
+  record.Name = Kept(request.Name, kNameChars, "name");
+  record.Reason = Kept(request.Reason, kLogFieldChars, "reason");
   record.MadeAt = platform::UnixSeconds();
   record.EndsAt = request.Minutes == 0 ? 0 : record.MadeAt + int64_t{request.Minutes} * 60;
   record.Origin = BanOrigin::CommandLine;
   record.ByName = platform::RealUserName();
   record.Server = ServerName();
   std::string error;
+  const std::string span = request.Minutes == 0 ? "for ever" : "for " + MinutesText(request.Minutes);
   if (!base.Uri.empty()) {
     if (!RecordSharedBan(base.Uri, record, &error)) return Fail(error);
+    std::printf("banned \"%s\" %s\n", Shown(record.Identifier).c_str(), span.c_str());
   } else {
-    // The file first: it is what turns the player away; a record that cannot
-    // be written is made as "imported" by the next start or tool instead.
-    if (!TBanFile().AppendBanRecord(request.Minutes, record.Identifier)) return Fail("cannot write " + BanBasePath());
-    if (!base.Records.Add(record, &error)) Warn("the ban is in force, but its record is not written (" + error + ")");
+    // The file first: it is what turns the player away, and needs nothing of
+    // acserver.db.
+    if (!AppendBanRecords({{request.Minutes, record.Identifier}}, &error)) {
+      return Fail("cannot write " + BanBasePath() + ": " + error);
+    }
+    std::printf("banned \"%s\" %s\n", Shown(record.Identifier).c_str(), span.c_str());
+    RecordChange(base, {false, record, "", {}, 0}, "banned");
   }
-  const std::string span = request.Minutes == 0 ? "for ever" : "for " + MinutesText(request.Minutes);
-  std::printf("banned \"%s\" %s\n", Shown(record.Identifier).c_str(), span.c_str());
   LogLine("Ban of ID " + record.Identifier + " (" + span + ") made with acserver-bans by " + record.ByName + ": " +
           record.Reason);
   return 0;
 }
 
 int Lift(TBase& base, const TBanToolRequest& request) {
-  const TBanLift lift{platform::RealUserName(), "command line", request.Reason.substr(0, kLogFieldChars)};
-  LiftResult result;
-  if (!base.Uri.empty()) {
-    result = LiftSharedBan(base.Uri, request.Argument, lift);
-  } else {
-    result = TBanFile().Lift(request.Argument);
-    std::string error;
-    if (result.Error.empty() && !base.Records.Lift(request.Argument, lift, platform::UnixSeconds(), &error)) {
-      Warn("the ban is lifted, but its record is not (" + error + ")");
-    }
-  }
+  if (const std::optional<int> refused = RefuseIdentifier(request.Argument)) return *refused;
+  const TBanLift lift{platform::RealUserName(), "command line", Kept(request.Reason, kLogFieldChars, "reason")};
+  const LiftResult result = base.Uri.empty() ? TBanFile().Lift(request.Argument)
+                                             : LiftSharedBan(base.Uri, request.Argument, lift);
   if (!result.Error.empty()) return Fail(result.Error);
   if (result.Removed == 0) {
     std::printf("no ban for \"%s\"\n", Shown(request.Argument).c_str());
     return 1;
   }
   std::printf("lifted the ban of \"%s\"\n", Shown(request.Argument).c_str());
+  if (base.Uri.empty()) RecordChange(base, {true, {}, request.Argument, lift, platform::UnixSeconds()}, "lifted");
   LogLine("Ban of ID " + request.Argument + " lifted with acserver-bans by " + lift.By + ": " + lift.Reason);
+  return 0;
+}
+
+int Import(TBase& base, const TBanToolRequest& request) {
+  if (!base.Uri.empty()) return Fail("import works on the file base; the shared ban base takes acserver-unban --import");
+  std::string text;
+  std::string error;
+  if (!platform::ReadWholeFile(request.Argument, text, &error)) return Fail(error);
+  std::vector<std::string> lines;
+  if (!ReadBanRecords(lines, &error)) return Fail(error);
+  std::set<std::string> banned;
+  for (const std::string& line : lines) banned.insert(ExtractQuoted(line, 2));
+  TBanRecord like;
+  like.Reason = request.Reason.empty() ? "imported from " + request.Argument.substr(request.Argument.rfind('/') + 1)
+                                       : request.Reason;
+  like.Reason = Kept(like.Reason, kLogFieldChars, "reason");
+  like.ByName = platform::RealUserName();
+  like.Server = ServerName();
+  const int64_t now = platform::UnixSeconds();
+  TBanImport import = ReadBanList(text, BanListKindOf(request.Argument), banned, like, now);
+  for (const auto* list : {&import.Bad, &import.Duplicates, &import.Notes}) {
+    for (const std::string& line : *list) std::printf("%s\n", Shown(line).c_str());
+  }
+  if (!import.Bans.empty() && !StoreImportedBans(base.Records, import, &error)) {
+    return Fail("nothing imported: " + WhyNot(error));
+  }
+  std::printf("imported %zu ban%s from %s into zelk_bans.txt and acserver.db (%zu bad lines, %zu banned already)\n",
+              import.Bans.size(), import.Bans.size() == 1 ? "" : "s", Shown(request.Argument).c_str(),
+              import.Bad.size(), import.Duplicates.size());
+  LogLine("Bans imported with acserver-bans by " + like.ByName + ": " + std::to_string(import.Bans.size()) +
+          " from " + request.Argument);
   return 0;
 }
 
@@ -252,7 +335,8 @@ bool ParseBanToolAction(const std::string& word, BanToolAction* action) {
                                                                   {"show", BanToolAction::Show},
                                                                   {"history", BanToolAction::History},
                                                                   {"ban", BanToolAction::Ban},
-                                                                  {"lift", BanToolAction::Lift}};
+                                                                  {"lift", BanToolAction::Lift},
+                                                                  {"import", BanToolAction::Import}};
   for (const auto& [name, value] : kWords) {
     if (word == name) {
       *action = value;
@@ -264,8 +348,15 @@ bool ParseBanToolAction(const std::string& word, BanToolAction* action) {
 
 int RunBanTool(const TBanToolRequest& request) {
   TBase base;
+  const std::string banBase = QuietConfigValue("ban_base");
+  if (IsSharedBanBase(banBase)) base.Uri = banBase;
+  // A ban and a lift change the file first, and need acserver.db only for
+  // their records; everything else reads or writes the records.
+  const bool fileFirst = request.What == BanToolAction::Ban || request.What == BanToolAction::Lift;
   std::string error;
-  if (!OpenBase(base, &error)) return Fail(error);
+  if (base.Uri.empty() && !fileFirst && !OpenRecords(base, &error)) {
+    return Fail(WhyNot(error));
+  }
   switch (request.What) {
     case BanToolAction::List:
       return List(base, request);
@@ -277,6 +368,8 @@ int RunBanTool(const TBanToolRequest& request) {
       return Ban(base, request);
     case BanToolAction::Lift:
       return Lift(base, request);
+    case BanToolAction::Import:
+      return Import(base, request);
     case BanToolAction::Help:
     case BanToolAction::Version:
       break;

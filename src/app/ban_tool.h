@@ -8,11 +8,11 @@
 
 #include "game/ban_record.h"
 
-enum class BanToolAction { List, Show, History, Ban, Lift, Help, Version };
+enum class BanToolAction { List, Show, History, Ban, Lift, Import, Help, Version };
 
 struct TBanToolRequest {
   BanToolAction What = BanToolAction::List;
-  std::string Argument;  // the record's id (show) or the identifier (history, ban, lift)
+  std::string Argument;  // the record's id (show), the identifier (history, ban, lift) or the file (import)
   TBanQuery Query{"", TBanQuery::Which::InForce, 1, 50};
   bool Json = false;
   std::string Reason;
@@ -20,7 +20,7 @@ struct TBanToolRequest {
   int32_t Minutes = 0;  // 0: for ever
 };
 
-// "list", "show", "history", "ban", "lift"; false for anything else.
+// "list", "show", "history", "ban", "lift", "import"; false for anything else.
 bool ParseBanToolAction(const std::string& word, BanToolAction* action);
 
 // Carries out the request and prints its answer; the exit status (0 done,

@@ -5,6 +5,7 @@
 //   acserver-bans history IDENTIFIER [--json]
 //   acserver-bans ban IDENTIFIER --reason TEXT [--minutes N] [--name NAME]
 //   acserver-bans lift IDENTIFIER --reason TEXT
+//   acserver-bans import FILE [--reason TEXT]
 //   acserver-bans --help | -h | --version
 //
 // The data directory and the ban base are found as the server finds them
@@ -12,8 +13,11 @@
 // the file base a ban goes into zelk_bans.txt under its lock file, as the
 // server's own bans do, and its record into acserver.db beside it; on the
 // shared base both go into the database. Either way the running server turns
-// the banned identifier away at its next connect. Bans and lifts are written
-// to the full log with the real user who ran the tool.
+// the banned identifier away at its next connect. When acserver.db cannot be
+// written (locked by another process, broken), a ban or lift is made in
+// zelk_bans.txt all the same and its record waits beside the base for the
+// server's next minute. Bans and lifts are written to the full log with the
+// real user who ran the tool.
 // Exit status: 0 done, 1 nothing found, 2 usage, file or database error.
 #include <cstdio>
 #include <optional>
@@ -33,6 +37,7 @@ constexpr const char* kUsage =
     "       acserver-bans history IDENTIFIER [--json]\n"
     "       acserver-bans ban IDENTIFIER --reason TEXT [--minutes N] [--name NAME]\n"
     "       acserver-bans lift IDENTIFIER --reason TEXT\n"
+    "       acserver-bans import FILE [--reason TEXT]\n"
     "       acserver-bans --help | --version\n";
 
 constexpr const char* kHelp =
@@ -53,6 +58,12 @@ constexpr const char* kHelp =
     "  ban IDENTIFIER     bans by hand: --reason TEXT is needed (up to 64 bytes),\n"
     "                     --minutes N (default: for ever), --name NAME (the player)\n"
     "  lift IDENTIFIER    lifts every ban of the identifier: --reason TEXT is needed\n"
+    "  import FILE        adds the bans of the game server's banned.cfg or listip.cfg\n"
+    "                     (a name ending in .cfg) or of a CSV file (identifier,\n"
+    "                     name, reason, made, minutes) to zelk_bans.txt and\n"
+    "                     acserver.db, in one step; --reason TEXT for lines\n"
+    "                     without one\n"
+    "  An identifier has 1 to 64 bytes, without double quotes or control bytes.\n"
     "  --json             list, show and history as JSON (the web console's shapes)\n"
     "  -h, --help         this text\n"
     "  --version          the version\n"
@@ -156,6 +167,10 @@ std::optional<TBanToolRequest> ParseArguments(const std::vector<std::string>& ar
     return std::nullopt;
   }
   if (!words.empty()) (takesText ? request.Query.Text : request.Argument) = words[0];
+  if (request.What == BanToolAction::Import && request.Argument.empty()) {
+    *error = "import needs the file's path";
+    return std::nullopt;
+  }
   if ((request.What == BanToolAction::Ban || request.What == BanToolAction::Lift) && request.Reason.empty()) {
     *error = command + " needs --reason TEXT";
     return std::nullopt;

@@ -17,7 +17,8 @@
 // Every lift is written to the full log, with the real user who ran the tool
 // and the reason when one is given; a log that cannot be written costs a
 // warning, not the lift.
-// Exit status: 0 done, 1 no such ban, 2 usage, file or database error.
+// Exit status: 0 done, 1 no such ban, 2 usage, file or database error, 3 no
+// ban base at all (the file base has no zelk_bans.txt: check ACSERVER_HOME).
 #include <algorithm>
 #include <cstdio>
 #include <optional>
@@ -36,6 +37,7 @@
 #include "platform/environment.h"
 #include "platform/files.h"
 #include "records/file_records.h"
+#include "records/pending_records.h"
 #include "records/record_base.h"
 #include "sharedbans/postgres_ban_store.h"
 
@@ -62,7 +64,10 @@ constexpr const char* kHelp =
     "Data directory: $ACSERVER_HOME when set, else the directory of the program.\n"
     "Run it as the server's user, so that the files it rewrites stay the server's.\n"
     "\n"
-    "Exit status: 0 done, 1 no such ban, 2 usage, file or database error.\n";
+    "An identifier has 1 to 64 bytes, without double quotes or control bytes.\n"
+    "\n"
+    "Exit status: 0 done, 1 no such ban, 2 usage, file or database error.\n"
+    "Exit status 3: no ban base (no zelk_bans.txt in the data directory).\n";
 
 enum class Action { Lift, List, Import, Help, Version };
 
@@ -75,6 +80,15 @@ struct TRequest {
 int Fail(const std::string& error) {
   std::fprintf(stderr, "acserver-unban: %s\n", error.c_str());
   return 2;
+}
+
+// Exit status 3: the file base has no zelk_bans.txt, so there is nothing to
+// list or lift; most often ACSERVER_HOME names the wrong directory.
+int NoBanBase() {
+  std::fflush(stdout);
+  std::fprintf(stderr, "acserver-unban: no ban base at %s (is ACSERVER_HOME the server's data directory?)\n",
+               BanBasePath().c_str());
+  return 3;
 }
 
 int UsageError(const std::string& error) {
@@ -142,8 +156,8 @@ int List(const std::string& uri) {
   std::string error;
   std::vector<TBanView> bans;
   if (uri.empty()) {
+    if (!platform::FileExists(BanBasePath())) return NoBanBase();
     if (!TFileBanStore().List(bans, &error)) return Fail(error);
-    if (!platform::FileExists(BanBasePath())) std::printf("no ban base at %s\n", BanBasePath().c_str());
   } else if (!ListSharedBans(uri, bans, &error)) {
     return Fail(error);
   }
@@ -177,18 +191,39 @@ int Import(const std::string& uri) {
 
 int Lift(const std::string& uri, const TRequest& request) {
   const std::string& identifier = request.Identifier;
-  const TBanLift lift{platform::RealUserName(), "command line (acserver-unban)", request.Reason.substr(0, kLogFieldChars)};
+  if (const std::string problem = BanIdentifierProblem(identifier); !problem.empty()) {
+    return Fail("the identifier \"" + platform::WithoutControlBytes(identifier) + "\" " + problem + "; nothing changed");
+  }
+  if (uri.empty() && !platform::FileExists(BanBasePath())) return NoBanBase();
+  std::string reason = request.Reason;
+  if (reason.size() > kLogFieldChars) {
+    size_t end = kLogFieldChars;
+    while (end > 0 && (static_cast<unsigned char>(reason[end]) & 0xC0) == 0x80) --end;
+    reason.resize(end);
+    std::fprintf(stderr, "acserver-unban: warning: the reason is longer than %zu bytes; kept: %s\n", kLogFieldChars,
+                 platform::WithoutControlBytes(reason).c_str());
+  }
+  const TBanLift lift{platform::RealUserName(), "command line (acserver-unban)", reason};
   const LiftResult result = uri.empty() ? TFileBanStore().Lift(identifier, lift) : LiftSharedBan(uri, identifier, lift);
   if (!result.Error.empty()) return Fail(result.Error);
   if (uri.empty() && result.Removed > 0) {
     // The record of the lift, beside the file base; a record base that cannot
     // be written costs a warning, not the lift.
+    // When acserver.db cannot be written, the record of the lift waits beside
+    // it for the server's next minute (records/pending_records.h).
     records::TRecordBase recordBase;
     std::string error;
-    if (!recordBase.Open(records::RecordBasePath(), &error) ||
-        !recordBase.Lift(identifier, lift, platform::UnixSeconds(), &error)) {
-      std::fprintf(stderr, "acserver-unban: warning: the lift is not in %s (%s)\n", records::RecordBasePath().c_str(),
-                   error.c_str());
+    const int64_t now = platform::UnixSeconds();
+    if (!recordBase.Open(records::RecordBasePath(), &error) || !records::WritePending(recordBase, &error) ||
+        !recordBase.Lift(identifier, lift, now, &error)) {
+      const std::string why = error.find("database is locked") != std::string::npos ? "locked by another process" : error;
+      if (records::KeepPending({true, {}, identifier, lift, now}, &error)) {
+        std::printf("lifted in zelk_bans.txt; the record waits for acserver.db (%s) in %s\n", why.c_str(),
+                    records::PendingRecordsPath().c_str());
+      } else {
+        std::fprintf(stderr, "acserver-unban: warning: the lift is not in %s (%s)\n",
+                     records::RecordBasePath().c_str(), (why + "; " + error).c_str());
+      }
     }
   }
   if (result.Removed == 0) {
@@ -198,7 +233,7 @@ int Lift(const std::string& uri, const TRequest& request) {
   }
   std::printf("lifted %d record%s for \"%s\"\n", result.Removed, result.Removed == 1 ? "" : "s", identifier.c_str());
   std::string message = "Ban of ID " + identifier + " lifted with acserver-unban by " + platform::RealUserName();
-  if (!request.Reason.empty()) message += ": " + request.Reason;
+  if (!reason.empty()) message += ": " + reason;
   std::string error;
   if (AppendToFullLog(message, &error)) {
     std::printf("logged in %s\n", FullLogPath().c_str());

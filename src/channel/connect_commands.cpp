@@ -7,6 +7,7 @@
 #include "base/limits.h"
 #include "base/metrics.h"
 #include "base/settings.h"
+#include "game/ban_base.h"
 #include "game/ban_enforcement.h"
 #include "game/text_fields.h"
 #include "log/logs.h"
@@ -26,9 +27,11 @@ std::string AcceptLine(const SettingsRecord& settings) {
 }  // namespace
 
 // "<connect> name... identifier check". The identifier is neutralised and cut
-// to its capacity before the ban lookup and the table, so the ban base, the
-// lookup and the slot all hold the same text: a quote in it can neither forge
-// a record for someone else nor dodge a ban with a longer identifier. A ban
+// to its capacity before the ban lookup and the table (ClientBanIdentifier),
+// so the ban base, the lookup and the slot all hold the same text: a quote in
+// it can neither forge a record for someone else nor dodge a ban with a longer
+// identifier. An identifier of control bytes only, which leaves nothing, fails
+// the command like a missing one. A ban
 // whose kick is still on its way to the game server (its record not yet
 // written) refuses the identifier already. The line of a refused connect
 // counts against the address's limit of error lines.
@@ -40,7 +43,11 @@ void ConnectCmd(TTables& tables, const SettingsRecord& settings, TBanEnforcement
     return;
   }
   const std::string name = JoinArguments(words, 0, words.size() - 2);
-  const std::string identifier = NeutraliseRconText(words[words.size() - 2]).substr(0, kIdentifierChars);
+  const std::string identifier = ClientBanIdentifier(words[words.size() - 2]);
+  if (identifier.empty()) {
+    call.Failed = true;
+    return;
+  }
   const std::string& check = words.back();
   std::string duration;
 

@@ -124,10 +124,9 @@ int64_t MinutesUntil(std::chrono::steady_clock::time_point end) {
   return std::max<int64_t>(1, (left + 59) / 60);
 }
 
-// Writes one record, whole or not at all; the base with its two header lines
-// when it is missing. False with the reason.
-bool WriteRecord(int32_t minutes, const std::string& identifier, std::string* error) {
-  const std::string record = RecordLine(minutes == 0 ? "p" : std::to_string(minutes), identifier) + kLineEnd;
+// Writes records (each ending in its line end), whole or not at all; the base
+// with its two header lines when it is missing. False with the reason.
+bool WriteRecords(const std::string& records, std::string* error) {
   TBanBaseGuard guard;
   if (!guard.Held()) {
     *error = guard.Error();
@@ -135,17 +134,52 @@ bool WriteRecord(int32_t minutes, const std::string& identifier, std::string* er
   }
   const std::string path = BanBasePath();
   if (!BaseExists(path)) {
-    return platform::ReplaceFileAtomically(path, kHeaderEnglish + kLineEnd + kHeaderRussian + kLineEnd + record, error);
+    return platform::ReplaceFileAtomically(path, kHeaderEnglish + kLineEnd + kHeaderRussian + kLineEnd + records, error);
   }
   bool terminated = false;
-  const bool written = platform::AppendLineWhole(path, record, kLineEnd, &terminated, error);
+  const bool written = platform::AppendLineWhole(path, records, kLineEnd, &terminated, error);
   if (terminated) WriteLog("The ban base " + path + " ended in a line without its line end; it was ended first");
   return written;
+}
+
+std::string RecordOf(int32_t minutes, const std::string& identifier) {
+  return RecordLine(minutes == 0 ? "p" : std::to_string(minutes), identifier) + kLineEnd;
+}
+
+bool WriteRecord(int32_t minutes, const std::string& identifier, std::string* error) {
+  return WriteRecords(RecordOf(minutes, identifier), error);
 }
 
 }  // namespace
 
 std::string BanBasePath() { return platform::DataDirectory() + "zelk_bans.txt"; }
+
+std::string BanIdentifierProblem(const std::string& identifier) {
+  if (identifier.empty()) return "is empty";
+  if (identifier.size() > kIdentifierChars) return "is longer than " + std::to_string(kIdentifierChars) + " bytes";
+  for (const char c : identifier) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"') return "has a double quote";
+    if (byte < 0x20 || byte == 0x7F) return "has a control byte (a line break, a tab or the like)";
+  }
+  return "";
+}
+
+std::string ClientBanIdentifier(const std::string& announced) {
+  return NeutraliseRconText(announced).substr(0, kIdentifierChars);
+}
+
+bool AppendBanRecords(const std::vector<std::pair<int32_t, std::string>>& bans, std::string* error) {
+  std::string records;
+  for (const auto& [minutes, identifier] : bans) {
+    if (const std::string problem = BanIdentifierProblem(identifier); !problem.empty()) {
+      *error = "the identifier \"" + platform::WithoutControlBytes(identifier) + "\" " + problem;
+      return false;
+    }
+    records += RecordOf(minutes, identifier);
+  }
+  return records.empty() || WriteRecords(records, error);
+}
 
 std::string BanBaseLockPath() { return BanBasePath() + ".lock"; }
 
@@ -191,6 +225,11 @@ BanLookup TBanFile::IsBanned(const std::string& identifier, std::string* duratio
 }
 
 bool TBanFile::AppendBanRecord(int32_t minutes, const std::string& identifier) {
+  if (const std::string problem = BanIdentifierProblem(identifier); !problem.empty()) {
+    WriteLog("ERROR: the ban of ID " + LogField(identifier) + " is not written to the ban base: the identifier " +
+             problem);
+    return false;
+  }
   std::string error;
   if (WriteRecord(minutes, identifier, &error)) return true;
   WriteLog("ERROR: cannot write the ban base " + BanBasePath() + ": " + error);
@@ -266,17 +305,21 @@ void TBanFile::Maintain() {
   }
 }
 
-bool ReadBanRecords(std::vector<std::string>& records, std::string* error) {
+bool ReadBanBaseLines(std::vector<std::string>& lines, std::string* error) {
   TBanBaseGuard guard;
-  records.clear();
+  lines.clear();
   if (!guard.Held()) {
     if (error) *error = guard.Error();
     return false;
   }
   const std::string path = BanBasePath();
-  if (!BaseExists(path)) return true;
+  return !BaseExists(path) || platform::ReadTextLines(path, lines, error);
+}
+
+bool ReadBanRecords(std::vector<std::string>& records, std::string* error) {
   std::vector<std::string> lines;
-  if (!platform::ReadTextLines(path, lines, error)) return false;
+  records.clear();
+  if (!ReadBanBaseLines(lines, error)) return false;
   for (const std::string& line : lines) {
     if (!line.empty() && line[0] != ';') records.push_back(line);
   }

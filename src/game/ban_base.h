@@ -8,11 +8,26 @@
 #include <cstdint>
 #include <string>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "base/mutex.h"
 
 enum class BanLookup { NotBanned, Banned, Failed };
+
+// The one rule for an identifier of the ban base, whoever bans (a client's
+// report, the web console, the tools, an import): 1 to kIdentifierChars (64)
+// bytes, no double quote, no control byte (below 0x20, and 0x7F). Such an
+// identifier stays inside its record's quotes and on its record's line, so a
+// ban can neither name another identifier nor add lines to the file. Any other
+// byte (spaces, bytes from 0x80 up) is kept as it is. Empty when the
+// identifier keeps the rule, else why not ("has a double quote", ...).
+std::string BanIdentifierProblem(const std::string& identifier);
+// The identifier a client announced, as the ban base and the tables hold it:
+// double quotes turned into single ones and control bytes removed (as in
+// every remote-console text, NeutraliseRconText), cut to kIdentifierChars
+// bytes. Keeps the rule above unless it is empty (nothing printable was sent).
+std::string ClientBanIdentifier(const std::string& announced);
 
 std::string BanBasePath();
 // The lock file that every process touching the base holds while it does.
@@ -32,6 +47,14 @@ void RemoveBanBaseLeftovers();
 // the locks. Empty when there is no base; false with the reason when it cannot
 // be read. Thread safe.
 bool ReadBanRecords(std::vector<std::string>& records, std::string* error);
+// Every line of the base as it stands (comments and empty lines too, so that
+// line n is lines[n - 1]), read under the locks; as ReadBanRecords otherwise.
+bool ReadBanBaseLines(std::vector<std::string>& lines, std::string* error);
+
+// Appends the records (minutes, 0 for ever; identifier) in one write, whole or
+// not at all, under the locks, creating the base when missing. Nothing is
+// written when an identifier breaks the rule. False with the reason.
+bool AppendBanRecords(const std::vector<std::pair<int32_t, std::string>>& bans, std::string* error);
 
 struct LiftResult {
   int Removed = 0;
@@ -54,7 +77,9 @@ class TBanFile {
   BanLookup IsBanned(const std::string& identifier, std::string* duration = nullptr);
   // Appends one record, creating the base with its two header lines when
   // missing. False (with a full-log line) when it cannot be written; the ban
-  // is then kept in memory until it can be. Thread safe.
+  // is then kept in memory until it can be. An identifier against the rule
+  // (BanIdentifierProblem) is refused with a full-log line and not kept.
+  // Thread safe.
   bool AppendBanRecord(int32_t minutes, const std::string& identifier);
   // One pass of the minute's maintenance over the file: writes the bans kept
   // in memory, counts every timed ban down, drops the bans that ran out and

@@ -50,6 +50,11 @@ constexpr const char* kColumns =
     "id, identifier, name, address, reason, made_at, ends_at, origin, by_name, by_identifier, by_address, server, "
     "end_kind, ended_at, ended_by, ended_from, end_reason";
 
+constexpr const char* kInsertSql =
+    "INSERT INTO bans(identifier, name, address, reason, made_at, ends_at, origin, by_name, by_identifier, "
+    "by_address, server, end_kind, ended_at, ended_by, ended_from, end_reason) "
+    "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+
 const std::string kInForce = BanEndName(BanEnd::InForce);
 const std::string kLifted = BanEndName(BanEnd::Lifted);
 const std::string kExpired = BanEndName(BanEnd::Expired);
@@ -317,11 +322,12 @@ bool TRecordBase::Created() const {
 }
 
 bool TRecordBase::Insert(const TBanRecord& record, int64_t* id, std::string* error) {
-  TStatement insert(db_,
-                    "INSERT INTO bans(identifier, name, address, reason, made_at, ends_at, origin, by_name, "
-                    "by_identifier, by_address, server, end_kind, ended_at, ended_by, ended_from, end_reason) "
-                    "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
-  if (!Prepared(insert, error)) return false;
+  TStatement insert(db_, kInsertSql);
+  return Prepared(insert, error) && Insert(insert, record, id, error);
+}
+
+bool TRecordBase::Insert(TStatement& insert, const TBanRecord& record, int64_t* id, std::string* error) {
+  insert.Reset();
   const std::string reason = CutText(record.Reason, kReasonBytes);
   insert.Bind(1, record.Identifier).Bind(2, record.Name).Bind(3, record.Address).Bind(4, reason);
   insert.Bind(5, record.MadeAt).Bind(6, record.EndsAt).Bind(7, std::string(BanOriginName(record.Origin)));
@@ -333,6 +339,7 @@ bool TRecordBase::Insert(const TBanRecord& record, int64_t* id, std::string* err
     return false;
   }
   *id = db_.LastInsertId();
+  if (record.Evidence.empty()) return true;
   TStatement evidence(db_, "INSERT INTO evidence(ban_id, position, path) VALUES(?, ?, ?)");
   if (!Prepared(evidence, error)) return false;
   for (size_t i = 0; i < record.Evidence.size(); ++i) {
@@ -366,19 +373,46 @@ bool TRecordBase::AddAll(std::vector<TBanRecord>& records, std::string* error) {
   return true;
 }
 
-std::optional<int> TRecordBase::Import(const std::vector<std::string>& lines, int64_t now, std::string* error) {
-  // The file's bans, by identifier, in the file's order.
-  std::map<std::string, std::vector<int64_t>> endsByIdentifier;
-  for (const std::string& line : lines) {
+bool TRecordBase::AddAllThen(std::vector<TBanRecord>& records, const std::function<bool(std::string*)>& beforeCommit,
+                             std::string* error) {
+  TMutexLock guard(lock_);
+  indexStale_ = true;
+  TTransaction transaction(db_, TTransaction::Kind::Write);
+  if (!transaction.Begun(error)) return false;
+  // One statement for all: preparing it costs more than running it.
+  TStatement insert(db_, kInsertSql);
+  if (!Prepared(insert, error)) return false;
+  std::vector<int64_t> ids(records.size());
+  for (size_t i = 0; i < records.size(); ++i) {
+    if (!Insert(insert, records[i], &ids[i], error)) return false;
+  }
+  if (!beforeCommit(error) || !transaction.Commit(error)) return false;
+  for (size_t i = 0; i < records.size(); ++i) records[i].Id = ids[i];
+  return true;
+}
+
+std::optional<int> TRecordBase::Import(const std::vector<std::string>& lines, int64_t now, std::string* error,
+                                       std::vector<std::string>* badLines) {
+  // The file's longest ban of each identifier: 0 for ever, else its end.
+  std::map<std::string, int64_t> endOf;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const std::string& line = lines[i];
+    if (line.empty() || line[0] == ';') continue;
     const std::string identifier = ExtractQuoted(line, 2);
     const std::string duration = ExtractQuoted(line, 1);
-    if (identifier.empty()) continue;
+    std::optional<int64_t> end;
     if (duration == "p") {
-      endsByIdentifier[identifier].push_back(0);
+      end = 0;
     } else if (const std::optional<int32_t> minutes = ParseInteger(duration)) {
       // A record at 1 minute or less is dropped by the next maintenance.
-      endsByIdentifier[identifier].push_back(now + 60 * std::max<int64_t>(1, *minutes));
+      end = now + 60 * std::max<int64_t>(1, *minutes);
     }
+    if (identifier.empty() || !end) {
+      if (badLines) badLines->push_back("line " + std::to_string(i + 1) + ": " + line);
+      continue;
+    }
+    const auto [kept, fresh] = endOf.emplace(identifier, *end);
+    if (!fresh && kept->second != 0 && (*end == 0 || *end > kept->second)) kept->second = *end;
   }
   TTimedMutexLock guard(lock_);
   if (!Usable(error)) return std::nullopt;
@@ -388,25 +422,48 @@ std::optional<int> TRecordBase::Import(const std::vector<std::string>& lines, in
   TStatement inForce(db_, "SELECT count(*) FROM bans WHERE identifier = ? AND end_kind = ?");
   if (!Prepared(inForce, error)) return std::nullopt;
   int added = 0;
-  for (const auto& [identifier, ends] : endsByIdentifier) {
+  for (const auto& [identifier, end] : endOf) {
     inForce.Reset();
     inForce.Bind(1, identifier).Bind(2, kInForce);
     const std::optional<int64_t> present = ReadNumber(inForce, error);
     if (!present) return std::nullopt;
-    for (size_t i = static_cast<size_t>(std::min<int64_t>(*present, static_cast<int64_t>(ends.size())));
-         i < ends.size(); ++i) {
-      TBanRecord record;
-      record.Identifier = identifier;
-      record.MadeAt = now;
-      record.EndsAt = ends[i];
-      record.Origin = BanOrigin::Imported;
-      int64_t id = 0;
-      if (!Insert(record, &id, error)) return std::nullopt;
-      ++added;
-    }
+    if (*present > 0) continue;
+    TBanRecord record;
+    record.Identifier = identifier;
+    record.MadeAt = 0;  // unknown: the file does not say
+    record.EndsAt = end;
+    record.Origin = BanOrigin::Imported;
+    int64_t id = 0;
+    if (!Insert(record, &id, error)) return std::nullopt;
+    ++added;
   }
   if (!transaction.Commit(error)) return std::nullopt;
   return added;
+}
+
+bool TRecordBase::ApplyChanges(const std::vector<TChange>& changes, std::string* error) {
+  TMutexLock guard(lock_);
+  indexStale_ = true;
+  TTransaction transaction(db_, TTransaction::Kind::Write);
+  if (!transaction.Begun(error)) return false;
+  TStatement lift(db_,
+                  "UPDATE bans SET end_kind = ?, ended_at = ?, ended_by = ?, ended_from = ?, end_reason = ? "
+                  "WHERE identifier = ? AND end_kind = ?");
+  if (!Prepared(lift, error)) return false;
+  for (const TChange& change : changes) {
+    if (!change.IsLift) {
+      int64_t id = 0;
+      if (!Insert(change.Ban, &id, error)) return false;
+      continue;
+    }
+    lift.Reset();
+    lift.Bind(1, kLifted).Bind(2, change.At).Bind(3, change.Lift.By).Bind(4, change.Lift.From);
+    if (!lift.Bind(5, change.Lift.Reason).Bind(6, change.Identifier).Bind(7, kInForce).Run()) {
+      *error = lift.Error();
+      return false;
+    }
+  }
+  return transaction.Commit(error);
 }
 
 std::optional<int> TRecordBase::Lift(const std::string& identifier, const TBanLift& lift, int64_t now,

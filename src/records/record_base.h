@@ -30,6 +30,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -83,13 +84,36 @@ class TRecordBase {
   // kept after a failure; sets each record's Id.
   bool AddAll(std::vector<TBanRecord>& records, std::string* error);
 
-  // Takes the record lines of zelk_bans.txt ("<minutes or p>" "<identifier>",
-  // as ReadBanRecords gives them): each becomes a record of origin Imported,
-  // made at now and ending now + minutes (or never). An identifier that
-  // already has as many records in force as it has lines is left alone, so a
-  // second import adds nothing. Lines without a known duration are skipped.
+  // Stores all the records and runs beforeCommit inside the same
+  // transaction: when it fails (false with the reason), nothing is stored.
+  // For a step that must happen with the records or not at all (the import's
+  // append to zelk_bans.txt).
+  bool AddAllThen(std::vector<TBanRecord>& records, const std::function<bool(std::string*)>& beforeCommit,
+                  std::string* error);
+
+  // Takes the lines of zelk_bans.txt ("<minutes or p>" "<identifier>";
+  // comments and empty lines are skipped): each identifier without a record
+  // in force gets one, of origin Imported, made at an unknown time (MadeAt 0)
+  // and ending at now + minutes (or never); of several lines of one
+  // identifier, the longest ban counts. A second import therefore adds
+  // nothing. Lines without a known duration are skipped, each named in
+  // badLines (when given) as "line <n>: <text>", n counting from 1 in lines.
   // How many records were added.
-  std::optional<int> Import(const std::vector<std::string>& lines, int64_t now, std::string* error);
+  std::optional<int> Import(const std::vector<std::string>& lines, int64_t now, std::string* error,
+                            std::vector<std::string>* badLines = nullptr);
+
+  // A change a tool could not make in the base when it made the ban or lift
+  // (records/pending_records.h): a ban's record to add, or a lift of the
+  // identifier's records in force at At.
+  struct TChange {
+    bool IsLift = false;
+    TBanRecord Ban;
+    std::string Identifier;
+    TBanLift Lift;
+    int64_t At = 0;
+  };
+  // Makes the changes in their order, as one step (all or none).
+  bool ApplyChanges(const std::vector<TChange>& changes, std::string* error);
 
   // Ends every record of the identifier in force as Lifted at now; how many.
   std::optional<int> Lift(const std::string& identifier, const TBanLift& lift, int64_t now, std::string* error);
@@ -131,6 +155,8 @@ class TRecordBase {
   bool CreateOrCheckSchema(std::string* error) REQUIRES(lock_);
   bool IndexUpToDate(std::string* error) REQUIRES(lock_);
   bool Insert(const TBanRecord& record, int64_t* id, std::string* error) REQUIRES(lock_);
+  // The same with the insert statement prepared (kInsertSql) by the caller.
+  bool Insert(TStatement& insert, const TBanRecord& record, int64_t* id, std::string* error) REQUIRES(lock_);
   bool LoadEvidence(std::vector<TBanRecord>& records, std::string* error) REQUIRES(lock_);
   std::optional<int> EndRecords(const std::vector<std::pair<int64_t, int64_t>>& idAndEndedAt, std::string* error)
       REQUIRES(lock_);

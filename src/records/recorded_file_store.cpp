@@ -158,11 +158,13 @@ bool TRecordedFileStore::FollowFile(TRecordBase& base, size_t done, std::string*
         return true;
       }
     }
-    if (!ReadBanRecords(lines, error)) return false;
+    if (!ReadBanBaseLines(lines, error)) return false;
   }
   int added = 0;
-  if (!FollowBanLines(base, lines, platform::UnixSeconds(), &added, nullptr, error)) return false;
+  std::vector<std::string> notTaken;
+  if (!FollowBanLines(base, lines, platform::UnixSeconds(), &added, nullptr, error, &notTaken)) return false;
   followDue_ = false;
+  for (const std::string& line : notTaken) WriteLog("Ban records: not a record, left out: " + line);
   if (added > 0) WriteEvent("Ban records: " + std::to_string(added) + " bans of zelk_bans.txt recorded as imported");
   return true;
 }

@@ -2,6 +2,7 @@
 
 #include "base/limits.h"
 #include "base/numbers.h"
+#include "game/ban_base.h"
 #include "log/logs.h"
 #include "platform/clock_text.h"
 #include "web/http_server.h"
@@ -71,8 +72,8 @@ void ServeBanByHand(TTables& tables, TBanEnforcement& enforcement, const THttpRe
   const std::string name = request.Param("name");
   const std::string reason = request.Param("reason");
   const std::optional<int64_t> minutes = Field(request, "minutes", 0, 525600000, 0);
-  if (identifier.empty() || identifier.size() > kIdentifierChars) {
-    return SetJsonError(response, 400, "identifier must have 1 to " + std::to_string(kIdentifierChars) + " bytes");
+  if (const std::string problem = BanIdentifierProblem(identifier); !problem.empty()) {
+    return SetJsonError(response, 400, "the identifier " + problem);
   }
   if (name.size() > kNameChars) return SetJsonError(response, 400, "name is longer than 32 bytes");
   if (reason.empty() || reason.size() > kLogFieldChars) {

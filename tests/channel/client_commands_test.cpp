@@ -92,6 +92,9 @@ TEST_F(ClientCommands, ConnectChecksTheParametersThenTheCheckValueThenTheName) {
   bool failed = false;
   EXPECT_EQ(Run(connectCmd_, "Bob clid", kHere, &failed), "");
   EXPECT_TRUE(failed) << "too few parameters: no reply, the connection closes";
+  failed = false;
+  EXPECT_EQ(Run(connectCmd_, "Bob \x01\x02 clid", kHere, &failed), "");
+  EXPECT_TRUE(failed) << "an identifier of control bytes only is none";
   const std::string accept = std::string("rpl:accept\xFF") + "012\xFF" + "40";
   ASSERT_EQ(Connect("Bob"), accept);
   EXPECT_EQ(Run(connectCmd_, "Bob 123 CLID"), "rpl:ccv");

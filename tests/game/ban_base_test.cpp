@@ -12,6 +12,7 @@
 #include <fstream>
 #include <thread>
 
+#include "base/limits.h"
 #include "platform/file_lock.h"
 #include "platform/files.h"
 #include "platform/stop_signal.h"
@@ -36,6 +37,37 @@ TEST_F(BanBaseTest, LookupSkipsCommentsAndMatchesExactly) {
   EXPECT_EQ(file_.IsBanned("abc"), BanLookup::NotBanned);
   EXPECT_EQ(file_.IsBanned("Hidden"), BanLookup::NotBanned);
   EXPECT_EQ(file_.IsBanned(""), BanLookup::NotBanned);
+}
+
+// Whatever an identifier holds, a ban writes its own line and no other: a
+// hostile one is refused by every writer, and a client's, once neutralised,
+// always keeps the rule.
+TEST_F(BanBaseTest, HostileIdentifiersNeverAddALine) {
+  const std::string hostile[] = {"a\"b",        "x\" \"p",          "x\r\n\"p\" \"victim", "x\ny", "x\r",
+                                 "tab\there",  "del\x7F",        "",                    std::string(65, 'i')};
+  ASSERT_TRUE(file_.AppendBanRecord(0, "first"));
+  const std::string before = testenv::ReadFile(BasePath());
+  for (const std::string& identifier : hostile) {
+    EXPECT_NE(BanIdentifierProblem(identifier), "") << identifier;
+    EXPECT_FALSE(file_.AppendBanRecord(0, identifier)) << identifier;
+    std::string error;
+    EXPECT_FALSE(AppendBanRecords({{5, "fine"}, {0, identifier}}, &error)) << identifier;
+    EXPECT_EQ(testenv::ReadFile(BasePath()), before) << "nothing written for " << identifier;
+  }
+  int added = 0;
+  for (const std::string& identifier : hostile) {
+    const std::string client = ClientBanIdentifier(identifier);
+    if (client.empty()) continue;  // the connect refuses an identifier of control bytes only
+    EXPECT_EQ(BanIdentifierProblem(client), "") << identifier;
+    ASSERT_TRUE(file_.AppendBanRecord(0, client)) << identifier;
+    ++added;
+    EXPECT_EQ(file_.IsBanned(client), BanLookup::Banned);
+  }
+  EXPECT_EQ(file_.IsBanned("victim"), BanLookup::NotBanned);
+  EXPECT_EQ(file_.IsBanned("p"), BanLookup::NotBanned);
+  std::vector<std::string> records;
+  ASSERT_TRUE(ReadBanRecords(records, nullptr));
+  EXPECT_EQ(records.size(), static_cast<size_t>(1 + added)) << testenv::ReadFile(BasePath());
 }
 
 TEST_F(BanBaseTest, UnreadableBaseFailsTheLookupWithALogLine) {
@@ -120,6 +152,12 @@ TEST_F(BanBaseFaults, AFullDiskLosesNoBanAndLeavesNoFragment) {
   } unmount{disk};
   testenv::ResetProcessFacilities(disk);
   ASSERT_TRUE(file_.AppendBanRecord(30, "FIRST"));
+  // A base that ends on a page boundary, so that the next record (at most 64
+  // bytes of identifier) needs a block of its own.
+  const std::string first = testenv::ReadFile(disk + "zelk_bans.txt");
+  testenv::WriteFile(disk + "zelk_bans.txt", first.substr(0, first.size() - 14) + ";" +
+                                                 std::string(4096 - first.size() - 3, 'x') + "\r\n" +
+                                                 first.substr(first.size() - 14));
   const std::string whole = testenv::ReadFile(disk + "zelk_bans.txt");
   // Fill the disk to the last byte.
   {
@@ -129,16 +167,16 @@ TEST_F(BanBaseFaults, AFullDiskLosesNoBanAndLeavesNoFragment) {
     }
   }
   std::ofstream(disk + "filler", std::ios::binary | std::ios::app) << "x";
-  EXPECT_FALSE(file_.AppendBanRecord(0, std::string(6000, 'L')));
+  EXPECT_FALSE(file_.AppendBanRecord(0, std::string(kIdentifierChars, 'L')));
   EXPECT_EQ(testenv::ReadFile(disk + "zelk_bans.txt"), whole) << "nothing of the unwritten record";
   std::string left;
-  EXPECT_EQ(file_.IsBanned(std::string(6000, 'L'), &left), BanLookup::Banned) << "enforced from memory";
+  EXPECT_EQ(file_.IsBanned(std::string(kIdentifierChars, 'L'), &left), BanLookup::Banned) << "enforced from memory";
   EXPECT_EQ(left, "p");
 
   std::filesystem::remove(disk + "filler");
   file_.Maintain();
   EXPECT_EQ(testenv::ReadFile(disk + "zelk_bans.txt"), whole.substr(0, whole.size() - 14) + "\"29\" \"FIRST\"\r\n\"p\" \"" +
-                                                           std::string(6000, 'L') + "\"\r\n");
+                                                           std::string(kIdentifierChars, 'L') + "\"\r\n");
   ASSERT_TRUE(file_.AppendBanRecord(5, "NEXT"));
   EXPECT_NE(testenv::ReadFile(disk + "zelk_bans.txt").find("\r\n\"5\" \"NEXT\"\r\n"), std::string::npos);
 }

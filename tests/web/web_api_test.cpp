@@ -162,6 +162,10 @@ TEST_F(WebConsoleApi, ShowsThePlayersBansAndScreensAndLiftsABanForGood) {
   const httplib::Headers withToken{{"X-Console-Token", token}};
   const std::string form = "application/x-www-form-urlencoded";
   EXPECT_EQ(browser.Post("/api/bans", "identifier=EVE-7&reason=aimbot", form)->status, 403) << "no token";
+  auto hostile = browser.Post("/api/bans", withToken, "identifier=EVE-7%0D%0A%22p%22+%22ANN&reason=aimbot", form);
+  ASSERT_TRUE(hostile);
+  EXPECT_EQ(hostile->status, 400);
+  EXPECT_NE(hostile->body.find("the identifier has a control byte"), std::string::npos) << hostile->body;
   auto banned = browser.Post("/api/bans", withToken, "identifier=EVE-7&reason=aimbot", form);
   ASSERT_TRUE(banned);
   EXPECT_NE(banned->body.find(
