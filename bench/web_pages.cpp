@@ -7,6 +7,15 @@
 // p90s, and the ratios console / baseline.
 //
 //   web_pages [requests per block, default 200] [blocks per condition, default 6]
+//
+// With "search" first, the Bans tab instead: a record base of 100,000 records
+// (20,000 of them one identifier's), searched through the console as the page
+// searches (a name's part, "STEAM_0", the first page of all, one record's
+// details with the first page of its history), once while nothing else runs
+// and once while 50 clients send "<update>" back to back on the command port,
+// block by block. p50, p99 and the ratios loaded / quiet; the answer's size.
+//
+//   web_pages search [searches per block, default 40] [blocks per condition, default 5]
 #include <fcntl.h>
 #include <httplib.h>
 #include <unistd.h>
@@ -16,11 +25,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "bench_state.h"
+#include "channel/command_server.h"
+#include "clientsim/client_sim.h"
+#include "records/record_base.h"
+#include "records/recorded_file_store.h"
 #include "bench_support.h"
 #include "base/settings.h"
 #include "game/rcon_client.h"
@@ -89,14 +103,130 @@ void Fetch(httplib::Client& http, const std::string& path, int count, std::vecto
   }
 }
 
+// The Bans tab under load; see the head of the file.
+int SearchBench(int perBlock, int blocks, FILE* out) {
+  const std::string dir = (std::filesystem::temp_directory_path() / "acserver-bench-search").string() + "/";
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  platform::SetDataDirectory(dir);
+  std::string error;
+  {
+    records::TRecordBase base;
+    if (!base.Open(dir + "acserver.db", &error)) Die(error);
+    std::vector<TBanRecord> batch;
+    for (int i = 0; i < 100000; ++i) {
+      TBanRecord record;
+      record.Identifier = i % 5 == 0 ? "STEAM_0:1:777" : "STEAM_0:0:" + std::to_string(100000 + i);
+      record.Name = "Player " + std::to_string(i) + " \xD0\x98\xD0\xB3\xD1\x80\xD0\xBE\xD0\xBA";
+      record.Address = "10." + std::to_string(i / 65536) + "." + std::to_string(i / 256 % 256) + "." +
+                       std::to_string(i % 256);
+      record.Reason = i % 2 ? "wallhack" : "aimbot";
+      record.MadeAt = 1700000000 + i;
+      record.EndsAt = record.MadeAt + 3600;
+      batch.push_back(record);
+      if (batch.size() == 5000) {
+        if (!base.AddAll(batch, &error)) Die(error);
+        batch.clear();
+      }
+    }
+  }
+  records::TRecordedFileStore store(dir + "acserver.db");
+  TBenchState state;
+  state.Bans.Use(&store);
+  state.Settings.ClientId = "clid";
+  const int port = [] {
+    std::string e;
+    auto probe = platform::TTcpListener::Open(0, 1, &e, /*loopbackOnly=*/true);
+    if (!probe) Die(e);
+    return probe->LocalPort();
+  }();
+  state.Settings.WebListen = "127.0.0.1:" + std::to_string(port);
+  TLastSupervisionReport last;
+  std::unique_ptr<TWebConsole> console =
+      TWebConsole::Start({state.Settings, state.Tables, state.Bans, last, state.Rcon, state.Enforcement});
+  if (!console) Die("the web console did not start");
+  TCommandServer commands;
+  commands.Configure(0, 64, 64, 5000);
+  commands.RegisterCommand("<connect>", "ConnectCmd", state.ConnectHandler());
+  commands.RegisterCommand("<update>", "UpdateCmd", state.UpdateHandler());
+  if (!commands.Activate(&error)) Die(error);
+
+  httplib::Client http("127.0.0.1", port);
+  http.set_keep_alive(true);
+  http.set_read_timeout(60);
+  const httplib::Result first = http.Get("/api/bans?filter=all&q=STEAM_0:1:777&per_page=1");
+  if (!first || first->status != 200) Die("search failed");
+  const std::string manyId = first->body.substr(first->body.find("{\"id\":") + 6,
+                                                first->body.find(',', first->body.find("{\"id\":")) -
+                                                    first->body.find("{\"id\":") - 6);
+  const std::vector<std::pair<std::string, std::string>> shapes = {
+      {"name part", "/api/bans?filter=all&q=layer%2012"},
+      {"STEAM_0", "/api/bans?filter=all&q=STEAM_0"},
+      {"first page", "/api/bans?filter=all"},
+      {"details", "/api/bans/" + manyId}};
+  std::vector<double> samples[4][2];  // [shape][0: quiet, 1: 50 clients updating]
+  size_t bytes[4] = {};
+  std::atomic<long> updates{0};
+  for (const auto& [name, path] : shapes) Fetch(http, path, 3, samples[0][0], &bytes[0]);  // warm-up
+  samples[0][0].clear();
+  for (int block = 0; block < 2 * blocks; ++block) {
+    const int loaded = block % 2;
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> clients;
+    if (loaded) {
+      for (int c = 0; c < 50; ++c) {
+        clients.emplace_back([&, c] {
+          std::string e;
+          auto client = clientsim::TClientSim::Open("127.0.0.1", commands.BoundPort(), &e);
+          const std::string name = "Client" + std::to_string(c);
+          // 32 take a slot; the others' updates are answered as unknown, each a
+          // round through the handler and BusyFlag all the same.
+          if (!client || !client->Command(clientsim::ConnectLine(name, "id-" + name, "clid"))) Die("connect: " + e);
+          const std::string update = clientsim::UpdateLine(name, "0");
+          while (!stop) {
+            if (!client->Command(update)) Die("update failed");
+            ++updates;
+          }
+        });
+      }
+    }
+    for (size_t k = 0; k < shapes.size(); ++k) Fetch(http, shapes[k].second, perBlock, samples[k][loaded], &bytes[k]);
+    stop = true;
+    for (std::thread& client : clients) client.join();
+  }
+  console->Stop();
+  std::fprintf(out, "web_pages search: 100,000 records (20,000 of one identifier), %d searches per shape and "
+               "condition; %ld updates answered meanwhile\n", perBlock * blocks, updates.load());
+  std::fprintf(out, "%-11s %9s %9s %9s %9s %9s %9s %10s\n", "shape", "quiet p50", "load p50", "ratio", "quiet p99",
+               "load p99", "ratio", "bytes");
+  for (size_t k = 0; k < shapes.size(); ++k) {
+    const double q50 = Quantile(samples[k][0], 0.5), l50 = Quantile(samples[k][1], 0.5);
+    const double q99 = Quantile(samples[k][0], 0.99), l99 = Quantile(samples[k][1], 0.99);
+    std::fprintf(out, "%-11s %9.2f %9.2f %9.2f %9.2f %9.2f %9.2f %10zu\n", shapes[k].first.c_str(), q50, l50,
+                 l50 / q50, q99, l99, l99 / q99, bytes[k]);
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  const bool search = argc > 1 && std::string(argv[1]) == "search";
+  if (search) {
+    --argc;
+    ++argv;
+  }
   const int perBlock = argc > 1 ? std::max(10, std::atoi(argv[1])) : 200;
   const int blocks = argc > 2 ? std::max(1, std::atoi(argv[2])) : 6;
   FILE* out = ::fdopen(::dup(STDOUT_FILENO), "w");
   const int devNull = ::open("/dev/null", O_WRONLY);
   if (out == nullptr || devNull < 0 || ::dup2(devNull, STDOUT_FILENO) < 0) Die("cannot redirect standard output");
+  if (search) {
+    const int result = SearchBench(argc > 1 ? std::max(5, std::atoi(argv[1])) : 40,
+                                   argc > 2 ? std::max(1, std::atoi(argv[2])) : 5, out);
+    std::fclose(out);
+    return result;
+  }
 
   const std::string dir = (std::filesystem::temp_directory_path() / "acserver-bench-pages").string();
   std::filesystem::remove_all(dir);

@@ -141,9 +141,12 @@ TBanFinding TServer::FindBan(const std::string& identifier) {
   if (Enforcement.Lookup(identifier, &left) != BanLookup::Banned) return finding;
   finding.Banned = true;
   finding.MinutesLeft = left == "p" ? 0 : ParseInteger(left).value_or(0);
-  std::vector<TBanRecord> records;
+  // The newest record alone: an identifier may have thousands.
+  TBanPage newest;
   std::string error;
-  if (Bans.Get().History(identifier, records, &error) && !records.empty()) finding.Reason = records.front().Reason;
+  if (Bans.Get().HistoryPage(identifier, 0, 1, 1, newest, &error) && !newest.Records.empty()) {
+    finding.Reason = newest.Records.front().Reason;
+  }
   return finding;
 }
 

@@ -88,6 +88,10 @@ constexpr unsigned kWebHeadSeconds = 10;        // from a connection (or its las
 constexpr unsigned kWebIdleSeconds = 15;        // a connection that sends nothing
 constexpr unsigned kWebMaxConnections = 1024;   // at once, in all...
 constexpr unsigned kWebMaxConnectionsPerAddress = 32;  // ...and from one address (a browser opens about 6)
+constexpr auto kWebSessionIdle = std::chrono::hours(12);     // a console session unused this long ends...
+constexpr auto kWebSessionLifetime = std::chrono::hours(24 * 7);  // ...and any session this long after its login
+constexpr size_t kWebMaxSessions = 64;  // sessions kept at once; a login past it ends the least recently used
+constexpr int kWebHistoryPerPage = 50;  // earlier records of an identifier on one page of a record's details
 
 // The ban base file.
 constexpr int kBanBaseLockWaitMs = 2000;  // the longest wait for the base's locks

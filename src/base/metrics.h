@@ -12,7 +12,9 @@ struct MetricsRecord {
   std::atomic<uint64_t> KicksClientElsewhere{0};  // supervision: the name registered from another address
   std::atomic<uint64_t> KicksBanned{0};         // supervision: a banned player (refused at connect, or banned elsewhere)
   std::atomic<uint64_t> KicksNotDelivered{0};   // supervision kicks that the game server never took
-  std::atomic<uint64_t> Bans{0};                // bans carried out
+  std::atomic<uint64_t> Bans{0};                // bans carried out, of every origin
+  std::atomic<uint64_t> BansByReport{0};        // ...of them, on a client's cheat report
+  std::atomic<uint64_t> BansByWeb{0};           // ...by hand on the web console (a tool's bans are made by its own process)
   std::atomic<uint64_t> BanRefusals{0};         // cheat reports refused (unknown name, other address)
   std::atomic<uint64_t> ConnectsRefusedBanned{0};
   std::atomic<uint64_t> RconExchanges{0};

@@ -147,6 +147,8 @@ TBanRecord TBanEnforcement::SendBanKick(const TBanKick& kick) {
 
   ++Metrics.Bans;
   const TBanRecord& ban = kick.Record;
+  if (ban.Origin == BanOrigin::Report) ++Metrics.BansByReport;
+  if (ban.Origin == BanOrigin::Web) ++Metrics.BansByWeb;
   WriteLog(DurationText(kick.Minutes) + " : " + ban.Name + "; with ip: " + ban.Address + "; with ID: " +
            ban.Identifier + "; reason: " + ban.Reason);
   TBanRecord record = ban;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <iterator>
 #include <optional>
 
 #include "base/numbers.h"
@@ -37,6 +38,20 @@ bool TFileBanStore::Search(const TBanQuery&, TBanPage&, std::string* error) { re
 std::optional<TBanRecord> TFileBanStore::Get(int64_t, std::string* error) {
   RecordsOff(error);
   return std::nullopt;
+}
+
+bool TBanStore::HistoryPage(const std::string& identifier, int64_t exceptId, int page, int perPage, TBanPage& out,
+                            std::string* error) {
+  std::vector<TBanRecord> records;
+  if (!History(identifier, records, error)) return false;
+  std::erase_if(records, [exceptId](const TBanRecord& record) { return record.Id == exceptId; });
+  out.Total = static_cast<int64_t>(records.size());
+  const size_t size = static_cast<size_t>(std::max(perPage, 1));
+  const size_t first = std::min(records.size(), (static_cast<size_t>(std::max(page, 1)) - 1) * size);
+  const size_t last = std::min(records.size(), first + size);
+  out.Records.assign(std::make_move_iterator(records.begin() + static_cast<ptrdiff_t>(first)),
+                     std::make_move_iterator(records.begin() + static_cast<ptrdiff_t>(last)));
+  return true;
 }
 
 bool TFileBanStore::History(const std::string&, std::vector<TBanRecord>&, std::string* error) {

@@ -59,6 +59,11 @@ class TBanStore {
   virtual std::optional<TBanRecord> Get(int64_t id, std::string* error) = 0;
   // Every record of the identifier, newest first.
   virtual bool History(const std::string& identifier, std::vector<TBanRecord>& records, std::string* error) = 0;
+  // One page of the identifier's records but the one numbered exceptId,
+  // newest first, with how many there are in all (page from 1). This one
+  // pages the whole History; a store that can read a page alone does so.
+  virtual bool HistoryPage(const std::string& identifier, int64_t exceptId, int page, int perPage, TBanPage& out,
+                           std::string* error);
   // How many records each identifier has (0 for none).
   virtual bool CountBans(const std::vector<std::string>& identifiers, std::map<std::string, int64_t>& counts,
                          std::string* error) = 0;

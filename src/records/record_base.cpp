@@ -644,6 +644,30 @@ std::optional<std::vector<TBanRecord>> TRecordBase::History(const std::string& i
   return records;
 }
 
+std::optional<TBanPage> TRecordBase::HistoryPage(const std::string& identifier, int64_t exceptId, int page,
+                                                 int perPage, std::string* error) {
+  const int64_t limit = std::clamp(perPage, 1, kMaxPerPage);
+  const int64_t offset = (std::max(page, 1) - int64_t{1}) * limit;
+  TMutexLock guard(lock_);
+  TTransaction transaction(db_, TTransaction::Kind::Read);
+  if (!transaction.Begun(error)) return std::nullopt;
+  TStatement count(db_, "SELECT count(*) FROM bans WHERE identifier = ? AND id <> ?");
+  if (!Prepared(count, error)) return std::nullopt;
+  count.Bind(1, identifier).Bind(2, exceptId);
+  const std::optional<int64_t> total = ReadNumber(count, error);
+  if (!total) return std::nullopt;
+  TBanPage result;
+  result.Total = *total;
+  if (offset >= result.Total) return result;
+  TStatement select(db_, std::string("SELECT ") + kColumns +
+                             " FROM bans WHERE identifier = ? AND id <> ? ORDER BY made_at DESC, id DESC"
+                             " LIMIT ? OFFSET ?");
+  if (!Prepared(select, error)) return std::nullopt;
+  select.Bind(1, identifier).Bind(2, exceptId).Bind(3, limit).Bind(4, offset);
+  if (!ReadRecords(select, result.Records, error) || !LoadEvidence(result.Records, error)) return std::nullopt;
+  return result;
+}
+
 std::optional<std::map<std::string, int64_t>> TRecordBase::CountByIdentifier(
     const std::vector<std::string>& identifiers, std::string* error) {
   if (!LockForRead(error)) return std::nullopt;

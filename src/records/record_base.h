@@ -138,6 +138,11 @@ class TRecordBase {
   std::optional<TBanRecord> Get(int64_t id, std::string* error);
   // Every record of the identifier, newest first.
   std::optional<std::vector<TBanRecord>> History(const std::string& identifier, std::string* error);
+  // One page of the identifier's records but the one numbered exceptId
+  // (0: none), newest first, and how many there are in all. Reads only the
+  // page's records, however long the history.
+  std::optional<TBanPage> HistoryPage(const std::string& identifier, int64_t exceptId, int page, int perPage,
+                                      std::string* error);
   // How many records (in force or ended) each identifier has; an identifier
   // without records is in the map with 0.
   std::optional<std::map<std::string, int64_t>> CountByIdentifier(const std::vector<std::string>& identifiers,

@@ -247,6 +247,15 @@ bool TRecordedFileStore::History(const std::string& identifier, std::vector<TBan
   return found.has_value();
 }
 
+bool TRecordedFileStore::HistoryPage(const std::string& identifier, int64_t exceptId, int page, int perPage,
+                                     TBanPage& out, std::string* error) {
+  std::shared_ptr<TRecordBase> base = Base(error);
+  if (!base) return false;
+  std::optional<TBanPage> found = base->HistoryPage(identifier, exceptId, page, perPage, error);
+  if (found) out = std::move(*found);
+  return found.has_value();
+}
+
 bool TRecordedFileStore::CountBans(const std::vector<std::string>& identifiers,
                                    std::map<std::string, int64_t>& counts, std::string* error) {
   std::shared_ptr<TRecordBase> base = BaseForRead(error);

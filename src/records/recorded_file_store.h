@@ -68,6 +68,8 @@ class TRecordedFileStore : public TBanStore {
   bool Search(const TBanQuery& query, TBanPage& page, std::string* error) override;
   std::optional<TBanRecord> Get(int64_t id, std::string* error) override;
   bool History(const std::string& identifier, std::vector<TBanRecord>& records, std::string* error) override;
+  bool HistoryPage(const std::string& identifier, int64_t exceptId, int page, int perPage, TBanPage& out,
+                   std::string* error) override;
   bool CountBans(const std::vector<std::string>& identifiers, std::map<std::string, int64_t>& counts,
                  std::string* error) override;
   bool EvidencePaths(std::set<std::string>& paths, std::string* error) override;

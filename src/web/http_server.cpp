@@ -77,7 +77,7 @@ MHD_Result Queue(MHD_Connection* connection, const THttpResponse& answer) {
 
 MHD_Result QueueTooLarge(MHD_Connection* connection) {
   THttpResponse answer;
-  answer.Set(413, "request body too large\n", "text/plain");
+  answer.Set(413, "request body too large\n", "text/plain; charset=utf-8");
   answer.Headers.emplace_back("Connection", "close");
   return Queue(connection, answer);
 }

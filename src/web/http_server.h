@@ -39,7 +39,7 @@ struct THttpRequest {
 
 struct THttpResponse {
   int Status = 200;
-  std::string ContentType = "text/plain";
+  std::string ContentType = "text/plain; charset=utf-8";
   std::string Body;
   std::vector<std::pair<std::string, std::string>> Headers;
 

@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr const char* kJson = "application/json";
+constexpr const char* kJson = "application/json; charset=utf-8";
 // The web console has one user: the password's.
 constexpr const char* kAdmin = "admin";
 
@@ -55,15 +55,21 @@ void ServeBanSearch(TBanStore& bans, const THttpRequest& request, THttpResponse&
   response.Set(200, BanPageJson(found, query, platform::UnixSeconds()), kJson);
 }
 
-void ServeBanDetails(TBanStore& bans, const std::string& id, THttpResponse& response) {
+void ServeBanDetails(TBanStore& bans, const std::string& id, const THttpRequest& request, THttpResponse& response) {
   const std::optional<int64_t> number = ParseInteger64(id);
   std::string error;
   const std::optional<TBanRecord> record = number && *number > 0 ? bans.Get(*number, &error) : std::nullopt;
   if (!record && !error.empty()) return SetJsonError(response, 503, error);
   if (!record) return SetJsonError(response, 404, "no such ban record");
-  std::vector<TBanRecord> history;
-  if (!bans.History(record->Identifier, history, &error)) return SetJsonError(response, 503, error);
-  response.Set(200, BanDetailsJson(*record, history, platform::UnixSeconds()), kJson);
+  const std::optional<int64_t> page = Field(request, "page", 1, 1000000, 1);
+  if (!page) return SetJsonError(response, 400, "page must be 1 or more");
+  TBanPage history;
+  if (!bans.HistoryPage(record->Identifier, record->Id, static_cast<int>(*page), kWebHistoryPerPage, history, &error)) {
+    return SetJsonError(response, 503, error);
+  }
+  response.Set(200, BanDetailsJson(*record, history, static_cast<int>(*page), kWebHistoryPerPage,
+                                   platform::UnixSeconds()),
+               kJson);
 }
 
 void ServeBanByHand(TTables& tables, TBanEnforcement& enforcement, const THttpRequest& request,

@@ -14,8 +14,8 @@ struct THttpResponse;
 
 // GET /api/bans?q=&filter=&page=&per_page=
 void ServeBanSearch(TBanStore& bans, const THttpRequest& request, THttpResponse& response);
-// GET /api/bans/<id>
-void ServeBanDetails(TBanStore& bans, const std::string& id, THttpResponse& response);
+// GET /api/bans/<id>?page=: the record and one page of the identifier's others.
+void ServeBanDetails(TBanStore& bans, const std::string& id, const THttpRequest& request, THttpResponse& response);
 // POST /api/bans: identifier, name, minutes (empty or 0: for ever), reason.
 void ServeBanByHand(TTables& tables, TBanEnforcement& enforcement, const THttpRequest& request,
                     const std::string& peer, THttpResponse& response);

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <random>
 #include <utility>
 #include <vector>
 
@@ -15,6 +14,7 @@
 #include "platform/clock_text.h"
 #include "platform/console.h"
 #include "platform/files.h"
+#include "platform/random_bytes.h"
 #include "platform/socket.h"
 #include "registry/tables.h"
 #include "web/http_server.h"
@@ -23,23 +23,13 @@
 #include "web/web_json.h"
 #include "web/web_metrics.h"
 #include "web/web_screens.h"
+#include "web/web_sessions.h"
 
 namespace {
 
-constexpr const char* kJson = "application/json";
+constexpr const char* kJson = "application/json; charset=utf-8";
+constexpr const char* kText = "text/plain; charset=utf-8";
 constexpr size_t kLogTailBytes = 64 * 1024;
-
-std::string RandomHex(size_t bytes) {
-  std::random_device random;
-  std::string out;
-  const char* digits = "0123456789abcdef";
-  for (size_t i = 0; i < bytes; ++i) {
-    const unsigned value = random() & 0xFF;
-    out += digits[value >> 4];
-    out += digits[value & 0x0F];
-  }
-  return out;
-}
 
 // The last lines of a log file; none when it cannot be read.
 std::vector<std::string> LogTail(const std::string& name) {
@@ -142,12 +132,19 @@ std::unique_ptr<TWebConsole> TWebConsole::Start(const TSources& sources) {
   return console;
 }
 
+std::unique_ptr<TWebConsole> TWebConsole::Offline(const TSources& sources) {
+  std::vector<std::string> hosts = Words(sources.Settings.WebHosts);
+  hosts.push_back("localhost");
+  return std::unique_ptr<TWebConsole>(new TWebConsole(sources, std::move(hosts)));
+}
+
 TWebConsole::TWebConsole(const TSources& sources, std::vector<std::string> hosts)
     : sources_(sources),
       access_(std::make_unique<TWebAccess>(sources.Settings.WebPassword)),
+      sessions_(std::make_unique<TWebSessions>()),
       hosts_(std::move(hosts)),
       proxies_(Words(sources.Settings.WebTrustedProxies)),
-      token_(RandomHex(16)),
+      token_(platform::RandomHex(16)),
       startedUnixSeconds_(platform::UnixSeconds()) {}
 
 TWebConsole::~TWebConsole() { Stop(); }
@@ -174,7 +171,7 @@ void TWebConsole::Serve(const THttpRequest& request, THttpResponse& response) {
   // address is accepted (a console on 0.0.0.0 is reached by several).
   const std::string host = HostPart(request.Header("Host"));
   if (!platform::ParseDottedAddress(host) && std::find(hosts_.begin(), hosts_.end(), host) == hosts_.end()) {
-    response.Set(421, "this console does not answer for that host name (see web_hosts)\n", "text/plain");
+    response.Set(421, "this console does not answer for that host name (see web_hosts)\n", kText);
     return;
   }
   const std::string origin = request.Header("Origin");
@@ -184,16 +181,25 @@ void TWebConsole::Serve(const THttpRequest& request, THttpResponse& response) {
     return;
   }
   const std::string peer = ClientAddress(request);
+  // A live session is let in as it is: no password, no throttle.
+  const std::string session = CookieValue(request.Header("Cookie"), kWebSessionCookie);
+  const bool passwordSet = !sources_.Settings.WebPassword.empty();
+  if (passwordSet && sessions_->Use(session)) return Route(request, peer, response);
   switch (access_->Check(peer, request.Header("Authorization"))) {
     case TWebAccess::Verdict::Allowed:
+      // The password opens a session for a browser that loads the page, or
+      // whose session ended while the page stayed open.
+      if (passwordSet && (request.Path == "/" || !session.empty())) {
+        response.Headers.emplace_back("Set-Cookie", TWebSessions::CookieFor(sessions_->Open()));
+      }
       Route(request, peer, response);
       return;
     case TWebAccess::Verdict::WrongPassword:
-      response.Set(401, "password needed\n", "text/plain");
+      response.Set(401, "password needed\n", kText);
       response.Headers.emplace_back("WWW-Authenticate", "Basic realm=\"acserver\", charset=\"UTF-8\"");
       return;
     case TWebAccess::Verdict::Throttled:
-      response.Set(429, "too many wrong passwords: try again in 10 seconds\n", "text/plain");
+      response.Set(429, "too many wrong passwords: try again in 10 seconds\n", kText);
       response.Headers.emplace_back("Retry-After", "10");
       return;
   }
@@ -205,7 +211,7 @@ void TWebConsole::Route(const THttpRequest& request, const std::string& peer, TH
   if (get && path == "/") {
     // The style and the script run by a nonce of their own, new with every
     // page; the token is only in the page's body, never in a header.
-    const std::string nonce = RandomHex(16);
+    const std::string nonce = platform::RandomHex(16);
     std::string page = kConsolePage;
     for (const auto& [mark, value] : {std::pair<std::string, std::string>{"{{TOKEN}}", token_}, {"{{NONCE}}", nonce}}) {
       for (size_t at = page.find(mark); at != std::string::npos; at = page.find(mark, at)) {
@@ -248,12 +254,16 @@ void TWebConsole::Route(const THttpRequest& request, const std::string& peer, TH
   } else if (get && path == "/api/bans") {
     ServeBanSearch(sources_.Bans.Get(), request, response);
   } else if (get && path.rfind("/api/bans/", 0) == 0) {
-    ServeBanDetails(sources_.Bans.Get(), path.substr(10), response);
-  } else if (request.Method == "POST" && (path == "/api/bans" || path == "/api/bans/lift")) {
+    ServeBanDetails(sources_.Bans.Get(), path.substr(10), request, response);
+  } else if (request.Method == "POST" && (path == "/api/bans" || path == "/api/bans/lift" || path == "/api/logout")) {
     if (!ConstantTimeEquals(request.Header("X-Console-Token"), token_)) {
       return SetJsonError(response, 403, "the page's token is missing");
     }
-    if (path == "/api/bans") {
+    if (path == "/api/logout") {
+      sessions_->Close(CookieValue(request.Header("Cookie"), kWebSessionCookie));
+      response.Headers.emplace_back("Set-Cookie", TWebSessions::ExpiredCookie());
+      response.Set(200, "{\"logged_out\":true}", kJson);
+    } else if (path == "/api/bans") {
       ServeBanByHand(sources_.Tables, sources_.Enforcement, request, peer, response);
     } else {
       ServeBanLift(sources_.Bans.Get(), request, peer, response);
@@ -269,7 +279,7 @@ void TWebConsole::Route(const THttpRequest& request, const std::string& peer, TH
             : ListedScreenPath(sources_.Settings, rest.substr(0, slash), rest.substr(slash + 1));
     std::string bytes;
     if (file.empty() || !platform::ReadWholeFile(file, bytes)) {
-      response.Set(404, "no such screenshot\n", "text/plain");
+      response.Set(404, "no such screenshot\n", kText);
       return;
     }
     response.Set(200, std::move(bytes), "image/jpeg");
@@ -287,8 +297,8 @@ void TWebConsole::Route(const THttpRequest& request, const std::string& peer, TH
     facts.LastRunUnixSeconds = report.AtUnixSeconds;
     facts.StartedUnixSeconds = startedUnixSeconds_;
     facts.RecordsUp = sources_.Bans.Get().RecordsHealth().Up;
-    response.Set(200, MetricsText(facts), "text/plain; version=0.0.4");
+    response.Set(200, MetricsText(facts), "text/plain; version=0.0.4; charset=utf-8");
   } else {
-    response.Set(404, "not found\n", "text/plain");
+    response.Set(404, "not found\n", kText);
   }
 }

@@ -30,6 +30,7 @@
 #include "registry/tables.h"
 
 class TWebAccess;
+class TWebSessions;
 class THttpServer;
 struct THttpRequest;
 struct THttpResponse;
@@ -52,6 +53,14 @@ class TWebConsole {
   TWebConsole(const TWebConsole&) = delete;
   TWebConsole& operator=(const TWebConsole&) = delete;
 
+  // A console that does not listen: requests reach it through Serve only
+  // (the fuzz targets). Its host names are "web_hosts" and "localhost".
+  static std::unique_ptr<TWebConsole> Offline(const TSources& sources);
+
+  // Every request: the host and origin checks, the session or the password,
+  // then the route. Thread safe; the HTTP server's threads call it.
+  void Serve(const THttpRequest& request, THttpResponse& response);
+
   // The address the console listens on, as "http://IP:port/".
   const std::string& Address() const { return address_; }
   // Stops accepting, ends the requests under way and joins the threads.
@@ -60,8 +69,6 @@ class TWebConsole {
 
  private:
   TWebConsole(const TSources& sources, std::vector<std::string> hosts);
-  // Every request: the host and origin checks, the password, then the route.
-  void Serve(const THttpRequest& request, THttpResponse& response);
   // The route for an admitted request; peer is the client's address.
   void Route(const THttpRequest& request, const std::string& peer, THttpResponse& response);
   // The client's address: the peer's, or behind a trusted proxy the last
@@ -70,6 +77,7 @@ class TWebConsole {
 
   TSources sources_;
   std::unique_ptr<TWebAccess> access_;
+  std::unique_ptr<TWebSessions> sessions_;
   std::vector<std::string> hosts_;    // host names a request may name, lower case
   std::vector<std::string> proxies_;  // "web_trusted_proxies", read once
   std::unique_ptr<THttpServer> http_;

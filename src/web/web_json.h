@@ -1,7 +1,9 @@
 // The JSON texts of the web console's API, built from copies of the program's
-// state. Texts from clients and the game server are 8-bit; every byte from
-// 0x80 up is written as \u00XX, so the JSON stays valid UTF-8 whatever the
-// code page.
+// state. Texts from clients and the game server are 8-bit, in UTF-8 or in a
+// code page (players' names often in cp1251): valid UTF-8 is written as the
+// characters it encodes, and every byte that is not part of a valid UTF-8
+// sequence as the cp1251 character of that byte (U+FFFD for 0x98, which
+// cp1251 leaves empty), so the JSON is always valid UTF-8.
 #pragma once
 
 #include <cstdint>
@@ -42,9 +44,14 @@ std::string ClientsJson(const std::vector<TClientView>& clients);
 std::string BanRecordJson(const TBanRecord& record, int64_t nowUnixSeconds);
 // A page of a search: {"total", "page", "per_page", "bans": [...]}.
 std::string BanPageJson(const TBanPage& page, const TBanQuery& query, int64_t nowUnixSeconds);
-// One record with the identifier's other records, newest first:
-// {"ban": {...}, "history": [...]}.
+// One record with all the identifier's other records, newest first:
+// {"ban": {...}, "history": [...]} (acserver-bans --json).
 std::string BanDetailsJson(const TBanRecord& record, const std::vector<TBanRecord>& history, int64_t nowUnixSeconds);
+// One record with a page of the identifier's other records, newest first:
+// {"ban": {...}, "history": [...], "history_total", "history_page",
+// "history_per_page"}.
+std::string BanDetailsJson(const TBanRecord& record, const TBanPage& history, int page, int perPage,
+                           int64_t nowUnixSeconds);
 
 struct TScreenFile {
   std::string Address;     // the directory: the sender's IPv4 address

@@ -70,9 +70,12 @@ std::string MetricsText(const TMetricsFacts& facts) {
   out += Counter("acserver_kicks_not_delivered_total",
                  "Supervision kicks not delivered (the game server did not take the command).",
                  Metrics.KicksNotDelivered);
-  out += Counter("acserver_bans_total", "Bans carried out.", Metrics.Bans);
+  out += Family("acserver_bans_total", "counter", "Bans carried out, by origin: a cheat report, or by hand on the web console.",
+                {{"origin=\"report\"", count(Metrics.BansByReport)},
+                 {"origin=\"web\"", count(Metrics.BansByWeb)}});
   out += Family("acserver_cheat_reports_total", "counter", "Cheat reports from clients, by result.",
-                {{"result=\"banned\"", count(Metrics.Bans)}, {"result=\"refused\"", count(Metrics.BanRefusals)}});
+                {{"result=\"banned\"", count(Metrics.BansByReport)},
+                 {"result=\"refused\"", count(Metrics.BanRefusals)}});
   out += Counter("acserver_connects_refused_banned_total", "Connects refused for a ban.",
                  Metrics.ConnectsRefusedBanned);
   out += Counter("acserver_rcon_exchanges_total", "Remote-console exchanges.", Metrics.RconExchanges);

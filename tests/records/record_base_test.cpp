@@ -252,4 +252,22 @@ TEST(RecordedFileStore, BansMadeWhileTheBaseCannotOpenAreRecordedOnce) {
   }
 }
 
+// A page of an identifier's history reads that page only, newest first, with
+// the count of all but the record shown.
+TEST_F(RecordBaseTest, HistoryPageKeepsToItsPage) {
+  std::vector<int64_t> ids;
+  for (int i = 0; i < 120; ++i) ids.push_back(Add(Ban("MANY", kNow - 1000 + i)));
+  Add(Ban("OTHER", kNow));
+  const auto first = base_.HistoryPage("MANY", ids.back(), 1, 50, &error_);
+  ASSERT_TRUE(first) << error_;
+  EXPECT_EQ(first->Total, 119);
+  ASSERT_EQ(first->Records.size(), 50u);
+  EXPECT_EQ(first->Records.front().Id, ids[118]) << "newest first, the one shown left out";
+  const auto last = base_.HistoryPage("MANY", ids.back(), 3, 50, &error_);
+  ASSERT_TRUE(last) << error_;
+  ASSERT_EQ(last->Records.size(), 19u);
+  EXPECT_EQ(last->Records.back().Id, ids.front());
+  EXPECT_TRUE(base_.HistoryPage("MANY", 0, 4, 50, &error_)->Records.empty());
+}
+
 }  // namespace

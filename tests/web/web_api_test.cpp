@@ -16,12 +16,14 @@
 
 #include "clientsim/client_sim.h"
 #include "gamesim/game_server_sim.h"
+#include "base/limits.h"
 #include "platform/socket.h"
 #include "platform/tcp_connect_from.h"
 #include "support/child_process.h"
 #include "support/test_env.h"
 #include "web/web_access.h"
 #include "web/web_json.h"
+#include "web/web_sessions.h"
 
 namespace {
 
@@ -268,10 +270,30 @@ TEST_F(WebConsoleApi, PasswordIsNeededAndFiveWrongOnesThrottleTheAddress) {
     EXPECT_FALSE(anonymous->get_header_value("WWW-Authenticate").empty());
   }
   EXPECT_EQ(Browser().Get("/api/status")->status, 200);
+  // The page loaded with the password opens a session; an API call does not.
+  EXPECT_EQ(Browser().Get("/api/status")->get_header_value("Set-Cookie"), "");
+  auto page = Browser().Get("/");
+  ASSERT_EQ(page->status, 200);
+  EXPECT_EQ(page->get_header_value("Content-Type"), "text/html; charset=utf-8");
+  const std::string cookie = page->get_header_value("Set-Cookie");
+  EXPECT_TRUE(cookie.ends_with("; Path=/; Max-Age=604800; HttpOnly; SameSite=Strict")) << cookie;
+  const httplib::Headers session{{"Cookie", "theme=dark; " + cookie.substr(0, cookie.find(';'))}};
+  const std::string meta = "name=\"console-token\" content=\"";
+  const std::string token = page->body.substr(page->body.find(meta) + meta.size(), 32);
+
   for (int i = 0; i < 5; ++i) EXPECT_EQ(Browser("guess").Get("/api/status")->status, 401);
   auto throttled = Browser().Get("/api/status");
   EXPECT_EQ(throttled->status, 429) << "for 10 s even with the right password";
   EXPECT_EQ(throttled->get_header_value("Retry-After"), "10");
+  auto inSession = Browser("guess").Get("/api/status", session);
+  EXPECT_EQ(inSession->status, 200) << "the session is let in, throttle or wrong password";
+  EXPECT_EQ(inSession->get_header_value("Content-Type"), "application/json; charset=utf-8");
+  auto logout = Browser("").Post("/api/logout", httplib::Headers{*session.begin(), {"X-Console-Token", token}}, "",
+                                 "application/x-www-form-urlencoded");
+  ASSERT_TRUE(logout);
+  EXPECT_EQ(logout->status, 200);
+  EXPECT_EQ(logout->get_header_value("Set-Cookie").find("acserver_session=; Path=/; Max-Age=0"), 0u);
+  EXPECT_EQ(Browser().Get("/api/status", session)->status, 429) << "the session ended: the throttle holds again";
   // Said once, as it begins, on the console and in the full log (for fail2ban).
   const std::string line = "Web console: 127.0.0.1 throttled after 5 wrong passwords: one attempt per 10 s from there";
   ASSERT_TRUE(server_->WaitForOutput(line, 5000)) << server_->Output();
@@ -380,8 +402,46 @@ TEST(WebAccess, ThrottleSlowsGuessesAndNeverLocksTheAdminOut) {
   EXPECT_FALSE(ConstantTimeEquals("abc", "abcd"));
 }
 
+// A session ends at its idle time, at its lifetime however busy, at a
+// logout, or pushed out by the newest logins when the table is full.
+TEST(WebSessions, EndByIdleLifetimeLogoutOrCrowd) {
+  TWebSessions sessions;
+  const auto start = TWebSessions::Clock::time_point{} + std::chrono::hours(1);
+  using std::chrono::hours;
+  const std::string busy = sessions.Open(start);
+  const std::string idle = sessions.Open(start);
+  EXPECT_EQ(busy.size(), 64u);
+  EXPECT_NE(busy, idle);
+  for (int h = 11; h < 7 * 24; h += 11) EXPECT_TRUE(sessions.Use(busy, start + hours(h))) << h;
+  EXPECT_FALSE(sessions.Use(idle, start + hours(12)));
+  EXPECT_FALSE(sessions.Use(busy, start + hours(7 * 24)));
+  EXPECT_FALSE(sessions.Use("", start));
+  TWebSessions crowd;
+  const std::string out = crowd.Open(start);
+  crowd.Close(out);
+  EXPECT_FALSE(crowd.Use(out, start));
+  const std::string oldest = crowd.Open(start);
+  const std::string kept = crowd.Open(start);
+  EXPECT_TRUE(crowd.Use(kept, start + hours(1)));
+  for (size_t i = 0; i + 2 < kWebMaxSessions; ++i) crowd.Open(start + hours(2));
+  EXPECT_TRUE(crowd.Use(kept, start + hours(3))) << "the table is full, nobody pushed out yet";
+  crowd.Open(start + hours(3));
+  EXPECT_FALSE(crowd.Use(oldest, start + hours(3))) << "the least recently used made room";
+  EXPECT_TRUE(crowd.Use(kept, start + hours(3)));
+  EXPECT_EQ(CookieValue("a=1; acserver_session=xyz; b=2", kWebSessionCookie), "xyz");
+  EXPECT_EQ(CookieValue("xacserver_session=1", kWebSessionCookie), "");
+}
+
+// UTF-8 is written as it is; a byte that is no part of valid UTF-8 is read
+// as cp1251 (a player's name from an older client), so the JSON stays UTF-8.
 TEST(WebJson, EightBitTextsStayValidJson) {
-  EXPECT_EQ(JsonString("a\"b\\c\n\xE9"), "\"a\\\"b\\\\c\\u000a\\u00e9\"");
+  EXPECT_EQ(JsonString("a\"b\\c\n"), "\"a\\\"b\\\\c\\u000a\"");
+  EXPECT_EQ(JsonString("\xD0\x98\xD0\xB3\xD1\x80\xD0\xBE\xD0\xBA \xE2\x82\xAC \xF0\x9F\x8E\xAE"),
+            "\"\xD0\x98\xD0\xB3\xD1\x80\xD0\xBE\xD0\xBA \xE2\x82\xAC \xF0\x9F\x8E\xAE\"");
+  EXPECT_EQ(JsonString("\xC8\xE3\xF0\xEE\xEA"), "\"\xD0\x98\xD0\xB3\xD1\x80\xD0\xBE\xD0\xBA\"") << "cp1251";
+  // Broken, overlong and surrogate sequences are single bytes; 0x98 has no cp1251 character.
+  EXPECT_EQ(JsonString("\xD0 \xC0\xAF \xED\xA0\x80 \x98"),
+            "\"\xD0\xA0 \xD0\x90\xD0\x87 \xD0\xBD\xC2\xA0\xD0\x82 \xEF\xBF\xBD\"");
 }
 
 }  // namespace
