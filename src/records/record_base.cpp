@@ -375,7 +375,8 @@ bool TRecordBase::AddAll(std::vector<TBanRecord>& records, std::string* error) {
 
 bool TRecordBase::AddAllThen(std::vector<TBanRecord>& records, const std::function<bool(std::string*)>& beforeCommit,
                              std::string* error) {
-  TMutexLock guard(lock_);
+  TTimedMutexLock guard(lock_);
+  if (!Usable(error)) return false;
   indexStale_ = true;
   TTransaction transaction(db_, TTransaction::Kind::Write);
   if (!transaction.Begun(error)) return false;
@@ -442,7 +443,8 @@ std::optional<int> TRecordBase::Import(const std::vector<std::string>& lines, in
 }
 
 bool TRecordBase::ApplyChanges(const std::vector<TChange>& changes, std::string* error) {
-  TMutexLock guard(lock_);
+  TTimedMutexLock guard(lock_);
+  if (!Usable(error)) return false;
   indexStale_ = true;
   TTransaction transaction(db_, TTransaction::Kind::Write);
   if (!transaction.Begun(error)) return false;
@@ -648,7 +650,9 @@ std::optional<TBanPage> TRecordBase::HistoryPage(const std::string& identifier, 
                                                  int perPage, std::string* error) {
   const int64_t limit = std::clamp(perPage, 1, kMaxPerPage);
   const int64_t offset = (std::max(page, 1) - int64_t{1}) * limit;
-  TMutexLock guard(lock_);
+  if (!LockForRead(error)) return std::nullopt;
+  TTimedMutexLock guard(lock_, std::adopt_lock);
+  if (!Usable(error)) return std::nullopt;
   TTransaction transaction(db_, TTransaction::Kind::Read);
   if (!transaction.Begun(error)) return std::nullopt;
   TStatement count(db_, "SELECT count(*) FROM bans WHERE identifier = ? AND id <> ?");
