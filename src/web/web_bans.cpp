@@ -104,7 +104,10 @@ void ServeBanByHand(TTables& tables, TBanEnforcement& enforcement, const THttpRe
 void ServeBanLift(TBanStore& bans, const THttpRequest& request, const std::string& peer, THttpResponse& response) {
   const std::string identifier = request.Param("identifier");
   if (identifier.empty()) return SetJsonError(response, 400, "no identifier");
-  const std::string reason = request.Param("reason").substr(0, kLogFieldChars);
+  const std::string reason = request.Param("reason");
+  if (reason.size() > kLogFieldChars) {
+    return SetJsonError(response, 400, "reason must have at most " + std::to_string(kLogFieldChars) + " bytes");
+  }
   const LiftResult lifted = bans.Lift(identifier, {kAdmin, "web " + peer, reason});
   if (!lifted.Error.empty()) return SetJsonError(response, 500, lifted.Error);
   if (lifted.Removed > 0) {
