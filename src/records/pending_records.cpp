@@ -2,6 +2,7 @@
 
 #include "base/limits.h"
 #include "base/numbers.h"
+#include "base/tab_fields.h"
 #include "platform/file_lock.h"
 #include "platform/files.h"
 #include "platform/program_dir.h"
@@ -9,35 +10,6 @@
 namespace records {
 
 namespace {
-
-std::string Escaped(const std::string& text) {
-  std::string out;
-  for (const char c : text) {
-    switch (c) {
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\\': out += "\\\\"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
-
-std::vector<std::string> Fields(const std::string& line) {
-  std::vector<std::string> fields(1);
-  for (size_t i = 0; i < line.size(); ++i) {
-    if (line[i] == '\t') {
-      fields.emplace_back();
-    } else if (line[i] == '\\' && i + 1 < line.size()) {
-      const char next = line[++i];
-      fields.back() += next == 't' ? '\t' : next == 'n' ? '\n' : next == 'r' ? '\r' : next;
-    } else {
-      fields.back() += line[i];
-    }
-  }
-  return fields;
-}
 
 std::optional<platform::TFileLock> LockPending(std::string* error) {
   bool busy = false;
@@ -63,12 +35,12 @@ std::string PendingLine(const TRecordBase::TChange& change) {
               ban.ByName,     ban.ByIdentifier,          ban.ByAddress,              ban.Server};
   }
   std::string line;
-  for (const std::string& field : fields) line += (line.empty() ? "" : "\t") + Escaped(field);
+  for (const std::string& field : fields) line += (line.empty() ? "" : "\t") + EscapeTabField(field);
   return line + "\r\n";
 }
 
 std::optional<TRecordBase::TChange> ChangeOfPendingLine(const std::string& line) {
-  const std::vector<std::string> f = Fields(line);
+  const std::vector<std::string> f = SplitTabFields(line);
   TRecordBase::TChange change;
   if (f[0] == "lift" && f.size() == 6) {
     const std::optional<int64_t> at = ParseInteger64(f[1]);

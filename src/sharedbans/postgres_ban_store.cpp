@@ -7,6 +7,7 @@
 
 #include "base/limits.h"
 #include "base/numbers.h"
+#include "base/tab_fields.h"
 #include "game/text_fields.h"
 #include "log/logs.h"
 #include "platform/clock_text.h"
@@ -386,46 +387,18 @@ std::optional<TPgConnection> OpenDatabase(const std::string& uri, std::string* e
 // made, server, name, address, reason); then origin, by name, by identifier,
 // by address, and each evidence path a field of its own. A line of 8 fields
 // (written before an upgrade) is a report's ban without these.
-std::string Escaped(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\\': out += "\\\\"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
-
-std::vector<std::string> Unescaped(const std::string& line) {
-  std::vector<std::string> fields(1);
-  for (size_t i = 0; i < line.size(); ++i) {
-    if (line[i] == '\t') {
-      fields.emplace_back();
-    } else if (line[i] == '\\' && i + 1 < line.size()) {
-      const char next = line[++i];
-      fields.back() += next == 't' ? '\t' : next == 'n' ? '\n' : next == 'r' ? '\r' : next;
-    } else {
-      fields.back() += line[i];
-    }
-  }
-  return fields;
-}
-
 std::string JournalLine(const TPostgresBanStore::TPendingBan& ban) {
-  std::string line = Escaped(ban.BanId) + "\t" + Escaped(ban.Identifier) + "\t" + std::to_string(ban.EndsAt) + "\t" +
-                     std::to_string(ban.MadeAt) + "\t" + Escaped(ban.MadeBy) + "\t" + Escaped(ban.Name) + "\t" +
-                     Escaped(ban.Address) + "\t" + Escaped(ban.Reason) + "\t" + BanOriginName(ban.Origin) + "\t" +
-                     Escaped(ban.ByName) + "\t" + Escaped(ban.ByIdentifier) + "\t" + Escaped(ban.ByAddress);
-  for (const std::string& path : ban.Evidence) line += "\t" + Escaped(path);
+  std::string line = EscapeTabField(ban.BanId) + "\t" + EscapeTabField(ban.Identifier) + "\t" +
+                     std::to_string(ban.EndsAt) + "\t" + std::to_string(ban.MadeAt) + "\t" + EscapeTabField(ban.MadeBy) +
+                     "\t" + EscapeTabField(ban.Name) + "\t" + EscapeTabField(ban.Address) + "\t" +
+                     EscapeTabField(ban.Reason) + "\t" + BanOriginName(ban.Origin) + "\t" + EscapeTabField(ban.ByName) +
+                     "\t" + EscapeTabField(ban.ByIdentifier) + "\t" + EscapeTabField(ban.ByAddress);
+  for (const std::string& path : ban.Evidence) line += "\t" + EscapeTabField(path);
   return line + "\r\n";
 }
 
 std::optional<TPostgresBanStore::TPendingBan> BanOfJournalLine(const std::string& line) {
-  const std::vector<std::string> f = Unescaped(line);
+  const std::vector<std::string> f = SplitTabFields(line);
   if (f.size() != 8 && f.size() < 12) return std::nullopt;
   const std::optional<int64_t> ends = ParseInteger64(f[2]);
   const std::optional<int64_t> made = ParseInteger64(f[3]);
