@@ -169,6 +169,31 @@ std::string HealthName(RconHealth health) {
   return "unknown";
 }
 
+std::string RconOutcomeText(RconOutcome outcome) {
+  switch (outcome) {
+    case RconOutcome::NoAnswer:
+      return "the game server did not answer";
+    case RconOutcome::NoChallenge:
+      return "no challenge from the game server, nothing sent";
+    case RconOutcome::Refused:
+      return "the game server refused our rcon password";
+    case RconOutcome::Rejected:
+      return "the game server rejected our challenge";
+    case RconOutcome::Banned:
+      return "the game server has banned our address";
+    case RconOutcome::NotSent:
+      return "the command was too long to send";
+    case RconOutcome::Stopped:
+      return "the server is stopping";
+    case RconOutcome::Withheld:
+      return "rcon withheld after repeated password refusals";
+    case RconOutcome::Failed:
+    case RconOutcome::Answered:
+      break;
+  }
+  return "socket or address error";
+}
+
 bool TRconClient::Open(std::string* error) {
   std::unique_ptr<TRconLink> link = OpenUdpRconLink(error);
   if (!link) return false;

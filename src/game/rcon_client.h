@@ -74,6 +74,8 @@ enum class RconHealth {
 
 // The health as the console and the web console say it.
 std::string HealthName(RconHealth health);
+// Why an exchange that did not end Answered failed, for a log line.
+std::string RconOutcomeText(RconOutcome outcome);
 
 // Refused exchanges in a row after which nothing more is sent. A real game
 // server bans the address after about ten; three leave room for a typo in

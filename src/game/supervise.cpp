@@ -250,7 +250,7 @@ const TBanFinding* BanOf(const TBanFindings& findings, const std::string& identi
 // The kick of a banned player, with the ban's time left and reason.
 TKick BanKick(const SettingsRecord& settings, const PlayerSlot& player, const std::string& identifier,
               const TBanFinding& ban) {
-  const std::string left = ban.MinutesLeft == 0 ? "for ever" : TimeLeftText(std::to_string(ban.MinutesLeft));
+  const std::string left = TimeLeftText(ban.MinutesLeft == 0 ? "p" : std::to_string(ban.MinutesLeft));
   TKick kick{BanKickCommand(settings, player.Name, player.UserId, DurationText(ban.MinutesLeft), ban.Reason),
              player.Name, player.Address,
              "ID " + identifier + " is banned (" + left + ")" + (ban.Reason.empty() ? "" : ": " + ban.Reason),
@@ -295,32 +295,6 @@ TBanFindings FindBans(const TBanCheck& check, const std::vector<std::string>& id
     if (!findings.contains(identifier)) findings[identifier] = check(identifier);
   }
   return findings;
-}
-
-// Why an exchange did not go through, for the log.
-std::string RconOutcomeText(RconOutcome outcome) {
-  switch (outcome) {
-    case RconOutcome::NoAnswer:
-      return "the game server did not answer";
-    case RconOutcome::NoChallenge:
-      return "no challenge from the game server, nothing sent";
-    case RconOutcome::Refused:
-      return "the game server refused our rcon password";
-    case RconOutcome::Rejected:
-      return "the game server rejected our challenge";
-    case RconOutcome::Banned:
-      return "the game server has banned our address";
-    case RconOutcome::NotSent:
-      return "the command was too long to send";
-    case RconOutcome::Stopped:
-      return "the server is stopping";
-    case RconOutcome::Withheld:
-      return "rcon withheld after repeated password refusals";
-    case RconOutcome::Failed:
-    case RconOutcome::Answered:
-      break;
-  }
-  return "socket or address error";
 }
 
 // Sends one kick; logs and counts it as delivered only when the game server

@@ -82,7 +82,7 @@ std::optional<int> WritePending(TRecordBase& base, std::string* error, std::vect
   std::optional<platform::TFileLock> lock = LockPending(error);
   if (!lock) return std::nullopt;
   std::vector<std::string> lines;
-  if (!platform::FileExists(path)) return 0;  // written by another meanwhile
+  if (!platform::FileExists(path)) return 0;  // taken in by another process meanwhile
   if (!platform::ReadTextLines(path, lines, error)) return std::nullopt;
   std::vector<TRecordBase::TChange> changes;
   for (size_t i = 0; i < lines.size(); ++i) {
