@@ -41,7 +41,7 @@ TServer::TServer(const SettingsRecord& settings, const TimingRecord& timing)
     FileBans = std::make_unique<records::TRecordedFileStore>(records::RecordBasePath());
     Bans.Use(FileBans.get());
   }
-  Supervision.SetBanCheck([this](const std::string& identifier) { return FindBan(identifier); });
+  Supervision.SetBanCheck([this](const std::set<std::string>& identifiers) { return FindBans(identifiers); });
   Supervision.SetHostnameListener([this](const std::string& hostname) { Chat.NoteHostname(hostname); });
   Enforcement.SetEvidenceFinder([root = ScreenRootDirectory(settings_)](const std::string& address,
                                                                         const std::string& identifier, int64_t at) {
@@ -135,19 +135,22 @@ void TServer::BeginStartupGrace() {
   Supervision.BeginStartupGrace(std::chrono::milliseconds(int64_t{settings_.StartupGraceSeconds} * timing_.TickMs));
 }
 
-TBanFinding TServer::FindBan(const std::string& identifier) {
-  TBanFinding finding;
-  std::string left;
-  if (Enforcement.Lookup(identifier, &left) != BanLookup::Banned) return finding;
-  finding.Banned = true;
-  finding.MinutesLeft = left == "p" ? 0 : ParseInteger(left).value_or(0);
-  // The newest record alone: an identifier may have thousands.
-  TBanPage newest;
-  std::string error;
-  if (Bans.Get().HistoryPage(identifier, 0, 1, 1, newest, &error) && !newest.Records.empty()) {
-    finding.Reason = newest.Records.front().Reason;
+TBanFindings TServer::FindBans(const std::set<std::string>& identifiers) {
+  TBanFindings findings;
+  std::map<std::string, std::string> banned;
+  if (Enforcement.LookupAll(identifiers, banned) != BanLookup::Banned) return findings;
+  for (const auto& [identifier, left] : banned) {
+    TBanFinding& finding = findings[identifier];
+    finding.Banned = true;
+    finding.MinutesLeft = left == "p" ? 0 : ParseInteger(left).value_or(0);
+    // The newest record alone: an identifier may have thousands.
+    TBanPage newest;
+    std::string error;
+    if (Bans.Get().HistoryPage(identifier, 0, 1, 1, newest, &error) && !newest.Records.empty()) {
+      finding.Reason = newest.Records.front().Reason;
+    }
   }
-  return finding;
+  return findings;
 }
 
 bool TServer::EnforceBan(const TBusyGuard& busy, const std::string& name, const std::string& address,

@@ -65,9 +65,10 @@ class TServer {
   // Starts the startup grace of the supervision ("startup_grace"). Main
   // thread, once, before the main loop.
   void BeginStartupGrace();
-  // What the ban base in use says of an identifier, with the reason of its
-  // newest record. Main thread (the supervision, without BusyFlag).
-  TBanFinding FindBan(const std::string& identifier);
+  // What the ban base in use says of the banned ones among the identifiers,
+  // each with the reason of its newest record. Main thread (the
+  // supervision, without BusyFlag).
+  TBanFindings FindBans(const std::set<std::string>& identifiers);
   // Carries out a reported ban, under the guard the caller holds.
   bool EnforceBan(const TBusyGuard& busy, const std::string& name, const std::string& address,
                   const std::string& reason, int32_t minutes);

@@ -198,17 +198,32 @@ std::optional<TBanFile::TUnwrittenBan> TBanFile::FindUnwritten(const std::string
 }
 
 BanLookup TBanFile::IsBanned(const std::string& identifier, std::string* duration) {
-  if (const std::optional<TUnwrittenBan> ban = FindUnwritten(identifier)) {
-    if (duration) *duration = ban->Forever ? "p" : std::to_string(MinutesUntil(ban->Ends));
-    return BanLookup::Banned;
+  std::map<std::string, std::string> banned;
+  const BanLookup lookup = AreBanned({identifier}, banned);
+  if (lookup != BanLookup::Banned) return lookup;
+  if (duration) *duration = banned.begin()->second;
+  return lookup;
+}
+
+BanLookup TBanFile::AreBanned(const std::set<std::string>& identifiers, std::map<std::string, std::string>& banned) {
+  banned.clear();
+  std::set<std::string> wanted;
+  for (const std::string& identifier : identifiers) {
+    if (const std::optional<TUnwrittenBan> ban = FindUnwritten(identifier)) {
+      banned[identifier] = ban->Forever ? "p" : std::to_string(MinutesUntil(ban->Ends));
+    } else {
+      wanted.insert(identifier);
+    }
   }
+  const auto found = [&] { return banned.empty() ? BanLookup::NotBanned : BanLookup::Banned; };
+  if (wanted.empty()) return found();
   TBanBaseGuard guard;
   const std::string path = BanBasePath();
   if (!guard.Held()) {
     WriteLog("ERROR: cannot read the ban base " + path + ": " + guard.Error());
     return BanLookup::Failed;
   }
-  if (!BaseExists(path)) return BanLookup::NotBanned;
+  if (!BaseExists(path)) return found();
   std::vector<std::string> lines;
   std::string error;
   if (!platform::ReadTextLines(path, lines, &error)) {
@@ -217,11 +232,11 @@ BanLookup TBanFile::IsBanned(const std::string& identifier, std::string* duratio
   }
   for (const std::string& line : lines) {
     if (line.empty() || line[0] == ';') continue;
-    if (ExtractQuoted(line, 2) != identifier) continue;
-    if (duration) *duration = ExtractQuoted(line, 1);
-    return BanLookup::Banned;
+    const std::string identifier = ExtractQuoted(line, 2);
+    // The first record of an identifier gives its duration.
+    if (wanted.contains(identifier)) banned.emplace(identifier, ExtractQuoted(line, 1));
   }
-  return BanLookup::NotBanned;
+  return found();
 }
 
 bool TBanFile::AppendBanRecord(int32_t minutes, const std::string& identifier) {

@@ -6,8 +6,10 @@
 
 #include <chrono>
 #include <cstdint>
-#include <string>
+#include <map>
 #include <optional>
+#include <set>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -75,6 +77,9 @@ class TBanFile {
   // full-log line naming the file and the error) when the base exists but
   // cannot be read. Thread safe.
   BanLookup IsBanned(const std::string& identifier, std::string* duration = nullptr);
+  // The same for many identifiers with one read of the file: the banned ones
+  // with their duration field in banned.
+  BanLookup AreBanned(const std::set<std::string>& identifiers, std::map<std::string, std::string>& banned);
   // Appends one record, creating the base with its two header lines when
   // missing. False (with a full-log line) when it cannot be written; the ban
   // is then kept in memory until it can be. An identifier against the rule

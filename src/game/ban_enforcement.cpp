@@ -43,6 +43,24 @@ BanLookup TBanEnforcement::Lookup(const std::string& identifier, std::string* du
   return BanInFlight(identifier, duration) ? BanLookup::Banned : bans_.Get().Lookup(identifier, duration);
 }
 
+BanLookup TBanEnforcement::LookupAll(const std::set<std::string>& identifiers,
+                                     std::map<std::string, std::string>& banned) {
+  std::map<std::string, std::string> inFlight;
+  std::set<std::string> rest;
+  for (const std::string& identifier : identifiers) {
+    std::string duration;
+    if (BanInFlight(identifier, &duration)) {
+      inFlight[identifier] = duration;
+    } else {
+      rest.insert(identifier);
+    }
+  }
+  banned.clear();
+  if (!rest.empty() && bans_.Get().LookupAll(rest, banned) == BanLookup::Failed) return BanLookup::Failed;
+  banned.merge(inFlight);
+  return banned.empty() ? BanLookup::NotBanned : BanLookup::Banned;
+}
+
 namespace {
 
 // The record a ban starts with: who, what, when and by whom; the server is

@@ -3,7 +3,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -80,6 +82,9 @@ class TBanEnforcement {
   // identifier that is no longer in flight has its record written, so the
   // base then has it). Thread safe.
   BanLookup Lookup(const std::string& identifier, std::string* duration);
+  // The same for many identifiers (the banned ones with their duration in
+  // banned), with one look-up of the base in use for those not in flight.
+  BanLookup LookupAll(const std::set<std::string>& identifiers, std::map<std::string, std::string>& banned);
   // A connect refused for a ban: the supervision kicks that player for the
   // ban if he is still playing.
   void NoteRefusal(const TBusyGuard& busy, const std::string& name, const std::string& address,

@@ -12,6 +12,22 @@ BanLookup TFileBanStore::Lookup(const std::string& identifier, std::string* left
   return file_.IsBanned(identifier, left);
 }
 
+BanLookup TFileBanStore::LookupAll(const std::set<std::string>& identifiers,
+                                   std::map<std::string, std::string>& banned) {
+  return file_.AreBanned(identifiers, banned);
+}
+
+BanLookup TBanStore::LookupAll(const std::set<std::string>& identifiers, std::map<std::string, std::string>& banned) {
+  banned.clear();
+  for (const std::string& identifier : identifiers) {
+    std::string left;
+    const BanLookup lookup = Lookup(identifier, &left);
+    if (lookup == BanLookup::Failed) return lookup;
+    if (lookup == BanLookup::Banned) banned[identifier] = left;
+  }
+  return banned.empty() ? BanLookup::NotBanned : BanLookup::Banned;
+}
+
 int32_t BanMinutes(const TBanRecord& ban) {
   if (ban.EndsAt == 0) return 0;
   const int64_t minutes = (ban.EndsAt - ban.MadeAt + 59) / 60;

@@ -35,6 +35,10 @@ class TBanStore {
   // At connect: whether the identifier is banned; "p" or the minutes left in
   // left. Must answer within milliseconds. Thread safe.
   virtual BanLookup Lookup(const std::string& identifier, std::string* left) = 0;
+  // The same for many identifiers at once (the banned ones with their time
+  // left in banned); one Lookup each unless a store can do better. Failed
+  // when any could not be looked up. Thread safe.
+  virtual BanLookup LookupAll(const std::set<std::string>& identifiers, std::map<std::string, std::string>& banned);
   // Keeps a ban (Identifier, MadeAt and EndsAt decide it) with its record.
   // False when the ban could not be kept (the reason is logged); a record
   // that could not be written is kept and written later, and never stops the
@@ -82,6 +86,8 @@ int32_t BanMinutes(const TBanRecord& ban);
 class TFileBanStore : public TBanStore {
  public:
   BanLookup Lookup(const std::string& identifier, std::string* left) override;
+  // One read of the file for all of them.
+  BanLookup LookupAll(const std::set<std::string>& identifiers, std::map<std::string, std::string>& banned) override;
   bool Record(const TBanRecord& ban) override;
   void Refresh() override {}
   void Maintain() override;

@@ -239,9 +239,6 @@ TKick NoClientKick(const TBusyGuard& busy, TSupervisionMemory& memory, const Pla
   return kick;
 }
 
-// What the ban base said of the identifiers looked up in step 2.
-using TBanFindings = std::map<std::string, TBanFinding>;
-
 const TBanFinding* BanOf(const TBanFindings& findings, const std::string& identifier) {
   const auto found = findings.find(identifier);
   return found != findings.end() && found->second.Banned ? &found->second : nullptr;
@@ -285,16 +282,6 @@ std::vector<TRegisteredClient> RegisteredClients(const TBusyGuard& busy) {
     if (slot.InUse) clients.push_back({i, slot.Name, slot.Address, slot.Identifier});
   }
   return clients;
-}
-
-// Looks every identifier up once, without BusyFlag.
-TBanFindings FindBans(const TBanCheck& check, const std::vector<std::string>& identifiers) {
-  TBanFindings findings;
-  if (!check) return findings;
-  for (const std::string& identifier : identifiers) {
-    if (!findings.contains(identifier)) findings[identifier] = check(identifier);
-  }
-  return findings;
 }
 
 // Sends one kick; logs and counts it as delivered only when the game server
@@ -395,12 +382,12 @@ void TSupervision::Run(const std::vector<std::string>& allowList, const std::fun
   // Step 1, under BusyFlag: the clients registered now, and the identifiers
   // to look up (theirs and the refused ones).
   std::vector<TRegisteredClient> registered;
-  std::vector<std::string> identifiers;
+  std::set<std::string> identifiers;
   {
     TBusyGuard busy(tables_);
     registered = RegisteredClients(busy);
-    for (const TRegisteredClient& client : registered) identifiers.push_back(client.Identifier);
-    for (const auto& refusal : memory_.BanRefusals) identifiers.push_back(refusal.Identifier);
+    for (const TRegisteredClient& client : registered) identifiers.insert(client.Identifier);
+    for (const auto& refusal : memory_.BanRefusals) identifiers.insert(refusal.Identifier);
   }
 
   // Step 2, without BusyFlag: the exchanges with the game server, the mark
@@ -415,7 +402,7 @@ void TSupervision::Run(const std::vector<std::string>& allowList, const std::fun
   } else {
     listed = ReadAddonList(memory_, answer->Text, markChanged);
   }
-  const TBanFindings bans = FindBans(banCheck_, identifiers);
+  const TBanFindings bans = banCheck_ ? banCheck_(identifiers) : TBanFindings();
 
   // Step 3, under BusyFlag: the player table, the kick decisions, the silence
   // count and the time-outs, all against the tables as they are now. The hold
@@ -471,10 +458,13 @@ void TSupervision::Run(const std::vector<std::string>& allowList, const std::fun
     // Each ban's player was left alone by this pass; later runs read lists
     // made after the ban's kick.
     memory_.KickedByBan.clear();
-    // A refusal is kept while its ban is in force and its player may come.
-    std::erase_if(memory_.BanRefusals, [&](const auto& refusal) {
-      return bans.contains(refusal.Identifier) && !bans.at(refusal.Identifier).Banned;
-    });
+    // A refusal is kept while its ban is in force and its player may come
+    // (every refusal of step 1 was looked up).
+    if (banCheck_) {
+      std::erase_if(memory_.BanRefusals, [&](const auto& refusal) {
+        return identifiers.contains(refusal.Identifier) && BanOf(bans, refusal.Identifier) == nullptr;
+      });
+    }
 
     try {
       for (const TRegisteredClient& was : registered) {

@@ -4,6 +4,8 @@
 
 #include <chrono>
 #include <functional>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -19,9 +21,12 @@ struct TBanFinding {
   int32_t MinutesLeft = 0;  // 0: for ever
   std::string Reason;       // of its newest record; empty when none is known
 };
-// Looks an identifier up in the ban base in use (bans in flight included).
-// Called by the supervision without BusyFlag.
-using TBanCheck = std::function<TBanFinding(const std::string& identifier)>;
+// What the ban base says of the banned ones among the identifiers looked up.
+using TBanFindings = std::map<std::string, TBanFinding>;
+// Looks identifiers up in the ban base in use (bans in flight included), with
+// one look-up of the base. Called by the supervision once a run, without
+// BusyFlag.
+using TBanCheck = std::function<TBanFindings(const std::set<std::string>& identifiers)>;
 
 // The supervision of one game server: its memory between runs and the last
 // run's report. The server object owns it.

@@ -187,6 +187,11 @@ BanLookup TRecordedFileStore::Lookup(const std::string& identifier, std::string*
   return file_.Lookup(identifier, left);
 }
 
+BanLookup TRecordedFileStore::LookupAll(const std::set<std::string>& identifiers,
+                                        std::map<std::string, std::string>& banned) {
+  return file_.LookupAll(identifiers, banned);
+}
+
 bool TRecordedFileStore::Record(const TBanRecord& ban) {
   TMutexLock order(fileOrder_);
   {

@@ -58,6 +58,7 @@ class TRecordedFileStore : public TBanStore {
   TRecordedFileStore& operator=(const TRecordedFileStore&) = delete;
 
   BanLookup Lookup(const std::string& identifier, std::string* left) override;
+  BanLookup LookupAll(const std::set<std::string>& identifiers, std::map<std::string, std::string>& banned) override;
   bool Record(const TBanRecord& ban) override;
   void Refresh() override {}
   // The file's minute; the writer is woken to check the base, write what
