@@ -267,12 +267,16 @@ bool TRecordBase::CreateOrCheckSchema(std::string* error) {
              std::to_string(kSchemaVersion) + "; use the program that made it, or a newer one";
     return false;
   }
-  if (!transaction.Commit(error)) return false;
+  TStatement index(db_, "SELECT count(*) FROM sqlite_master WHERE type = 'index' AND name = 'bans_identifier_newest'");
+  if (!Prepared(index, error)) return false;
+  const std::optional<int64_t> indexed = ReadNumber(index, error);
+  if (!indexed || !transaction.Commit(error)) return false;
   // One page of an identifier's history reads that page through this index;
-  // a base made before it gets it here. Should another program hold the base
-  // now, the next opening tries again; the pages are only slower meanwhile.
+  // a base made before it gets it here, the one write an opening may make.
+  // Should another program hold the base now, the next opening tries again;
+  // the pages are only slower meanwhile.
   std::string ignored;
-  db_.Exec("CREATE INDEX IF NOT EXISTS bans_identifier_newest ON bans(identifier, made_at DESC, id DESC)", &ignored);
+  if (*indexed == 0) db_.Exec("CREATE INDEX bans_identifier_newest ON bans(identifier, made_at DESC, id DESC)", &ignored);
   return true;
 }
 
