@@ -276,7 +276,9 @@ bool TRecordBase::CreateOrCheckSchema(std::string* error) {
   // Should another program hold the base now, the next opening tries again;
   // the pages are only slower meanwhile.
   std::string ignored;
-  if (*indexed == 0) db_.Exec("CREATE INDEX bans_identifier_newest ON bans(identifier, made_at DESC, id DESC)", &ignored);
+  if (*indexed == 0) {
+    db_.Exec("CREATE INDEX bans_identifier_newest ON bans(identifier, made_at DESC, id DESC)", &ignored);
+  }
   return true;
 }
 
