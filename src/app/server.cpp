@@ -141,7 +141,6 @@ TBanFindings TServer::FindBans(const std::set<std::string>& identifiers) {
   if (Enforcement.LookupAll(identifiers, banned) != BanLookup::Banned) return findings;
   for (const auto& [identifier, left] : banned) {
     TBanFinding& finding = findings[identifier];
-    finding.Banned = true;
     finding.MinutesLeft = left == "p" ? 0 : ParseInteger(left).value_or(0);
     // The newest record alone: an identifier may have thousands.
     TBanPage newest;

@@ -241,7 +241,7 @@ TKick NoClientKick(const TBusyGuard& busy, TSupervisionMemory& memory, const Pla
 
 const TBanFinding* BanOf(const TBanFindings& findings, const std::string& identifier) {
   const auto found = findings.find(identifier);
-  return found != findings.end() && found->second.Banned ? &found->second : nullptr;
+  return found != findings.end() ? &found->second : nullptr;
 }
 
 // The kick of a banned player, with the ban's time left and reason.

@@ -15,9 +15,8 @@
 #include "game/supervision_report.h"
 #include "registry/tables.h"
 
-// What the ban base says of an identifier now.
+// A ban in force on an identifier.
 struct TBanFinding {
-  bool Banned = false;
   int32_t MinutesLeft = 0;  // 0: for ever
   std::string Reason;       // of its newest record; empty when none is known
 };

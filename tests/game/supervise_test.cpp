@@ -350,7 +350,7 @@ TEST_F(ScriptedSupervision, BansReachPlayersInEveryRunAndTheGraceHoldsBackOnlyTh
       "# 3  \"Mal\" 307 STEAM_0:0:3   5 02:34   52    0 10.0.0.3:27005\n3 users\n";
   const int tom = AddTestClientAt(tables_, "Tom&Jerry", "10.0.0.2");
   supervision_.SetBanCheck([](const std::set<std::string>&) {
-    return TBanFindings{{"id-Tom&Jerry", {true, 0, "wallhack"}}, {"id-mal", {true, 25, "aim"}}};
+    return TBanFindings{{"id-Tom&Jerry", {0, "wallhack"}}, {"id-mal", {25, "aim"}}};
   });
   {
     TBusyGuard busy(Tables());
