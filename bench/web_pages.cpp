@@ -14,9 +14,15 @@
 // details with the first page of its history), once while nothing else runs
 // and once while 50 clients send "<update>" back to back on the command port,
 // block by block. p50, p99 and the ratios loaded / quiet; the answer's size.
+// The clients run in a process of their own, as real clients run on other
+// machines: their CPU is the load's, not the server's. With "pinned" the
+// server is on CPU 0 and the clients on CPU 1, so the server's threads share
+// one CPU among themselves and the figures do not depend on where the
+// scheduler happens to place them.
 //
-//   web_pages search [searches per block, default 40] [blocks per condition, default 5]
+//   web_pages search [searches per block, default 40] [blocks per condition, default 5] [pinned]
 #include <fcntl.h>
+#include <sys/wait.h>
 #include <httplib.h>
 #include <unistd.h>
 
@@ -26,6 +32,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <atomic>
+#include <latch>
 #include <string>
 #include <thread>
 #include <vector>
@@ -39,6 +46,7 @@
 #include "base/settings.h"
 #include "game/rcon_client.h"
 #include "game/supervision_report.h"
+#include "platform/cpu_affinity.h"
 #include "platform/program_dir.h"
 #include "platform/socket.h"
 #include "web/web_console.h"
@@ -103,13 +111,100 @@ void Fetch(httplib::Client& http, const std::string& path, int count, std::vecto
   }
 }
 
+// The 50 clients of the loaded condition, in a child process forked before
+// the bench starts any thread. The parent writes "start <port>" to make them
+// connect and update back to back, "stop" to end them; the child then answers
+// with the number of updates answered meanwhile.
+class TLoadDriver {
+ public:
+  explicit TLoadDriver(bool pinned) {
+    int down[2], up[2];
+    if (::pipe(down) != 0 || ::pipe(up) != 0) Die("pipe failed");
+    pid_ = ::fork();
+    if (pid_ < 0) Die("fork failed");
+    if (pid_ == 0) {
+      ::close(down[1]);
+      ::close(up[0]);
+      std::string error;
+      if (pinned && !platform::PinThreadToCpu(1, &error)) Die(error);
+      Serve(down[0], up[1]);
+      ::_exit(0);
+    }
+    ::close(down[0]);
+    ::close(up[1]);
+    commands_ = ::fdopen(down[1], "w");
+    answers_ = ::fdopen(up[0], "r");
+  }
+  ~TLoadDriver() {
+    std::fclose(commands_);
+    std::fclose(answers_);
+    ::waitpid(pid_, nullptr, 0);
+  }
+  void Start(int port) {
+    std::fprintf(commands_, "start %d\n", port);
+    std::fflush(commands_);
+    char line[64];
+    if (std::fgets(line, sizeof line, answers_) == nullptr) Die("the load driver ended");
+  }
+  long Stop() {
+    std::fprintf(commands_, "stop\n");
+    std::fflush(commands_);
+    char line[64];
+    if (std::fgets(line, sizeof line, answers_) == nullptr) Die("the load driver ended");
+    return std::atol(line);
+  }
+
+ private:
+  static void Serve(int in, int out) {
+    FILE* commands = ::fdopen(in, "r");
+    FILE* answers = ::fdopen(out, "w");
+    char line[64];
+    while (std::fgets(line, sizeof line, commands) != nullptr) {
+      const int port = std::atoi(line + 6);
+      std::atomic<bool> stop{false};
+      std::atomic<long> updates{0};
+      std::latch connected(50);
+      std::vector<std::thread> clients;
+      for (int c = 0; c < 50; ++c) {
+        clients.emplace_back([&, c] {
+          std::string e;
+          auto client = clientsim::TClientSim::Open("127.0.0.1", port, &e);
+          const std::string name = "Client" + std::to_string(c);
+          // 32 take a slot; the others' updates are answered as unknown, each a
+          // round through the handler and BusyFlag all the same.
+          if (!client || !client->Command(clientsim::ConnectLine(name, "id-" + name, "clid"))) Die("connect: " + e);
+          connected.count_down();
+          const std::string update = clientsim::UpdateLine(name, "0");
+          while (!stop) {
+            if (!client->Command(update)) Die("update failed");
+            ++updates;
+          }
+        });
+      }
+      connected.wait();
+      std::fprintf(answers, "started\n");
+      std::fflush(answers);
+      if (std::fgets(line, sizeof line, commands) == nullptr) stop = true;
+      stop = true;
+      for (std::thread& client : clients) client.join();
+      std::fprintf(answers, "%ld\n", updates.load());
+      std::fflush(answers);
+    }
+  }
+
+  pid_t pid_ = -1;
+  FILE* commands_ = nullptr;
+  FILE* answers_ = nullptr;
+};
+
 // The Bans tab under load; see the head of the file.
-int SearchBench(int perBlock, int blocks, FILE* out) {
+int SearchBench(TLoadDriver& driver, bool pinned, int perBlock, int blocks, FILE* out) {
+  std::string error;
+  if (pinned && !platform::PinThreadToCpu(0, &error)) Die(error);
   const std::string dir = (std::filesystem::temp_directory_path() / "acserver-bench-search").string() + "/";
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
   platform::SetDataDirectory(dir);
-  std::string error;
   {
     records::TRecordBase base;
     if (!base.Open(dir + "acserver.db", &error)) Die(error);
@@ -166,37 +261,19 @@ int SearchBench(int perBlock, int blocks, FILE* out) {
       {"details", "/api/bans/" + manyId}};
   std::vector<double> samples[4][2];  // [shape][0: quiet, 1: 50 clients updating]
   size_t bytes[4] = {};
-  std::atomic<long> updates{0};
+  long updates = 0;
   for (const auto& [name, path] : shapes) Fetch(http, path, 3, samples[0][0], &bytes[0]);  // warm-up
   samples[0][0].clear();
   for (int block = 0; block < 2 * blocks; ++block) {
     const int loaded = block % 2;
-    std::atomic<bool> stop{false};
-    std::vector<std::thread> clients;
-    if (loaded) {
-      for (int c = 0; c < 50; ++c) {
-        clients.emplace_back([&, c] {
-          std::string e;
-          auto client = clientsim::TClientSim::Open("127.0.0.1", commands.BoundPort(), &e);
-          const std::string name = "Client" + std::to_string(c);
-          // 32 take a slot; the others' updates are answered as unknown, each a
-          // round through the handler and BusyFlag all the same.
-          if (!client || !client->Command(clientsim::ConnectLine(name, "id-" + name, "clid"))) Die("connect: " + e);
-          const std::string update = clientsim::UpdateLine(name, "0");
-          while (!stop) {
-            if (!client->Command(update)) Die("update failed");
-            ++updates;
-          }
-        });
-      }
-    }
+    if (loaded) driver.Start(commands.BoundPort());
     for (size_t k = 0; k < shapes.size(); ++k) Fetch(http, shapes[k].second, perBlock, samples[k][loaded], &bytes[k]);
-    stop = true;
-    for (std::thread& client : clients) client.join();
+    if (loaded) updates += driver.Stop();
   }
   console->Stop();
   std::fprintf(out, "web_pages search: 100,000 records (20,000 of one identifier), %d searches per shape and "
-               "condition; %ld updates answered meanwhile\n", perBlock * blocks, updates.load());
+               "condition; %ld updates answered meanwhile; %s\n", perBlock * blocks, updates,
+               pinned ? "server on CPU 0, clients on CPU 1" : "threads placed by the scheduler");
   std::fprintf(out, "%-11s %9s %9s %9s %9s %9s %9s %10s\n", "shape", "quiet p50", "load p50", "ratio", "quiet p99",
                "load p99", "ratio", "bytes");
   for (size_t k = 0; k < shapes.size(); ++k) {
@@ -222,7 +299,9 @@ int main(int argc, char** argv) {
   const int devNull = ::open("/dev/null", O_WRONLY);
   if (out == nullptr || devNull < 0 || ::dup2(devNull, STDOUT_FILENO) < 0) Die("cannot redirect standard output");
   if (search) {
-    const int result = SearchBench(argc > 1 ? std::max(5, std::atoi(argv[1])) : 40,
+    const bool pinned = argc > 3 && std::string(argv[3]) == "pinned";
+    TLoadDriver driver(pinned);  // forked before any thread starts
+    const int result = SearchBench(driver, pinned, argc > 1 ? std::max(5, std::atoi(argv[1])) : 40,
                                    argc > 2 ? std::max(1, std::atoi(argv[2])) : 5, out);
     std::fclose(out);
     return result;

@@ -1,5 +1,7 @@
 #include "web/web_bans.h"
 
+#include <set>
+
 #include "base/limits.h"
 #include "base/numbers.h"
 #include "game/ban_base.h"
@@ -23,6 +25,20 @@ std::optional<int64_t> Field(const THttpRequest& request, const std::string& nam
   const std::optional<int64_t> number = ParseInteger64(text);
   if (!number || *number < low || *number > high) return std::nullopt;
   return number;
+}
+
+// What the ban base enforces for the records in force among records, read
+// once; nullopt when it cannot be read, and the records then show their
+// planned ends alone.
+std::optional<TEnforcedBans> Enforced(TBanStore& bans, const std::vector<const TBanRecord*>& records) {
+  std::set<std::string> identifiers;
+  for (const TBanRecord* record : records) {
+    if (record->End == BanEnd::InForce) identifiers.insert(record->Identifier);
+  }
+  TEnforcedBans enforced;
+  if (identifiers.empty()) return enforced;
+  if (bans.LookupAll(identifiers, enforced) == BanLookup::Failed) return std::nullopt;
+  return enforced;
 }
 
 }  // namespace
@@ -52,7 +68,10 @@ void ServeBanSearch(TBanStore& bans, const THttpRequest& request, THttpResponse&
   TBanPage found;
   std::string error;
   if (!bans.Search(query, found, &error)) return SetJsonError(response, 503, error);
-  response.Set(200, BanPageJson(found, query, platform::UnixSeconds()), kJson);
+  std::vector<const TBanRecord*> shown;
+  for (const TBanRecord& record : found.Records) shown.push_back(&record);
+  const std::optional<TEnforcedBans> enforced = Enforced(bans, shown);
+  response.Set(200, BanPageJson(found, query, platform::UnixSeconds(), enforced ? &*enforced : nullptr), kJson);
 }
 
 void ServeBanDetails(TBanStore& bans, const std::string& id, const THttpRequest& request, THttpResponse& response) {
@@ -67,8 +86,11 @@ void ServeBanDetails(TBanStore& bans, const std::string& id, const THttpRequest&
   if (!bans.HistoryPage(record->Identifier, record->Id, static_cast<int>(*page), kWebHistoryPerPage, history, &error)) {
     return SetJsonError(response, 503, error);
   }
+  std::vector<const TBanRecord*> shown = {&*record};
+  for (const TBanRecord& other : history.Records) shown.push_back(&other);
+  const std::optional<TEnforcedBans> enforced = Enforced(bans, shown);
   response.Set(200, BanDetailsJson(*record, history, static_cast<int>(*page), kWebHistoryPerPage,
-                                   platform::UnixSeconds()),
+                                   platform::UnixSeconds(), enforced ? &*enforced : nullptr),
                kJson);
 }
 

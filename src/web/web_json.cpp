@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "base/numbers.h"
+
 namespace {
 
 const char* ProtectionName(Protection by) {
@@ -182,11 +184,22 @@ std::string ClientsJson(const std::vector<TClientView>& clients) {
   return "{\"clients\":" + Array(items) + "}";
 }
 
-std::string BanRecordJson(const TBanRecord& record, int64_t nowUnixSeconds) {
+std::string BanRecordJson(const TBanRecord& record, int64_t nowUnixSeconds, const TEnforcedBans* enforced) {
   const bool inForce = record.End == BanEnd::InForce;
-  const bool forever = record.EndsAt == 0;
+  bool forever = record.EndsAt == 0;
   // Rounded up, as the ban base counts: a ban with 30 s left has 1 minute left.
-  const int64_t minutesLeft = inForce && !forever ? std::max<int64_t>(0, (record.EndsAt - nowUnixSeconds + 59) / 60) : 0;
+  int64_t minutesLeft = inForce && !forever ? std::max<int64_t>(0, (record.EndsAt - nowUnixSeconds + 59) / 60) : 0;
+  int64_t endsAt = record.EndsAt;
+  std::string held = "null";
+  if (inForce && enforced != nullptr) {
+    const auto found = enforced->find(record.Identifier);
+    held = found != enforced->end() ? "true" : "false";
+    if (found != enforced->end()) {
+      forever = found->second == "p";
+      minutesLeft = forever ? 0 : ParseInteger64(found->second).value_or(minutesLeft);
+      endsAt = forever ? 0 : nowUnixSeconds + 60 * minutesLeft;
+    }
+  }
   std::vector<std::string> evidence;
   for (const std::string& path : record.Evidence) evidence.push_back(JsonString(path));
   const std::string end =
@@ -197,8 +210,10 @@ std::string BanRecordJson(const TBanRecord& record, int64_t nowUnixSeconds) {
   return "{\"id\":" + std::to_string(record.Id) + ",\"identifier\":" + JsonString(record.Identifier) +
          ",\"name\":" + JsonString(record.Name) + ",\"address\":" + JsonString(record.Address) +
          ",\"reason\":" + JsonString(record.Reason) + ",\"made_at\":" + std::to_string(record.MadeAt) +
-         ",\"ends_at\":" + (forever ? std::string("null") : std::to_string(record.EndsAt)) +
+         ",\"ends_at\":" + (forever ? std::string("null") : std::to_string(endsAt)) +
+         ",\"planned_ends_at\":" + (record.EndsAt == 0 ? std::string("null") : std::to_string(record.EndsAt)) +
          ",\"forever\":" + (forever ? "true" : "false") + ",\"in_force\":" + (inForce ? "true" : "false") +
+         ",\"enforced\":" + held +
          ",\"minutes_left\":" + (inForce && !forever ? std::to_string(minutesLeft) : std::string("null")) +
          ",\"origin\":{\"kind\":" + JsonString(BanOriginName(record.Origin)) + ",\"name\":" +
          JsonString(record.ByName) + ",\"identifier\":" + JsonString(record.ByIdentifier) +
@@ -206,9 +221,10 @@ std::string BanRecordJson(const TBanRecord& record, int64_t nowUnixSeconds) {
          ",\"evidence\":" + Array(evidence) + ",\"end\":" + end + "}";
 }
 
-std::string BanPageJson(const TBanPage& page, const TBanQuery& query, int64_t nowUnixSeconds) {
+std::string BanPageJson(const TBanPage& page, const TBanQuery& query, int64_t nowUnixSeconds,
+                        const TEnforcedBans* enforced) {
   std::vector<std::string> items;
-  for (const TBanRecord& record : page.Records) items.push_back(BanRecordJson(record, nowUnixSeconds));
+  for (const TBanRecord& record : page.Records) items.push_back(BanRecordJson(record, nowUnixSeconds, enforced));
   return "{\"total\":" + std::to_string(page.Total) + ",\"page\":" + std::to_string(query.Page) +
          ",\"per_page\":" + std::to_string(query.PerPage) + ",\"bans\":" + Array(items) + "}";
 }
@@ -222,10 +238,10 @@ std::string BanDetailsJson(const TBanRecord& record, const std::vector<TBanRecor
 }
 
 std::string BanDetailsJson(const TBanRecord& record, const TBanPage& history, int page, int perPage,
-                           int64_t nowUnixSeconds) {
+                           int64_t nowUnixSeconds, const TEnforcedBans* enforced) {
   std::vector<std::string> items;
-  for (const TBanRecord& other : history.Records) items.push_back(BanRecordJson(other, nowUnixSeconds));
-  return "{\"ban\":" + BanRecordJson(record, nowUnixSeconds) + ",\"history\":" + Array(items) +
+  for (const TBanRecord& other : history.Records) items.push_back(BanRecordJson(other, nowUnixSeconds, enforced));
+  return "{\"ban\":" + BanRecordJson(record, nowUnixSeconds, enforced) + ",\"history\":" + Array(items) +
          ",\"history_total\":" + std::to_string(history.Total) + ",\"history_page\":" + std::to_string(page) +
          ",\"history_per_page\":" + std::to_string(perPage) + "}";
 }

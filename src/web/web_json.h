@@ -39,11 +39,20 @@ std::string StatusJson(const TStatusFacts& facts, const TSupervisionReport& repo
 std::string PlayersJson(const TSupervisionReport& report, const std::map<std::string, std::string>& identifiers = {},
                         const std::map<std::string, int64_t>& banCounts = {});
 std::string ClientsJson(const std::vector<TClientView>& clients);
+// What the ban base enforces now, by identifier: "p" for ever, or the minutes
+// left. zelk_bans.txt counts its minutes down only while the server runs, so
+// a record's planned end and the enforced one part when the server was down.
+using TEnforcedBans = std::map<std::string, std::string>;
 // One ban record as a JSON object. It keeps the fields of the older list of
 // bans (identifier, minutes_left, forever), so that its readers still find them.
-std::string BanRecordJson(const TBanRecord& record, int64_t nowUnixSeconds);
+// A record in force whose identifier enforced holds shows the enforced end
+// (ends_at, forever, minutes_left) and the planned one apart (planned_ends_at);
+// "enforced" says whether the ban base holds the identifier at all (null when
+// not asked).
+std::string BanRecordJson(const TBanRecord& record, int64_t nowUnixSeconds, const TEnforcedBans* enforced = nullptr);
 // A page of a search: {"total", "page", "per_page", "bans": [...]}.
-std::string BanPageJson(const TBanPage& page, const TBanQuery& query, int64_t nowUnixSeconds);
+std::string BanPageJson(const TBanPage& page, const TBanQuery& query, int64_t nowUnixSeconds,
+                        const TEnforcedBans* enforced = nullptr);
 // One record with all the identifier's other records, newest first:
 // {"ban": {...}, "history": [...]} (acserver-bans --json).
 std::string BanDetailsJson(const TBanRecord& record, const std::vector<TBanRecord>& history, int64_t nowUnixSeconds);
@@ -51,7 +60,7 @@ std::string BanDetailsJson(const TBanRecord& record, const std::vector<TBanRecor
 // {"ban": {...}, "history": [...], "history_total", "history_page",
 // "history_per_page"}.
 std::string BanDetailsJson(const TBanRecord& record, const TBanPage& history, int page, int perPage,
-                           int64_t nowUnixSeconds);
+                           int64_t nowUnixSeconds, const TEnforcedBans* enforced = nullptr);
 
 struct TScreenFile {
   std::string Address;     // the directory: the sender's IPv4 address

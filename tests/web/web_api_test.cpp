@@ -217,6 +217,24 @@ TEST_F(WebConsoleApi, ShowsThePlayersBansAndScreensAndLiftsABanForGood) {
   ASSERT_TRUE(record);
   EXPECT_NE(record->body.find("\"history\":[{\"id\":" + olderId + ",\"identifier\":\"EVE-7\","), std::string::npos)
       << record->body;
+  EXPECT_NE(record->body.find("\"minutes_left\":30,"), std::string::npos) << record->body;
+
+  // The file counts minutes only while the server runs: after a stop it
+  // enforces longer than planned, and the record shows what it enforces.
+  std::string file = testenv::ReadFile(dir_.Path() + "zelk_bans.txt");
+  ASSERT_NE(file.find("\"30\" \"EVE-7\""), std::string::npos) << file;
+  file.replace(file.find("\"30\" \"EVE-7\""), 4, "\"95\"");
+  testenv::WriteFile(dir_.Path() + "zelk_bans.txt", file);
+  auto enforced = browser.Get("/api/bans/" + newestId);
+  ASSERT_TRUE(enforced);
+  EXPECT_NE(enforced->body.find("\"in_force\":true,\"enforced\":true,\"minutes_left\":95,"), std::string::npos)
+      << enforced->body;
+  const auto field = [&](const std::string& name) {
+    const size_t at = enforced->body.find("\"" + name + "\":") + name.size() + 3;
+    return std::atoll(enforced->body.c_str() + at);
+  };
+  EXPECT_EQ(field("planned_ends_at") - field("made_at"), 30 * 60) << enforced->body;
+  EXPECT_NEAR(static_cast<double>(field("ends_at") - field("made_at")), 95 * 60, 5) << enforced->body;
   EXPECT_EQ(browser.Get("/api/bans?filter=lifted")->status, 400);
   EXPECT_EQ(browser.Get("/api/bans/999999")->status, 404);
 }
