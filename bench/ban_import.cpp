@@ -20,8 +20,8 @@
 #include "app/ban_import.h"
 #include "bench_support.h"
 #include "platform/program_dir.h"
-#include "records/record_base.h"
-#include "records/sqlite_handle.h"
+#include "bans/records/record_base.h"
+#include "bans/records/sqlite_handle.h"
 
 namespace {
 

@@ -29,11 +29,11 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "game/ban_base.h"
+#include "bans/ban_base.h"
 #include "platform/cpu_time.h"
 #include "platform/program_dir.h"
-#include "records/record_base.h"
-#include "records/sqlite_handle.h"
+#include "bans/records/record_base.h"
+#include "bans/records/sqlite_handle.h"
 
 namespace {
 

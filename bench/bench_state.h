@@ -6,11 +6,11 @@
 #include "base/settings.h"
 #include "base/timing.h"
 #include "channel/client_commands.h"
-#include "game/ban_enforcement.h"
-#include "game/ban_store.h"
-#include "game/chat.h"
-#include "game/rcon_client.h"
-#include "game/supervise.h"
+#include "supervision/ban_enforcement.h"
+#include "bans/ban_store.h"
+#include "rcon/chat.h"
+#include "rcon/rcon_client.h"
+#include "supervision/supervise.h"
 #include "registry/tables.h"
 
 struct TBenchState {

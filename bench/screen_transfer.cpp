@@ -23,7 +23,7 @@
 #include "clientsim/screen_sender.h"
 #include "platform/program_dir.h"
 #include "registry/tables.h"
-#include "screens/screen_commands.h"
+#include "channel/screen_commands.h"
 #include "screens/screen_receiver.h"
 #include "screens/screen_server.h"
 

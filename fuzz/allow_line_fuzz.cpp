@@ -3,7 +3,7 @@
 // (one with a client, two without).
 #include "app/allow_list.h"
 #include "fuzz_support.h"
-#include "game/supervise.h"
+#include "supervision/supervise.h"
 #include "registry/tables.h"
 
 

@@ -1,8 +1,8 @@
 // The ban base: the input is zelk_bans.txt. The minute's count-down reads its
 // lines, and a connect's look-up reads the file.
 #include "fuzz_support.h"
-#include "game/ban_base.h"
-#include "game/text_fields.h"
+#include "bans/ban_base.h"
+#include "rcon/text_fields.h"
 #include "platform/files.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {

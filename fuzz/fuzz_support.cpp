@@ -3,12 +3,12 @@
 #include "base/settings.h"
 #include "channel/client_commands.h"
 #include "base/timing.h"
-#include "game/ban_base.h"
+#include "bans/ban_base.h"
 #include "log/logs.h"
 #include "platform/files.h"
 #include "platform/program_dir.h"
 #include "registry/tables.h"
-#include "screens/screen_commands.h"
+#include "channel/screen_commands.h"
 
 namespace fuzz {
 namespace {

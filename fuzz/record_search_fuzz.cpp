@@ -7,7 +7,7 @@
 
 #include "fuzz_support.h"
 #include "platform/program_dir.h"
-#include "records/record_base.h"
+#include "bans/records/record_base.h"
 
 namespace {
 

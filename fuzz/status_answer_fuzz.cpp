@@ -3,8 +3,8 @@
 // to the engine's "status" alike; a supervision run reads it, kicks and counts.
 #include "base/settings.h"
 #include "fuzz_support.h"
-#include "game/engine_status.h"
-#include "game/supervise.h"
+#include "rcon/engine_status.h"
+#include "supervision/supervise.h"
 #include "registry/tables.h"
 
 

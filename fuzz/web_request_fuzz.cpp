@@ -13,9 +13,9 @@
 #include <string>
 
 #include "fuzz_support.h"
-#include "game/supervision_report.h"
+#include "supervision/supervision_report.h"
 #include "platform/program_dir.h"
-#include "records/recorded_file_store.h"
+#include "bans/records/recorded_file_store.h"
 #include "web/http_server.h"
 #include "web/web_access.h"
 #include "web/web_console.h"

@@ -5,7 +5,7 @@
 
 #include "base/limits.h"
 #include "base/numbers.h"
-#include "game/ban_base.h"
+#include "bans/ban_base.h"
 #include "platform/files.h"
 
 namespace {

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "game/ban_record.h"
-#include "records/record_base.h"
+#include "bans/ban_record.h"
+#include "bans/records/record_base.h"
 
 enum class BanListKind { EngineConfig, Csv };
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "game/ban_record.h"
+#include "bans/ban_record.h"
 
 enum class BanToolAction { List, Show, History, Ban, Lift, Import, Help, Version };
 

@@ -12,7 +12,7 @@
 #include "base/limits.h"
 #include "base/numbers.h"
 #include "base/settings.h"
-#include "game/text_fields.h"
+#include "rcon/text_fields.h"
 #include "platform/console.h"
 #include "platform/files.h"
 #include "platform/program_dir.h"

@@ -25,13 +25,13 @@
 #include "base/limits.h"
 #include "base/numbers.h"
 #include "base/settings.h"
-#include "game/ban_base.h"
+#include "bans/ban_base.h"
 #include "log/logs.h"
 #include "platform/console.h"
 #include "platform/file_lock.h"
 #include "platform/program_dir.h"
 #include "platform/stop_signal.h"
-#include "sharedbans/postgres_ban_store.h"
+#include "bans/shared/postgres_ban_store.h"
 
 namespace {
 

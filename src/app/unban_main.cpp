@@ -29,17 +29,17 @@
 #include "base/settings.h"
 #include "base/limits.h"
 #include "base/numbers.h"
-#include "game/ban_base.h"
-#include "game/ban_store.h"
+#include "bans/ban_base.h"
+#include "bans/ban_store.h"
 #include "log/logs.h"
 #include "platform/clock_text.h"
 #include "platform/console.h"
 #include "platform/environment.h"
 #include "platform/files.h"
-#include "records/file_records.h"
-#include "records/pending_records.h"
-#include "records/record_base.h"
-#include "sharedbans/postgres_ban_store.h"
+#include "bans/records/file_records.h"
+#include "bans/records/pending_records.h"
+#include "bans/records/record_base.h"
+#include "bans/shared/postgres_ban_store.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "base/limits.h"
 #include "base/metrics.h"
 #include "base/settings.h"
-#include "game/ban_enforcement.h"
+#include "supervision/ban_enforcement.h"
 #include "log/logs.h"
 #include "platform/console.h"
 #include "registry/tables.h"

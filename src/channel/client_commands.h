@@ -6,7 +6,7 @@
 
 #include "base/settings.h"
 #include "channel/command_server.h"
-#include "game/ban_enforcement.h"
+#include "supervision/ban_enforcement.h"
 #include "registry/tables.h"
 
 // A connect is checked against the bans of bans (in flight, then the base).

@@ -18,7 +18,7 @@
 
 #include "base/limits.h"
 #include "base/metrics.h"
-#include "base/mutex.h"
+#include "platform/mutex.h"
 #include "log/logs.h"
 #include "platform/tcp_options.h"
 

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "base/mutex.h"
+#include "platform/mutex.h"
 #include "base/numbers.h"
 #include "log/logs.h"
 #include "registry/tables.h"

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "base/limits.h"
-#include "base/mutex.h"
+#include "platform/mutex.h"
 #include "log/log_limit.h"
 #include "platform/clock_text.h"
 #include "platform/console.h"

@@ -5,7 +5,7 @@
 
 #include <chrono>
 
-#include "base/mutex.h"
+#include "platform/mutex.h"
 
 namespace platform {
 

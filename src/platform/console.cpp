@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "base/mutex.h"
+#include "platform/mutex.h"
 
 namespace platform {
 namespace {

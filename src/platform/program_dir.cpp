@@ -2,7 +2,7 @@
 
 #include <unistd.h>
 
-#include "base/mutex.h"
+#include "platform/mutex.h"
 
 #include "platform/environment.h"
 

@@ -6,8 +6,8 @@
 
 #include <atomic>
 
-#include "base/mutex.h"
-#include "base/thread_annotations.h"
+#include "platform/mutex.h"
+#include "platform/thread_annotations.h"
 
 // The capability that stands for BusyFlag in lock annotations.
 class CAPABILITY("mutex") TBusyFlag {

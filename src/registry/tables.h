@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "base/limits.h"
-#include "base/mutex.h"
+#include "platform/mutex.h"
 #include "registry/busy_flag.h"
 #include "registry/screen_buffer.h"
 

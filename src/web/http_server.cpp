@@ -11,7 +11,7 @@
 #include <optional>
 #include <thread>
 
-#include "base/mutex.h"
+#include "platform/mutex.h"
 #include "base/numbers.h"
 #include "platform/socket.h"
 

@@ -21,7 +21,7 @@
 #include <map>
 #include <string>
 
-#include "base/mutex.h"
+#include "platform/mutex.h"
 
 // Whether a and b are equal, in a time that depends on their lengths only.
 // Thread safe.

@@ -4,7 +4,7 @@
 
 #include "base/limits.h"
 #include "base/numbers.h"
-#include "game/ban_base.h"
+#include "bans/ban_base.h"
 #include "log/logs.h"
 #include "platform/clock_text.h"
 #include "web/http_server.h"

@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "game/ban_enforcement.h"
-#include "game/ban_store.h"
+#include "supervision/ban_enforcement.h"
+#include "bans/ban_store.h"
 #include "registry/tables.h"
 
 struct THttpRequest;

@@ -23,10 +23,10 @@
 #include <vector>
 
 #include "base/settings.h"
-#include "game/ban_enforcement.h"
-#include "game/ban_store.h"
-#include "game/rcon_client.h"
-#include "game/supervision_report.h"
+#include "supervision/ban_enforcement.h"
+#include "bans/ban_store.h"
+#include "rcon/rcon_client.h"
+#include "supervision/supervision_report.h"
 #include "registry/tables.h"
 
 class TWebAccess;

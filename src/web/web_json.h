@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "game/ban_record.h"
-#include "game/ban_store.h"
-#include "game/rcon_client.h"
-#include "game/supervision_report.h"
+#include "bans/ban_record.h"
+#include "bans/ban_store.h"
+#include "rcon/rcon_client.h"
+#include "supervision/supervision_report.h"
 #include "platform/files.h"
 #include "registry/tables.h"
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "game/rcon_client.h"
+#include "rcon/rcon_client.h"
 
 // What /metrics reads besides the counters, copied by the request's thread.
 struct TMetricsFacts {

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "base/mutex.h"
+#include "platform/mutex.h"
 
 // The cookie's name.
 inline constexpr const char* kWebSessionCookie = "acserver_session";

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "records/sqlite_handle.h"
+#include "bans/records/sqlite_handle.h"
 #include "support/child_process.h"
 #include "support/test_env.h"
 

@@ -11,7 +11,7 @@
 #include "base/limits.h"
 #include "base/settings.h"
 #include "clientsim/client_sim.h"
-#include "game/ban_base.h"
+#include "bans/ban_base.h"
 #include "platform/console.h"
 #include "registry/tables.h"
 #include "support/game_state.h"

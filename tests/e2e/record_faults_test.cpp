@@ -14,7 +14,7 @@
 
 #include "clientsim/client_sim.h"
 #include "gamesim/game_server_sim.h"
-#include "records/sqlite_handle.h"
+#include "bans/records/sqlite_handle.h"
 #include "support/child_process.h"
 #include "support/test_env.h"
 

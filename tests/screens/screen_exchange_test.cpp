@@ -16,7 +16,7 @@
 #include "platform/console.h"
 #include "registry/busy_flag.h"
 #include "registry/tables.h"
-#include "screens/screen_commands.h"
+#include "channel/screen_commands.h"
 #include "screens/screen_receiver.h"
 #include "support/tables_peek.h"
 #include "support/test_env.h"

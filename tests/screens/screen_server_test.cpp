@@ -13,7 +13,7 @@
 #include "clientsim/screen_sender.h"
 #include "registry/busy_flag.h"
 #include "registry/tables.h"
-#include "screens/screen_commands.h"
+#include "channel/screen_commands.h"
 #include "support/test_env.h"
 
 namespace {

@@ -31,7 +31,7 @@
 #include <string>
 #include <vector>
 
-#include "game/text_fields.h"
+#include "rcon/text_fields.h"
 #include "gamesim/game_server_sim.h"
 #include "platform/console.h"
 #include "platform/files.h"
