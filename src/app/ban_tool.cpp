@@ -66,10 +66,13 @@ std::string WhyNot(const std::string& error) {
   return error.find("database is locked") != std::string::npos ? "locked by another process" : error;
 }
 
-// "host:rconport", as the server names itself in its records.
+// "host:rconport", as the server names itself in its records: the same
+// name and the same reading of rconport (decimal or hex) as the server's;
+// the host alone when zelk_config.txt gives no port the server would take.
 std::string ServerName() {
-  const std::string port = QuietConfigValue("rconport");
-  return port.empty() ? platform::HostName() : platform::HostName() + ":" + port;
+  SettingsRecord settings;
+  settings.RconPort = ParseInteger(QuietConfigValue("rconport"), NumberForm::DecimalOrHex).value_or(0);
+  return settings.RconPort >= 1 && settings.RconPort <= kMaxRconPort ? ::ServerName(settings) : platform::HostName();
 }
 
 // The screenshot root, as the server finds it, for the evidence's full paths.

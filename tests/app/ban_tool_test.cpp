@@ -32,6 +32,7 @@ class BanTool : public ::testing::Test {
 };
 
 TEST_F(BanTool, ImportsTheOldFileThenBansAndLiftsOnRecord) {
+  testenv::WriteFile(dir_.Path() + "zelk_config.txt", "\"rconport\" \"0x6987\"\n");
   testenv::WriteFile(dir_.Path() + "zelk_bans.txt", ";header\r\n\"p\" \"OLD:1\"\r\n\"30\" \"OLD:2\"\r\n");
 
   const TRun imported = Bans({"list", "--json"});
@@ -60,6 +61,7 @@ TEST_F(BanTool, ImportsTheOldFileThenBansAndLiftsOnRecord) {
       << history.Out;
   EXPECT_NE(history.Out.find("\"reason\":\"second appeal\""), std::string::npos);
   EXPECT_NE(history.Out.find("\"kind\":\"command line\",\"name\":\""), std::string::npos);
+  EXPECT_NE(history.Out.find(":27015\""), std::string::npos) << "named as the server names itself: " << history.Out;
 
   const TRun search = Bans({"list", "--all", "WALLHACK"});
   EXPECT_NE(search.Out.find("NEW:3"), std::string::npos) << search.Out;
