@@ -145,7 +145,8 @@ TBanFindings TServer::FindBans(const std::set<std::string>& identifiers) {
     // The newest record alone: an identifier may have thousands.
     TBanPage newest;
     std::string error;
-    if (Bans.Get().HistoryPage(identifier, 0, 1, 1, newest, &error) && !newest.Records.empty()) {
+    TBanRecords* records = Bans.Records();
+    if (records != nullptr && records->HistoryPage(identifier, 0, 1, 1, newest, &error) && !newest.Records.empty()) {
       finding.Reason = newest.Records.front().Reason;
     }
   }
@@ -166,7 +167,8 @@ void TServer::MaintainBanBase() {
   if (bounds.KeepDays == 0 && bounds.MaxBytes == 0) return;
   std::set<std::string> evidence;
   std::string error;
-  if (!Bans.Get().EvidencePaths(evidence, &error)) {
+  TBanRecords* records = Bans.Records();
+  if (records != nullptr && !records->EvidencePaths(evidence, &error)) {
     // Without the list nothing could tell evidence from the rest: nothing goes.
     WriteLog("Screenshots: none removed this hour, the evidence of bans cannot be read (" + error + ")");
     return;

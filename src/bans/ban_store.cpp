@@ -40,23 +40,7 @@ void TFileBanStore::Maintain() { file_.Maintain(); }
 
 LiftResult TFileBanStore::Lift(const std::string& identifier, const TBanLift&) { return file_.Lift(identifier); }
 
-namespace {
-
-bool RecordsOff(std::string* error) {
-  if (error) *error = "ban records are off";
-  return false;
-}
-
-}  // namespace
-
-bool TFileBanStore::Search(const TBanQuery&, TBanPage&, std::string* error) { return RecordsOff(error); }
-
-std::optional<TBanRecord> TFileBanStore::Get(int64_t, std::string* error) {
-  RecordsOff(error);
-  return std::nullopt;
-}
-
-bool TBanStore::HistoryPage(const std::string& identifier, int64_t exceptId, int page, int perPage, TBanPage& out,
+bool TBanRecords::HistoryPage(const std::string& identifier, int64_t exceptId, int page, int perPage, TBanPage& out,
                             std::string* error) {
   std::vector<TBanRecord> records;
   if (!History(identifier, records, error)) return false;
@@ -67,19 +51,6 @@ bool TBanStore::HistoryPage(const std::string& identifier, int64_t exceptId, int
   const size_t last = std::min(records.size(), first + size);
   out.Records.assign(std::make_move_iterator(records.begin() + static_cast<ptrdiff_t>(first)),
                      std::make_move_iterator(records.begin() + static_cast<ptrdiff_t>(last)));
-  return true;
-}
-
-bool TFileBanStore::History(const std::string&, std::vector<TBanRecord>&, std::string* error) {
-  return RecordsOff(error);
-}
-
-bool TFileBanStore::CountBans(const std::vector<std::string>&, std::map<std::string, int64_t>&, std::string* error) {
-  return RecordsOff(error);
-}
-
-bool TFileBanStore::EvidencePaths(std::set<std::string>& paths, std::string*) {
-  paths.clear();
   return true;
 }
 

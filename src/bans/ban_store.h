@@ -29,6 +29,36 @@ struct TRecordsHealth {
   std::string Reason;
 };
 
+// The records of the bans: who banned whom, when, why, with what evidence,
+// and how each ban ended. Kept beside the bans by a store that has them
+// (acserver.db beside zelk_bans.txt, or the shared base); each answer false
+// or nullopt with the reason when they cannot be read. Thread safe.
+class TBanRecords {
+ public:
+  virtual ~TBanRecords() = default;
+  virtual bool Search(const TBanQuery& query, TBanPage& page, std::string* error) = 0;
+  // nullopt with error empty: there is no such record.
+  virtual std::optional<TBanRecord> Get(int64_t id, std::string* error) = 0;
+  // Every record of the identifier, newest first.
+  virtual bool History(const std::string& identifier, std::vector<TBanRecord>& records, std::string* error) = 0;
+  // One page of the identifier's records but the one numbered exceptId,
+  // newest first, with how many there are in all (page from 1). This one
+  // pages the whole History; a store that can read a page alone does so.
+  virtual bool HistoryPage(const std::string& identifier, int64_t exceptId, int page, int perPage, TBanPage& out,
+                           std::string* error);
+  // How many records each identifier has (0 for none).
+  virtual bool CountBans(const std::vector<std::string>& identifiers, std::map<std::string, int64_t>& counts,
+                         std::string* error) = 0;
+  // The screenshots that are evidence of a record (paths under the
+  // screenshot root): they are kept as long as their record.
+  virtual bool EvidencePaths(std::set<std::string>& paths, std::string* error) = 0;
+  // The records' health, for the status page and /metrics; a store that does
+  // not watch its records answers up.
+  virtual TRecordsHealth RecordsHealth() { return {}; }
+};
+
+// The bans that are enforced: what a connect, a supervision run, a ban, the
+// minute's maintenance and a lift go through.
 class TBanStore {
  public:
   virtual ~TBanStore() = default;
@@ -55,28 +85,8 @@ class TBanStore {
   // The bans in force. False with the reason when they cannot be read.
   // Thread safe.
   virtual bool List(std::vector<TBanView>& bans, std::string* error) = 0;
-
-  // The records (each false or nullopt with the reason when they cannot be
-  // read). Thread safe.
-  virtual bool Search(const TBanQuery& query, TBanPage& page, std::string* error) = 0;
-  // nullopt with error empty: there is no such record.
-  virtual std::optional<TBanRecord> Get(int64_t id, std::string* error) = 0;
-  // Every record of the identifier, newest first.
-  virtual bool History(const std::string& identifier, std::vector<TBanRecord>& records, std::string* error) = 0;
-  // One page of the identifier's records but the one numbered exceptId,
-  // newest first, with how many there are in all (page from 1). This one
-  // pages the whole History; a store that can read a page alone does so.
-  virtual bool HistoryPage(const std::string& identifier, int64_t exceptId, int page, int perPage, TBanPage& out,
-                           std::string* error);
-  // How many records each identifier has (0 for none).
-  virtual bool CountBans(const std::vector<std::string>& identifiers, std::map<std::string, int64_t>& counts,
-                         std::string* error) = 0;
-  // The screenshots that are evidence of a record (paths under the
-  // screenshot root): they are kept as long as their record.
-  virtual bool EvidencePaths(std::set<std::string>& paths, std::string* error) = 0;
-  // The records' health, for the status page and /metrics; a store that
-  // does not watch its records answers up. Thread safe.
-  virtual TRecordsHealth RecordsHealth() { return {}; }
+  // The records kept beside the bans; null when the store keeps none.
+  virtual TBanRecords* Records() { return nullptr; }
 };
 
 // The minutes a ban lasts in zelk_bans.txt (0: for ever), rounded up.
@@ -93,13 +103,6 @@ class TFileBanStore : public TBanStore {
   void Maintain() override;
   LiftResult Lift(const std::string& identifier, const TBanLift& lift) override;
   bool List(std::vector<TBanView>& bans, std::string* error) override;
-  // The file alone keeps no records: these answer that they are off.
-  bool Search(const TBanQuery& query, TBanPage& page, std::string* error) override;
-  std::optional<TBanRecord> Get(int64_t id, std::string* error) override;
-  bool History(const std::string& identifier, std::vector<TBanRecord>& records, std::string* error) override;
-  bool CountBans(const std::vector<std::string>& identifiers, std::map<std::string, int64_t>& counts,
-                 std::string* error) override;
-  bool EvidencePaths(std::set<std::string>& paths, std::string* error) override;
 
  private:
   TBanFile file_;
@@ -113,6 +116,13 @@ class TBanStoreInUse {
   TBanStoreInUse& operator=(const TBanStoreInUse&) = delete;
 
   TBanStore& Get() { return *current_; }
+  // The records of the store in use; null when it keeps none.
+  TBanRecords* Records() { return current_->Records(); }
+  // Their health; up when the store keeps none (nothing of them can fail).
+  TRecordsHealth RecordsHealth() {
+    TBanRecords* records = Records();
+    return records ? records->RecordsHealth() : TRecordsHealth{};
+  }
   // Puts a store in place (null: the file base again); it must outlive its
   // use. Main thread, while no other thread uses the store (before the
   // server starts, after it stopped).

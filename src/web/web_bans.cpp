@@ -15,6 +15,8 @@ namespace {
 constexpr const char* kJson = "application/json; charset=utf-8";
 // The web console has one user: the password's.
 constexpr const char* kAdmin = "admin";
+// What a records request answers when the ban base keeps no records.
+constexpr const char* kRecordsOff = "ban records are off";
 
 // A whole number of a query or form field within [low, high]; fallback when
 // the field is empty, nullopt when it is anything else.
@@ -65,9 +67,11 @@ void ServeBanSearch(TBanStore& bans, const THttpRequest& request, THttpResponse&
   if (!page || !perPage) return SetJsonError(response, 400, "page must be 1 or more, per_page 1 to 500");
   query.Page = static_cast<int>(*page);
   query.PerPage = static_cast<int>(*perPage);
+  TBanRecords* records = bans.Records();
+  if (records == nullptr) return SetJsonError(response, 503, kRecordsOff);
   TBanPage found;
   std::string error;
-  if (!bans.Search(query, found, &error)) return SetJsonError(response, 503, error);
+  if (!records->Search(query, found, &error)) return SetJsonError(response, 503, error);
   std::vector<const TBanRecord*> shown;
   for (const TBanRecord& record : found.Records) shown.push_back(&record);
   const std::optional<TEnforcedBans> enforced = Enforced(bans, shown);
@@ -75,15 +79,17 @@ void ServeBanSearch(TBanStore& bans, const THttpRequest& request, THttpResponse&
 }
 
 void ServeBanDetails(TBanStore& bans, const std::string& id, const THttpRequest& request, THttpResponse& response) {
+  TBanRecords* records = bans.Records();
+  if (records == nullptr) return SetJsonError(response, 503, kRecordsOff);
   const std::optional<int64_t> number = ParseInteger64(id);
   std::string error;
-  const std::optional<TBanRecord> record = number && *number > 0 ? bans.Get(*number, &error) : std::nullopt;
+  const std::optional<TBanRecord> record = number && *number > 0 ? records->Get(*number, &error) : std::nullopt;
   if (!record && !error.empty()) return SetJsonError(response, 503, error);
   if (!record) return SetJsonError(response, 404, "no such ban record");
   const std::optional<int64_t> page = Field(request, "page", 1, 1000000, 1);
   if (!page) return SetJsonError(response, 400, "page must be 1 or more");
   TBanPage history;
-  if (!bans.HistoryPage(record->Identifier, record->Id, static_cast<int>(*page), kWebHistoryPerPage, history, &error)) {
+  if (!records->HistoryPage(record->Identifier, record->Id, static_cast<int>(*page), kWebHistoryPerPage, history, &error)) {
     return SetJsonError(response, 503, error);
   }
   std::vector<const TBanRecord*> shown = {&*record};

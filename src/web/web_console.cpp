@@ -233,7 +233,7 @@ void TWebConsole::Route(const THttpRequest& request, const std::string& peer, TH
     sources_.Bans.Get().List(bans, nullptr);
     facts.Bans = bans.size();
     facts.ScreensOn = sources_.Settings.AllowScreens;
-    const TRecordsHealth records = sources_.Bans.Get().RecordsHealth();
+    const TRecordsHealth records = sources_.Bans.RecordsHealth();
     facts.RecordsUp = records.Up;
     facts.RecordsReason = records.Reason;
     response.Set(200, StatusJson(facts, sources_.Report.Get()), kJson);
@@ -247,7 +247,8 @@ void TWebConsole::Route(const THttpRequest& request, const std::string& peer, TH
       wanted.push_back(client.Identifier);
     }
     std::map<std::string, int64_t> counts;
-    if (!sources_.Bans.Get().CountBans(wanted, counts, nullptr)) counts.clear();
+    TBanRecords* records = sources_.Bans.Records();
+    if (records == nullptr || !records->CountBans(wanted, counts, nullptr)) counts.clear();
     response.Set(200, PlayersJson(report, identifiers, counts), kJson);
   } else if (get && path == "/api/clients") {
     response.Set(200, ClientsJson(SnapshotClients(sources_.Tables)), kJson);
@@ -296,7 +297,7 @@ void TWebConsole::Route(const THttpRequest& request, const std::string& peer, TH
     facts.Health = sources_.Rcon.Health();
     facts.LastRunUnixSeconds = report.AtUnixSeconds;
     facts.StartedUnixSeconds = startedUnixSeconds_;
-    facts.RecordsUp = sources_.Bans.Get().RecordsHealth().Up;
+    facts.RecordsUp = sources_.Bans.RecordsHealth().Up;
     response.Set(200, MetricsText(facts), "text/plain; version=0.0.4; charset=utf-8");
   } else {
     response.Set(404, "not found\n", kText);

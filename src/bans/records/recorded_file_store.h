@@ -46,7 +46,7 @@ inline constexpr std::chrono::seconds kWriterRetry{10};
 // right after a ban finds it, while the base works.
 inline constexpr std::chrono::milliseconds kReadQueueWait{500};
 
-class TRecordedFileStore : public TBanStore {
+class TRecordedFileStore : public TBanStore, public TBanRecords {
  public:
   // Opens the record base at path and brings it in line with the file (the
   // first start imports the bans already there), then starts the writer.
@@ -66,6 +66,7 @@ class TRecordedFileStore : public TBanStore {
   void Maintain() override;
   LiftResult Lift(const std::string& identifier, const TBanLift& lift) override;
   bool List(std::vector<TBanView>& bans, std::string* error) override;
+  TBanRecords* Records() override { return this; }
   bool Search(const TBanQuery& query, TBanPage& page, std::string* error) override;
   std::optional<TBanRecord> Get(int64_t id, std::string* error) override;
   bool History(const std::string& identifier, std::vector<TBanRecord>& records, std::string* error) override;

@@ -46,7 +46,7 @@
 // someone put there) is not shown.
 std::string ShownBanBase(const std::string& uri);
 
-class TPostgresBanStore : public TBanStore {
+class TPostgresBanStore : public TBanStore, public TBanRecords {
  public:
   // Reads the journal and starts the worker, which connects on its own: the
   // start-up never waits for the database. Main thread.
@@ -73,6 +73,7 @@ class TPostgresBanStore : public TBanStore {
   // so their records are kept too. Thread safe.
   LiftResult Lift(const std::string& identifier, const TBanLift& lift) override;
   bool List(std::vector<TBanView>& bans, std::string* error) override;
+  TBanRecords* Records() override { return this; }
 
   // The records, for the web console and tools. They run on a connection of
   // their own, one at a time, each statement cut off after 3 seconds, so a
