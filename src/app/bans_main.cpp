@@ -6,6 +6,8 @@
 //   acserver-bans ban IDENTIFIER --reason TEXT [--minutes N] [--name NAME]
 //   acserver-bans lift IDENTIFIER --reason TEXT
 //   acserver-bans import FILE [--reason TEXT]
+//   acserver-bans account list [--json] | add NAME ROLE | role NAME ROLE | passwd NAME
+//                         | disable NAME | enable NAME
 //   acserver-bans --help | -h | --version
 //
 // The data directory and the ban base are found as the server finds them
@@ -24,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "app/account_tool.h"
 #include "app/ban_tool.h"
 #include "base/limits.h"
 #include "base/numbers.h"
@@ -38,6 +41,8 @@ constexpr const char* kUsage =
     "       acserver-bans ban IDENTIFIER --reason TEXT [--minutes N] [--name NAME]\n"
     "       acserver-bans lift IDENTIFIER --reason TEXT\n"
     "       acserver-bans import FILE [--reason TEXT]\n"
+    "       acserver-bans account list [--json] | add NAME ROLE | role NAME ROLE | passwd NAME\n"
+    "                             | disable NAME | enable NAME\n"
     "       acserver-bans --help | --version\n";
 
 constexpr const char* kHelp =
@@ -63,6 +68,10 @@ constexpr const char* kHelp =
     "                     name, reason, made, minutes) to zelk_bans.txt and\n"
     "                     acserver.db, in one step; --reason TEXT for lines\n"
     "                     without one\n"
+    "  account ...        the web console's accounts: list; add NAME ROLE (viewer,\n"
+    "                     admin or owner; the first must be an owner); role NAME\n"
+    "                     ROLE; passwd NAME; disable NAME; enable NAME. A password\n"
+    "                     is read from standard input (not shown at a terminal)\n"
     "  An identifier has 1 to 64 bytes, without double quotes or control bytes.\n"
     "  --json             list, show and history as JSON (the web console's shapes)\n"
     "  -h, --help         this text\n"
@@ -182,6 +191,22 @@ std::optional<TBanToolRequest> ParseArguments(const std::vector<std::string>& ar
 
 int main(int argc, char** argv) {
   std::string error;
+  if (argc > 1 && std::string(argv[1]) == "account") {
+    std::vector<std::string> words;
+    bool json = false;
+    for (int i = 2; i < argc; ++i) {
+      const std::string arg = argv[i];
+      if (arg == "--json") {
+        json = true;
+      } else if (!arg.empty() && arg[0] == '-') {
+        return UsageError("unknown option '" + arg + "'");
+      } else {
+        words.push_back(arg);
+      }
+    }
+    platform::InitClockTexts();
+    return RunAccountTool(words, json);
+  }
   const std::optional<TBanToolRequest> request =
       ParseArguments(std::vector<std::string>(argv + 1, argv + argc), &error);
   if (!request) return UsageError(error);

@@ -2,8 +2,10 @@
 // the rooms that carry them out.
 #include "app/server.h"
 
+
 #include "announce/registration.h"
 #include "app/allow_list.h"
+#include "bans/records/account_base.h"
 #include "base/limits.h"
 #include "base/numbers.h"
 #include "channel/client_commands.h"
@@ -40,6 +42,7 @@ TServer::TServer(const SettingsRecord& settings, const TimingRecord& timing)
   } else {
     FileBans = std::make_unique<records::TRecordedFileStore>(records::RecordBasePath());
     Bans.Use(FileBans.get());
+    Accounts = std::make_unique<records::TSqliteAccounts>(records::RecordBasePath());
   }
   Supervision.SetBanCheck([this](const std::set<std::string>& identifiers) { return FindBans(identifiers); });
   Supervision.SetHostnameListener([this](const std::string& hostname) { Chat.NoteHostname(hostname); });
@@ -96,7 +99,8 @@ TServer::TServer(const SettingsRecord& settings, const TimingRecord& timing)
 
   CheckKickCommentFits(settings_);
   RegisterWithRegistry();
-  WebConsole = TWebConsole::Start({settings_, Tables, Bans, Supervision.Report(), RconClient, Enforcement});
+  WebConsole = TWebConsole::Start(
+      {settings_, Tables, Bans, Supervision.Report(), RconClient, Enforcement, Accounts.get()});
 }
 
 TServer::~TServer() { Release(); }

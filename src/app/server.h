@@ -30,6 +30,7 @@
 #include "supervision/supervise.h"
 #include "platform/socket.h"
 #include "bans/records/recorded_file_store.h"
+#include "accounts/account_store.h"
 #include "registry/tables.h"
 #include "screens/screen_server.h"
 #include "bans/shared/postgres_ban_store.h"
@@ -97,6 +98,8 @@ class TServer {
   // its records (acserver.db); the one there is is put in place in Bans.
   std::unique_ptr<TPostgresBanStore> SharedBans;
   std::unique_ptr<records::TRecordedFileStore> FileBans;
+  // The web console's accounts and audit trail, beside the records in use.
+  std::unique_ptr<TAccountStore> Accounts;
   TBanStoreInUse Bans;
   TRconClient RconClient;
   TChat Chat;

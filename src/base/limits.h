@@ -81,6 +81,7 @@ constexpr size_t kWebFailuresForThrottle = 5;               // wrong passwords w
 constexpr auto kWebFailureWindow = std::chrono::seconds(60);  // ...this throttle an address...
 constexpr auto kWebRetryDelay = std::chrono::seconds(10);     // ...to one attempt per this
 constexpr size_t kWebMaxFailuresKept = 4096;  // wrong passwords remembered per record at most
+constexpr size_t kWebMaxUsersKept = 1024;     // user names with wrong passwords remembered at most
 constexpr size_t kWebLogLines = 200;          // lines of each log shown
 constexpr size_t kWebMaxRequestBytes = 4096;  // a request body
 constexpr size_t kWebMaxHeadBytes = 16 * 1024;  // a request head, with the connection's buffers

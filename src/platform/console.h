@@ -5,6 +5,7 @@
 // client can break a line or send an escape sequence to the terminal.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,5 +34,14 @@ class TConsoleCapture {
   bool Contains(const std::string& line) const;
   bool ContainsPrefix(const std::string& prefix) const;
 };
+
+}  // namespace platform
+
+namespace platform {
+
+// One line from standard input (without its line end), for a password: when
+// standard input is a terminal, prompt goes to standard error and the typing
+// is not shown. nullopt at the end of the input.
+std::optional<std::string> ReadSecretLine(const std::string& prompt);
 
 }  // namespace platform

@@ -23,9 +23,15 @@ std::string Base64(const std::string& bytes) {
   return out;
 }
 
-// The user name of a Basic Authorization value; empty when it names none.
-std::string UserOf(const std::string& authorization) {
-  if (authorization.rfind("Basic ", 0) != 0) return std::string();
+struct TCredentials {
+  std::string Name;
+  std::string Password;
+};
+
+// The user name and password of a Basic Authorization value; nullopt when it
+// holds none.
+std::optional<TCredentials> CredentialsOf(const std::string& authorization) {
+  if (authorization.rfind("Basic ", 0) != 0) return std::nullopt;
   std::string decoded;
   uint32_t group = 0;
   int bits = 0;
@@ -40,7 +46,8 @@ std::string UserOf(const std::string& authorization) {
     }
   }
   const size_t colon = decoded.find(':');
-  return colon == std::string::npos ? std::string() : decoded.substr(0, colon);
+  if (colon == std::string::npos) return std::nullopt;
+  return TCredentials{decoded.substr(0, colon), decoded.substr(colon + 1)};
 }
 
 }  // namespace
@@ -60,48 +67,56 @@ std::string BasicAuthorization(const std::string& user, const std::string& passw
   return "Basic " + Base64(user + ":" + password);
 }
 
-TWebAccess::TWebAccess(const std::string& password) {
-  if (!password.empty()) expected_ = BasicAuthorization("admin", password);
-}
-
 void TWebAccess::Forget(Clock::time_point now) {
   const auto stale = [now](const TFailures& failures) {
     return !failures.empty() && now - failures.front() >= kWebFailureWindow;
   };
-  while (stale(user_)) user_.pop_front();
-  for (auto it = addresses_.begin(); it != addresses_.end();) {
-    while (stale(it->second)) it->second.pop_front();
-    it = it->second.empty() ? addresses_.erase(it) : std::next(it);
+  for (auto* table : {&addresses_, &users_}) {
+    for (auto it = table->begin(); it != table->end();) {
+      while (stale(it->second)) it->second.pop_front();
+      it = it->second.empty() ? table->erase(it) : std::next(it);
+    }
   }
   swept_ = now;
 }
 
-TWebAccess::Verdict TWebAccess::Check(const std::string& address, const std::string& authorization,
-                                      Clock::time_point now) {
-  if (expected_.empty()) return Verdict::Allowed;
-  TMutexLock guard(lock_);
-  // A sweep at most once a second keeps each check short under a flood.
-  if (now - swept_ >= std::chrono::seconds(1)) Forget(now);
-  auto it = addresses_.find(address);
-  if (it != addresses_.end() && !it->second.empty() && now - it->second.back() < kWebRetryDelay &&
-      (it->second.size() >= kWebFailuresForThrottle || user_.size() >= kWebFailuresForThrottle)) {
-    return Verdict::Throttled;
-  }
-  if (ConstantTimeEquals(authorization, expected_)) {
-    if (it != addresses_.end()) addresses_.erase(it);
-    return Verdict::Allowed;
+TWebAccess::TResult TWebAccess::Check(const std::string& address, const std::string& authorization,
+                                      const TLogin& login, Clock::time_point now) {
+  const std::optional<TCredentials> credentials = CredentialsOf(authorization);
+  const std::string name = credentials ? credentials->Name : std::string();
+  {
+    TMutexLock guard(lock_);
+    // A sweep at most once a second keeps each check short under a flood.
+    if (now - swept_ >= std::chrono::seconds(1)) Forget(now);
+    const auto it = addresses_.find(address);
+    const auto user = users_.find(name);
+    const bool userGuessed = user != users_.end() && user->second.size() >= kWebFailuresForThrottle;
+    if (it != addresses_.end() && !it->second.empty() && now - it->second.back() < kWebRetryDelay &&
+        (it->second.size() >= kWebFailuresForThrottle || userGuessed)) {
+      return {Verdict::Throttled, std::nullopt};
+    }
   }
   // A browser asks without credentials first: that is no wrong password.
-  if (authorization.empty()) return Verdict::WrongPassword;
+  if (!credentials) return {Verdict::WrongPassword, std::nullopt};
+  // The password's check is slow on purpose (argon2id): made under no lock.
+  std::optional<TWebUser> user = login(credentials->Name, credentials->Password);
+  TMutexLock guard(lock_);
+  if (user) {
+    addresses_.erase(address);
+    return {Verdict::Allowed, std::move(user)};
+  }
   TFailures& failures = addresses_[address];
   failures.push_back(now);
   if (failures.size() > kWebMaxFailuresKept) failures.pop_front();
   const bool addressThrottled = failures.size() == kWebFailuresForThrottle;
   bool userThrottled = false;
-  if (UserOf(authorization) == "admin") {
-    user_.push_back(now);
-    if (user_.size() > kWebMaxFailuresKept) user_.pop_front();
-    userThrottled = user_.size() == kWebFailuresForThrottle;
+  // Names guessed at are remembered up to a bound, so that a flood of names
+  // cannot grow the table; each address is counted all the same.
+  if (users_.size() < kWebMaxUsersKept || users_.count(name) != 0) {
+    TFailures& guesses = users_[name];
+    guesses.push_back(now);
+    if (guesses.size() > kWebMaxFailuresKept) guesses.pop_front();
+    userThrottled = guesses.size() == kWebFailuresForThrottle;
   }
   // Each throttle is said once, as it begins; written after the lock is let
   // go, so a slow disk holds up no other request.
@@ -113,8 +128,8 @@ TWebAccess::Verdict TWebAccess::Check(const std::string& address, const std::str
                " wrong passwords: one attempt per " + delay + " s from there");
   }
   if (userThrottled) {
-    WriteEvent("Web console: " + count + " wrong passwords for user admin within a minute; every address with a "
-               "wrong password gets one attempt per " + delay + " s");
+    WriteEvent("Web console: " + count + " wrong passwords for user " + LogField(name) +
+               " within a minute; every address with a wrong password gets one attempt per " + delay + " s");
   }
-  return Verdict::WrongPassword;
+  return {Verdict::WrongPassword, std::nullopt};
 }

@@ -1,9 +1,9 @@
-// Who may use the web console: HTTP Basic with the configured password (user
-// name "admin"), compared in constant time, and a throttle on guessing that
-// can never keep the right password out for long:
+// Who may use the web console: HTTP Basic with an account's name and password
+// (see web_users.h), and a throttle on guessing that can never keep the right
+// password out for long:
 //   - an address with kWebFailuresForThrottle wrong passwords within
 //     kWebFailureWindow, or any address with a wrong password of its own while
-//     the user name "admin" has that many from all addresses together, gets
+//     the user name it tries has that many from all addresses together, gets
 //     one attempt per kWebRetryDelay: within that delay of its last wrong
 //     password it is answered "throttled" without its password being looked
 //     at. After the delay its next attempt is judged, and the right password
@@ -18,10 +18,13 @@
 
 #include <chrono>
 #include <deque>
+#include <functional>
 #include <map>
+#include <optional>
 #include <string>
 
 #include "platform/mutex.h"
+#include "web/web_users.h"
 
 // Whether a and b are equal, in a time that depends on their lengths only.
 // Thread safe.
@@ -32,14 +35,19 @@ std::string BasicAuthorization(const std::string& user, const std::string& passw
 class TWebAccess {
  public:
   using Clock = std::chrono::steady_clock;
-  // An empty password lets everyone in (the console then listens on loopback).
-  explicit TWebAccess(const std::string& password);
+  // The user that a user name and password log in, or nullopt.
+  using TLogin = std::function<std::optional<TWebUser>(const std::string& name, const std::string& password)>;
 
   enum class Verdict { Allowed, WrongPassword, Throttled };
-  // Checks the Authorization header of a request from address. A wrong
-  // password counts against the address (and the user name it names). Thread
-  // safe.
-  Verdict Check(const std::string& address, const std::string& authorization, Clock::time_point now = Clock::now());
+  struct TResult {
+    Verdict Outcome;
+    std::optional<TWebUser> User;  // when allowed
+  };
+  // Checks the Authorization header of a request from address with login
+  // (called under no lock). A wrong password counts against the address and
+  // the user name it names. Thread safe.
+  TResult Check(const std::string& address, const std::string& authorization, const TLogin& login,
+                Clock::time_point now = Clock::now());
 
  private:
   using TFailures = std::deque<Clock::time_point>;  // oldest first
@@ -47,11 +55,9 @@ class TWebAccess {
   // Caller holds lock_.
   void Forget(Clock::time_point now) REQUIRES(lock_);
 
-  std::string expected_;  // the whole Authorization value: "Basic " and base64 of admin:password
-  std::string expectedUser_;  // its user part's Authorization prefix, to tell guesses at "admin"
-  // Guards addresses_, user_ and the time of the last sweep.
+  // Guards addresses_, users_ and the time of the last sweep.
   TMutex lock_;
   std::map<std::string, TFailures> addresses_ GUARDED_BY(lock_);
-  TFailures user_ GUARDED_BY(lock_);  // wrong passwords for "admin", from every address
+  std::map<std::string, TFailures> users_ GUARDED_BY(lock_);  // wrong passwords by user name, from every address
   Clock::time_point swept_ GUARDED_BY(lock_){};
 };

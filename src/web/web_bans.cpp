@@ -8,13 +8,12 @@
 #include "log/logs.h"
 #include "platform/clock_text.h"
 #include "web/http_server.h"
+#include "web/web_accounts.h"
 #include "web/web_json.h"
 
 namespace {
 
 constexpr const char* kJson = "application/json; charset=utf-8";
-// The web console has one user: the password's.
-constexpr const char* kAdmin = "admin";
 // What a records request answers when the ban base keeps no records.
 constexpr const char* kRecordsOff = "ban records are off";
 
@@ -100,8 +99,8 @@ void ServeBanDetails(TBanStore& bans, const std::string& id, const THttpRequest&
                kJson);
 }
 
-void ServeBanByHand(TTables& tables, TBanEnforcement& enforcement, const THttpRequest& request,
-                    const std::string& peer, THttpResponse& response) {
+void ServeBanByHand(TTables& tables, TBanEnforcement& enforcement, TAccountStore* audit, const THttpRequest& request,
+                    const TWebUser& user, const std::string& peer, THttpResponse& response) {
   const std::string identifier = request.Param("identifier");
   const std::string name = request.Param("name");
   const std::string reason = request.Param("reason");
@@ -114,7 +113,7 @@ void ServeBanByHand(TTables& tables, TBanEnforcement& enforcement, const THttpRe
     return SetJsonError(response, 400, "reason must have 1 to " + std::to_string(kLogFieldChars) + " bytes");
   }
   if (!minutes) return SetJsonError(response, 400, "minutes must be a whole number, 0 or empty for ever");
-  const TBanOrder order{BanOrigin::Web, kAdmin, peer};
+  const TBanOrder order{BanOrigin::Web, user.Name, peer};
   TBanKick kick;
   {
     TBusyGuard busy(tables);
@@ -123,24 +122,28 @@ void ServeBanByHand(TTables& tables, TBanEnforcement& enforcement, const THttpRe
   // BusyFlag is free while the kick and the chat line go to the game server.
   const TBanRecord record = enforcement.SendBanKick(kick);
   WriteEvent("Ban of ID " + identifier + " made from the web console (" + peer + "): " + LogField(reason));
+  AuditWeb(audit, user, peer, "ban", identifier,
+           reason + (*minutes == 0 ? ", for ever" : ", " + std::to_string(*minutes) + " min"));
   response.Set(200,
                "{\"ban\":" + BanRecordJson(record, platform::UnixSeconds()) +
                    ",\"kicked\":" + (kick.KickCommand.empty() ? "false" : "true") + "}",
                kJson);
 }
 
-void ServeBanLift(TBanStore& bans, const THttpRequest& request, const std::string& peer, THttpResponse& response) {
+void ServeBanLift(TBanStore& bans, TAccountStore* audit, const THttpRequest& request, const TWebUser& user,
+                  const std::string& peer, THttpResponse& response) {
   const std::string identifier = request.Param("identifier");
   if (identifier.empty()) return SetJsonError(response, 400, "no identifier");
   const std::string reason = request.Param("reason");
   if (reason.size() > kLogFieldChars) {
     return SetJsonError(response, 400, "reason must have at most " + std::to_string(kLogFieldChars) + " bytes");
   }
-  const LiftResult lifted = bans.Lift(identifier, {kAdmin, "web " + peer, reason});
+  const LiftResult lifted = bans.Lift(identifier, {user.Name, "web " + peer, reason});
   if (!lifted.Error.empty()) return SetJsonError(response, 500, lifted.Error);
   if (lifted.Removed > 0) {
     WriteEvent("Ban of ID " + identifier + " lifted from the web console (" + peer + ")" +
                (reason.empty() ? std::string() : ": " + LogField(reason)));
+    AuditWeb(audit, user, peer, "lift", identifier, reason);
   }
   response.Set(200, "{\"removed\":" + std::to_string(lifted.Removed) + "}", kJson);
 }

@@ -5,9 +5,11 @@
 
 #include <string>
 
+#include "accounts/account_store.h"
 #include "supervision/ban_enforcement.h"
 #include "bans/ban_store.h"
 #include "registry/tables.h"
+#include "web/web_users.h"
 
 struct THttpRequest;
 struct THttpResponse;
@@ -16,11 +18,13 @@ struct THttpResponse;
 void ServeBanSearch(TBanStore& bans, const THttpRequest& request, THttpResponse& response);
 // GET /api/bans/<id>?page=: the record and one page of the identifier's others.
 void ServeBanDetails(TBanStore& bans, const std::string& id, const THttpRequest& request, THttpResponse& response);
-// POST /api/bans: identifier, name, minutes (empty or 0: for ever), reason.
-void ServeBanByHand(TTables& tables, TBanEnforcement& enforcement, const THttpRequest& request,
-                    const std::string& peer, THttpResponse& response);
-// POST /api/bans/lift: identifier, reason.
-void ServeBanLift(TBanStore& bans, const THttpRequest& request, const std::string& peer, THttpResponse& response);
+// POST /api/bans: identifier, name, minutes (empty or 0: for ever), reason;
+// made by user from peer, and written to the audit trail (audit may be null).
+void ServeBanByHand(TTables& tables, TBanEnforcement& enforcement, TAccountStore* audit, const THttpRequest& request,
+                    const TWebUser& user, const std::string& peer, THttpResponse& response);
+// POST /api/bans/lift: identifier, reason; the same.
+void ServeBanLift(TBanStore& bans, TAccountStore* audit, const THttpRequest& request, const TWebUser& user,
+                  const std::string& peer, THttpResponse& response);
 
 // The web console's answer of an error: {"error": text}.
 void SetJsonError(THttpResponse& response, int status, const std::string& error);

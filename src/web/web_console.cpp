@@ -19,11 +19,13 @@
 #include "registry/tables.h"
 #include "web/http_server.h"
 #include "web/web_access.h"
+#include "web/web_accounts.h"
 #include "web/web_bans.h"
 #include "web/web_json.h"
 #include "web/web_metrics.h"
 #include "web/web_screens.h"
 #include "web/web_sessions.h"
+#include "web/web_users.h"
 
 namespace {
 
@@ -101,15 +103,15 @@ std::unique_ptr<TWebConsole> TWebConsole::Start(const TSources& sources) {
     return nullptr;
   }
   const bool loopback = (*address >> 24) == 127;
-  if (!loopback && settings.WebPassword.empty()) {
-    platform::ConsoleLine("Web console not started: " + listen +
-                          " is not a loopback address, and web_password is empty");
-    return nullptr;
-  }
   std::vector<std::string> hosts = Words(settings.WebHosts);
   hosts.push_back(host);
   hosts.push_back("localhost");
   std::unique_ptr<TWebConsole> console(new TWebConsole(sources, std::move(hosts)));
+  if (!loopback && console->users_->Open()) {
+    platform::ConsoleLine("Web console not started: " + listen +
+                          " is not a loopback address, and web_password is empty");
+    return nullptr;
+  }
   THttpLimits limits;
   limits.MaxHeadBytes = kWebMaxHeadBytes;
   limits.MaxBodyBytes = kWebMaxRequestBytes;
@@ -127,8 +129,12 @@ std::unique_ptr<TWebConsole> TWebConsole::Start(const TSources& sources) {
     return nullptr;
   }
   console->address_ = "http://" + listen + "/";
+  const size_t accounts = console->users_->Count();
   platform::ConsoleLine("Web console: " + console->address_ +
-                        (settings.WebPassword.empty() ? " (no password: loopback only)" : " (user admin)"));
+                        (accounts > 0                    ? " (" + std::to_string(accounts) + " accounts)"
+                         : settings.WebPassword.empty() ? std::string(" (no password: loopback only)")
+                                                        : std::string(" (user admin, the password of web_password "
+                                                                      "until an account exists)")));
   return console;
 }
 
@@ -140,7 +146,8 @@ std::unique_ptr<TWebConsole> TWebConsole::Offline(const TSources& sources) {
 
 TWebConsole::TWebConsole(const TSources& sources, std::vector<std::string> hosts)
     : sources_(sources),
-      access_(std::make_unique<TWebAccess>(sources.Settings.WebPassword)),
+      access_(std::make_unique<TWebAccess>()),
+      users_(std::make_unique<TWebUsers>(sources.Accounts, sources.Settings.WebPassword)),
       sessions_(std::make_unique<TWebSessions>()),
       hosts_(std::move(hosts)),
       proxies_(Words(sources.Settings.WebTrustedProxies)),
@@ -181,18 +188,25 @@ void TWebConsole::Serve(const THttpRequest& request, THttpResponse& response) {
     return;
   }
   const std::string peer = ClientAddress(request);
-  // A live session is let in as it is: no password, no throttle.
+  if (users_->Open()) return Route(request, {"admin", AccountRole::Owner}, peer, response);
+  // A live session is let in as it is: no password, no throttle; with the
+  // role its account has now.
   const std::string session = CookieValue(request.Header("Cookie"), kWebSessionCookie);
-  const bool passwordSet = !sources_.Settings.WebPassword.empty();
-  if (passwordSet && sessions_->Use(session)) return Route(request, peer, response);
-  switch (access_->Check(peer, request.Header("Authorization"))) {
+  if (const std::optional<TWebUser> opened = sessions_->Use(session)) {
+    if (const std::optional<TWebUser> user = users_->Current(*opened)) return Route(request, *user, peer, response);
+    sessions_->Close(session);
+  }
+  const TWebAccess::TResult access =
+      access_->Check(peer, request.Header("Authorization"),
+                     [this](const std::string& name, const std::string& password) { return users_->Login(name, password); });
+  switch (access.Outcome) {
     case TWebAccess::Verdict::Allowed:
       // The password opens a session for a browser that loads the page, or
       // whose session ended while the page stayed open.
-      if (passwordSet && (request.Path == "/" || !session.empty())) {
-        response.Headers.emplace_back("Set-Cookie", TWebSessions::CookieFor(sessions_->Open()));
+      if (request.Path == "/" || !session.empty()) {
+        response.Headers.emplace_back("Set-Cookie", TWebSessions::CookieFor(sessions_->Open(*access.User)));
       }
-      Route(request, peer, response);
+      Route(request, *access.User, peer, response);
       return;
     case TWebAccess::Verdict::WrongPassword:
       response.Set(401, "password needed\n", kText);
@@ -205,7 +219,8 @@ void TWebConsole::Serve(const THttpRequest& request, THttpResponse& response) {
   }
 }
 
-void TWebConsole::Route(const THttpRequest& request, const std::string& peer, THttpResponse& response) {
+void TWebConsole::Route(const THttpRequest& request, const TWebUser& user, const std::string& peer,
+                        THttpResponse& response) {
   const std::string& path = request.Path;
   const bool get = request.Method == "GET" || request.Method == "HEAD";
   if (get && path == "/") {
@@ -256,18 +271,36 @@ void TWebConsole::Route(const THttpRequest& request, const std::string& peer, TH
     ServeBanSearch(sources_.Bans.Get(), request, response);
   } else if (get && path.rfind("/api/bans/", 0) == 0) {
     ServeBanDetails(sources_.Bans.Get(), path.substr(10), request, response);
-  } else if (request.Method == "POST" && (path == "/api/bans" || path == "/api/bans/lift" || path == "/api/logout")) {
+  } else if (get && path == "/api/me") {
+    ServeMe(*users_, user, response);
+  } else if (get && path == "/api/accounts") {
+    ServeAccountList(*users_, response);
+  } else if (get && path == "/api/audit") {
+    ServeAudit(sources_.Accounts, request, response);
+  } else if (request.Method == "POST" && (path == "/api/bans" || path == "/api/bans/lift" || path == "/api/logout" ||
+                                          path == "/api/accounts" || path.rfind("/api/accounts/", 0) == 0)) {
     if (!ConstantTimeEquals(request.Header("X-Console-Token"), token_)) {
       return SetJsonError(response, 403, "the page's token is missing");
+    }
+    const bool accounts = path.rfind("/api/accounts", 0) == 0;
+    const AccountRole needed = path == "/api/logout" ? AccountRole::Viewer
+                               : accounts            ? AccountRole::Owner
+                                                     : AccountRole::Admin;
+    if (!RoleAllows(user.Role, needed)) {
+      return SetJsonError(response, 403,
+                          std::string("the role ") + RoleName(user.Role) + " may not do this; it needs " +
+                              RoleName(needed));
     }
     if (path == "/api/logout") {
       sessions_->Close(CookieValue(request.Header("Cookie"), kWebSessionCookie));
       response.Headers.emplace_back("Set-Cookie", TWebSessions::ExpiredCookie());
       response.Set(200, "{\"logged_out\":true}", kJson);
+    } else if (accounts) {
+      ServeAccountChange(*users_, path, request, user, peer, response);
     } else if (path == "/api/bans") {
-      ServeBanByHand(sources_.Tables, sources_.Enforcement, request, peer, response);
+      ServeBanByHand(sources_.Tables, sources_.Enforcement, sources_.Accounts, request, user, peer, response);
     } else {
-      ServeBanLift(sources_.Bans.Get(), request, peer, response);
+      ServeBanLift(sources_.Bans.Get(), sources_.Accounts, request, user, peer, response);
     }
   } else if (get && path == "/api/screens") {
     response.Set(200, ScreensJson(ListScreens(sources_.Settings)), kJson);

@@ -7,7 +7,7 @@
 // last supervision run's report, the ban base through its own lock. So a slow
 // or hostile browser never holds anything that supervision or a client
 // command waits for. Off unless "web_listen" is set; on any address but
-// loopback only with "web_password".
+// loopback only with "web_password" or an account.
 //
 // Before anything else a request must name this console in its Host header
 // (an IPv4 address, "localhost", or a name in "web_hosts"), so a web page that
@@ -24,12 +24,15 @@
 
 #include "base/settings.h"
 #include "supervision/ban_enforcement.h"
+#include "accounts/account_store.h"
 #include "bans/ban_store.h"
 #include "rcon/rcon_client.h"
 #include "supervision/supervision_report.h"
 #include "registry/tables.h"
 
 class TWebAccess;
+class TWebUsers;
+struct TWebUser;
 class TWebSessions;
 class THttpServer;
 struct THttpRequest;
@@ -45,6 +48,7 @@ class TWebConsole {
     const TLastSupervisionReport& Report;  // the last supervision run's
     TRconClient& Rcon;
     TBanEnforcement& Enforcement;  // bans by hand
+    TAccountStore* Accounts = nullptr;  // the accounts and the audit trail; null: web_password alone
   };
   // Checks the settings and starts listening. Null, after a console line that
   // says why, when the console stays off or cannot listen. Main thread only.
@@ -70,13 +74,14 @@ class TWebConsole {
  private:
   TWebConsole(const TSources& sources, std::vector<std::string> hosts);
   // The route for an admitted request; peer is the client's address.
-  void Route(const THttpRequest& request, const std::string& peer, THttpResponse& response);
+  void Route(const THttpRequest& request, const TWebUser& user, const std::string& peer, THttpResponse& response);
   // The client's address: the peer's, or behind a trusted proxy the last
   // one it added to X-Forwarded-For.
   std::string ClientAddress(const THttpRequest& request) const;
 
   TSources sources_;
   std::unique_ptr<TWebAccess> access_;
+  std::unique_ptr<TWebUsers> users_;
   std::unique_ptr<TWebSessions> sessions_;
   std::vector<std::string> hosts_;    // host names a request may name, lower case
   std::vector<std::string> proxies_;  // "web_trusted_proxies", read once

@@ -28,8 +28,8 @@ void TWebSessions::Forget(Clock::time_point now) {
   });
 }
 
-std::string TWebSessions::Open(Clock::time_point now) {
-  TSession session{platform::RandomHex(32), now, now};
+std::string TWebSessions::Open(const TWebUser& user, Clock::time_point now) {
+  TSession session{platform::RandomHex(32), user, now, now};
   std::string token = session.Token;
   TMutexLock guard(lock_);
   Forget(now);
@@ -41,8 +41,8 @@ std::string TWebSessions::Open(Clock::time_point now) {
   return token;
 }
 
-bool TWebSessions::Use(const std::string& token, Clock::time_point now) {
-  if (token.empty()) return false;
+std::optional<TWebUser> TWebSessions::Use(const std::string& token, Clock::time_point now) {
+  if (token.empty()) return std::nullopt;
   TMutexLock guard(lock_);
   Forget(now);
   TSession* found = nullptr;
@@ -50,9 +50,9 @@ bool TWebSessions::Use(const std::string& token, Clock::time_point now) {
   for (TSession& session : sessions_) {
     if (ConstantTimeEquals(session.Token, token)) found = &session;
   }
-  if (found == nullptr) return false;
+  if (found == nullptr) return std::nullopt;
   found->Used = now;
-  return true;
+  return found->User;
 }
 
 void TWebSessions::Close(const std::string& token) {

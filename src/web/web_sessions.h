@@ -1,4 +1,4 @@
-// The web console's sessions: after one login with the password, the browser
+// The web console's sessions: after one login with a password, the browser
 // holds a random token in a cookie (HttpOnly, SameSite=Strict, Path=/), and a
 // request that carries a live one is let in without the password and without
 // the throttle, so that nobody's wrong passwords, even from the admin's own
@@ -13,10 +13,12 @@
 #pragma once
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/mutex.h"
+#include "web/web_users.h"
 
 // The cookie's name.
 inline constexpr const char* kWebSessionCookie = "acserver_session";
@@ -29,12 +31,12 @@ class TWebSessions {
  public:
   using Clock = std::chrono::steady_clock;
 
-  // A new session: its token (64 hex digits from the system's random source).
-  // Thread safe.
-  std::string Open(Clock::time_point now = Clock::now());
-  // Whether token names a live session; a live one counts as used now.
-  // Thread safe.
-  bool Use(const std::string& token, Clock::time_point now = Clock::now());
+  // A new session of user: its token (64 hex digits from the system's random
+  // source). Thread safe.
+  std::string Open(const TWebUser& user, Clock::time_point now = Clock::now());
+  // The user of the live session token names, which counts as used now;
+  // nullopt when there is none. Thread safe.
+  std::optional<TWebUser> Use(const std::string& token, Clock::time_point now = Clock::now());
   // Ends the session of token, if any. Thread safe.
   void Close(const std::string& token);
   // The Set-Cookie value that gives the browser token, and the one that
@@ -45,6 +47,7 @@ class TWebSessions {
  private:
   struct TSession {
     std::string Token;
+    TWebUser User;
     Clock::time_point Opened;
     Clock::time_point Used;
   };

@@ -394,27 +394,34 @@ TEST_F(WebConsoleApi, OffLoopbackWithoutAPasswordItStaysOffAndTheRestRuns) {
 TEST(WebAccess, ThrottleSlowsGuessesAndNeverLocksTheAdminOut) {
   testenv::TTempDir dir;  // the throttle's log line goes there
   testenv::ResetProcessFacilities(dir.Path());
-  TWebAccess access("pw");
+  TWebAccess access;
+  TWebUsers users(nullptr, "pw");
+  const auto login = [&users](const std::string& name, const std::string& password) {
+    return users.Login(name, password);
+  };
   const std::string right = httplib::make_basic_authentication_header("admin", "pw").second;
   EXPECT_EQ(BasicAuthorization("admin", "pw"), right);
   const std::string wrong = BasicAuthorization("admin", "guess");
   const auto start = TWebAccess::Clock::time_point{} + std::chrono::hours(1);
   using std::chrono::seconds;
   using V = TWebAccess::Verdict;
-  EXPECT_EQ(access.Check("10.0.0.1", "", start), V::WrongPassword) << "a first ask is no guess";
-  for (int i = 0; i < 5; ++i) EXPECT_EQ(access.Check("10.0.0.1", wrong, start + seconds(i)), V::WrongPassword);
-  EXPECT_EQ(access.Check("10.0.0.1", right, start + seconds(13)), V::Throttled);
-  EXPECT_EQ(access.Check("10.0.0.2", right, start + seconds(5)), V::Allowed) << "an address that guessed nothing";
-  EXPECT_EQ(access.Check("10.0.0.1", right, start + seconds(14)), V::Allowed) << "10 s after the last guess";
+  const auto check = [&](const std::string& address, const std::string& authorization, TWebAccess::Clock::time_point at) {
+    return access.Check(address, authorization, login, at).Outcome;
+  };
+  EXPECT_EQ(check("10.0.0.1", "", start), V::WrongPassword) << "a first ask is no guess";
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(check("10.0.0.1", wrong, start + seconds(i)), V::WrongPassword);
+  EXPECT_EQ(check("10.0.0.1", right, start + seconds(13)), V::Throttled);
+  EXPECT_EQ(check("10.0.0.2", right, start + seconds(5)), V::Allowed) << "an address that guessed nothing";
+  EXPECT_EQ(check("10.0.0.1", right, start + seconds(14)), V::Allowed) << "10 s after the last guess";
   // The user name is throttled across addresses: one guess each from many
   // addresses, then each of them gets one attempt per 10 s.
   for (int i = 0; i < 5; ++i) {
-    EXPECT_EQ(access.Check("10.0.1." + std::to_string(i), wrong, start + seconds(20)), V::WrongPassword);
+    EXPECT_EQ(check("10.0.1." + std::to_string(i), wrong, start + seconds(20)), V::WrongPassword);
   }
-  EXPECT_EQ(access.Check("10.0.1.0", wrong, start + seconds(25)), V::Throttled);
-  EXPECT_EQ(access.Check("10.0.1.0", right, start + seconds(30)), V::Allowed);
+  EXPECT_EQ(check("10.0.1.0", wrong, start + seconds(25)), V::Throttled);
+  EXPECT_EQ(check("10.0.1.0", right, start + seconds(30)), V::Allowed);
   // Wrong passwords spread wider than the minute are forgotten.
-  for (int i = 0; i < 10; ++i) EXPECT_EQ(access.Check("10.0.0.3", wrong, start + seconds(100 + 61 * i)), V::WrongPassword);
+  for (int i = 0; i < 10; ++i) EXPECT_EQ(check("10.0.0.3", wrong, start + seconds(100 + 61 * i)), V::WrongPassword);
   EXPECT_TRUE(ConstantTimeEquals("abc", "abc"));
   EXPECT_FALSE(ConstantTimeEquals("abc", "abd"));
   EXPECT_FALSE(ConstantTimeEquals("abc", "abcd"));
@@ -426,24 +433,26 @@ TEST(WebSessions, EndByIdleLifetimeLogoutOrCrowd) {
   TWebSessions sessions;
   const auto start = TWebSessions::Clock::time_point{} + std::chrono::hours(1);
   using std::chrono::hours;
-  const std::string busy = sessions.Open(start);
-  const std::string idle = sessions.Open(start);
+  const TWebUser ann{"ann", AccountRole::Admin};
+  const std::string busy = sessions.Open(ann, start);
+  const std::string idle = sessions.Open(ann, start);
   EXPECT_EQ(busy.size(), 64u);
   EXPECT_NE(busy, idle);
   for (int h = 11; h < 7 * 24; h += 11) EXPECT_TRUE(sessions.Use(busy, start + hours(h))) << h;
+  EXPECT_EQ(sessions.Use(busy, start + hours(160)).value_or(TWebUser{}).Name, "ann");
   EXPECT_FALSE(sessions.Use(idle, start + hours(12)));
   EXPECT_FALSE(sessions.Use(busy, start + hours(7 * 24)));
   EXPECT_FALSE(sessions.Use("", start));
   TWebSessions crowd;
-  const std::string out = crowd.Open(start);
+  const std::string out = crowd.Open(ann, start);
   crowd.Close(out);
   EXPECT_FALSE(crowd.Use(out, start));
-  const std::string oldest = crowd.Open(start);
-  const std::string kept = crowd.Open(start);
+  const std::string oldest = crowd.Open(ann, start);
+  const std::string kept = crowd.Open(ann, start);
   EXPECT_TRUE(crowd.Use(kept, start + hours(1)));
-  for (size_t i = 0; i + 2 < kWebMaxSessions; ++i) crowd.Open(start + hours(2));
+  for (size_t i = 0; i + 2 < kWebMaxSessions; ++i) crowd.Open(ann, start + hours(2));
   EXPECT_TRUE(crowd.Use(kept, start + hours(3))) << "the table is full, nobody pushed out yet";
-  crowd.Open(start + hours(3));
+  crowd.Open(ann, start + hours(3));
   EXPECT_FALSE(crowd.Use(oldest, start + hours(3))) << "the least recently used made room";
   EXPECT_TRUE(crowd.Use(kept, start + hours(3)));
   EXPECT_EQ(CookieValue("a=1; acserver_session=xyz; b=2", kWebSessionCookie), "xyz");
