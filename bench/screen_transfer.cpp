@@ -26,6 +26,7 @@
 #include "channel/screen_commands.h"
 #include "screens/screen_receiver.h"
 #include "screens/screen_server.h"
+#include "supervision/server_state.h"
 
 namespace {
 
@@ -68,9 +69,10 @@ class TOkServer {
 
 // The state the commands and the receiver work on (a benchmark is a program of
 // its own, so one set for the whole run).
-const SettingsRecord settings;
-TimingRecord timing;
-TTables tables;
+TServerState state;
+const SettingsRecord& settings = state.Settings;
+TimingRecord& timing = state.Timing;
+TTables& tables = state.Tables;
 
 int AddClient(const std::string& name, const std::string& identifier, const std::string& address) {
   TBusyGuard busy(tables);
@@ -87,7 +89,7 @@ std::optional<std::string> RunLine(const std::string& line, const std::string& p
   CommandCall call;
   call.PeerAddress = peer;
   call.Arguments = SplitArguments(line.substr(line.find(' ') + 1));
-  (line.rfind("<start_screen>", 0) == 0 ? ScreenCmd : ChkScreenCmd)(tables, call);
+  (line.rfind("<start_screen>", 0) == 0 ? ScreenCmd : ChkScreenCmd)(CommandContextOf(state), call);
   return call.Reply();
 }
 

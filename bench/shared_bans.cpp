@@ -27,15 +27,15 @@
 #include "bench_support.h"
 #include "base/limits.h"
 #include "base/settings.h"
-#include "channel/client_commands.h"
 #include "channel/command_server.h"
+#include "channel/command_table.h"
 #include "clientsim/client_sim.h"
 #include "bans/ban_store.h"
 #include "platform/program_dir.h"
 #include "bans/shared/pg_connection.h"
 #include "bans/shared/postgres_ban_store.h"
+#include "supervision/server_state.h"
 #include "support/pg_cluster.h"
-#include "support/game_state.h"
 #include "support/test_env.h"
 
 namespace {
@@ -88,16 +88,12 @@ int main(int argc, char** argv) {
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
   platform::SetDataDirectory(dir);
-  testenv::TGameState state;
+  TServerState state{testenv::TestSettings(), testenv::TestTiming()};
   state.Settings.ClientId = "clid";
 
   TCommandServer server;
   server.Configure(0, kListenQueue, kMaxConnections, 5000);
-  server.RegisterCommand("<connect>", "ConnectCmd", [&state](CommandCall& call) {
-    ConnectCmd(state.Tables, state.Settings, state.Enforcement, call);
-  });
-  server.RegisterCommand("<disconnect>", "DisConnectCmd",
-                         [&state](CommandCall& call) { DisConnectCmd(state.Tables, call); });
+  RegisterClientCommands(server, CommandContextOf(state));
   std::string error;
   if (!server.Activate(&error)) Die(error);
 

@@ -23,14 +23,14 @@
 #include <thread>
 #include <vector>
 
-#include "bench_state.h"
 #include "bench_support.h"
 #include "base/limits.h"
 #include "base/settings.h"
-#include "channel/client_commands.h"
 #include "channel/command_server.h"
+#include "channel/command_table.h"
 #include "clientsim/client_sim.h"
 #include "rcon/rcon_client.h"
+#include "supervision/server_state.h"
 #include "supervision/supervise.h"
 #include "gamesim/game_server_sim.h"
 #include "platform/program_dir.h"
@@ -80,7 +80,7 @@ int main(int argc, char** argv) {
   const std::string dir = (std::filesystem::temp_directory_path() / "acserver-bench-hold").string();
   std::filesystem::create_directories(dir);
   platform::SetDataDirectory(dir);
-  TBenchState state;
+  TServerState state;
   state.Settings.ClientId = "clid";
   state.Settings.RconHost = "127.0.0.1";
   state.Settings.RconPass = "secret";
@@ -98,8 +98,7 @@ int main(int argc, char** argv) {
   if (!state.Rcon.Open(&error)) Die(error);
   TCommandServer commands;
   commands.Configure(0, kListenQueue, kMaxConnections, 5000);
-  commands.RegisterCommand("<connect>", "ConnectCmd", state.ConnectHandler());
-  commands.RegisterCommand("<update>", "UpdateCmd", state.UpdateHandler());
+  RegisterClientCommands(commands, CommandContextOf(state));
   if (!commands.Activate(&error)) Die(error);
   auto client = clientsim::TClientSim::Open("127.0.0.1", commands.BoundPort(), &error);
   if (!client || !client->Command(clientsim::ConnectLine("Cli", "id-cli", "clid"))) Die("connect: " + error);

@@ -24,12 +24,11 @@
 #include <thread>
 #include <vector>
 
-#include "bench_state.h"
 #include "base/limits.h"
 #include "base/settings.h"
 #include "bench_support.h"
-#include "channel/client_commands.h"
 #include "channel/command_server.h"
+#include "channel/command_table.h"
 #include "clientsim/client_sim.h"
 #include "platform/cpu_affinity.h"
 #include "platform/program_dir.h"
@@ -37,6 +36,7 @@
 #include "platform/tcp_options.h"
 #include "registry/busy_flag.h"
 #include "registry/tables.h"
+#include "supervision/server_state.h"
 
 namespace {
 
@@ -228,12 +228,10 @@ struct Ratios {
 
 // Builds both servers (their threads inherit the caller's CPU pin), measures
 // 1, 10 and 50 connections and prints one table; returns the ratios per count.
-std::vector<Ratios> RunPhase(TBenchState& state, const char* title, int baseRounds) {
+std::vector<Ratios> RunPhase(TServerState& state, const char* title, int baseRounds) {
   TCommandServer server;
   server.Configure(0, kListenQueue, kMaxConnections, 5000);
-  server.RegisterCommand("<connect>", "ConnectCmd", state.ConnectHandler());
-  server.RegisterCommand("<disconnect>", "DisConnectCmd", state.DisconnectHandler());
-  server.RegisterCommand("<update>", "UpdateCmd", state.UpdateHandler());
+  RegisterClientCommands(server, CommandContextOf(state));
   std::string error;
   if (!server.Activate(&error)) Die("command server: " + error);
   TBaselineServer baseline;
@@ -293,7 +291,7 @@ int main(int argc, char** argv) {
   const std::string dir = (std::filesystem::temp_directory_path() / "acserver-bench").string();
   std::filesystem::create_directories(dir);
   platform::SetDataDirectory(dir);
-  TBenchState state;
+  TServerState state;
   state.Settings.ClientId = "clid";
   // A full table whose players are all listed, so every update walks the
   // whole path to "rpl:strue".

@@ -37,14 +37,15 @@
 #include <thread>
 #include <vector>
 
-#include "bench_state.h"
 #include "channel/command_server.h"
+#include "channel/command_table.h"
 #include "clientsim/client_sim.h"
 #include "bans/records/record_base.h"
 #include "bans/records/recorded_file_store.h"
 #include "bench_support.h"
 #include "base/settings.h"
 #include "rcon/rcon_client.h"
+#include "supervision/server_state.h"
 #include "supervision/supervision_report.h"
 #include "platform/cpu_affinity.h"
 #include "platform/program_dir.h"
@@ -226,7 +227,7 @@ int SearchBench(TLoadDriver& driver, bool pinned, int perBlock, int blocks, FILE
     }
   }
   records::TRecordedFileStore store(dir + "acserver.db");
-  TBenchState state;
+  TServerState state;
   state.Bans.Use(&store);
   state.Settings.ClientId = "clid";
   const int port = [] {
@@ -242,8 +243,7 @@ int SearchBench(TLoadDriver& driver, bool pinned, int perBlock, int blocks, FILE
   if (!console) Die("the web console did not start");
   TCommandServer commands;
   commands.Configure(0, 64, 64, 5000);
-  commands.RegisterCommand("<connect>", "ConnectCmd", state.ConnectHandler());
-  commands.RegisterCommand("<update>", "UpdateCmd", state.UpdateHandler());
+  RegisterClientCommands(commands, CommandContextOf(state));
   if (!commands.Activate(&error)) Die(error);
 
   httplib::Client http("127.0.0.1", port);
@@ -316,7 +316,7 @@ int main(int argc, char** argv) {
   if (!probe) Die(error);
   const int port = probe->LocalPort();
   probe->Close();
-  TBenchState state;
+  TServerState state;
   state.Settings.WebListen = "127.0.0.1:" + std::to_string(port);
   TSupervisionReport report;
   report.AtUnixSeconds = 1;

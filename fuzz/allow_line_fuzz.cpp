@@ -9,7 +9,7 @@
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzz::SetUpProcess();
-  fuzz::State().Rcon.Answer("zelk_stat",
+  fuzz::Answer("zelk_stat",
                "\\host\\\\de_dust2\\\\Bob\\\\10.0.0.5:27005\\\\Ann\\\\10.0.0.6\\\\Eve\\\\192.168.1.20:27005\\");
   return 0;
 }
@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // What ReadAllowListFile keeps of the file.
     if (!line.empty() && line[0] != ';' && IsAllowLineValid(line)) allowList.push_back(line);
   }
-  fuzz::TFuzzState& state = fuzz::State();
+  TServerState& state = fuzz::State();
   {
     TBusyGuard busy(state.Tables);
     AddClient(busy, "Ann", "ID-Ann", "10.0.0.6");

@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   fuzz::SetUpInput();
-  fuzz::TFuzzState& state = fuzz::State();
+  TServerState& state = fuzz::State();
   {
     TBusyGuard busy(state.Tables);
     AddPlayer(busy, "Bob", "127.0.0.1", 27005, 5);
@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (cut == TLineFramer::Cut::NeedMore) break;
       if (line.empty()) continue;
       const std::string peer = (peers >> (index++ % 8)) & 1 ? "127.0.0.2" : "127.0.0.1";
-      if (RunCommandLine(state.Handlers, line, peer, nullptr) == LineEnd::Close) return 0;
+      if (RunCommandLine(fuzz::Handlers(), line, peer, nullptr) == LineEnd::Close) return 0;
       if (state.Tables.IsBusy()) __builtin_trap();  // a handler kept BusyFlag
     }
   }

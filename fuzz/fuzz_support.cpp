@@ -1,14 +1,14 @@
 #include "fuzz_support.h"
 
-#include "base/settings.h"
-#include "channel/client_commands.h"
-#include "base/timing.h"
+#include <map>
+#include <memory>
+
 #include "bans/ban_base.h"
+#include "channel/command_table.h"
 #include "log/logs.h"
 #include "platform/files.h"
 #include "platform/program_dir.h"
 #include "registry/tables.h"
-#include "channel/screen_commands.h"
 
 namespace fuzz {
 namespace {
@@ -51,6 +51,20 @@ class TScriptedLink : public TRconLink {
   std::vector<std::string> queued_;
 };
 
+// The process's one set: the answers the scripted game server gives, the state
+// whose remote console talks to it, and the command table bound to the state.
+struct TFuzzWorld {
+  std::shared_ptr<std::map<std::string, std::string>> Answers = std::make_shared<std::map<std::string, std::string>>();
+  TServerState State{PlausibleSettings()};
+  std::vector<CommandHandler> Handlers = BindClientCommands(CommandContextOf(State));
+  TFuzzWorld() { State.Rcon.UseLink(std::make_unique<TScriptedLink>(Answers)); }
+};
+
+TFuzzWorld& World() {
+  static TFuzzWorld* world = new TFuzzWorld();  // never destroyed: the targets end with the process
+  return *world;
+}
+
 }  // namespace
 
 SettingsRecord PlausibleSettings() {
@@ -66,20 +80,11 @@ SettingsRecord PlausibleSettings() {
 
 void SetUpProcess() { platform::MakeDirectory(LogDirectory()); }
 
-TFuzzState::TFuzzState() {
-  Handlers = {{"<connect>", "ConnectCmd",
-               [this](CommandCall& call) { ConnectCmd(Tables, Settings, Enforcement, call); }},
-              {"<disconnect>", "DisConnectCmd", [this](CommandCall& call) { DisConnectCmd(Tables, call); }},
-              {"<ban>", "BanCmd", [this](CommandCall& call) { BanCmd(Tables, Settings, Enforcement, call); }},
-              {"<update>", "UpdateCmd", [this](CommandCall& call) { UpdateCmd(Tables, call); }},
-              {"<start_screen>", "ScreenCmd", [this](CommandCall& call) { ScreenCmd(Tables, call); }},
-              {"<check_screen>", "ChkScreenCmd", [this](CommandCall& call) { ChkScreenCmd(Tables, call); }}};
-}
+TServerState& State() { return World().State; }
 
-TFuzzState& State() {
-  static TFuzzState* state = new TFuzzState();  // never destroyed: the targets end with the process
-  return *state;
-}
+void Answer(const std::string& prefix, const std::string& text) { (*World().Answers)[prefix] = text; }
+
+const std::vector<CommandHandler>& Handlers() { return World().Handlers; }
 
 void SetUpInput() {
   static unsigned inputs = 0;
@@ -108,12 +113,5 @@ std::vector<std::string> Lines(const std::string& text) {
   }
   return lines;
 }
-
-TScriptedRcon::TScriptedRcon(const SettingsRecord& settings, const TimingRecord& timing)
-    : answers_(std::make_shared<std::map<std::string, std::string>>()), client_(settings, timing) {
-  client_.UseLink(std::make_unique<TScriptedLink>(answers_));
-}
-
-void TScriptedRcon::Answer(const std::string& prefix, const std::string& text) { (*answers_)[prefix] = text; }
 
 }  // namespace fuzz

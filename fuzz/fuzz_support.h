@@ -6,20 +6,12 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "base/settings.h"
-#include "base/timing.h"
 #include "channel/command_server.h"
-#include "supervision/ban_enforcement.h"
-#include "bans/ban_store.h"
-#include "rcon/chat.h"
-#include "rcon/rcon_client.h"
-#include "supervision/supervise.h"
-#include "registry/tables.h"
+#include "supervision/server_state.h"
 
 namespace fuzz {
 
@@ -37,35 +29,14 @@ std::string Text(const uint8_t* data, size_t size);
 // The lines of text, split at LF (a CR before it kept, as the core sees it).
 std::vector<std::string> Lines(const std::string& text);
 
-// A remote console whose game server gives every challenge and answers each
-// command with the text that Answer returns for it (empty by default).
-class TScriptedRcon {
- public:
-  TScriptedRcon(const SettingsRecord& settings, const TimingRecord& timing);
-  TRconClient& Client() { return client_; }
-  // The answer for commands that begin with prefix; others get "".
-  void Answer(const std::string& prefix, const std::string& text);
-
- private:
-  std::shared_ptr<std::map<std::string, std::string>> answers_;  // shared with the link
-  TRconClient client_;
-};
-
-// The state the server object owns, once per process, around a scripted game
-// server; State() builds it on first use.
-struct TFuzzState {
-  SettingsRecord Settings = PlausibleSettings();
-  TimingRecord Timing;
-  TTables Tables;
-  TScriptedRcon Rcon{Settings, Timing};
-  TChat Chat{Rcon.Client(), Settings};
-  TBanStoreInUse Bans;
-  TSupervision Supervision{Settings, Tables, Rcon.Client()};
-  TBanEnforcement Enforcement{Settings, Rcon.Client(), Chat, Bans, Supervision};
-  // The six command handlers as the server registers them.
-  std::vector<CommandHandler> Handlers;
-  TFuzzState();
-};
-TFuzzState& State();
+// The state the server object owns, once per process, on PlausibleSettings;
+// its remote console talks to a scripted game server that gives every
+// challenge and answers each command with the text Answer set for it (empty
+// by default). Built on first use, never destroyed.
+TServerState& State();
+// The answer for commands that begin with prefix; others get "".
+void Answer(const std::string& prefix, const std::string& text);
+// The client command table bound to State(), as the server registers it.
+const std::vector<CommandHandler>& Handlers();
 
 }  // namespace fuzz

@@ -10,7 +10,7 @@
 
 namespace {
 void Command(const std::string& line, const std::string& peer = "127.0.0.1") {
-  RunCommandLine(fuzz::State().Handlers, line, peer, nullptr);
+  RunCommandLine(fuzz::Handlers(), line, peer, nullptr);
 }
 }  // namespace
 

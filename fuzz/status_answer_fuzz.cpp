@@ -18,14 +18,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   fuzz::SetUpInput();
   const StatusQuery modes[] = {StatusQuery::Auto, StatusQuery::Addon, StatusQuery::Status};
-  fuzz::TFuzzState& state = fuzz::State();
+  TServerState& state = fuzz::State();
   state.Settings.StatusQueryMode = modes[data[0] % 3];
   const std::string answer = fuzz::Text(data + 1, size - 1);
   // The engine's list is read from the text as the program sees it: up to the
   // first NUL of the datagram.
   ParseEngineStatus(answer.substr(0, answer.find('\0')));
-  state.Rcon.Answer("zelk_stat", data[0] & 4 ? std::string() : answer);
-  state.Rcon.Answer("status", answer);
+  fuzz::Answer("zelk_stat", data[0] & 4 ? std::string() : answer);
+  fuzz::Answer("status", answer);
   {
     TBusyGuard busy(state.Tables);
     AddClient(busy, "Bob", "ID-Bob", "10.0.0.5");

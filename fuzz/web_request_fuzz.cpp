@@ -53,7 +53,7 @@ TConsoles& Consoles() {
     made->WithPassword.WebPassword = "pw";
     made->WithPassword.WebTrustedProxies = "127.0.0.1";
     made->WithPassword.WebHosts = "console.example.org";
-    fuzz::TFuzzState& state = fuzz::State();
+    TServerState& state = fuzz::State();
     made->Records = std::make_unique<records::TRecordedFileStore>(platform::DataDirectory() + "acserver.db");
     state.Bans.Use(made->Records.get());
     TSupervisionReport report;
@@ -62,8 +62,7 @@ TConsoles& Consoles() {
     report.Players.push_back({"Игрок", "10.0.0.1", 27005, 2, PlayerKind::Player, Protection::Client});
     made->Report.Publish(report);
     const auto sources = [&](const SettingsRecord& settings) {
-      return TWebConsole::TSources{settings, state.Tables, state.Bans, made->Report, state.Rcon.Client(),
-                                   state.Enforcement};
+      return TWebConsole::TSources{settings, state.Tables, state.Bans, made->Report, state.Rcon, state.Enforcement};
     };
     made->Locked = TWebConsole::Offline(sources(made->WithPassword));
     made->Open = TWebConsole::Offline(sources(made->WithoutPassword));

@@ -35,14 +35,14 @@ PassPlan NextPass(const TimingRecord& timing, LoopCounters& counters) {
 }
 
 void RunMainLoop(TServer& server) {
-  const TimingRecord& timing = server.Timing();
+  const TimingRecord& timing = server.State.Timing;
   LoopCounters counters;
   counters.Supervision = timing.SupervisionEveryTicks - 1;
   while (!platform::StopRequested()) {
     const PassPlan plan = NextPass(timing, counters);
     if (plan.Advertise) {
       server.Advertise();
-      TBusyGuard busy(server.Tables);
+      TBusyGuard busy(server.State.Tables);
       if (busy.ClientCount() == 0) {
         ResetClients(busy);
         ResetPlayers(busy);

@@ -2,13 +2,12 @@
 // the rooms that carry them out.
 #include "app/server.h"
 
-
 #include "announce/registration.h"
 #include "app/allow_list.h"
 #include "bans/records/account_base.h"
 #include "base/limits.h"
 #include "base/numbers.h"
-#include "channel/client_commands.h"
+#include "channel/command_table.h"
 #include "rcon/rcon_limits.h"
 #include "log/logs.h"
 #include "platform/console.h"
@@ -16,38 +15,32 @@
 #include "platform/program_dir.h"
 #include "platform/clock_text.h"
 #include "bans/records/file_records.h"
-#include "channel/screen_commands.h"
 #include "screens/screen_evidence.h"
 #include "screens/screen_receiver.h"
 #include "screens/screen_retention.h"
 
 TServer::TServer(const SettingsRecord& settings, const TimingRecord& timing)
-    : settings_(settings),
-      timing_(timing),
-      RconClient(settings_, timing_),
-      Chat(RconClient, settings_),
-      Supervision(settings_, Tables, RconClient),
-      Enforcement(settings_, RconClient, Chat, Bans, Supervision) {
+    : State(settings, timing) {
   // First: every line of this run, the shared ban base's and the first
   // client's included, lands in the new full log, and no client is served
   // while the logs are being archived.
   std::string error;
   if (!RotateLogs(&error)) platform::ErrorLine("log rotation: " + error);
 
-  if (IsSharedBanBase(settings_.BanBase)) {
+  if (IsSharedBanBase(State.Settings.BanBase)) {
     SharedBans = std::make_unique<TPostgresBanStore>(
-        settings_.BanBase, ServerName(settings_),
+        State.Settings.BanBase, ServerName(State.Settings),
         platform::DataDirectory() + kBanJournalFile);
-    Bans.Use(SharedBans.get());
+    State.Bans.Use(SharedBans.get());
   } else {
     FileBans = std::make_unique<records::TRecordedFileStore>(records::RecordBasePath());
-    Bans.Use(FileBans.get());
+    State.Bans.Use(FileBans.get());
     Accounts = std::make_unique<records::TSqliteAccounts>(records::RecordBasePath());
   }
-  Supervision.SetBanCheck([this](const std::set<std::string>& identifiers) { return FindBans(identifiers); });
-  Supervision.SetHostnameListener([this](const std::string& hostname) { Chat.NoteHostname(hostname); });
-  Enforcement.SetEvidenceFinder([root = ScreenRootDirectory(settings_)](const std::string& address,
-                                                                        const std::string& identifier, int64_t at) {
+  State.Supervision.SetBanCheck([this](const std::set<std::string>& identifiers) { return FindBans(identifiers); });
+  State.Supervision.SetHostnameListener([this](const std::string& hostname) { State.Chat.NoteHostname(hostname); });
+  State.Enforcement.SetEvidenceFinder([root = ScreenRootDirectory(State.Settings)](
+                                          const std::string& address, const std::string& identifier, int64_t at) {
     std::vector<std::string> paths;
     std::string error;
     if (!FindScreenEvidence(root, address, identifier, at, paths, &error)) {
@@ -57,21 +50,13 @@ TServer::TServer(const SettingsRecord& settings, const TimingRecord& timing)
   });
   AllowList.clear();
 
-  const int port = settings_.RconPort + kCommandPortOffset;
-  TcpServer.Configure(port, kListenQueue, kMaxConnections, timing_.TerminateWaitMs, timing_.TerminateCheckMs);
+  const int port = State.Settings.RconPort + kCommandPortOffset;
+  TcpServer.Configure(port, kListenQueue, kMaxConnections, State.Timing.TerminateWaitMs,
+                      State.Timing.TerminateCheckMs);
   TConnectionLimits limits;
-  limits.MaxPerAddress = settings_.MaxConnectionsPerAddress;
+  limits.MaxPerAddress = State.Settings.MaxConnectionsPerAddress;
   TcpServer.SetConnectionLimits(limits);
-  TcpServer.RegisterCommand("<connect>", "ConnectCmd",
-                            [this](CommandCall& call) { ConnectCmd(Tables, settings_, Enforcement, call); });
-  TcpServer.RegisterCommand("<disconnect>", "DisConnectCmd",
-                            [this](CommandCall& call) { DisConnectCmd(Tables, call); });
-  TcpServer.RegisterCommand("<ban>", "BanCmd",
-                            [this](CommandCall& call) { BanCmd(Tables, settings_, Enforcement, call); });
-  TcpServer.RegisterCommand("<update>", "UpdateCmd", [this](CommandCall& call) { UpdateCmd(Tables, call); });
-  TcpServer.RegisterCommand("<start_screen>", "ScreenCmd", [this](CommandCall& call) { ScreenCmd(Tables, call); });
-  TcpServer.RegisterCommand("<check_screen>", "ChkScreenCmd",
-                            [this](CommandCall& call) { ChkScreenCmd(Tables, call); });
+  RegisterClientCommands(TcpServer, CommandContextOf(State));
   if (!TcpServer.Activate(&error)) {
     platform::ConsoleLine("Could not bind TCP port:" + std::to_string(port));
     platform::ErrorLine(error);
@@ -81,8 +66,8 @@ TServer::TServer(const SettingsRecord& settings, const TimingRecord& timing)
   }
   commandPortBound_ = true;
 
-  if (settings_.AllowScreens) {
-    ScreenServer = std::make_unique<TScreenServer>(Tables, settings_, timing_);
+  if (State.Settings.AllowScreens) {
+    ScreenServer = std::make_unique<TScreenServer>(State.Tables, State.Settings, State.Timing);
     if (!ScreenServer->Activate(port, &error)) {
       platform::ConsoleLine("Could not bind UDP port:" + std::to_string(port));
       platform::ErrorLine(error);
@@ -90,17 +75,17 @@ TServer::TServer(const SettingsRecord& settings, const TimingRecord& timing)
     }
   }
 
-  if (!RconClient.Open(&error)) platform::ErrorLine("remote console socket: " + error);
+  if (!State.Rcon.Open(&error)) platform::ErrorLine("remote console socket: " + error);
   if (auto socket = platform::TUdpSocket::Open(&error)) {
     RegistryClient = std::move(*socket);
   } else {
     platform::ErrorLine("registry socket: " + error);
   }
 
-  CheckKickCommentFits(settings_);
+  CheckKickCommentFits(State.Settings);
   RegisterWithRegistry();
-  WebConsole = TWebConsole::Start(
-      {settings_, Tables, Bans, Supervision.Report(), RconClient, Enforcement, Accounts.get()});
+  WebConsole = TWebConsole::Start({State.Settings, State.Tables, State.Bans, State.Supervision.Report(), State.Rcon,
+                                   State.Enforcement, Accounts.get()});
 }
 
 TServer::~TServer() { Release(); }
@@ -112,23 +97,23 @@ bool TServer::Release() {
   AllowList.clear();
   bool ended = TcpServer.Release();
   RegistryClient.Close();
-  RconClient.Close();
+  State.Rcon.Close();
   if (ScreenServer) ScreenServer->Release();
   // No command thread is left to look a ban up: the file base stands in again.
   // (Threads that outlived the release keep the shared base's last copy.)
-  if (ended) Bans.Use(nullptr);
+  if (ended) State.Bans.Use(nullptr);
   if (SharedBans) SharedBans->Stop();
   return ended;
 }
 
-std::string TServer::RconCommand(const std::string& command) { return RconClient.Command(command); }
+std::string TServer::RconCommand(const std::string& command) { return State.Rcon.Command(command); }
 
-void TServer::Advertise() { Chat.Say("green", settings_.AdvertText); }
+void TServer::Advertise() { State.Chat.Say("green", State.Settings.AdvertText); }
 
 void TServer::Supervise() {
   // First, so that the run's look-ups see the bans made elsewhere.
-  Bans.Get().Refresh();
-  Supervision.Run(AllowList, [this] {
+  State.Bans.Get().Refresh();
+  State.Supervision.Run(AllowList, [this] {
     LoadAllowList();
     RefreshRegistration();
   });
@@ -136,20 +121,21 @@ void TServer::Supervise() {
 
 void TServer::BeginStartupGrace() {
   // Counted in main-loop ticks, so a shortened tick shortens it alike.
-  Supervision.BeginStartupGrace(std::chrono::milliseconds(int64_t{settings_.StartupGraceSeconds} * timing_.TickMs));
+  State.Supervision.BeginStartupGrace(
+      std::chrono::milliseconds(int64_t{State.Settings.StartupGraceSeconds} * State.Timing.TickMs));
 }
 
 TBanFindings TServer::FindBans(const std::set<std::string>& identifiers) {
   TBanFindings findings;
   std::map<std::string, std::string> banned;
-  if (Enforcement.LookupAll(identifiers, banned) != BanLookup::Banned) return findings;
+  if (State.Enforcement.LookupAll(identifiers, banned) != BanLookup::Banned) return findings;
   for (const auto& [identifier, left] : banned) {
     TBanFinding& finding = findings[identifier];
     finding.MinutesLeft = left == "p" ? 0 : ParseInteger(left).value_or(0);
     // The newest record alone: an identifier may have thousands.
     TBanPage newest;
     std::string error;
-    TBanRecords* records = Bans.Records();
+    TBanRecords* records = State.Bans.Records();
     if (records != nullptr && records->HistoryPage(identifier, 0, 1, 1, newest, &error) && !newest.Records.empty()) {
       finding.Reason = newest.Records.front().Reason;
     }
@@ -157,41 +143,36 @@ TBanFindings TServer::FindBans(const std::set<std::string>& identifiers) {
   return findings;
 }
 
-bool TServer::EnforceBan(const TBusyGuard& busy, const std::string& name, const std::string& address,
-                         const std::string& reason, int32_t minutes) {
-  return Enforcement.EnforceBan(busy, name, address, reason, minutes);
-}
-
 void TServer::MaintainBanBase() {
-  Bans.Get().Maintain();
+  State.Bans.Get().Maintain();
   const auto now = std::chrono::steady_clock::now();
   if (now < nextScreenPrune_) return;
   nextScreenPrune_ = now + std::chrono::hours(1);
-  const TScreenRetention bounds{settings_.ScreensKeepDays, int64_t{settings_.ScreensMaxMb} * 1048576};
+  const TScreenRetention bounds{State.Settings.ScreensKeepDays, int64_t{State.Settings.ScreensMaxMb} * 1048576};
   if (bounds.KeepDays == 0 && bounds.MaxBytes == 0) return;
   std::set<std::string> evidence;
   std::string error;
-  TBanRecords* records = Bans.Records();
+  TBanRecords* records = State.Bans.Records();
   if (records != nullptr && !records->EvidencePaths(evidence, &error)) {
     // Without the list nothing could tell evidence from the rest: nothing goes.
     WriteLog("Screenshots: none removed this hour, the evidence of bans cannot be read (" + error + ")");
     return;
   }
-  const std::string line =
-      ScreenPruneLine(PruneScreens(ScreenRootDirectory(settings_), bounds, evidence, platform::UnixSeconds()), bounds);
+  const std::string line = ScreenPruneLine(
+      PruneScreens(ScreenRootDirectory(State.Settings), bounds, evidence, platform::UnixSeconds()), bounds);
   if (!line.empty()) WriteEvent(line);
 }
 
 void TServer::LoadAllowList() { AllowList = ReadAllowListFile(); }
 
 void TServer::RegisterWithRegistry() {
-  if (settings_.RegistryHost.empty()) {
+  if (State.Settings.RegistryHost.empty()) {
     platform::ConsoleLine("Registry announcement: off (no registry_host in zelk_config.txt)");
     return;
   }
-  if (::RegisterWithRegistry(RegistryClient, settings_, timing_)) registered_ = true;
+  if (::RegisterWithRegistry(RegistryClient, State.Settings, State.Timing)) registered_ = true;
 }
 
 void TServer::RefreshRegistration() {
-  if (registered_) ::RefreshRegistration(RegistryClient, settings_, timing_);
+  if (registered_) ::RefreshRegistration(RegistryClient, State.Settings, State.Timing);
 }

@@ -1,17 +1,17 @@
 // TServer: the one server object and the composition root. It owns the
-// process's state (the settings, the timing, the tables, the ban store in
-// use, the supervision and the ban enforcement) and the network members,
-// hands each user what it needs, and its operations delegate to the rooms
-// that carry them out.
+// process's state (TServerState: the settings, the timing, the tables, the
+// remote console, the chat, the ban store in use, the supervision and the ban
+// enforcement), the ban bases and the network members, hands each user what it
+// needs, and its operations delegate to the rooms that carry them out.
 //
 // Construction, in order: the logs rotated (before anything can write to
 // them); the shared ban base when configured; empty AllowList; TcpServer
-// configured with the six commands and activated (when its port cannot be
-// bound, nothing after it is started); ScreenServer when screenshots are on;
-// RconClient and RegistryClient opened; the registration with the
-// central registry; the web console when configured. Release, in order:
-// WebConsole, AllowList, TcpServer, RegistryClient, RconClient, ScreenServer,
-// the shared ban base.
+// configured with the client command table and activated (when its port
+// cannot be bound, nothing after it is started); ScreenServer when
+// screenshots are on; State.Rcon and RegistryClient opened; the registration
+// with the central registry; the web console when configured. Release, in
+// order: WebConsole, AllowList, TcpServer, RegistryClient, State.Rcon,
+// ScreenServer, the shared ban base.
 #pragma once
 
 #include <chrono>
@@ -24,14 +24,10 @@
 #include "base/timing.h"
 #include "channel/command_server.h"
 #include "supervision/ban_enforcement.h"
-#include "bans/ban_store.h"
-#include "rcon/chat.h"
-#include "rcon/rcon_client.h"
-#include "supervision/supervise.h"
+#include "supervision/server_state.h"
 #include "platform/socket.h"
 #include "bans/records/recorded_file_store.h"
 #include "accounts/account_store.h"
-#include "registry/tables.h"
 #include "screens/screen_server.h"
 #include "bans/shared/postgres_ban_store.h"
 #include "web/web_console.h"
@@ -53,9 +49,6 @@ class TServer {
   // did not end within the termination wait. Idempotent. Main thread only.
   bool Release();
 
-  const SettingsRecord& Settings() const { return settings_; }
-  const TimingRecord& Timing() const { return timing_; }
-
   // One command to the game server; the answer text, "" when it printed or
   // sent nothing, "sinw" after a failure. Thread safe.
   std::string RconCommand(const std::string& command);
@@ -70,9 +63,6 @@ class TServer {
   // each with the reason of its newest record. Main thread (the
   // supervision, without BusyFlag).
   TBanFindings FindBans(const std::set<std::string>& identifiers);
-  // Carries out a reported ban, under the guard the caller holds.
-  bool EnforceBan(const TBusyGuard& busy, const std::string& name, const std::string& address,
-                  const std::string& reason, int32_t minutes);
   // Counts every timed ban down by one minute; once an hour (and at the first
   // call) removes the screenshots past their age or the size bound, keeping
   // the evidence of ban records. Main thread only.
@@ -86,25 +76,17 @@ class TServer {
   // Whether the registry answered the start-up registration. Main thread only.
   bool Registered() const { return registered_; }
 
- private:
-  // First: everything below reads them.
-  const SettingsRecord settings_;
-  const TimingRecord timing_;
-
- public:
-  // The state, then the members, in this order.
-  TTables Tables;
   // The shared ban base when "ban_base" names one, else the file base with
-  // its records (acserver.db); the one there is is put in place in Bans.
+  // its records (acserver.db); the one there is is put in place in
+  // State.Bans. Before the state: they outlive the store in use that points
+  // at one.
   std::unique_ptr<TPostgresBanStore> SharedBans;
   std::unique_ptr<records::TRecordedFileStore> FileBans;
   // The web console's accounts and audit trail, beside the records in use.
   std::unique_ptr<TAccountStore> Accounts;
-  TBanStoreInUse Bans;
-  TRconClient RconClient;
-  TChat Chat;
-  TSupervision Supervision;
-  TBanEnforcement Enforcement;
+  // The state, built from the server's own copies of settings and timing;
+  // everything below is built on it and released before it.
+  TServerState State;
   platform::TUdpSocket RegistryClient;  // main thread only
   TCommandServer TcpServer;
   std::unique_ptr<TScreenServer> ScreenServer;  // only when AllowScreens is on

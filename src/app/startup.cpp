@@ -46,7 +46,7 @@ void Quoted(const std::string& label, const std::string& value) {
 }
 
 void PrintSettings(const TServer& server) {
-  const SettingsRecord& settings = server.Settings();
+  const SettingsRecord& settings = server.State.Settings;
   Quoted("Rcon host: ", settings.RconHost);
   Quoted("Rcon port: ", std::to_string(settings.RconPort));
   // Only the length: the listing lands in journals and terminal scroll-back.

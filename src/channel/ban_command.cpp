@@ -24,7 +24,10 @@
 // is held while the tables and the records take the ban, and released before
 // the kick and the chat line go to the game server; the reply ("rpl:true"
 // when the tables took the ban) is written after both went out.
-void BanCmd(TTables& tables, const SettingsRecord& settings, TBanEnforcement& bans, CommandCall& call) {
+void BanCmd(const TCommandContext& context, CommandCall& call) {
+  TTables& tables = context.Tables;
+  const SettingsRecord& settings = context.Settings;
+  TBanEnforcement& bans = context.Enforcement;
   std::optional<TBanKick> kick;
   {
     TBusyGuard busy(tables);

@@ -35,7 +35,10 @@ std::string AcceptLine(const SettingsRecord& settings) {
 // whose kick is still on its way to the game server (its record not yet
 // written) refuses the identifier already. The line of a refused connect
 // counts against the address's limit of error lines.
-void ConnectCmd(TTables& tables, const SettingsRecord& settings, TBanEnforcement& bans, CommandCall& call) {
+void ConnectCmd(const TCommandContext& context, CommandCall& call) {
+  TTables& tables = context.Tables;
+  const SettingsRecord& settings = context.Settings;
+  TBanEnforcement& bans = context.Enforcement;
   TBusyGuard busy(tables);
   const std::vector<std::string>& words = call.Arguments;
   if (words.size() < 3) {
@@ -83,7 +86,8 @@ void ConnectCmd(TTables& tables, const SettingsRecord& settings, TBanEnforcement
 // "<disconnect> name...". Only a connection from the address that registered
 // the client may remove it; from anywhere else the answer is "rpl:false" and
 // nothing changes, so nobody can drop other players' clients by name.
-void DisConnectCmd(TTables& tables, CommandCall& call) {
+void DisConnectCmd(const TCommandContext& context, CommandCall& call) {
+  TTables& tables = context.Tables;
   TBusyGuard busy(tables);
   call.ReplyText = {"rpl:false"};
   platform::ConsoleLine("command: disconnect");

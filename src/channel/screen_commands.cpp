@@ -49,7 +49,8 @@ bool OpenTransfer(const TBusyGuard& busy, int slotNumber, int32_t size, const st
 // Command connection thread. Takes BusyFlag. Only a connection from the
 // address that registered the client acts on its transfer; from anywhere else
 // the answer is "rpl:false" and nothing changes, as for "<ban>".
-void ScreenCmd(TTables& tables, CommandCall& call) {
+void ScreenCmd(const TCommandContext& context, CommandCall& call) {
+  TTables& tables = context.Tables;
   TBusyGuard busy(tables);
   call.ReplyText = {"rpl:false"};
   const bool enoughArguments = call.Arguments.size() >= 2;
@@ -71,7 +72,8 @@ void ScreenCmd(TTables& tables, CommandCall& call) {
 
 // Command connection thread. Takes BusyFlag. From another address than the
 // client's the answer is "rpl:resend" and nothing changes.
-void ChkScreenCmd(TTables& tables, CommandCall& call) {
+void ChkScreenCmd(const TCommandContext& context, CommandCall& call) {
+  TTables& tables = context.Tables;
   TBusyGuard busy(tables);
   call.ReplyText = {"rpl:resend"};
   bool corrected = false;

@@ -2,8 +2,8 @@
 // byte counts. Command connection threads; each holds BusyFlag for its run.
 #pragma once
 
+#include "channel/command_context.h"
 #include "channel/command_server.h"
-#include "registry/tables.h"
 
-void ScreenCmd(TTables& tables, CommandCall& call);
-void ChkScreenCmd(TTables& tables, CommandCall& call);
+void ScreenCmd(const TCommandContext& context, CommandCall& call);
+void ChkScreenCmd(const TCommandContext& context, CommandCall& call);

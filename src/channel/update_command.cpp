@@ -16,7 +16,8 @@
 // nothing changes, as for "<ban>"). Answers "rpl:strue" when nothing stands in
 // the way of a new transfer from this client and its player was on the last
 // player list, "rpl:true" otherwise, "rpl:false" for an unknown name.
-void UpdateCmd(TTables& tables, CommandCall& call) {
+void UpdateCmd(const TCommandContext& context, CommandCall& call) {
+  TTables& tables = context.Tables;
   // What depends on the line alone is worked out before BusyFlag is taken:
   // every connection's update waits for the flag, so the time it is held
   // decides how often they queue behind each other.

@@ -187,10 +187,3 @@ void TBanEnforcement::NoteRefusal(const TBusyGuard& busy, const std::string& nam
                                   const std::string& identifier) {
   supervision_.NoteBanRefusal(busy, name, address, identifier);
 }
-
-bool TBanEnforcement::EnforceBan(const TBusyGuard& busy, const std::string& name, const std::string& address,
-                                 const std::string& reason, int32_t minutes) {
-  const std::optional<TBanKick> kick = TakeBan(busy, name, address, reason, minutes);
-  if (kick) SendBanKick(*kick);
-  return kick.has_value();
-}

@@ -89,9 +89,6 @@ class TBanEnforcement {
   // ban if he is still playing.
   void NoteRefusal(const TBusyGuard& busy, const std::string& name, const std::string& address,
                    const std::string& identifier);
-  // Both, one after the other, under the guard the caller holds.
-  bool EnforceBan(const TBusyGuard& busy, const std::string& name, const std::string& address,
-                  const std::string& reason, int32_t minutes);
 
  private:
   const SettingsRecord& settings_;

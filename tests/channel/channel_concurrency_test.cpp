@@ -14,11 +14,11 @@
 #include "base/limits.h"
 #include "base/settings.h"
 #include "base/timing.h"
-#include "channel/client_commands.h"
 #include "channel/command_server.h"
+#include "channel/command_table.h"
 #include "clientsim/client_sim.h"
 #include "registry/tables.h"
-#include "support/game_state.h"
+#include "supervision/server_state.h"
 #include "support/tables_peek.h"
 #include "support/test_env.h"
 
@@ -95,17 +95,12 @@ std::string Converse(clientsim::TClientSim& client, int index) {
 TEST(ChannelConcurrency, EveryCommandGetsOneReplyInOrderWhileSupervisionRuns) {
   testenv::TTempDir dir;
   testenv::ResetProcessFacilities(dir.Path());
-  testenv::TGameState state;
+  TServerState state{testenv::TestSettings(), testenv::TestTiming()};
   state.Settings.ClientId = "clid";
   TTables& tables = state.Tables;
   TCommandServer server;
   server.Configure(0, kListenQueue, kMaxConnections, state.Timing.TerminateWaitMs, state.Timing.TerminateCheckMs);
-  server.RegisterCommand("<connect>", "ConnectCmd", [&state](CommandCall& call) {
-    ConnectCmd(state.Tables, state.Settings, state.Enforcement, call);
-  });
-  server.RegisterCommand("<disconnect>", "DisConnectCmd",
-                         [&tables](CommandCall& call) { DisConnectCmd(tables, call); });
-  server.RegisterCommand("<update>", "UpdateCmd", [&tables](CommandCall& call) { UpdateCmd(tables, call); });
+  RegisterClientCommands(server, CommandContextOf(state));
   std::string error;
   ASSERT_TRUE(server.Activate(&error)) << error;
 

@@ -14,7 +14,7 @@
 #include "bans/ban_base.h"
 #include "platform/console.h"
 #include "registry/tables.h"
-#include "support/game_state.h"
+#include "supervision/server_state.h"
 #include "support/tables_peek.h"
 #include "support/test_env.h"
 
@@ -30,9 +30,8 @@ class ClientCommands : public ::testing::Test {
     state_.Settings.ClientId = "clid";
   }
   // What the handlers work on: the fixture's own state, or a server's.
-  virtual TTables& Tables() { return state_.Tables; }
-  virtual const SettingsRecord& Settings() { return state_.Settings; }
-  virtual TBanEnforcement& Enforcement() { return state_.Enforcement; }
+  virtual TServerState& State() { return state_; }
+  TTables& Tables() { return State().Tables; }
 
   static CommandCall Call(const std::string& arguments, const std::string& peer) {
     CommandCall call;
@@ -61,12 +60,10 @@ class ClientCommands : public ::testing::Test {
   }
 
   testenv::TTempDir dir_;
-  testenv::TGameState state_;
-  const CommandHandlerFn connectCmd_ = [this](CommandCall& call) {
-    ConnectCmd(Tables(), Settings(), Enforcement(), call);
-  };
-  const CommandHandlerFn disConnectCmd_ = [this](CommandCall& call) { DisConnectCmd(Tables(), call); };
-  const CommandHandlerFn updateCmd_ = [this](CommandCall& call) { UpdateCmd(Tables(), call); };
+  TServerState state_{testenv::TestSettings(), testenv::TestTiming()};
+  const CommandHandlerFn connectCmd_ = [this](CommandCall& call) { ConnectCmd(CommandContextOf(State()), call); };
+  const CommandHandlerFn disConnectCmd_ = [this](CommandCall& call) { DisConnectCmd(CommandContextOf(State()), call); };
+  const CommandHandlerFn updateCmd_ = [this](CommandCall& call) { UpdateCmd(CommandContextOf(State()), call); };
 };
 
 const std::string kAcceptScreens12q40 = std::string("rpl:accept\xFF") + "112\xFF" + "40";
@@ -215,7 +212,8 @@ TEST_F(ClientCommands, UpdateWithANonNumberLogsAndStillCounts) {
   EXPECT_EQ(Tables().UnguardedClient(1).MissedUpdates, 0);
 }
 
-// Builds the server object, whose BanCmd reaches EnforceBan.
+// On a server object: BanCmd runs on its state, and the test over the wire
+// reaches its command port.
 class BanCommand : public ClientCommands {
  protected:
   void SetUp() override {
@@ -224,13 +222,10 @@ class BanCommand : public ClientCommands {
     state_.Settings.AllowScreens = true;
     server_ = std::make_unique<TServer>(state_.Settings, state_.Timing);
   }
-  TTables& Tables() override { return server_->Tables; }
-  const SettingsRecord& Settings() override { return server_->Settings(); }
-  TBanEnforcement& Enforcement() override { return server_->Enforcement; }
+  TServerState& State() override { return server_->State; }
   void TearDown() override { server_.reset(); }
   std::string Ban(const std::string& arguments, const std::string& peer = kHere, bool* failed = nullptr) {
-    return Run([this](CommandCall& call) { BanCmd(Tables(), Settings(), Enforcement(), call); }, arguments, peer,
-               failed);
+    return Run([this](CommandCall& call) { BanCmd(CommandContextOf(State()), call); }, arguments, peer, failed);
   }
   std::unique_ptr<TServer> server_;
 };
@@ -257,7 +252,7 @@ TEST_F(BanCommand, TooFewParametersOrAnotherAddressIsRefused) {
 // Over the wire: the accept line's bytes, command words in capitals, the
 // address checks between machines, and a failed command closing the connection.
 TEST_F(BanCommand, OverTheWire) {
-  const int port = Settings().RconPort + kCommandPortOffset;
+  const int port = State().Settings.RconPort + kCommandPortOffset;
   std::string error;
   auto john = clientsim::TClientSim::Open("127.0.0.1", port, &error, "127.0.0.2");
   auto other = clientsim::TClientSim::Open("127.0.0.1", port, &error, "127.0.0.3");

@@ -6,9 +6,9 @@
 
 #include "base/limits.h"
 #include "base/settings.h"
-#include "supervision/ban_enforcement.h"
+#include "supervision/server_state.h"
 #include "support/scripted_game_server.h"
-#include "support/game_state.h"
+#include "support/reported_ban.h"
 #include "registry/tables.h"
 #include "platform/console.h"
 #include "support/test_env.h"
@@ -111,7 +111,7 @@ class ScriptedChat : public ::testing::Test {
   }
 
   testenv::TTempDir dir_;
-  testenv::TGameState state_;
+  TServerState state_{testenv::TestSettings(), testenv::TestTiming()};
 };
 
 TEST_F(ScriptedChat, AutoFallsBackToSayOnceTheAddonAnswersNothing) {
@@ -193,8 +193,7 @@ TEST_F(ScriptedChat, BanAnnouncedThroughSayReachesPlayersWhole) {
     AddPlayer(busy, "Nitro", "176.32.12.6", 27005, 305);
   }
   scripted::TScriptedLink& script = Script("");
-  TBusyGuard busy(state_.Tables);
-  ASSERT_TRUE(state_.Enforcement.EnforceBan(busy, "Nitro", "176.32.12.6", reason, 30));
+  ASSERT_TRUE(testenv::CarryOutBan(state_, "Nitro", "176.32.12.6", reason, 30));
   const std::vector<std::string> commands = Commands(script);
   ASSERT_EQ(commands.size(), 4u) << ::testing::PrintToString(commands);
   EXPECT_EQ(commands[0], "kick #305 ZELK anticheat: banned for 30 minutes. Reason: " + reason);
@@ -217,8 +216,7 @@ TEST_F(ScriptedChat, BanOfAPlayerFromTheStatusListKicksByUserid) {
     AddPlayer(busy, "Nitro", "176.32.12.6", 27005, 305);
   }
   scripted::TScriptedLink& script = Script("");
-  TBusyGuard busy(state_.Tables);
-  ASSERT_TRUE(state_.Enforcement.EnforceBan(busy, "Nitro", "176.32.12.6", "aim", 30));
+  ASSERT_TRUE(testenv::CarryOutBan(state_, "Nitro", "176.32.12.6", "aim", 30));
   EXPECT_EQ(Commands(script),
             (std::vector<std::string>{"kick #305 ZELK anticheat: banned for 30 minutes. Reason: aim",
                                       "say [ZELK]:\"Nitro\" was banned for 30 minutes.Reason: cheat \"aim\""}));

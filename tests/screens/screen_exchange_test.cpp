@@ -16,6 +16,7 @@
 #include "platform/console.h"
 #include "registry/busy_flag.h"
 #include "registry/tables.h"
+#include "supervision/server_state.h"
 #include "channel/screen_commands.h"
 #include "screens/screen_receiver.h"
 #include "support/tables_peek.h"
@@ -38,12 +39,12 @@ class ScreenExchange : public ::testing::Test {
   }
 
   // Runs a handler on the parameters, as sent from peer; the call afterwards.
-  CommandCall Run(void (*handler)(TTables&, CommandCall&), std::vector<std::string> arguments,
+  CommandCall Run(void (*handler)(const TCommandContext&, CommandCall&), std::vector<std::string> arguments,
                   const std::string& peer = kBob) {
     CommandCall call;
     call.Arguments = std::move(arguments);
     call.PeerAddress = peer;
-    handler(tables_, call);
+    handler(CommandContextOf(state_), call);
     EXPECT_FALSE(tables_.IsBusy()) << "BusyFlag is released on every path";
     return call;
   }
@@ -79,8 +80,9 @@ class ScreenExchange : public ::testing::Test {
 
   testenv::TTempDir dir_;
   platform::TimeShape savedShape_;
-  SettingsRecord settings_ = testenv::TestSettings();
-  TTables tables_;
+  TServerState state_{testenv::TestSettings(), testenv::TestTiming()};
+  SettingsRecord& settings_ = state_.Settings;
+  TTables& tables_ = state_.Tables;
 };
 
 TEST_F(ScreenExchange, StartOpensOneTransferPerSlotAndPerAddress) {

@@ -13,17 +13,18 @@
 #include "clientsim/screen_sender.h"
 #include "registry/busy_flag.h"
 #include "registry/tables.h"
+#include "supervision/server_state.h"
 #include "channel/screen_commands.h"
 #include "support/test_env.h"
 
 namespace {
 
 // Runs a command line in-process as the command channel would, from peer.
-std::optional<std::string> RunLine(TTables& tables, const std::string& line, const std::string& peer) {
+std::optional<std::string> RunLine(TServerState& state, const std::string& line, const std::string& peer) {
   CommandCall call;
   call.PeerAddress = peer;
   call.Arguments = SplitArguments(line.substr(line.find(' ') + 1));
-  (line.rfind("<start_screen>", 0) == 0 ? ScreenCmd : ChkScreenCmd)(tables, call);
+  (line.rfind("<start_screen>", 0) == 0 ? ScreenCmd : ChkScreenCmd)(CommandContextOf(state), call);
   return call.Reply();
 }
 
@@ -43,10 +44,9 @@ class ScreenServerUdp : public ::testing::Test {
   platform::Endpoint ServerEndpoint() const { return {*platform::ParseDottedAddress("127.0.0.1"), server_.BoundPort()}; }
 
   testenv::TTempDir dir_;
-  SettingsRecord settings_ = testenv::TestSettings();
-  TimingRecord timing_ = testenv::TestTiming();
-  TTables tables_;
-  TScreenServer server_{tables_, settings_, timing_};
+  TServerState state_{testenv::TestSettings(), testenv::TestTiming()};
+  TTables& tables_ = state_.Tables;
+  TScreenServer server_{tables_, state_.Settings, state_.Timing};
   std::optional<clientsim::TPieceSender> pieces_;
 };
 
@@ -75,15 +75,15 @@ TEST_F(ScreenServerUdp, ReceiverRacesTheCommandsAndADisconnect) {
   });
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
   for (int round = 0; std::chrono::steady_clock::now() < deadline; ++round) {
-    RunLine(tables_, "<start_screen> Bob " + std::to_string(round % 2 ? 105 : 3000), "127.0.0.1");
-    RunLine(tables_, "<check_screen> Bob " + std::to_string(round * 30), "127.0.0.1");
+    RunLine(state_, "<start_screen> Bob " + std::to_string(round % 2 ? 105 : 3000), "127.0.0.1");
+    RunLine(state_, "<check_screen> Bob " + std::to_string(round * 30), "127.0.0.1");
     CommandCall call;
     call.PeerAddress = "127.0.0.1";
     call.Arguments = {"Bob", "0"};
-    if (round % 3 == 1) UpdateCmd(tables_, call);  // cancels the transfer
+    if (round % 3 == 1) UpdateCmd(CommandContextOf(state_), call);  // cancels the transfer
     if (round % 3 == 0) {
       call.Arguments = {"Bob"};
-      DisConnectCmd(tables_, call);
+      DisConnectCmd(CommandContextOf(state_), call);
       TBusyGuard busy(tables_);
       AddClient(busy, "Bob", "id", "127.0.0.1");
     }

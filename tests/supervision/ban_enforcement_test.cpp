@@ -1,10 +1,14 @@
-// Ban enforcement at the server-object level, against the simulated game server.
+// Ban enforcement on the server object's state, against the simulated game
+// server: the tables take the ban under BusyFlag, the kick, the chat line and
+// the record follow without it.
 #include <gtest/gtest.h>
 
 #include "channel/client_commands.h"
 #include "bans/ban_base.h"
 #include "supervision/ban_enforcement.h"
 #include "support/game_fixture.h"
+#include "support/reported_ban.h"
+#include "support/tables_peek.h"
 #include "platform/console.h"
 #include "platform/files.h"
 #include "registry/tables.h"
@@ -20,23 +24,27 @@ const std::string kHeaders =
 class BanEnforcementTest : public GameFixture {
  protected:
   // A client with its player on the game server, as after connect and a poll.
-  void Present(const TBusyGuard& busy, const std::string& name, const std::string& identifier) {
-    AddClient(busy, name, identifier, "10.0.0.5");
-    AddPlayer(busy, name, "10.0.0.5", 27005);
+  void Present(const std::string& name, const std::string& identifier) {
+    {
+      TBusyGuard busy(Tables());
+      AddClient(busy, name, identifier, "10.0.0.5");
+      AddPlayer(busy, name, "10.0.0.5", 27005);
+    }
     auto players = sim_.Players();
     players.push_back({name, "10.0.0.5:27005"});
     sim_.SetPlayers(players);
   }
   std::string Base() const { return testenv::ReadFile(dir_.Path() + "zelk_bans.txt"); }
+  bool Ban(const std::string& name, const std::string& address, const std::string& reason, int32_t minutes) {
+    return testenv::CarryOutBan(Server().State, name, address, reason, minutes);
+  }
 };
 
 TEST_F(BanEnforcementTest, BanKicksAnnouncesLogsAndRecords) {
-  TServer& server = Server();
-  TBusyGuard busy(Server().Tables);
-  Present(busy, "Bob", "ID-1");
-  Present(busy, "Ann", "ID-2");
+  Present("Bob", "ID-1");
+  Present("Ann", "ID-2");
   platform::TConsoleCapture console;
-  ASSERT_TRUE(server.EnforceBan(busy, "Bob", "10.0.0.9", "aim\";\nquit", 30));
+  ASSERT_TRUE(Ban("Bob", "10.0.0.9", "aim\";\nquit", 30));
 
   // The reason's quote and line break cannot reach the game server's parser.
   EXPECT_EQ(sim_.Commands(),
@@ -49,10 +57,10 @@ TEST_F(BanEnforcementTest, BanKicksAnnouncesLogsAndRecords) {
   EXPECT_NE(
       FullLog().find(" : banned for 30 minutes : Bob; with ip: 10.0.0.9; with ID: ID-1; reason: aim\";quit\r\n"),
       std::string::npos);
-  EXPECT_EQ(FindClientByName(busy, "Bob"), 0);
+  EXPECT_EQ(testenv::FindClientIn(Tables(), "Bob"), 0);
   EXPECT_EQ(Base(), kHeaders + "\"30\" \"ID-1\"\r\n");
 
-  ASSERT_TRUE(server.EnforceBan(busy, "Ann", "10.0.0.9", "wallhack", 0));
+  ASSERT_TRUE(Ban("Ann", "10.0.0.9", "wallhack", 0));
   EXPECT_EQ(sim_.Kicks()[1].Text, "ZELK anticheat: banned permamently. Reason: wallhack");
   EXPECT_EQ(sim_.Chats()[1], "red [ZELK]:\"Ann\" was banned permamently.Reason: cheat \"wallhack\"");
   EXPECT_EQ(Base(), kHeaders + "\"30\" \"ID-1\"\r\n\"p\" \"ID-2\"\r\n");
@@ -61,10 +69,8 @@ TEST_F(BanEnforcementTest, BanKicksAnnouncesLogsAndRecords) {
 }
 
 TEST_F(BanEnforcementTest, AQuoteInTheNameCannotOpenAnotherField) {
-  TServer& server = Server();
-  TBusyGuard busy(Server().Tables);
-  Present(busy, "Eve\" \"x", "ID-3");
-  ASSERT_TRUE(server.EnforceBan(busy, "Eve\" \"x", "10.0.0.5", "aim", 30));
+  Present("Eve\" \"x", "ID-3");
+  ASSERT_TRUE(Ban("Eve\" \"x", "10.0.0.5", "aim", 30));
   ASSERT_EQ(sim_.Kicks().size(), 1u);
   EXPECT_EQ(sim_.Kicks()[0].Name, "Eve' 'x");
   EXPECT_EQ(sim_.Kicks()[0].Text, "ZELK anticheat: banned for 30 minutes. Reason: aim");
@@ -74,13 +80,11 @@ TEST_F(BanEnforcementTest, AQuoteInTheNameCannotOpenAnotherField) {
 // An absent player (one still connecting is counted but not listed) changes
 // nothing but one full-log line that says why.
 TEST_F(BanEnforcementTest, UnknownNameOrAbsentPlayerChangesNothing) {
-  TServer& server = Server();
-  TBusyGuard busy(Server().Tables);
-  AddClient(busy, "Gone", "ID-3", "10.0.0.5");
-  EXPECT_FALSE(server.EnforceBan(busy, "Nobody", "10.0.0.9", "aim", 30));
+  testenv::AddClientTo(Tables(), "Gone", "ID-3", "10.0.0.5");
+  EXPECT_FALSE(Ban("Nobody", "10.0.0.9", "aim", 30));
   EXPECT_NE(FullLog().find("ERROR: cannot find user with nickname : \"Nobody\"\r\n"), std::string::npos);
-  EXPECT_FALSE(server.EnforceBan(busy, "Gone", "10.0.0.9", "aim", 30));
-  EXPECT_NE(FindClientByName(busy, "Gone"), 0);
+  EXPECT_FALSE(Ban("Gone", "10.0.0.9", "aim", 30));
+  EXPECT_NE(testenv::FindClientIn(Tables(), "Gone"), 0);
   EXPECT_NE(FullLog().find("Ban of \"Gone\" not carried out: the player is not in the game server's player list"),
             std::string::npos);
   EXPECT_TRUE(sim_.Datagrams().empty());
@@ -92,34 +96,32 @@ TEST_F(BanEnforcementTest, UnknownNameOrAbsentPlayerChangesNothing) {
 // refused already; afterwards the base refuses it.
 TEST_F(BanEnforcementTest, ConnectWhileTheKickIsOnItsWayIsRefused) {
   settings_.ClientId = "clid";
-  TServer& server = Server();
-  auto connect = [&server] {
+  TServerState& state = Server().State;
+  auto connect = [&state] {
     CommandCall call;
     call.Arguments = {"Bob2", "ID-1", "clid"};
     call.PeerAddress = "10.0.0.6";
-    ConnectCmd(server.Tables, server.Settings(), server.Enforcement, call);
+    ConnectCmd(CommandContextOf(state), call);
     return call.Reply();
   };
+  Present("Bob", "ID-1");
   std::optional<TBanKick> kick;
   {
-    TBusyGuard busy(Server().Tables);
-    Present(busy, "Bob", "ID-1");
-    kick = server.Enforcement.TakeBan(busy, "Bob", "10.0.0.9", "aim", 30);
+    TBusyGuard busy(state.Tables);
+    kick = state.Enforcement.TakeBan(busy, "Bob", "10.0.0.9", "aim", 30);
   }
   ASSERT_TRUE(kick);
   EXPECT_FALSE(platform::FileExists(dir_.Path() + "zelk_bans.txt"));
   EXPECT_EQ(connect(), "rpl:ban");
-  server.Enforcement.SendBanKick(*kick);
+  state.Enforcement.SendBanKick(*kick);
   EXPECT_EQ(Base(), kHeaders + "\"30\" \"ID-1\"\r\n");
-  EXPECT_FALSE(server.Enforcement.BanInFlight("ID-1", nullptr));
+  EXPECT_FALSE(state.Enforcement.BanInFlight("ID-1", nullptr));
   EXPECT_EQ(connect(), "rpl:ban");
 }
 
 TEST_F(BanEnforcementTest, LongReasonIsCutSoBothCommandsReachTheGameServer) {
-  TServer& server = Server();
-  TBusyGuard busy(Server().Tables);
-  Present(busy, "Bob", "ID-1");
-  ASSERT_TRUE(server.EnforceBan(busy, "Bob", "10.0.0.9", std::string(700, 'r'), 30));
+  Present("Bob", "ID-1");
+  ASSERT_TRUE(Ban("Bob", "10.0.0.9", std::string(700, 'r'), 30));
   for (const std::string& datagram : sim_.Datagrams()) EXPECT_LE(datagram.size(), 515u);
   ASSERT_EQ(sim_.Kicks().size(), 1u);
   EXPECT_TRUE(sim_.Kicks()[0].Found);

@@ -42,8 +42,8 @@ class GameFixture : public ::testing::Test {
     if (!server_) server_ = std::make_unique<TServer>(settings_, timing_);
     return *server_;
   }
-  TTables& Tables() { return Server().Tables; }
-  const TSupervisionMemory& Memory() { return Server().Supervision.Memory(); }
+  TTables& Tables() { return Server().State.Tables; }
+  const TSupervisionMemory& Memory() { return Server().State.Supervision.Memory(); }
   std::string FullLog() const { return testenv::ReadFile(dir_.Path() + "logs/zelk_logs.txt"); }
   std::string ShortLog() const { return testenv::ReadFile(dir_.Path() + "logs/zelk_light_logs.txt"); }
 
