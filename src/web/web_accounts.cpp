@@ -29,14 +29,9 @@ bool AnotherOwner(const std::vector<TAccount>& accounts, const std::string& name
 
 }  // namespace
 
-void AuditWeb(TAccountStore* store, const TWebUser& user, const std::string& peer, const std::string& action,
+void AuditWeb(TAuditWriter* audit, const TWebUser& user, const std::string& peer, const std::string& action,
               const std::string& target, const std::string& detail) {
-  if (store == nullptr) return;
-  std::string error;
-  if (!store->Audit({0, 0, user.Name, "web " + peer, action, target, detail}, &error)) {
-    WriteLog("Audit: could not write \"" + action + " " + LogField(target) + "\" by " + user.Name + " (" + error +
-             ")");
-  }
+  if (audit != nullptr) audit->Post({0, 0, user.Name, "web " + peer, action, target, detail});
 }
 
 void ServeMe(TWebUsers& users, const TWebUser& user, THttpResponse& response) {
@@ -58,7 +53,7 @@ void ServeAccountList(TWebUsers& users, THttpResponse& response) {
                kJson);
 }
 
-void ServeAccountChange(TWebUsers& users, const std::string& path, const THttpRequest& request,
+void ServeAccountChange(TWebUsers& users, TAuditWriter* audit, const std::string& path, const THttpRequest& request,
                         const TWebUser& user, const std::string& peer, THttpResponse& response) {
   TAccountStore* store = users.Store();
   if (store == nullptr) return SetJsonError(response, 503, "this ban base keeps no accounts");
@@ -125,7 +120,7 @@ void ServeAccountChange(TWebUsers& users, const std::string& path, const THttpRe
     if (!store->Update(account, &error)) return SetJsonError(response, 503, error);
   }
   users.Changed();
-  AuditWeb(store, user, peer, action, name, detail);
+  AuditWeb(audit, user, peer, action, name, detail);
   WriteEvent("Web console: " + action + " " + name + (detail.empty() ? "" : " (" + detail + ")") + " by " +
              user.Name + " (" + peer + ")");
   response.Set(200, "{\"account\":" + AccountJson(account) + "}", kJson);

@@ -6,14 +6,15 @@
 #include <string>
 
 #include "accounts/account_store.h"
+#include "accounts/audit_writer.h"
 #include "web/web_users.h"
 
 struct THttpRequest;
 struct THttpResponse;
 
-// Writes one line of the audit trail of user's action from the web console;
-// a line that cannot be written is logged. store may be null (no trail).
-void AuditWeb(TAccountStore* store, const TWebUser& user, const std::string& peer, const std::string& action,
+// Queues one line of the audit trail of user's action from the web console;
+// never waits for the store. audit may be null (no trail).
+void AuditWeb(TAuditWriter* audit, const TWebUser& user, const std::string& peer, const std::string& action,
               const std::string& target, const std::string& detail);
 
 void ServeMe(TWebUsers& users, const TWebUser& user, THttpResponse& response);
@@ -21,6 +22,6 @@ void ServeAccountList(TWebUsers& users, THttpResponse& response);
 // POST /api/accounts (add: name, role, password), /api/accounts/role (name,
 // role), /api/accounts/password (name, password), /api/accounts/disable
 // (name, disabled 1 or 0). user must be an owner (the caller checks).
-void ServeAccountChange(TWebUsers& users, const std::string& path, const THttpRequest& request,
+void ServeAccountChange(TWebUsers& users, TAuditWriter* audit, const std::string& path, const THttpRequest& request,
                         const TWebUser& user, const std::string& peer, THttpResponse& response);
 void ServeAudit(TAccountStore* store, const THttpRequest& request, THttpResponse& response);

@@ -99,7 +99,7 @@ void ServeBanDetails(TBanStore& bans, const std::string& id, const THttpRequest&
                kJson);
 }
 
-void ServeBanByHand(TTables& tables, TBanEnforcement& enforcement, TAccountStore* audit, const THttpRequest& request,
+void ServeBanByHand(TTables& tables, TBanEnforcement& enforcement, TAuditWriter* audit, const THttpRequest& request,
                     const TWebUser& user, const std::string& peer, THttpResponse& response) {
   const std::string identifier = request.Param("identifier");
   const std::string name = request.Param("name");
@@ -130,7 +130,7 @@ void ServeBanByHand(TTables& tables, TBanEnforcement& enforcement, TAccountStore
                kJson);
 }
 
-void ServeBanLift(TBanStore& bans, TAccountStore* audit, const THttpRequest& request, const TWebUser& user,
+void ServeBanLift(TBanStore& bans, TAuditWriter* audit, const THttpRequest& request, const TWebUser& user,
                   const std::string& peer, THttpResponse& response) {
   const std::string identifier = request.Param("identifier");
   if (identifier.empty()) return SetJsonError(response, 400, "no identifier");

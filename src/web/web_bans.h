@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "accounts/account_store.h"
+#include "accounts/audit_writer.h"
 #include "supervision/ban_enforcement.h"
 #include "bans/ban_store.h"
 #include "registry/tables.h"
@@ -20,10 +20,10 @@ void ServeBanSearch(TBanStore& bans, const THttpRequest& request, THttpResponse&
 void ServeBanDetails(TBanStore& bans, const std::string& id, const THttpRequest& request, THttpResponse& response);
 // POST /api/bans: identifier, name, minutes (empty or 0: for ever), reason;
 // made by user from peer, and written to the audit trail (audit may be null).
-void ServeBanByHand(TTables& tables, TBanEnforcement& enforcement, TAccountStore* audit, const THttpRequest& request,
+void ServeBanByHand(TTables& tables, TBanEnforcement& enforcement, TAuditWriter* audit, const THttpRequest& request,
                     const TWebUser& user, const std::string& peer, THttpResponse& response);
 // POST /api/bans/lift: identifier, reason; the same.
-void ServeBanLift(TBanStore& bans, TAccountStore* audit, const THttpRequest& request, const TWebUser& user,
+void ServeBanLift(TBanStore& bans, TAuditWriter* audit, const THttpRequest& request, const TWebUser& user,
                   const std::string& peer, THttpResponse& response);
 
 // The web console's answer of an error: {"error": text}.

@@ -19,6 +19,7 @@
 #include "registry/tables.h"
 #include "web/http_server.h"
 #include "web/web_access.h"
+#include "accounts/audit_writer.h"
 #include "web/web_accounts.h"
 #include "web/web_bans.h"
 #include "web/web_json.h"
@@ -148,6 +149,7 @@ TWebConsole::TWebConsole(const TSources& sources, std::vector<std::string> hosts
     : sources_(sources),
       access_(std::make_unique<TWebAccess>()),
       users_(std::make_unique<TWebUsers>(sources.Accounts, sources.Settings.WebPassword)),
+      audit_(sources.Accounts ? std::make_unique<TAuditWriter>(*sources.Accounts) : nullptr),
       sessions_(std::make_unique<TWebSessions>()),
       hosts_(std::move(hosts)),
       proxies_(Words(sources.Settings.WebTrustedProxies)),
@@ -296,11 +298,11 @@ void TWebConsole::Route(const THttpRequest& request, const TWebUser& user, const
       response.Headers.emplace_back("Set-Cookie", TWebSessions::ExpiredCookie());
       response.Set(200, "{\"logged_out\":true}", kJson);
     } else if (accounts) {
-      ServeAccountChange(*users_, path, request, user, peer, response);
+      ServeAccountChange(*users_, audit_.get(), path, request, user, peer, response);
     } else if (path == "/api/bans") {
-      ServeBanByHand(sources_.Tables, sources_.Enforcement, sources_.Accounts, request, user, peer, response);
+      ServeBanByHand(sources_.Tables, sources_.Enforcement, audit_.get(), request, user, peer, response);
     } else {
-      ServeBanLift(sources_.Bans.Get(), sources_.Accounts, request, user, peer, response);
+      ServeBanLift(sources_.Bans.Get(), audit_.get(), request, user, peer, response);
     }
   } else if (get && path == "/api/screens") {
     response.Set(200, ScreensJson(ListScreens(sources_.Settings)), kJson);

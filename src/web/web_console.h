@@ -32,6 +32,7 @@
 
 class TWebAccess;
 class TWebUsers;
+class TAuditWriter;
 struct TWebUser;
 class TWebSessions;
 class THttpServer;
@@ -82,6 +83,7 @@ class TWebConsole {
   TSources sources_;
   std::unique_ptr<TWebAccess> access_;
   std::unique_ptr<TWebUsers> users_;
+  std::unique_ptr<TAuditWriter> audit_;  // when there is an account store
   std::unique_ptr<TWebSessions> sessions_;
   std::vector<std::string> hosts_;    // host names a request may name, lower case
   std::vector<std::string> proxies_;  // "web_trusted_proxies", read once
