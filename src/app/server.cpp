@@ -4,6 +4,7 @@
 
 #include "announce/registration.h"
 #include "app/allow_list.h"
+#include "app/notices.h"
 #include "base/limits.h"
 #include "base/numbers.h"
 #include "channel/client_commands.h"
@@ -52,6 +53,10 @@ TServer::TServer(const SettingsRecord& settings, const TimingRecord& timing)
     }
     return paths;
   });
+  if (!settings_.NotifyUrls.empty()) {
+    Notifier = std::make_unique<TNotifier>(settings_.NotifyUrls, settings_.NotifyFormatMode);
+    Enforcement.SetBanListener([this](const TBanRecord& ban) { Notifier->Post(BanNotice(ban)); });
+  }
   AllowList.clear();
 
   const int port = settings_.RconPort + kCommandPortOffset;
@@ -96,7 +101,13 @@ TServer::TServer(const SettingsRecord& settings, const TimingRecord& timing)
 
   CheckKickCommentFits(settings_);
   RegisterWithRegistry();
-  WebConsole = TWebConsole::Start({settings_, Tables, Bans, Supervision.Report(), RconClient, Enforcement});
+  TLiftListener onLift;
+  if (Notifier) {
+    onLift = [this](const std::string& identifier, const TBanLift& lift, int removed) {
+      Notifier->Post(LiftNotice(ServerName(settings_), identifier, lift, removed, platform::UnixSeconds()));
+    };
+  }
+  WebConsole = TWebConsole::Start({settings_, Tables, Bans, Supervision.Report(), RconClient, Enforcement, onLift});
 }
 
 TServer::~TServer() { Release(); }
@@ -110,6 +121,7 @@ bool TServer::Release() {
   RegistryClient.Close();
   RconClient.Close();
   if (ScreenServer) ScreenServer->Release();
+  if (Notifier) Notifier->Stop();
   // No command thread is left to look a ban up: the file base stands in again.
   // (Threads that outlived the release keep the shared base's last copy.)
   if (ended) Bans.Use(nullptr);
@@ -128,6 +140,10 @@ void TServer::Supervise() {
     LoadAllowList();
     RefreshRegistration();
   });
+  if (!Notifier) return;
+  if (const std::optional<THealthChange> change = healthWatch_.Note(RconClient.Health())) {
+    Notifier->Post(HealthNotice(ServerName(settings_), *change, platform::UnixSeconds()));
+  }
 }
 
 void TServer::BeginStartupGrace() {

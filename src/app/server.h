@@ -9,9 +9,11 @@
 // configured with the six commands and activated (when its port cannot be
 // bound, nothing after it is started); ScreenServer when screenshots are on;
 // RconClient and RegistryClient opened; the registration with the
-// central registry; the web console when configured. Release, in order:
+// central registry; the web console when configured. The notifier, when
+// configured, is started before the command port opens. Release, in order:
 // WebConsole, AllowList, TcpServer, RegistryClient, RconClient, ScreenServer,
-// the shared ban base.
+// the notifier (what it still holds is tried for a moment), the shared ban
+// base.
 #pragma once
 
 #include <chrono>
@@ -33,6 +35,8 @@
 #include "registry/tables.h"
 #include "screens/screen_server.h"
 #include "bans/shared/postgres_ban_store.h"
+#include "notify/notifier.h"
+#include "supervision/health_watch.h"
 #include "web/web_console.h"
 
 class TServer {
@@ -98,6 +102,9 @@ class TServer {
   std::unique_ptr<TPostgresBanStore> SharedBans;
   std::unique_ptr<records::TRecordedFileStore> FileBans;
   TBanStoreInUse Bans;
+  // The notifications to the admins' chat when "notify_url" is set: told of
+  // every ban, web-console lift and settled change of the game server's health.
+  std::unique_ptr<TNotifier> Notifier;
   TRconClient RconClient;
   TChat Chat;
   TSupervision Supervision;
@@ -115,4 +122,5 @@ class TServer {
   bool released_ = false;
   bool registered_ = false;  // the start-up registration was answered; main thread only
   std::chrono::steady_clock::time_point nextScreenPrune_{};  // main thread only
+  THealthWatch healthWatch_;  // main thread only
 };

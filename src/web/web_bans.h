@@ -3,6 +3,7 @@
 // copies; a ban by hand holds BusyFlag only while the tables take it.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "supervision/ban_enforcement.h"
@@ -19,8 +20,13 @@ void ServeBanDetails(TBanStore& bans, const std::string& id, const THttpRequest&
 // POST /api/bans: identifier, name, minutes (empty or 0: for ever), reason.
 void ServeBanByHand(TTables& tables, TBanEnforcement& enforcement, const THttpRequest& request,
                     const std::string& peer, THttpResponse& response);
-// POST /api/bans/lift: identifier, reason.
-void ServeBanLift(TBanStore& bans, const THttpRequest& request, const std::string& peer, THttpResponse& response);
+// Told of a lift that ended a ban: the identifier, who, from where and why,
+// and how many bans it ended.
+using TLiftListener = std::function<void(const std::string& identifier, const TBanLift& lift, int removed)>;
+// POST /api/bans/lift: identifier, reason. A lift that ended a ban is told to
+// onLift when it is set.
+void ServeBanLift(TBanStore& bans, const THttpRequest& request, const std::string& peer, THttpResponse& response,
+                  const TLiftListener& onLift = {});
 
 // The web console's answer of an error: {"error": text}.
 void SetJsonError(THttpResponse& response, int status, const std::string& error);

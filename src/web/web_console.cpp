@@ -266,7 +266,7 @@ void TWebConsole::Route(const THttpRequest& request, const std::string& peer, TH
     } else if (path == "/api/bans") {
       ServeBanByHand(sources_.Tables, sources_.Enforcement, request, peer, response);
     } else {
-      ServeBanLift(sources_.Bans.Get(), request, peer, response);
+      ServeBanLift(sources_.Bans.Get(), request, peer, response, sources_.OnLift);
     }
   } else if (get && path == "/api/screens") {
     response.Set(200, ScreensJson(ListScreens(sources_.Settings)), kJson);

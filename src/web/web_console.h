@@ -28,6 +28,7 @@
 #include "rcon/rcon_client.h"
 #include "supervision/supervision_report.h"
 #include "registry/tables.h"
+#include "web/web_bans.h"
 
 class TWebAccess;
 class TWebSessions;
@@ -45,6 +46,7 @@ class TWebConsole {
     const TLastSupervisionReport& Report;  // the last supervision run's
     TRconClient& Rcon;
     TBanEnforcement& Enforcement;  // bans by hand
+    TLiftListener OnLift = {};     // told of each lift that ended a ban; may be empty
   };
   // Checks the settings and starts listening. Null, after a console line that
   // says why, when the console stays off or cannot listen. Main thread only.
