@@ -5,7 +5,7 @@
 #include <string>
 
 #include "fuzz_support.h"
-#include "web/web_json.h"
+#include "base/json_text.h"
 
 namespace {
 

@@ -2,7 +2,8 @@
 # Installs what building and testing acserver needs on a fresh Debian machine:
 # the compiler, CMake, GoogleTest, libmicrohttpd for the web console (and
 # cpp-httplib, the tests' HTTP client), SQLite for the ban records, libsodium
-# for the console's password hashes, libpq and a
+# for the console's password hashes, libcurl and the CA certificates for the
+# notifications, libpq and a
 # PostgreSQL server for the shared ban base and its tests, the locales that the
 # stamp tests use, ss (iproute2) for the demo's port check, Chromium for the
 # web console's browser test, promtool (Debian's prometheus package) for the
@@ -30,6 +31,10 @@ command -v pkg-config >/dev/null 2>&1 || need+=(pkg-config)
 [ -f /usr/include/sqlite3.h ] || need+=(libsqlite3-dev)
 # The web console's accounts keep argon2id password hashes (libsodium).
 [ -f /usr/include/sodium.h ] || need+=(libsodium-dev)
+# The notifications to the admins' chat are posted with libcurl; HTTPS
+# receivers are checked against the system's certificates.
+ls /usr/include/*/curl/curl.h >/dev/null 2>&1 || need+=(libcurl4-openssl-dev)
+[ -f /etc/ssl/certs/ca-certificates.crt ] || need+=(ca-certificates)
 # make run checks with ss that the demo's ports are free before it starts.
 command -v ss >/dev/null 2>&1 || need+=(iproute2)
 

@@ -12,6 +12,7 @@
 #include "base/limits.h"
 #include "base/numbers.h"
 #include "base/settings.h"
+#include "notify/notice_text.h"
 #include "rcon/text_fields.h"
 #include "platform/console.h"
 #include "platform/files.h"
@@ -54,6 +55,25 @@ void ApplyChoice(const std::string& key, const std::string& value, const TWord<T
   }
   problem("\"" + key + "\" \"" + value + "\" must be one of " + words + "; \"" + choices[0].Word + "\" is used");
   setting = choices[0].Value;
+}
+
+// Applies "notify_url": URLs separated by blanks, each http:// or https://.
+// One that is not is reported (masked: its path may hold a secret) and left
+// out; the others are kept.
+void ApplyNotifyUrls(SettingsRecord& settings, const std::string& value, const TProblem& problem) {
+  std::vector<std::string> urls;
+  size_t at = 0;
+  while ((at = value.find_first_not_of(" \t", at)) != std::string::npos) {
+    const size_t end = std::min(value.find_first_of(" \t", at), value.size());
+    const std::string url = value.substr(at, end - at);
+    at = end;
+    if (IsNotifyUrl(url)) {
+      urls.push_back(url);
+    } else {
+      problem("\"notify_url\" \"" + MaskedUrl(url) + "\" is not an http:// or https:// address; it is left out");
+    }
+  }
+  settings.NotifyUrls = std::move(urls);
 }
 
 // The placeholders of the example configuration: a server never runs with
@@ -263,6 +283,16 @@ const TKeyRule kKeyRules[] = {
     {"startup_grace", KeyKind::Number, 0, 3600,
      [](const TLine& l) {
        l.Settings.StartupGraceSeconds = l.Number;
+       return true;
+     }},
+    {"notify_url", KeyKind::Text, 0, 0,
+     [](const TLine& l) {
+       ApplyNotifyUrls(l.Settings, l.Value, l.Problem);
+       return true;
+     }},
+    {"notify_format", KeyKind::Choice, 0, 0,
+     [](const TLine& l) {
+       ApplyChoice(l.Key, l.Value, kNotifyFormatWords, l.Settings.NotifyFormatMode, l.Problem);
        return true;
      }},
     {"max_connections_per_address", KeyKind::Number, 0, kMaxConnections,

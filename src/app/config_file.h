@@ -8,12 +8,15 @@
 #include "base/settings.h"
 #include "base/word_table.h"
 
-// The words of "status_query" and "chat_command"; the first is the default.
+// The words of "status_query", "chat_command" and "notify_format"; the first
+// is the default.
 // Parsing and the settings listing at start both read them.
 inline constexpr TWord<StatusQuery> kStatusQueryWords[] = {
     {"auto", StatusQuery::Auto}, {"addon", StatusQuery::Addon}, {"status", StatusQuery::Status}};
 inline constexpr TWord<ChatCommand> kChatCommandWords[] = {
     {"auto", ChatCommand::Auto}, {"amx_tsay", ChatCommand::AmxTsay}, {"say", ChatCommand::Say}};
+inline constexpr TWord<NotifyFormat> kNotifyFormatWords[] = {{"discord", NotifyFormat::Discord},
+                                                            {"json", NotifyFormat::Json}};
 // The word of a setting in its table; the first (default) word when absent.
 template <typename T, size_t N>
 constexpr const char* ConfigWord(const TWord<T> (&words)[N], T value) {

@@ -4,6 +4,7 @@
 
 #include "announce/registration.h"
 #include "app/allow_list.h"
+#include "app/notices.h"
 #include "bans/records/account_base.h"
 #include "base/limits.h"
 #include "base/numbers.h"
@@ -48,6 +49,10 @@ TServer::TServer(const SettingsRecord& settings, const TimingRecord& timing)
     }
     return paths;
   });
+  if (!State.Settings.NotifyUrls.empty()) {
+    Notifier = std::make_unique<TNotifier>(State.Settings.NotifyUrls, State.Settings.NotifyFormatMode);
+    State.Enforcement.SetBanListener([this](const TBanRecord& ban) { Notifier->Post(BanNotice(ban)); });
+  }
   AllowList.clear();
 
   const int port = State.Settings.RconPort + kCommandPortOffset;
@@ -84,8 +89,14 @@ TServer::TServer(const SettingsRecord& settings, const TimingRecord& timing)
 
   CheckKickCommentFits(State.Settings);
   RegisterWithRegistry();
+  TLiftListener onLift;
+  if (Notifier) {
+    onLift = [this](const std::string& identifier, const TBanLift& lift, int removed) {
+      Notifier->Post(LiftNotice(ServerName(State.Settings), identifier, lift, removed, platform::UnixSeconds()));
+    };
+  }
   WebConsole = TWebConsole::Start({State.Settings, State.Tables, State.Bans, State.Supervision.Report(), State.Rcon,
-                                   State.Enforcement, Accounts.get()});
+                                   State.Enforcement, Accounts.get(), onLift});
 }
 
 TServer::~TServer() { Release(); }
@@ -99,6 +110,7 @@ bool TServer::Release() {
   RegistryClient.Close();
   State.Rcon.Close();
   if (ScreenServer) ScreenServer->Release();
+  if (Notifier) Notifier->Stop();
   // No command thread is left to look a ban up: the file base stands in again.
   // (Threads that outlived the release keep the shared base's last copy.)
   if (ended) State.Bans.Use(nullptr);
@@ -117,6 +129,10 @@ void TServer::Supervise() {
     LoadAllowList();
     RefreshRegistration();
   });
+  if (!Notifier) return;
+  if (const std::optional<THealthChange> change = healthWatch_.Note(State.Rcon.Health())) {
+    Notifier->Post(HealthNotice(ServerName(State.Settings), *change, platform::UnixSeconds()));
+  }
 }
 
 void TServer::BeginStartupGrace() {

@@ -9,9 +9,11 @@
 // configured with the client command table and activated (when its port
 // cannot be bound, nothing after it is started); ScreenServer when
 // screenshots are on; State.Rcon and RegistryClient opened; the registration
-// with the central registry; the web console when configured. Release, in
+// with the central registry; the web console when configured. The notifier,
+// when configured, is started before the command port opens. Release, in
 // order: WebConsole, AllowList, TcpServer, RegistryClient, State.Rcon,
-// ScreenServer, the shared ban base.
+// ScreenServer, the notifier (what it still holds is tried for a moment), the
+// shared ban base.
 #pragma once
 
 #include <chrono>
@@ -30,6 +32,8 @@
 #include "accounts/account_store.h"
 #include "screens/screen_server.h"
 #include "bans/shared/postgres_ban_store.h"
+#include "notify/notifier.h"
+#include "supervision/health_watch.h"
 #include "web/web_console.h"
 
 class TServer {
@@ -84,6 +88,10 @@ class TServer {
   std::unique_ptr<records::TRecordedFileStore> FileBans;
   // The web console's accounts and audit trail, beside the records in use.
   std::unique_ptr<TAccountStore> Accounts;
+  // The notifications to the admins' chat when "notify_url" is set: told of
+  // every ban, web-console lift and settled change of the game server's
+  // health. Before the state, whose ban enforcement tells it of each ban.
+  std::unique_ptr<TNotifier> Notifier;
   // The state, built from the server's own copies of settings and timing;
   // everything below is built on it and released before it.
   TServerState State;
@@ -100,4 +108,5 @@ class TServer {
   bool released_ = false;
   bool registered_ = false;  // the start-up registration was answered; main thread only
   std::chrono::steady_clock::time_point nextScreenPrune_{};  // main thread only
+  THealthWatch healthWatch_;  // main thread only
 };

@@ -24,6 +24,11 @@ struct MetricsRecord {
   std::atomic<uint64_t> ScreenBytes{0};
   std::atomic<uint64_t> CommandConnections{0};  // accepted command-channel connections
   std::atomic<uint64_t> SupervisionRuns{0};
+  // Notifications, each counted once per event and URL: delivered, given up
+  // after their tries, or never tried (the queue was full, or the server stopped).
+  std::atomic<uint64_t> NotificationsSent{0};
+  std::atomic<uint64_t> NotificationsFailed{0};
+  std::atomic<uint64_t> NotificationsDropped{0};
 };
 
 extern MetricsRecord Metrics;

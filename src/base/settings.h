@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // The default download invitation of "comment", and the built-in advertisement.
 std::string DefaultComment();
@@ -22,6 +23,12 @@ enum class ChatCommand {
   Auto,     // "amx_tsay", and "say" once the chat add-on answers nothing
   AmxTsay,  // only "amx_tsay <colour> <text>"
   Say,      // only "say <text>"
+};
+
+// The shape of the notifications' JSON ("notify_format").
+enum class NotifyFormat {
+  Discord,  // a Discord webhook's message: content and one embed
+  Json,     // a plain object: {"event": ..., the event's fields}
 };
 
 struct SettingsRecord {
@@ -63,6 +70,10 @@ struct SettingsRecord {
   // seconds of the main loop ("startup_grace"), so that the clients of the
   // players already on the game server can reconnect; 0: off.
   int32_t StartupGraceSeconds = 60;
+  // Where bans, lifts and changes of the game server's health are posted
+  // ("notify_url", blank separated); none: no notifications, no thread.
+  std::vector<std::string> NotifyUrls;
+  NotifyFormat NotifyFormatMode = NotifyFormat::Discord;
   // Not settable from the file.
   std::string AdvertText = DefaultAdvertText();
 };

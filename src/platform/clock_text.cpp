@@ -150,4 +150,12 @@ std::string UtcTimeText(int64_t unixSeconds) {
   return std::string(text, std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &utc));
 }
 
+std::string IsoUtcText(int64_t unixSeconds) {
+  const std::time_t time = static_cast<std::time_t>(unixSeconds);
+  std::tm utc{};
+  if (::gmtime_r(&time, &utc) == nullptr) return std::to_string(unixSeconds);
+  char text[32];
+  return std::string(text, std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc));
+}
+
 }  // namespace platform

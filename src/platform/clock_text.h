@@ -46,5 +46,8 @@ std::tm LocalNow();
 // "2026-12-07 19:51" for Unix seconds, in UTC (records and tools, the same on
 // every server of a community). Thread safe.
 std::string UtcTimeText(int64_t unixSeconds);
+// "2026-12-07T19:51:06Z": ISO 8601 in UTC, for texts that machines read.
+// Thread safe.
+std::string IsoUtcText(int64_t unixSeconds);
 
 }  // namespace platform

@@ -175,11 +175,14 @@ TBanRecord TBanEnforcement::SendBanKick(const TBanKick& kick) {
   // written later); the ban itself (the freed slot, the kick) has been
   // carried out all the same.
   bans_.Get().Record(record);
-  // Only now: a connect that no longer finds the ban in flight finds its record.
-  TMutexLock guard(inFlightLock_);
-  const auto entry =
-      std::find(bansInFlight_.begin(), bansInFlight_.end(), std::make_pair(ban.Identifier, kick.Minutes));
-  if (entry != bansInFlight_.end()) bansInFlight_.erase(entry);
+  {
+    // Only now: a connect that no longer finds the ban in flight finds its record.
+    TMutexLock guard(inFlightLock_);
+    const auto entry =
+        std::find(bansInFlight_.begin(), bansInFlight_.end(), std::make_pair(ban.Identifier, kick.Minutes));
+    if (entry != bansInFlight_.end()) bansInFlight_.erase(entry);
+  }
+  if (banListener_) banListener_(record);
   return record;
 }
 

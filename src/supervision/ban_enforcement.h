@@ -69,6 +69,10 @@ class TBanEnforcement {
   // Where the evidence of a ban is found; none until set. Main thread, before
   // any ban.
   void SetEvidenceFinder(TEvidenceFinder finder) { findEvidence_ = std::move(finder); }
+  // Told of every ban carried out, with its record as written, at the end of
+  // SendBanKick (perhaps under BusyFlag: it must only copy, never wait). None
+  // until set. Main thread, before any ban.
+  void SetBanListener(std::function<void(const TBanRecord&)> listener) { banListener_ = std::move(listener); }
   // Kicks the player and announces the ban in the game chat (when the ban
   // has a kick), then writes the full log and the ban with its record and
   // evidence, and only then lets the ban in flight go. Meant to run without
@@ -97,6 +101,7 @@ class TBanEnforcement {
   TBanStoreInUse& bans_;
   TSupervision& supervision_;
   TEvidenceFinder findEvidence_;
+  std::function<void(const TBanRecord&)> banListener_;
   // Guards bansInFlight_: the identifiers (with their minutes) of the bans
   // taken whose records are not yet written. Held only to look the list up or
   // change it, never while waiting for anything, so it nests under BusyFlag

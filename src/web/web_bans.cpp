@@ -131,19 +131,21 @@ void ServeBanByHand(TTables& tables, TBanEnforcement& enforcement, TAuditWriter*
 }
 
 void ServeBanLift(TBanStore& bans, TAuditWriter* audit, const THttpRequest& request, const TWebUser& user,
-                  const std::string& peer, THttpResponse& response) {
+                  const std::string& peer, THttpResponse& response, const TLiftListener& onLift) {
   const std::string identifier = request.Param("identifier");
   if (identifier.empty()) return SetJsonError(response, 400, "no identifier");
   const std::string reason = request.Param("reason");
   if (reason.size() > kLogFieldChars) {
     return SetJsonError(response, 400, "reason must have at most " + std::to_string(kLogFieldChars) + " bytes");
   }
-  const LiftResult lifted = bans.Lift(identifier, {user.Name, "web " + peer, reason});
+  const TBanLift lift{user.Name, "web " + peer, reason};
+  const LiftResult lifted = bans.Lift(identifier, lift);
   if (!lifted.Error.empty()) return SetJsonError(response, 500, lifted.Error);
   if (lifted.Removed > 0) {
     WriteEvent("Ban of ID " + identifier + " lifted from the web console (" + peer + ")" +
                (reason.empty() ? std::string() : ": " + LogField(reason)));
     AuditWeb(audit, user, peer, "lift", identifier, reason);
+    if (onLift) onLift(identifier, lift, lifted.Removed);
   }
   response.Set(200, "{\"removed\":" + std::to_string(lifted.Removed) + "}", kJson);
 }

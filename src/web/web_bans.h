@@ -3,6 +3,7 @@
 // copies; a ban by hand holds BusyFlag only while the tables take it.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "accounts/audit_writer.h"
@@ -22,9 +23,13 @@ void ServeBanDetails(TBanStore& bans, const std::string& id, const THttpRequest&
 // made by user from peer, and written to the audit trail (audit may be null).
 void ServeBanByHand(TTables& tables, TBanEnforcement& enforcement, TAuditWriter* audit, const THttpRequest& request,
                     const TWebUser& user, const std::string& peer, THttpResponse& response);
-// POST /api/bans/lift: identifier, reason; the same.
+// Told of a lift that ended a ban: the identifier, who, from where and why,
+// and how many bans it ended.
+using TLiftListener = std::function<void(const std::string& identifier, const TBanLift& lift, int removed)>;
+// POST /api/bans/lift: identifier, reason; the same. A lift that ended a ban
+// is told to onLift when it is set.
 void ServeBanLift(TBanStore& bans, TAuditWriter* audit, const THttpRequest& request, const TWebUser& user,
-                  const std::string& peer, THttpResponse& response);
+                  const std::string& peer, THttpResponse& response, const TLiftListener& onLift = {});
 
 // The web console's answer of an error: {"error": text}.
 void SetJsonError(THttpResponse& response, int status, const std::string& error);

@@ -302,7 +302,7 @@ void TWebConsole::Route(const THttpRequest& request, const TWebUser& user, const
     } else if (path == "/api/bans") {
       ServeBanByHand(sources_.Tables, sources_.Enforcement, audit_.get(), request, user, peer, response);
     } else {
-      ServeBanLift(sources_.Bans.Get(), audit_.get(), request, user, peer, response);
+      ServeBanLift(sources_.Bans.Get(), audit_.get(), request, user, peer, response, sources_.OnLift);
     }
   } else if (get && path == "/api/screens") {
     response.Set(200, ScreensJson(ListScreens(sources_.Settings)), kJson);

@@ -29,6 +29,7 @@
 #include "rcon/rcon_client.h"
 #include "supervision/supervision_report.h"
 #include "registry/tables.h"
+#include "web/web_bans.h"
 
 class TWebAccess;
 class TWebUsers;
@@ -50,6 +51,7 @@ class TWebConsole {
     TRconClient& Rcon;
     TBanEnforcement& Enforcement;  // bans by hand
     TAccountStore* Accounts = nullptr;  // the accounts and the audit trail; null: web_password alone
+    TLiftListener OnLift = {};          // told of each lift that ended a ban; may be empty
   };
   // Checks the settings and starts listening. Null, after a console line that
   // says why, when the console stays off or cannot listen. Main thread only.

@@ -1,9 +1,6 @@
 // The JSON texts of the web console's API, built from copies of the program's
-// state. Texts from clients and the game server are 8-bit, in UTF-8 or in a
-// code page (players' names often in cp1251): valid UTF-8 is written as the
-// characters it encodes, and every byte that is not part of a valid UTF-8
-// sequence as the cp1251 character of that byte (U+FFFD for 0x98, which
-// cp1251 leaves empty), so the JSON is always valid UTF-8.
+// state. Texts from clients and the game server are 8-bit; each string is
+// written by JsonString (base/json_text.h), so the JSON is always valid UTF-8.
 #pragma once
 
 #include <cstdint>
@@ -11,15 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "base/json_text.h"
 #include "bans/ban_record.h"
 #include "bans/ban_store.h"
 #include "rcon/rcon_client.h"
 #include "supervision/supervision_report.h"
 #include "platform/files.h"
 #include "registry/tables.h"
-
-// A JSON string literal, quotes included. Thread safe.
-std::string JsonString(const std::string& text);
 
 struct TStatusFacts {
   RconHealth Health = RconHealth::Unknown;

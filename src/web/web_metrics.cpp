@@ -87,6 +87,12 @@ std::string MetricsText(const TMetricsFacts& facts) {
   out += Counter("acserver_screenshot_bytes_total", "Bytes of the screenshots received.", Metrics.ScreenBytes);
   out += Counter("acserver_command_connections_total", "Command-channel connections accepted.",
                  Metrics.CommandConnections);
+  out += Family("acserver_notifications_total", "counter",
+                "Notifications to the admins' chat, per event and URL: delivered, given up after their tries, "
+                "or dropped untried (a full queue, the stop).",
+                {{"result=\"sent\"", count(Metrics.NotificationsSent)},
+                 {"result=\"failed\"", count(Metrics.NotificationsFailed)},
+                 {"result=\"dropped\"", count(Metrics.NotificationsDropped)}});
   out += Family("acserver_build_info", "gauge", "The program's version; always 1.",
                 {{"version=\"" + LabelValue(kVersionText) + "\"", "1"}});
   out += Gauge("process_start_time_seconds", "Start time of the process since unix epoch in seconds.",

@@ -150,6 +150,20 @@ TEST_F(ConfigFile, ConnectionsPerAddressFrom0To50) {
   }
 }
 
+// A notification URL may carry its secret in the path: a bad one is named
+// masked, and the good ones beside it are kept.
+TEST_F(ConfigFile, NotifyUrlsAreBlankSeparatedAndABadOneIsNamedMasked) {
+  auto lines = Load("\"notify_url\" \"https://discord.com/api/webhooks/1/SECRETTOKEN  ftp://h/x/TOKEN2\thttp://127.0.0.1:9/h\"\n"
+                    "\"notify_format\" \"json\"\n");
+  EXPECT_EQ(settings_.NotifyUrls,
+            (std::vector<std::string>{"https://discord.com/api/webhooks/1/SECRETTOKEN", "http://127.0.0.1:9/h"}));
+  EXPECT_EQ(settings_.NotifyFormatMode, NotifyFormat::Json);
+  EXPECT_EQ(lines, (std::vector<std::string>{"zelk_config.txt line 1: \"notify_url\" \"ftp://h/.../TOKE...\" is not an "
+                                             "http:// or https:// address; it is left out"}));
+  Load("\"notify_format\" \"slack\"\n");
+  EXPECT_EQ(settings_.NotifyFormatMode, NotifyFormat::Discord);
+}
+
 TEST(NormaliseScreenDir, SlashesAndFinalSeparator) {
   EXPECT_EQ(NormaliseScreenDir("screens\\a"), "screens/a/");
   EXPECT_EQ(NormaliseScreenDir("/srv/shots/"), "/srv/shots/");

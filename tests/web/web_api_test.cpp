@@ -20,6 +20,7 @@
 #include "platform/socket.h"
 #include "platform/tcp_connect_from.h"
 #include "support/child_process.h"
+#include "support/http_receiver.h"
 #include "support/test_env.h"
 #include "web/web_access.h"
 #include "web/web_json.h"
@@ -252,6 +253,42 @@ TEST_F(WebConsoleApi, MetricsPassPromtoolCheck) {
   testenv::TChildProcess promtool("/bin/sh", {}, dir_.Path(), {"-c", "promtool check metrics < metrics.txt"});
   EXPECT_EQ(promtool.WaitForExit(10000), 0) << promtool.Output() << "\n" << metrics->body;
   EXPECT_EQ(promtool.Output(), "") << metrics->body;
+}
+
+// The admins' chat hears of a ban and a lift on the web console, and of the
+// game server's health once two runs saw it change.
+TEST_F(WebConsoleApi, BansLiftsAndHealthArePostedToTheNotificationUrl) {
+  testenv::THttpReceiver chat;
+  Start(Web() + "\"notify_url\" \"" + chat.Url() + "\"\n\"notify_format\" \"json\"\n");
+  ASSERT_TRUE(server_->WaitForOutput("/.../SECR...", 20000)) << server_->Output();
+  EXPECT_EQ(server_->Output().find("SECRETTOKEN"), std::string::npos) << "the URL's secret stays out of the console";
+  ASSERT_TRUE(server_->WaitForOutput("Kicked \"Stranger\"", 20000)) << server_->Output();
+  httplib::Client browser = Browser("");
+  auto page = browser.Get("/");
+  ASSERT_TRUE(page);
+  const std::string meta = "name=\"console-token\" content=\"";
+  const httplib::Headers withToken{{"X-Console-Token", page->body.substr(page->body.find(meta) + meta.size(), 32)}};
+  const std::string form = "application/x-www-form-urlencoded";
+  ASSERT_EQ(browser.Post("/api/bans", withToken, "identifier=NOTE-1&name=Norbert&minutes=60&reason=wallhack", form)->status,
+            200);
+  ASSERT_TRUE(chat.WaitForPosts(1));
+  ASSERT_EQ(browser.Post("/api/bans/lift", withToken, "identifier=NOTE-1&reason=a+mistake", form)->body,
+            "{\"removed\":1}");
+  ASSERT_TRUE(chat.WaitForPosts(2));
+  game_.SetPassword("");  // refuses every password from now on
+  ASSERT_TRUE(chat.WaitForPosts(3, std::chrono::seconds(20)));
+  const std::vector<std::string> posts = chat.Bodies();
+  EXPECT_EQ(posts[0].rfind("{\"event\":\"ban\",", 0), 0u) << posts[0];
+  EXPECT_NE(posts[0].find("\"name\":\"Norbert\",\"identifier\":\"NOTE-1\""), std::string::npos) << posts[0];
+  EXPECT_NE(posts[0].find("\"minutes\":60,"), std::string::npos) << posts[0];
+  EXPECT_NE(posts[0].find("\"origin\":\"web console\""), std::string::npos) << posts[0];
+  EXPECT_EQ(posts[1].rfind("{\"event\":\"lift\",", 0), 0u) << posts[1];
+  EXPECT_NE(posts[1].find("\"identifier\":\"NOTE-1\",\"by\":\"admin\",\"from\":\"web 127.0.0.1\",\"reason\":\"a mistake\""),
+            std::string::npos)
+      << posts[1];
+  EXPECT_EQ(posts[2].rfind("{\"event\":\"health\",", 0), 0u) << posts[2];
+  EXPECT_NE(posts[2].find("\"health\":\"refuses our rcon password\",\"previous\":\"answering\""), std::string::npos)
+      << posts[2];
 }
 
 // A game server that refuses our password answers every command, so the run
