@@ -55,7 +55,8 @@ void TAuditWriter::Work() {
     }
     failing = written < taken.size();
     if (failing && last) {
-      WriteLog("Audit: " + std::to_string(taken.size() - written) + " lines not written at the stop (" + error + ")");
+      const std::string lost = std::to_string(taken.size() - written);
+      WriteLog("Audit: " + lost + " lines not written at the stop: " + error);
     }
     guard.Lock();
     busy_ = false;

@@ -240,6 +240,69 @@ TEST_F(WebConsoleApi, ShowsThePlayersBansAndScreensAndLiftsABanForGood) {
   EXPECT_EQ(browser.Get("/api/bans/999999")->status, 404);
 }
 
+// Several admins, each with a role: web_password is the first owner until an
+// account exists; each ban and lift records its author, a viewer changes
+// nothing, a disabled account is out at once, and the audit trail lists it.
+TEST_F(WebConsoleApi, AccountsWithRolesEachChangeRecordsItsAuthor) {
+  Start(Web() + "\"web_password\" \"pw\"\n");
+  ASSERT_TRUE(server_->WaitForOutput("(user admin, the password of web_password until an account exists)", 20000))
+      << server_->Output();
+  const auto as = [this](const std::string& name, const std::string& password) {
+    httplib::Client client("127.0.0.1", webPort_);
+    client.set_basic_auth(name, password);
+    return client;
+  };
+  httplib::Client admin = as("admin", "pw");
+  auto page = admin.Get("/");
+  ASSERT_TRUE(page);
+  const std::string meta = "name=\"console-token\" content=\"";
+  const httplib::Headers token{{"X-Console-Token", page->body.substr(page->body.find(meta) + meta.size(), 32)}};
+  const std::string form = "application/x-www-form-urlencoded";
+  const auto post = [&](httplib::Client& client, const std::string& path, const std::string& body) {
+    auto result = client.Post(path, token, body, form);
+    return result ? result->status : 0;
+  };
+  EXPECT_EQ(admin.Get("/api/me")->body, "{\"name\":\"admin\",\"role\":\"owner\",\"password_login\":true}");
+  EXPECT_EQ(post(admin, "/api/accounts", "name=vic&role=viewer&password=viewer-pw"), 400) << "the first is an owner";
+  EXPECT_EQ(post(admin, "/api/accounts", "name=ann&role=owner&password=short"), 400);
+  ASSERT_EQ(post(admin, "/api/accounts", "name=ann&role=owner&password=ann-secret"), 200);
+  EXPECT_EQ(admin.Get("/api/me")->status, 401) << "web_password stops once an account exists";
+
+  httplib::Client ann = as("ann", "ann-secret");
+  ASSERT_EQ(post(ann, "/api/accounts", "name=bob&role=admin&password=bob-secret"), 200);
+  ASSERT_EQ(post(ann, "/api/accounts", "name=vic&role=viewer&password=vic-secret"), 200);
+  EXPECT_EQ(post(ann, "/api/accounts", "name=bob&role=admin&password=bob-secret"), 409);
+  httplib::Client bob = as("bob", "bob-secret");
+  httplib::Client vic = as("vic", "vic-secret");
+  EXPECT_EQ(as("bob", "wrong-pw").Get("/api/me")->status, 401);
+
+  ASSERT_EQ(post(ann, "/api/bans", "identifier=EVE-9&reason=aimbot"), 200);
+  EXPECT_EQ(post(vic, "/api/bans/lift", "identifier=EVE-9&reason=x"), 403) << "a viewer changes nothing";
+  EXPECT_EQ(post(bob, "/api/accounts/role", "name=vic&role=owner"), 403) << "an admin manages no accounts";
+  ASSERT_EQ(post(bob, "/api/bans/lift", "identifier=EVE-9&reason=appeal"), 200);
+  auto record = vic.Get("/api/bans?filter=all&q=EVE-9");
+  ASSERT_TRUE(record);
+  EXPECT_NE(record->body.find("\"origin\":{\"kind\":\"web\",\"name\":\"ann\""), std::string::npos) << record->body;
+  EXPECT_NE(record->body.find("\"by\":\"bob\",\"from\":\"web 127.0.0.1\",\"reason\":\"appeal\""), std::string::npos)
+      << record->body;
+
+  EXPECT_EQ(post(ann, "/api/accounts/disable", "name=ann&disabled=1"), 409) << "the last owner stays";
+  ASSERT_EQ(post(ann, "/api/accounts/disable", "name=bob&disabled=1"), 200);
+  EXPECT_EQ(bob.Get("/api/me")->status, 401) << "out at once";
+  auto audit = vic.Get("/api/audit?q=bob");
+  ASSERT_TRUE(audit);
+  EXPECT_EQ(audit->body.rfind("{\"total\":3,", 0), 0u) << audit->body;
+  for (const char* line : {"\"account\":\"ann\",\"address\":\"web 127.0.0.1\",\"action\":\"account disable\"",
+                                  "\"account\":\"bob\",\"address\":\"web 127.0.0.1\",\"action\":\"lift\",\"target\":\"EVE-9\"",
+                                  "\"action\":\"account add\",\"target\":\"bob\",\"detail\":\"admin\""}) {
+    EXPECT_NE(audit->body.find(line), std::string::npos) << line << "\n" << audit->body;
+  }
+  testenv::TChildProcess tool(BANS_BINARY, {"ACSERVER_HOME=" + dir_.Path()}, "/", {"account", "list"});
+  EXPECT_EQ(tool.WaitForExit(10000), 0);
+  EXPECT_NE(tool.Output().find("bob"), std::string::npos) << tool.Output();
+  EXPECT_NE(tool.Output().find("disabled"), std::string::npos) << tool.Output();
+}
+
 // promtool reads /metrics as Prometheus would, and lints it.
 TEST_F(WebConsoleApi, MetricsPassPromtoolCheck) {
   if (testenv::TChildProcess("/bin/sh", {}, "/", {"-c", "command -v promtool"}).WaitForExit(5000) != 0) {
