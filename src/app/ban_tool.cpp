@@ -19,6 +19,7 @@
 #include "platform/environment.h"
 #include "platform/files.h"
 #include "platform/program_dir.h"
+#include "bans/records/account_base.h"
 #include "bans/records/file_records.h"
 #include "bans/records/pending_records.h"
 #include "bans/records/record_base.h"
@@ -254,6 +255,17 @@ void RecordChange(TBase& base, const records::TRecordBase::TChange& change, cons
               records::PendingRecordsPath().c_str());
 }
 
+// One line of the console's audit trail for a ban or lift made here, on the
+// file base (beside its records); the change stands when it cannot be written.
+void AuditTool(const TBase& base, const std::string& action, const std::string& target, const std::string& detail) {
+  if (!base.Uri.empty()) return;
+  records::TSqliteAccounts trail(records::RecordBasePath());
+  std::string error;
+  if (!trail.Audit({0, 0, platform::RealUserName(), "command line", action, target, detail}, &error)) {
+    std::fprintf(stderr, "acserver-bans: the audit trail could not be written: %s\n", error.c_str());
+  }
+}
+
 int Ban(TBase& base, const TBanToolRequest& request) {
   if (const std::optional<int> refused = RefuseIdentifier(request.Argument)) return *refused;
   TBanRecord record;
@@ -281,6 +293,7 @@ int Ban(TBase& base, const TBanToolRequest& request) {
   }
   LogLine("Ban of ID " + record.Identifier + " (" + span + ") made with acserver-bans by " + record.ByName + ": " +
           record.Reason);
+  AuditTool(base, "ban", record.Identifier, record.Reason + ", " + span);
   return 0;
 }
 
@@ -297,6 +310,7 @@ int Lift(TBase& base, const TBanToolRequest& request) {
   std::printf("lifted the ban of \"%s\"\n", Shown(request.Argument).c_str());
   if (base.Uri.empty()) RecordChange(base, {true, {}, request.Argument, lift, platform::UnixSeconds()}, "lifted");
   LogLine("Ban of ID " + request.Argument + " lifted with acserver-bans by " + lift.By + ": " + lift.Reason);
+  AuditTool(base, "lift", request.Argument, lift.Reason);
   return 0;
 }
 
