@@ -71,7 +71,7 @@ class TServer {
   TBanFindings FindBans(const std::set<std::string>& identifiers);
   // Carries out a reported ban, under the guard the caller holds.
   bool EnforceBan(const TBusyGuard& busy, const std::string& name, const std::string& address,
-                  const std::string& reason, int32_t minutes);
+                  const std::string& reason, int32_t minutes) REQUIRES(busy.Flag());
   // Counts every timed ban down by one minute; once an hour (and at the first
   // call) removes the screenshots past their age or the size bound, keeping
   // the evidence of ban records. Main thread only.

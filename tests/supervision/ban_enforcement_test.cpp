@@ -20,7 +20,7 @@ const std::string kHeaders =
 class BanEnforcementTest : public GameFixture {
  protected:
   // A client with its player on the game server, as after connect and a poll.
-  void Present(const TBusyGuard& busy, const std::string& name, const std::string& identifier) {
+  void Present(const TBusyGuard& busy, const std::string& name, const std::string& identifier) REQUIRES(busy.Flag()) {
     AddClient(busy, name, identifier, "10.0.0.5");
     AddPlayer(busy, name, "10.0.0.5", 27005);
     auto players = sim_.Players();
