@@ -48,11 +48,15 @@ struct TCommandServer::Connection {
   // Set by the listener and the release; joined or detached by the listener
   // thread or, once the listener has ended, by the release.
   std::thread Thread;
-  // Both guarded by Shared::ConnectionsLock; not annotated, as a connection
-  // does not name the Shared whose lock guards it (the helpers that read them
-  // are REQUIRES(ConnectionsLock)).
-  bool Finished = false;
-  bool MadeRoom = false;  // shut down to make room for a new one
+
+ private:
+  // Both guarded by Shared::ConnectionsLock. A connection does not name the
+  // Shared whose lock guards them, so GUARDED_BY cannot say it: they are
+  // reached only through Shared::Finished and Shared::MadeRoom, which
+  // REQUIRES(ConnectionsLock).
+  friend struct Shared;
+  bool finished_ = false;
+  bool madeRoom_ = false;  // shut down to make room for a new one
 };
 
 struct TCommandServer::Shared {
@@ -60,6 +64,8 @@ struct TCommandServer::Shared {
   int MaxConnections = 50;
   TConnectionLimits Limits;              // written before Activate, then read only
   std::optional<platform::TTcpListener> Listener;  // set before the listener starts, reset after it ended
+  // Set once by the release, under ConnectionsLock so that a waiter on
+  // ConnectionsChanged cannot miss it; read by every thread without a lock.
   std::atomic<bool> Stopping{false};
 
   // Guards Connections and each connection's Finished and MadeRoom flags and
@@ -70,14 +76,21 @@ struct TCommandServer::Shared {
   std::condition_variable ConnectionsChanged;
   std::list<std::shared_ptr<Connection>> Connections GUARDED_BY(ConnectionsLock);
 
+  // A connection's flags: its thread has ended (its socket is closed), and it
+  // was shut down to make room for a new one.
+  bool& Finished(Connection& c) const REQUIRES(ConnectionsLock) { return c.finished_; }
+  bool& MadeRoom(Connection& c) const REQUIRES(ConnectionsLock) { return c.madeRoom_; }
+
   // Caller holds ConnectionsLock.
   int RunningCount() const REQUIRES(ConnectionsLock) {
     return static_cast<int>(std::count_if(Connections.begin(), Connections.end(),
-                                           [](const std::shared_ptr<Connection>& c) { return !c->Finished; }));
+                                           [this](const std::shared_ptr<Connection>& c) REQUIRES(ConnectionsLock) {
+                                             return !Finished(*c);
+                                           }));
   }
   // The connections that hold a place: running and not told to make room.
   // Caller holds ConnectionsLock.
-  bool HoldsPlace(const Connection& c) const REQUIRES(ConnectionsLock) { return !c.Finished && !c.MadeRoom; }
+  bool HoldsPlace(Connection& c) const REQUIRES(ConnectionsLock) { return !Finished(c) && !MadeRoom(c); }
   // Caller holds ConnectionsLock.
   int PlacesTaken(const std::string& fromAddress = std::string()) const REQUIRES(ConnectionsLock) {
     return static_cast<int>(std::count_if(Connections.begin(), Connections.end(), [&](const auto& c) REQUIRES(ConnectionsLock) {
@@ -102,7 +115,7 @@ struct TCommandServer::Shared {
       }
     }
     if (longestSilent == nullptr) return false;
-    longestSilent->MadeRoom = true;
+    MadeRoom(*longestSilent) = true;
     longestSilent->Stream.Shutdown();  // its thread wakes, reads the end and finishes
     return true;
   }
@@ -254,7 +267,7 @@ void TCommandServer::ListenLoop(const std::shared_ptr<Shared>& shared) {
     {
       TMutexLock guard(shared->ConnectionsLock);
       for (auto it = shared->Connections.begin(); it != shared->Connections.end();) {
-        if ((*it)->Finished) {
+        if (shared->Finished(**it)) {
           ended.push_back(*it);
           it = shared->Connections.erase(it);
         } else {
@@ -284,7 +297,7 @@ void TCommandServer::ListenLoop(const std::shared_ptr<Shared>& shared) {
         {
           TMutexLock guard(shared->ConnectionsLock);
           connection->Stream.Close();
-          connection->Finished = true;
+          shared->Finished(*connection) = true;
         }
         shared->ConnectionsChanged.notify_all();
       });
@@ -325,7 +338,7 @@ bool TCommandServer::Release() {
   // in a handler ends after its handler returns.
   TMutexLock lock(shared_->ConnectionsLock);
   for (auto& connection : shared_->Connections) {
-    if (!connection->Finished) connection->Stream.Shutdown();
+    if (!shared_->Finished(*connection)) connection->Stream.Shutdown();
   }
 
   // Wait for the threads, looking at least every TerminateCheckMs, at most
@@ -349,7 +362,7 @@ bool TCommandServer::Release() {
     bool finished;
     {
       TMutexLock guard(shared_->ConnectionsLock);
-      finished = connection->Finished;
+      finished = shared_->Finished(*connection);
     }
     if (finished) {
       connection->Thread.join();

@@ -30,7 +30,8 @@ std::string NameFromArguments(const std::vector<std::string>& arguments) {
 // kMaxScreenTotalBytes with it. The memory for the announced size is mapped
 // now (it counts once written). Under BusyFlag, which keeps any other
 // thread from opening a transfer meanwhile; the receiver may only end one.
-bool OpenTransfer(const TBusyGuard& busy, int slotNumber, int32_t size, const std::string& peerAddress) {
+bool OpenTransfer(const TBusyGuard& busy, int slotNumber, int32_t size, const std::string& peerAddress)
+    REQUIRES(busy.Flag()) {
   if (IsScreenPendingFrom(busy.Tables(), peerAddress)) return false;
   if (PendingScreenBytes(busy) + size > kMaxScreenTotalBytes) return false;
   ClientSlot& slot = busy.Client(slotNumber);

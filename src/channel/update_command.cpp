@@ -31,29 +31,31 @@ void UpdateCmd(const TCommandContext& context, CommandCall& call) {
   const std::optional<int32_t> state = ParseInteger(words.back(), NumberForm::DecimalOrHex);
   const bool cancels = state && (*state & 0xFF) == 0;
 
-  TBusyGuard busy(tables);
-  const int slot = FindClientByName(busy, name);
-  if (slot == 0 || (cancels && busy.Client(slot).Address != call.PeerAddress)) return;
+  bool listed = false;
+  {
+    TBusyGuard busy(tables);
+    const int slot = FindClientByName(busy, name);
+    if (slot == 0 || (cancels && busy.Client(slot).Address != call.PeerAddress)) return;
 
-  ClientSlot& client = busy.Client(slot);
-  // With no transfer open anywhere, none opens while this holds BusyFlag,
-  // and the slot's Guard is not needed to know that its own is closed. Most
-  // updates therefore write nothing to the shared slot, which keeps it in
-  // every processor's cache.
-  bool pending = false;
-  if (cancels || tables.OpenTransfers() != 0) {
-    // The screen receiver works on these fields without BusyFlag.
-    TMutexLock guard(client.Guard);
-    if (cancels) {
-      SetScreenPending(tables, client, false);
-      client.ScreenData.Clear();
+    ClientSlot& client = busy.Client(slot);
+    // With no transfer open anywhere, none opens while this holds BusyFlag,
+    // and the slot's Guard is not needed to know that its own is closed. Most
+    // updates therefore write nothing to the shared slot, which keeps it in
+    // every processor's cache.
+    bool pending = false;
+    if (cancels || tables.OpenTransfers() != 0) {
+      // The screen receiver works on these fields without BusyFlag.
+      TMutexLock guard(client.Guard);
+      if (cancels) {
+        SetScreenPending(tables, client, false);
+        client.ScreenData.Clear();
+      }
+      pending = client.ScreenPending;
     }
-    pending = client.ScreenPending;
-  }
-  if (client.MissedUpdates != 0) client.MissedUpdates = 0;
-  call.FromClient = client.Address == call.PeerAddress;
-  const bool listed = !pending && HasPlayerOfClient(busy, slot);
-  busy.Release();
+    if (client.MissedUpdates != 0) client.MissedUpdates = 0;
+    call.FromClient = client.Address == call.PeerAddress;
+    listed = !pending && HasPlayerOfClient(busy, slot);
+  }  // BusyFlag is let go here
 
   // Whether another client at this address is sending a screenshot is a
   // matter of the slots' own Guards, which the screen receiver changes

@@ -14,6 +14,8 @@
 namespace platform {
 namespace {
 
+// Set by the signal handler or RequestStop, read by every thread: atomic,
+// since a signal handler may take no lock.
 std::atomic<bool> stopRequested{false};
 std::atomic<int> stopSignal{0};  // the signal that asked for the stop; 0 for none
 int wakePipe[2] = {-1, -1};

@@ -65,19 +65,22 @@ class TChat {
  private:
   bool UseSay() const;
   // Sends the say lines of text, stopping at the first that did not go out.
-  void SayLines(const std::string& text);
+  // Takes sayLinesLock_ for all of them.
+  void SayLines(const std::string& text) EXCLUDES(sayLinesLock_);
   // The room for one say line (SayTextRoom) under the hostname known, asking
   // the game server for it first when none is; nullopt when that exchange
   // failed (the say lines would fail too). Says once on the console and in the
   // full log when the hostname leaves less than kMinSayTextChars.
-  std::optional<size_t> SayRoom() REQUIRES(sayLinesLock_);
+  std::optional<size_t> SayRoom() REQUIRES(sayLinesLock_) EXCLUDES(hostnameLock_);
 
   TRconClient& rcon_;
   const SettingsRecord& settings_;
   // Set once an amx_tsay came back empty in "auto"; read by any thread.
   std::atomic<bool> addonMissing_{false};
-  // Guards the order of say lines on the game server: the lines of one text go
-  // out one after another, with no other text's lines between them.
+  // Guards the order of say lines on the game server (the lines of one text go
+  // out one after another, with no other text's lines between them) and the
+  // two flags below. Held across the exchanges of the say lines, so taken
+  // before the rcon client's lock, never while holding hostnameLock_.
   TMutex sayLinesLock_;
   // The game server has answered "hostname" (readable or not): not asked again.
   bool hostnameAsked_ GUARDED_BY(sayLinesLock_) = false;

@@ -80,7 +80,7 @@ namespace {
 
 // The lowest client slot listed as playerName whose address passes `wanted`.
 template <typename Wanted>
-int FindListedClient(const TBusyGuard& busy, const std::string& playerName, Wanted wanted) {
+int FindListedClient(const TBusyGuard& busy, const std::string& playerName, Wanted wanted) REQUIRES(busy.Flag()) {
   const uint64_t key = ListedNameKey(playerName);
   const TNameKeys& keys = busy.ClientListedKeys();
   for (int i = 1; i <= kTableSlots; ++i) {
@@ -94,7 +94,8 @@ int FindListedClient(const TBusyGuard& busy, const std::string& playerName, Want
 // The lowest player slot listed as clientName (its key given) whose address
 // passes `wanted`.
 template <typename Wanted>
-int FindListedPlayer(const TBusyGuard& busy, const std::string& clientName, uint64_t key, Wanted wanted) {
+int FindListedPlayer(const TBusyGuard& busy, const std::string& clientName, uint64_t key, Wanted wanted)
+    REQUIRES(busy.Flag()) {
   const TNameKeys& keys = busy.PlayerListedKeys();
   for (int i = 1; i <= kTableSlots; ++i) {
     if (keys[static_cast<size_t>(i - 1)] != key) continue;
@@ -130,12 +131,19 @@ void ResetClients(const TBusyGuard& busy) {
   busy.ClientCount() = 0;
 }
 
+namespace {
+
+bool SendsScreenFrom(const ClientSlot& slot, const std::string& address) REQUIRES(slot.Guard) {
+  return slot.InUse && slot.ScreenPending && slot.Address == address;
+}
+
+}  // namespace
+
 int FindScreenSender(TTables& tables, const std::string& address) {
   if (tables.OpenTransfers() == 0) return 0;  // nearly always: no slot to look at
   for (int i = 1; i <= kTableSlots; ++i) {
-    const ClientSlot& slot = tables.UnguardedClient(i);
-    TMutexLock guard(slot.Guard);
-    if (slot.InUse && slot.ScreenPending && slot.Address == address) return i;
+    TClientSlotLock lock(tables, i);
+    if (SendsScreenFrom(lock.Slot(), address)) return i;
   }
   return 0;
 }

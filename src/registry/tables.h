@@ -4,14 +4,15 @@
 // comparisons are exact and case-sensitive.
 //
 // Exclusion: the tables' BusyFlag serialises the command handlers and the
-// supervision cycle, which are the only writers. The tables are reached only
-// through a TBusyGuard, and every operation that needs the flag takes the
-// guard, so none can be called without holding it. The screen receiver works
-// on a slot's screenshot fields without BusyFlag (UnguardedClient); each ClientSlot
-// therefore has a lock, Guard, that guards InUse, Address, Identifier and the
-// screenshot fields. The receiver takes it; so does every writer of those
-// fields (the table operations below, the commands), and every reader of the
-// screenshot fields.
+// supervision cycle, which are the only writers. The tables in TTables are
+// GUARDED_BY the flag and reached through a TBusyGuard, whose accessors, like
+// every operation below given one, REQUIRES it: the thread safety build
+// refuses any use without the flag held. The screen receiver works on a slot's
+// screenshot fields without BusyFlag, through a TClientSlotLock; each
+// ClientSlot therefore has a lock, Guard, that guards InUse, Address,
+// Identifier and the screenshot fields. The receiver takes it; so does every
+// writer of those fields (the table operations below, the commands), and every
+// reader of the screenshot fields.
 #pragma once
 
 #include <array>
@@ -69,10 +70,6 @@ class TTables {
   TTables(const TTables&) = delete;
   TTables& operator=(const TTables&) = delete;
 
-  // Client slot n without BusyFlag: for the screen receiver, which touches
-  // only InUse, Address, Identifier and the screenshot fields, each under the
-  // slot's Guard (and for tests that run on one thread).
-  ClientSlot& UnguardedClient(int slot) { return clients_[static_cast<size_t>(slot - 1)]; }
   // Whether a guard holds the flag now (tests, fuzz targets). Thread safe.
   bool IsBusy() const { return busy_.IsBusy(); }
   // How many slots have a screenshot transfer open. Thread safe. A transfer
@@ -82,16 +79,18 @@ class TTables {
 
  private:
   friend class TBusyGuard;
+  friend class TClientSlotLock;
   TBusyFlag busy_;
-  TClientSlots clients_;
-  TPlayerSlots players_;
-  TNameKeys clientKeys_{};
+  TClientSlots clients_ GUARDED_BY(busy_);
+  TPlayerSlots players_ GUARDED_BY(busy_);
+  TNameKeys clientKeys_ GUARDED_BY(busy_){};
   // ListedNameKey of each client's name and of each player's, 0 while the
   // slot is free: the look-ups between the two tables compare these.
-  TNameKeys clientListedKeys_{};
-  TNameKeys playerListedKeys_{};
-  uint8_t clientCount_ = 0;
-  uint8_t playerCount_ = 0;
+  TNameKeys clientListedKeys_ GUARDED_BY(busy_){};
+  TNameKeys playerListedKeys_ GUARDED_BY(busy_){};
+  uint8_t clientCount_ GUARDED_BY(busy_) = 0;
+  uint8_t playerCount_ GUARDED_BY(busy_) = 0;
+  // Not guarded: written under a slot's Guard, read by anyone.
   std::atomic<int> openTransfers_{0};
 
   friend void SetScreenPending(TTables& tables, ClientSlot& slot, bool pending);
@@ -103,37 +102,67 @@ class TTables {
 void SetScreenPending(TTables& tables, ClientSlot& slot, bool pending) REQUIRES(slot.Guard);
 
 // Holds the tables' BusyFlag for a scope and is the way to the tables: an
-// operation that needs the flag takes the guard. Release() lets it go early;
-// the guard must not be used after that.
+// operation that needs the flag takes the guard, and REQUIRES(busy.Flag()).
+// To let the flag go early, close the guard's scope. The analysis knows the
+// flag by two names, tables.busy_ (so that a second guard on the same tables
+// in one scope is refused) and the guard's own (so that its accessors and the
+// operations given the guard see it held).
 class SCOPED_CAPABILITY TBusyGuard {
  public:
-  explicit TBusyGuard(TTables& tables) ACQUIRE(tables.busy_) : tables_(tables) { tables_.busy_.Acquire(); }
-  ~TBusyGuard() RELEASE() { Release(); }
+  explicit TBusyGuard(TTables& tables) ACQUIRE(tables.busy_, tables_.busy_) NO_THREAD_SAFETY_ANALYSIS
+      : tables_(tables) {
+    tables_.busy_.Acquire();
+  }
+  ~TBusyGuard() RELEASE() NO_THREAD_SAFETY_ANALYSIS { tables_.busy_.Release(); }
   TBusyGuard(const TBusyGuard&) = delete;
   TBusyGuard& operator=(const TBusyGuard&) = delete;
-  // Held only until the first call; the destructor then releases nothing.
-  void Release() RELEASE() NO_THREAD_SAFETY_ANALYSIS {
-    if (held_) {
-      held_ = false;
-      tables_.busy_.Release();
-    }
-  }
+
+  // The flag this guard holds, for REQUIRES on the operations given a guard.
+  const TBusyFlag& Flag() const RETURN_CAPABILITY(tables_.busy_) { return tables_.busy_; }
 
   // Index 0 is slot 1; Client(n) and Player(n) take slot numbers.
-  TClientSlots& Clients() const { return tables_.clients_; }
-  TPlayerSlots& Players() const { return tables_.players_; }
-  ClientSlot& Client(int slot) const { return tables_.clients_[static_cast<size_t>(slot - 1)]; }
-  PlayerSlot& Player(int slot) const { return tables_.players_[static_cast<size_t>(slot - 1)]; }
-  TNameKeys& ClientKeys() const { return tables_.clientKeys_; }
-  TNameKeys& ClientListedKeys() const { return tables_.clientListedKeys_; }
-  TNameKeys& PlayerListedKeys() const { return tables_.playerListedKeys_; }
-  uint8_t& ClientCount() const { return tables_.clientCount_; }
-  uint8_t& PlayerCount() const { return tables_.playerCount_; }
+  TClientSlots& Clients() const REQUIRES(tables_.busy_) { return tables_.clients_; }
+  TPlayerSlots& Players() const REQUIRES(tables_.busy_) { return tables_.players_; }
+  ClientSlot& Client(int slot) const REQUIRES(tables_.busy_) {
+    return tables_.clients_[static_cast<size_t>(slot - 1)];
+  }
+  PlayerSlot& Player(int slot) const REQUIRES(tables_.busy_) {
+    return tables_.players_[static_cast<size_t>(slot - 1)];
+  }
+  TNameKeys& ClientKeys() const REQUIRES(tables_.busy_) { return tables_.clientKeys_; }
+  TNameKeys& ClientListedKeys() const REQUIRES(tables_.busy_) { return tables_.clientListedKeys_; }
+  TNameKeys& PlayerListedKeys() const REQUIRES(tables_.busy_) { return tables_.playerListedKeys_; }
+  uint8_t& ClientCount() const REQUIRES(tables_.busy_) { return tables_.clientCount_; }
+  uint8_t& PlayerCount() const REQUIRES(tables_.busy_) { return tables_.playerCount_; }
+  // For what needs the tables themselves (SetScreenPending, OpenTransfers).
   TTables& Tables() const { return tables_; }
 
  private:
   TTables& tables_;
-  bool held_ = true;
+};
+
+// Client slot n with its Guard held for a scope, without BusyFlag: the screen
+// receiver's way to a slot, and the screenshot lookups'. Through it only InUse,
+// Address, Identifier and the screenshot fields may be touched (the analysis
+// checks the screenshot fields: reach them as lock.Slot().Field, or pass
+// lock.Slot() to a function that REQUIRES(slot.Guard)). Never taken while
+// waiting for BusyFlag.
+class SCOPED_CAPABILITY TClientSlotLock {
+ public:
+  // Takes the slot's address without BusyFlag: the slots never move, and only
+  // the fields the Guard covers are touched.
+  TClientSlotLock(TTables& tables, int slot) ACQUIRE(Slot().Guard) NO_THREAD_SAFETY_ANALYSIS
+      : slot_(tables.clients_[static_cast<size_t>(slot - 1)]) {
+    slot_.Guard.Lock();
+  }
+  ~TClientSlotLock() RELEASE() NO_THREAD_SAFETY_ANALYSIS { slot_.Guard.Unlock(); }
+  TClientSlotLock(const TClientSlotLock&) = delete;
+  TClientSlotLock& operator=(const TClientSlotLock&) = delete;
+
+  ClientSlot& Slot() const { return slot_; }
+
+ private:
+  ClientSlot& slot_;
 };
 
 // A fingerprint of a name, never 0: the lookups by name compare it before
@@ -144,40 +173,42 @@ uint64_t NameKeyOf(const std::string& name);
 
 // Client table.
 int AddClient(const TBusyGuard& busy, const std::string& name, const std::string& identifier,
-              const std::string& address);
-void RemoveClient(const TBusyGuard& busy, int slot);
+              const std::string& address) REQUIRES(busy.Flag());
+void RemoveClient(const TBusyGuard& busy, int slot) REQUIRES(busy.Flag());
 // The client that announced exactly this name (its own commands name it so).
-int FindClientByName(const TBusyGuard& busy, const std::string& name);
-bool IsClientOnline(const TBusyGuard& busy, const std::string& name);
+int FindClientByName(const TBusyGuard& busy, const std::string& name) REQUIRES(busy.Flag());
+bool IsClientOnline(const TBusyGuard& busy, const std::string& name) REQUIRES(busy.Flag());
 // Whether a client at this address announced a name that the game server
 // lists as playerName (ListedAs).
-bool HasClient(const TBusyGuard& busy, const std::string& playerName, const std::string& address);
+bool HasClient(const TBusyGuard& busy, const std::string& playerName, const std::string& address) REQUIRES(busy.Flag());
 // The lowest such client slot; 0 when none.
-int FindClientOfPlayer(const TBusyGuard& busy, const std::string& playerName, const std::string& address);
+int FindClientOfPlayer(const TBusyGuard& busy, const std::string& playerName, const std::string& address)
+    REQUIRES(busy.Flag());
 // The lowest client slot whose announced name the game server lists as
 // playerName, from any address; 0 when none.
-int FindClientListedAs(const TBusyGuard& busy, const std::string& playerName);
-void ResetClients(const TBusyGuard& busy);
+int FindClientListedAs(const TBusyGuard& busy, const std::string& playerName) REQUIRES(busy.Flag());
+void ResetClients(const TBusyGuard& busy) REQUIRES(busy.Flag());
 // Screenshot lookups; take each slot's Guard in turn, without BusyFlag. Thread safe.
 int FindScreenSender(TTables& tables, const std::string& address);
 bool IsScreenPendingFrom(TTables& tables, const std::string& address);
 // The announced sizes of all transfers under way, summed. Under BusyFlag, so
 // that no transfer opens meanwhile (the receiver only ends them).
-long long PendingScreenBytes(const TBusyGuard& busy);
+long long PendingScreenBytes(const TBusyGuard& busy) REQUIRES(busy.Flag());
 
 // Player table.
 int AddPlayer(const TBusyGuard& busy, const std::string& name, const std::string& address, int32_t port,
-              int32_t userId = 0);
-void ResetPlayers(const TBusyGuard& busy);
+              int32_t userId = 0) REQUIRES(busy.Flag());
+void ResetPlayers(const TBusyGuard& busy) REQUIRES(busy.Flag());
 // The player of a client, as the game server lists it (ListedAs): the lowest
 // such slot whose address is the client's, else the lowest from any address
 // (a player behind another address than his client's); 0 when none.
-int FindPlayerOfClient(const TBusyGuard& busy, const std::string& clientName, const std::string& clientAddress);
+int FindPlayerOfClient(const TBusyGuard& busy, const std::string& clientName, const std::string& clientAddress)
+    REQUIRES(busy.Flag());
 // Whether the client in this slot has its player, at its address, on the
 // last player list.
-bool HasPlayerOfClient(const TBusyGuard& busy, int clientSlot);
+bool HasPlayerOfClient(const TBusyGuard& busy, int clientSlot) REQUIRES(busy.Flag());
 // Whether any player on the last list is listed as this client's name.
-bool IsPlayerPresent(const TBusyGuard& busy, const std::string& clientName);
+bool IsPlayerPresent(const TBusyGuard& busy, const std::string& clientName) REQUIRES(busy.Flag());
 
 // A copy of one client slot in use, for readers outside the command threads.
 struct TClientView {
@@ -195,4 +226,4 @@ struct TClientView {
 std::vector<TClientView> SnapshotClients(TTables& tables);
 
 // "total players online: " and the client count on the console.
-void PrintOnlineCount(const TBusyGuard& busy);
+void PrintOnlineCount(const TBusyGuard& busy) REQUIRES(busy.Flag());

@@ -7,8 +7,8 @@
 // the reply prepared so far is still sent.
 //
 // Locking: the handler never takes BusyFlag. It finds the slot with
-// FindScreenSender, then holds that slot's Guard while it reads and changes the
-// screenshot fields, re-checking first that the slot still has a transfer from
+// FindScreenSender, then holds that slot's Guard (a TClientSlotLock) while it
+// reads and changes the screenshot fields, re-checking first that the slot still has a transfer from
 // this address (a command may have changed it in between). The file itself is
 // written without the Guard, from the complete buffer moved out of the slot
 // (the transfer stays open, and counted, until the file is written), so that
@@ -46,14 +46,13 @@ void LogFailure(int progress) {
   WriteLog("Error [screen receiving module]: error code " + std::to_string(progress));
 }
 
-// Takes one piece under the slot's Guard: checks that the slot still has a
+// Takes one piece; caller holds the slot's Guard. Checks that the slot still has a
 // transfer from address and that the piece has a length the transfer allows,
 // ends the transfer when the piece would run past the announced size (or
 // memory runs out), appends it, and once the announced size is reached moves
 // the whole buffer out into completed. Raises progress to 1 .. 5.
 PieceOutcome TakePiece(TTables& tables, ClientSlot& slot, const std::string& address, const std::string& piece, int& progress,
-                       CompletedScreen& completed) {
-  TMutexLock guard(slot.Guard);
+                       CompletedScreen& completed) REQUIRES(slot.Guard) {
   if (!slot.InUse || !slot.ScreenPending || slot.Address != address) return PieceOutcome::NoTransfer;
   progress = 1;
   const int32_t size = slot.ScreenSize;
@@ -166,9 +165,9 @@ bool SaveScreen(const std::string& screenDir, const CompletedScreen& screen, con
 // later piece (an empty one will do) tries the save again; the client's cancel
 // or departure gives the memory back. Nothing changes when the slot has moved
 // on meanwhile (the transfer was cancelled, the client left, or a new transfer
-// began): the bytes are then dropped with screen.
-void FinishTransfer(TTables& tables, ClientSlot& slot, const std::string& address, CompletedScreen& screen, bool saved) {
-  TMutexLock guard(slot.Guard);
+// began): the bytes are then dropped with screen. Caller holds the slot's Guard.
+void FinishTransfer(TTables& tables, ClientSlot& slot, const std::string& address, CompletedScreen& screen, bool saved)
+    REQUIRES(slot.Guard) {
   if (!slot.InUse || !slot.ScreenPending || slot.Address != address || slot.ScreenTransfer != screen.Transfer) {
     return;
   }
@@ -187,9 +186,12 @@ bool ReceivePiece(TTables& tables, const SettingsRecord& settings, const std::st
                   const std::string& address, int& progress, std::string& reply) {
   const int slotNumber = FindScreenSender(tables, address);
   if (slotNumber == 0) return true;
-  ClientSlot& slot = tables.UnguardedClient(slotNumber);
   CompletedScreen completed;
-  const PieceOutcome outcome = TakePiece(tables, slot, address, datagram, progress, completed);
+  PieceOutcome outcome = PieceOutcome::NoTransfer;
+  {
+    TClientSlotLock lock(tables, slotNumber);
+    outcome = TakePiece(tables, lock.Slot(), address, datagram, progress, completed);
+  }
   switch (outcome) {
     case PieceOutcome::NoMemory:
       return false;
@@ -214,7 +216,10 @@ bool ReceivePiece(TTables& tables, const SettingsRecord& settings, const std::st
   }
   const bool saved = SaveScreen(settings.ScreenDir, completed, address, progress);
   const size_t bytes = completed.Data.Size();
-  FinishTransfer(tables, slot, address, completed, saved);
+  {
+    TClientSlotLock lock(tables, slotNumber);
+    FinishTransfer(tables, lock.Slot(), address, completed, saved);
+  }
   if (!saved) return false;
   progress = 16;
   platform::ConsoleLine("Screen saved");

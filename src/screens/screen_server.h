@@ -38,5 +38,7 @@ class TScreenServer {
   const TimingRecord& timing_;
   platform::TUdpSocket socket_;
   std::thread listener_;
+  // Set by the release, read by the listener between datagrams; atomic, so
+  // it needs no lock.
   std::atomic<bool> stopping_{false};
 };

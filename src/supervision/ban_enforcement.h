@@ -60,12 +60,14 @@ class TBanEnforcement {
   // nullopt, with nothing changed, when no client has the name (a full-log
   // line) or its player was not on the game server's last list.
   std::optional<TBanKick> TakeBan(const TBusyGuard& busy, const std::string& name, const std::string& address,
-                                  const std::string& reason, int32_t minutes, const TBanOrder& order = {});
+                                  const std::string& reason, int32_t minutes, const TBanOrder& order = {})
+      REQUIRES(busy.Flag());
   // A ban by hand (the web console): when a client has the identifier and
   // its player is on the game server, as TakeBan; otherwise the ban without
   // a kick, held in flight all the same. Never nullopt.
   TBanKick TakeBanOfIdentifier(const TBusyGuard& busy, const std::string& identifier, const std::string& name,
-                               const std::string& reason, int32_t minutes, const TBanOrder& order);
+                               const std::string& reason, int32_t minutes, const TBanOrder& order)
+      REQUIRES(busy.Flag());
   // Where the evidence of a ban is found; none until set. Main thread, before
   // any ban.
   void SetEvidenceFinder(TEvidenceFinder finder) { findEvidence_ = std::move(finder); }
@@ -92,7 +94,7 @@ class TBanEnforcement {
   // A connect refused for a ban: the supervision kicks that player for the
   // ban if he is still playing.
   void NoteRefusal(const TBusyGuard& busy, const std::string& name, const std::string& address,
-                   const std::string& identifier);
+                   const std::string& identifier) REQUIRES(busy.Flag());
 
  private:
   const SettingsRecord& settings_;

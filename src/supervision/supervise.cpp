@@ -96,7 +96,7 @@ void ListPairs(const std::string& list, uint8_t fields, std::vector<TStatusPlaye
 }
 
 // Rebuilds the player table from the list.
-void RebuildPlayers(const TBusyGuard& busy, const std::vector<TStatusPlayer>& players) {
+void RebuildPlayers(const TBusyGuard& busy, const std::vector<TStatusPlayer>& players) REQUIRES(busy.Flag()) {
   ResetPlayers(busy);
   for (const TStatusPlayer& player : players) {
     if (AddPlayer(busy, player.Name, player.Address, player.Port, player.UserId) == 0) {
@@ -191,7 +191,8 @@ bool AllowLineLets(const std::string& line, const PlayerSlot& player) {
   }
 }
 
-Protection ProtectionOf(const TBusyGuard& busy, const PlayerSlot& player, const std::vector<std::string>& allowList) {
+Protection ProtectionOf(const TBusyGuard& busy, const PlayerSlot& player, const std::vector<std::string>& allowList)
+    REQUIRES(busy.Flag()) {
   if (busy.ClientCount() > 0 && HasClient(busy, player.Name, player.Address)) return Protection::Client;
   bool allowed = false;
   for (const std::string& line : allowList) {
@@ -224,7 +225,7 @@ struct TKick {
 };
 
 // The kick of a player who is not allowed, and why.
-TKick NoClientKick(const TBusyGuard& busy, TSupervisionMemory& memory, const PlayerSlot& player) {
+TKick NoClientKick(const TBusyGuard& busy, TSupervisionMemory& memory, const PlayerSlot& player) REQUIRES(busy.Flag()) {
   TKick kick{"", player.Name, player.Address, "no anti-cheat client", &Metrics.KicksNoClient};
   std::vector<std::pair<std::string, std::string>>& silenced = memory.Silenced;
   const auto was = std::find(silenced.begin(), silenced.end(), std::make_pair(player.Name, player.Address));
@@ -274,7 +275,7 @@ struct TRegisteredClient {
 };
 
 // The clients in use now.
-std::vector<TRegisteredClient> RegisteredClients(const TBusyGuard& busy) {
+std::vector<TRegisteredClient> RegisteredClients(const TBusyGuard& busy) REQUIRES(busy.Flag()) {
   std::vector<TRegisteredClient> clients;
   for (int i = 1; i <= kTableSlots; ++i) {
     const ClientSlot& slot = busy.Client(i);
@@ -304,7 +305,7 @@ void SendKick(TRconClient& rcon, const TKick& kick, TSupervisionReport& report) 
 }
 
 // Drops the clients silent for more than kMaxMissedUpdates runs.
-void DropSilentClients(const TBusyGuard& busy, TSupervisionMemory& memory) {
+void DropSilentClients(const TBusyGuard& busy, TSupervisionMemory& memory) REQUIRES(busy.Flag()) {
   int progress = 0;
   try {
     for (int i = 1; i <= kTableSlots; ++i) {

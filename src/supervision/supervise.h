@@ -51,12 +51,12 @@ class TSupervision {
   // Tells the supervision that a ban took the named player's client and kicks
   // the player itself: the next kick pass leaves the player alone, since its
   // list may be older than the ban's kick.
-  void NoteBanKick(const TBusyGuard& busy, const std::string& name);
+  void NoteBanKick(const TBusyGuard& busy, const std::string& name) REQUIRES(busy.Flag());
   // Tells the supervision that a connect was refused for a ban: a player of
   // that name at that address who is still playing is kicked for the ban
   // (with its time left and reason), not as one without a client.
   void NoteBanRefusal(const TBusyGuard& busy, const std::string& name, const std::string& address,
-                      const std::string& identifier);
+                      const std::string& identifier) REQUIRES(busy.Flag());
   // How every run learns whether a registered client's identifier (or a
   // refused one) is banned: a ban made anywhere (a report, the web console,
   // acserver-bans, another server of a shared base) reaches a player who is

@@ -74,8 +74,8 @@ TEST_F(ClientCommands, ConnectRejoinsTheNameAndStoresThePeerAddress) {
   EXPECT_EQ(Run(connectCmd_, "John   Smith 123 clid"), kAcceptScreens12q40);
   int slot = testenv::FindClientIn(Tables(), "John Smith");
   ASSERT_EQ(slot, 1);
-  EXPECT_EQ(Tables().UnguardedClient(slot).Identifier, "123");
-  EXPECT_EQ(Tables().UnguardedClient(slot).Address, kHere);
+  EXPECT_EQ(testenv::ClientOf(Tables(), slot).Identifier, "123");
+  EXPECT_EQ(testenv::ClientOf(Tables(), slot).Address, kHere);
   EXPECT_EQ(testenv::ClientCountOf(Tables()), 1);
   EXPECT_TRUE(capture.Contains("Connected: Name:\"John Smith\";ID123;IP:" + kHere));
 
@@ -153,10 +153,9 @@ TEST_F(ClientCommands, DisconnectActsOnlyFromTheRegisteredAddress) {
 
 TEST_F(ClientCommands, UpdateResetsMissedUpdatesAndAnswersByListAndTransfers) {
   Connect("John Smith");
-  ClientSlot& client = Tables().UnguardedClient(1);
-  client.MissedUpdates = 3;
+  testenv::SetMissedUpdates(Tables(), 1, 3);
   EXPECT_EQ(Run(updateCmd_, "John Smith 1"), "rpl:true");  // not on the player list
-  EXPECT_EQ(client.MissedUpdates, 0);
+  EXPECT_EQ(testenv::ClientOf(Tables(), 1).MissedUpdates, 0);
 
   ListPlayer("John Smith", kElsewhere);
   EXPECT_EQ(Run(updateCmd_, "John Smith 1"), "rpl:true");  // listed with another address
@@ -165,12 +164,12 @@ TEST_F(ClientCommands, UpdateResetsMissedUpdatesAndAnswersByListAndTransfers) {
 
   // A transfer pending from another client at this connection's address.
   Connect("Other", "7", kElsewhere);
-  SetScreenPending(Tables(), Tables().UnguardedClient(2), true);
+  testenv::StartTransfer(Tables(), 2);
   EXPECT_EQ(Run(updateCmd_, "John Smith 1", kElsewhere), "rpl:true");
 
-  client.MissedUpdates = 2;
+  testenv::SetMissedUpdates(Tables(), 1, 2);
   EXPECT_EQ(Run(updateCmd_, "john smith 1"), "rpl:false");
-  EXPECT_EQ(client.MissedUpdates, 2);
+  EXPECT_EQ(testenv::ClientOf(Tables(), 1).MissedUpdates, 2);
   bool failed = false;
   EXPECT_EQ(Run(updateCmd_, "John", kHere, &failed), "rpl:false");
   EXPECT_TRUE(failed);
@@ -179,23 +178,18 @@ TEST_F(ClientCommands, UpdateResetsMissedUpdatesAndAnswersByListAndTransfers) {
 TEST_F(ClientCommands, UpdateWithLowByteZeroCancelsTheTransfer) {
   Connect("Bob");
   ListPlayer("Bob", kHere);
-  ClientSlot& client = Tables().UnguardedClient(1);
-  auto startTransfer = [&] {
-    SetScreenPending(Tables(), client, true);
-    client.ScreenSize = 100;
-    client.ScreenData.Write("partial");
-  };
-  startTransfer();
+  testenv::StartTransfer(Tables(), 1, 100, "partial");
   EXPECT_EQ(Run(updateCmd_, "Bob 1"), "rpl:true");
-  EXPECT_TRUE(client.ScreenPending);
-  EXPECT_EQ(client.ScreenData.Bytes(), "partial");
+  EXPECT_TRUE(testenv::ClientOf(Tables(), 1).ScreenPending);
+  EXPECT_EQ(testenv::ClientOf(Tables(), 1).ScreenBytes, "partial");
 
   for (const char* cancel : {"0", "256", "$200"}) {
-    startTransfer();
+    testenv::StartTransfer(Tables(), 1, 100, "partial");
     EXPECT_EQ(Run(updateCmd_, std::string("Bob ") + cancel), "rpl:strue") << cancel;
+    const testenv::TClientPeek client = testenv::ClientOf(Tables(), 1);
     EXPECT_FALSE(client.ScreenPending);
     EXPECT_EQ(Tables().OpenTransfers(), 0);
-    EXPECT_TRUE(client.ScreenData.Bytes().empty());
+    EXPECT_TRUE(client.ScreenBytes.empty());
     EXPECT_EQ(client.ScreenSize, 100);
   }
 }
@@ -203,13 +197,13 @@ TEST_F(ClientCommands, UpdateWithLowByteZeroCancelsTheTransfer) {
 TEST_F(ClientCommands, UpdateWithANonNumberLogsAndStillCounts) {
   Connect("Bob");
   ListPlayer("Bob", kHere);
-  Tables().UnguardedClient(1).MissedUpdates = 3;
-  SetScreenPending(Tables(), Tables().UnguardedClient(1), true);
+  testenv::SetMissedUpdates(Tables(), 1, 3);
+  testenv::StartTransfer(Tables(), 1);
   platform::TConsoleCapture capture;
   EXPECT_EQ(Run(updateCmd_, "Bob x"), "rpl:true");
   EXPECT_TRUE(capture.Contains("Error[update module]: unknow pocket"));
-  EXPECT_TRUE(Tables().UnguardedClient(1).ScreenPending);
-  EXPECT_EQ(Tables().UnguardedClient(1).MissedUpdates, 0);
+  EXPECT_TRUE(testenv::ClientOf(Tables(), 1).ScreenPending);
+  EXPECT_EQ(testenv::ClientOf(Tables(), 1).MissedUpdates, 0);
 }
 
 // On a server object: BanCmd runs on its state, and the test over the wire
@@ -259,7 +253,7 @@ TEST_F(BanCommand, OverTheWire) {
   ASSERT_TRUE(john && other) << error;
 
   EXPECT_EQ(john->Command("<CONNECT> John Smith 123 clid"), kAcceptScreens12q40);
-  EXPECT_EQ(Tables().UnguardedClient(1).Address, "127.0.0.2");
+  EXPECT_EQ(testenv::ClientOf(Tables(), 1).Address, "127.0.0.2");
   EXPECT_EQ(other->Command("<disconnect> John Smith"), "rpl:false");
   EXPECT_EQ(other->Command("<ban> John Smith aim"), "rpl:false");
   EXPECT_EQ(john->Command("<update> John Smith 1"), "rpl:true");

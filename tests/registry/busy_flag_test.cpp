@@ -32,16 +32,18 @@ TEST(BusyFlag, OnlyOneHolderAtATime) {
   EXPECT_FALSE(tables.IsBusy());
 }
 
-TEST(BusyFlag, EarlyReleaseLetsAWaiterIn) {
+TEST(BusyFlag, TheEndOfTheGuardsScopeLetsAWaiterIn) {
   TTables tables;
-  TBusyGuard busy(tables);
-  EXPECT_TRUE(tables.IsBusy());
   std::atomic<bool> entered{false};
-  std::thread waiter([&] {
-    TBusyGuard second(tables);
-    entered = true;
-  });
-  busy.Release();
+  std::thread waiter;
+  {
+    TBusyGuard busy(tables);
+    EXPECT_TRUE(tables.IsBusy());
+    waiter = std::thread([&] {
+      TBusyGuard second(tables);
+      entered = true;
+    });
+  }
   waiter.join();
   EXPECT_TRUE(entered.load());
   EXPECT_FALSE(tables.IsBusy());

@@ -3,24 +3,25 @@
 
 #include <gtest/gtest.h>
 
+#include "support/tables_peek.h"
 #include "support/test_env.h"
 
 namespace {
 
 // Whether the client name has its player at this address.
-bool HasPlayer(const TBusyGuard& busy, const std::string& name, const std::string& address) {
+bool HasPlayer(const TBusyGuard& busy, const std::string& name, const std::string& address) REQUIRES(busy.Flag()) {
   const int slot = FindPlayerOfClient(busy, name, address);
   return slot != 0 && busy.Player(slot).Address == address;
 }
 
-// Each test holds the flag of its own tables throughout.
+// Each test takes the flag of its own tables and holds it throughout.
 class Tables : public ::testing::Test {
  protected:
   TTables tables_;
-  TBusyGuard busy{tables_};
 };
 
 TEST_F(Tables, FreedSlotIsReusedFirstAndAFullTableChangesNothing) {
+  TBusyGuard busy(tables_);
   for (int i = 1; i <= kTableSlots; ++i) ASSERT_EQ(AddClient(busy, "p" + std::to_string(i), "id", "10.0.0.1"), i);
   EXPECT_EQ(AddClient(busy, "extra", "id", "10.0.0.1"), 0);
   EXPECT_EQ(busy.ClientCount(), kTableSlots);
@@ -34,10 +35,11 @@ TEST_F(Tables, FreedSlotIsReusedFirstAndAFullTableChangesNothing) {
 // freed or reset slot must not be found, a reused one only by its new name,
 // and a closed transfer must leave the count of open ones.
 TEST_F(Tables, LookupsAndTheTransferCountFollowEveryChange) {
+  TBusyGuard busy(tables_);
   const int a = AddClient(busy, "a", "1", "10.0.0.5");
   AddClient(busy, "a", "2", "10.0.0.6");
   EXPECT_EQ(FindClientByName(busy, "a"), a);
-  SetScreenPending(tables_, busy.Client(a), true);
+  testenv::StartTransfer(tables_, a);
   EXPECT_EQ(tables_.OpenTransfers(), 1);
   RemoveClient(busy, a);
   EXPECT_EQ(tables_.OpenTransfers(), 0);
@@ -56,6 +58,7 @@ TEST_F(Tables, LookupsAndTheTransferCountFollowEveryChange) {
 }
 
 TEST_F(Tables, TextsAreCutToTheirCapacityAndComparedExactly) {
+  TBusyGuard busy(tables_);
   const std::string longName(40, 'n');
   int slot = AddClient(busy, longName, std::string(70, 'i'), "10.0.0.1");
   EXPECT_EQ(busy.Client(slot).Name, std::string(32, 'n'));
@@ -73,30 +76,33 @@ TEST_F(Tables, TextsAreCutToTheirCapacityAndComparedExactly) {
 }
 
 TEST_F(Tables, ScreenSenderNeedsPendingAndTakesTheLowerSlot) {
+  TBusyGuard busy(tables_);
   AddClient(busy, "a", "1", "10.0.0.5");
   int b = AddClient(busy, "b", "2", "10.0.0.5");
   int c = AddClient(busy, "c", "3", "10.0.0.5");
   EXPECT_EQ(FindScreenSender(tables_, "10.0.0.5"), 0);
-  SetScreenPending(tables_, busy.Client(c), true);
-  SetScreenPending(tables_, busy.Client(b), true);
+  testenv::StartTransfer(tables_, c);
+  testenv::StartTransfer(tables_, b);
   EXPECT_EQ(FindScreenSender(tables_, "10.0.0.5"), b);
   EXPECT_TRUE(IsScreenPendingFrom(tables_, "10.0.0.5"));
   EXPECT_FALSE(IsScreenPendingFrom(tables_, "10.0.0.6"));
 }
 
 TEST_F(Tables, ResetFreesEverySlotAndKeepsTheBuffers) {
+  TBusyGuard busy(tables_);
   int slot = AddClient(busy, "a", "1", "10.0.0.5");
-  busy.Client(slot).ScreenData.Write(std::string(100, 'x'));
-  SetScreenPending(tables_, busy.Client(slot), true);
-  busy.Client(slot).ScreenSize = 100;
+  testenv::StartTransfer(tables_, slot, 100, std::string(100, 'x'));
   const ScreenBuffer* buffer = &busy.Client(slot).ScreenData;
   ResetClients(busy);
   EXPECT_EQ(busy.ClientCount(), 0);
   EXPECT_EQ(FindClientByName(busy, "a"), 0);
-  EXPECT_EQ(&busy.Client(1).ScreenData, buffer);
-  EXPECT_TRUE(busy.Client(1).ScreenData.Bytes().empty());
-  EXPECT_EQ(busy.Client(1).ScreenSize, 0);
-  EXPECT_FALSE(busy.Client(1).ScreenPending);
+  {
+    TMutexLock guard(busy.Client(1).Guard);
+    EXPECT_EQ(&busy.Client(1).ScreenData, buffer);
+    EXPECT_TRUE(busy.Client(1).ScreenData.Bytes().empty());
+    EXPECT_EQ(busy.Client(1).ScreenSize, 0);
+    EXPECT_FALSE(busy.Client(1).ScreenPending);
+  }
   EXPECT_EQ(tables_.OpenTransfers(), 0);
   EXPECT_EQ(AddClient(busy, "b", "2", "10.0.0.6"), 1);
 }
@@ -118,6 +124,7 @@ TEST_F(Tables, ScreenBufferWritesAtItsPosition) {
 }
 
 TEST_F(Tables, PlayersAreRebuiltFromScratch) {
+  TBusyGuard busy(tables_);
   EXPECT_EQ(AddPlayer(busy, std::string(40, 'p'), "10.0.0.1", 27005), 1);
   EXPECT_EQ(AddPlayer(busy, "Bob", "10.0.0.2", 0), 2);
   EXPECT_TRUE(IsPlayerPresent(busy, std::string(32, 'p')));

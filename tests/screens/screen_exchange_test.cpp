@@ -53,8 +53,10 @@ class ScreenExchange : public ::testing::Test {
   }
   // The slot's transfer state as one line, read under its Guard.
   std::string State(int slot) {
-    const ClientSlot& client = tables_.UnguardedClient(slot);
-    TMutexLock guard(client.Guard);
+    TClientSlotLock lock(tables_, slot);
+    return StateOf(lock.Slot());
+  }
+  static std::string StateOf(const ClientSlot& client) REQUIRES(client.Guard) {
     return std::string(client.ScreenPending ? "pending" : "idle") + " size=" + std::to_string(client.ScreenSize) +
            " held=" + std::to_string(client.ScreenData.Bytes().size()) +
            " at=" + std::to_string(client.ScreenData.Position);
@@ -173,8 +175,7 @@ TEST_F(ScreenExchange, CheckComparesTheCountAndMovesBackToAPieceStart) {
   EXPECT_EQ(State(bob), "pending size=105 held=75 at=60");
   EXPECT_EQ(Piece(std::string(30, 'd')), "ok");
   EXPECT_EQ(State(bob), "pending size=105 held=90 at=90");
-  TMutexLock guard(tables_.UnguardedClient(bob).Guard);
-  EXPECT_EQ(tables_.UnguardedClient(bob).ScreenData.Bytes().substr(60), std::string(30, 'd'))
+  EXPECT_EQ(testenv::ClientOf(tables_, bob).ScreenBytes.substr(60), std::string(30, 'd'))
       << "bytes 60 to 89 overwritten";
 }
 
@@ -260,8 +261,8 @@ TEST_F(ScreenExchange, TransfersHoldAtMost64MiBAndGiveTheirMemoryBackHoweverThey
   EXPECT_EQ(Run(ScreenCmd, {"p5", "1"}, "127.0.0.5").Reply(), "rpl:false") << "past 64 MiB";
 
   auto capacity = [this](int slot) {
-    TMutexLock guard(tables_.UnguardedClient(slot).Guard);
-    return tables_.UnguardedClient(slot).ScreenData.Capacity();
+    TClientSlotLock lock(tables_, slot);
+    return lock.Slot().ScreenData.Capacity();
   };
   EXPECT_EQ(Piece(std::string(30, 'a'), "127.0.0.1"), "ok");
   EXPECT_GE(capacity(1), static_cast<size_t>(kMaxScreenBytes));
