@@ -6,7 +6,7 @@
 #include "base/numbers.h"
 #include "log/logs.h"
 #include "web/http_server.h"
-#include "web/web_bans.h"
+#include "web/web_error.h"
 #include "web/web_json.h"
 
 namespace {

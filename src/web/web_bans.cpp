@@ -44,10 +44,6 @@ std::optional<TEnforcedBans> Enforced(TBanStore& bans, const std::vector<const T
 
 }  // namespace
 
-void SetJsonError(THttpResponse& response, int status, const std::string& error) {
-  response.Set(status, "{\"error\":" + JsonString(error) + "}", kJson);
-}
-
 void ServeBanSearch(TBanStore& bans, const THttpRequest& request, THttpResponse& response) {
   TBanQuery query;
   query.Text = request.Param("q");

@@ -10,6 +10,7 @@
 #include "supervision/ban_enforcement.h"
 #include "bans/ban_store.h"
 #include "registry/tables.h"
+#include "web/web_error.h"
 #include "web/web_users.h"
 
 struct THttpRequest;
@@ -30,6 +31,3 @@ using TLiftListener = std::function<void(const std::string& identifier, const TB
 // is told to onLift when it is set.
 void ServeBanLift(TBanStore& bans, TAuditWriter* audit, const THttpRequest& request, const TWebUser& user,
                   const std::string& peer, THttpResponse& response, const TLiftListener& onLift = {});
-
-// The web console's answer of an error: {"error": text}.
-void SetJsonError(THttpResponse& response, int status, const std::string& error);
