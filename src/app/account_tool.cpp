@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <optional>
 
 #include "accounts/password_hash.h"
@@ -9,6 +10,7 @@
 #include "bans/ban_base.h"
 #include "bans/records/account_base.h"
 #include "bans/records/file_records.h"
+#include "bans/shared/postgres_accounts.h"
 #include "log/logs.h"
 #include "platform/clock_text.h"
 #include "platform/console.h"
@@ -81,10 +83,15 @@ int List(TAccountStore& store, bool json) {
 }  // namespace
 
 int RunAccountTool(const std::vector<std::string>& words, bool json) {
-  if (IsSharedBanBase(QuietConfigValue("ban_base"))) {
-    return Fail("accounts are kept beside the file base's records; this server uses the shared ban base");
+  // Beside the records in use: on the shared base, the accounts of every server of it.
+  const std::string banBase = QuietConfigValue("ban_base");
+  std::unique_ptr<TAccountStore> kept;
+  if (IsSharedBanBase(banBase)) {
+    kept = std::make_unique<TPostgresAccounts>(banBase);
+  } else {
+    kept = std::make_unique<records::TSqliteAccounts>(records::RecordBasePath());
   }
-  records::TSqliteAccounts store(records::RecordBasePath());
+  TAccountStore& store = *kept;
   const std::string command = words.empty() ? std::string() : words[0];
   if (command == "list" && words.size() == 1) return List(store, json);
   const bool withRole = command == "role" || command == "add";

@@ -6,6 +6,7 @@
 #include "app/allow_list.h"
 #include "app/notices.h"
 #include "bans/records/account_base.h"
+#include "bans/shared/postgres_accounts.h"
 #include "base/limits.h"
 #include "base/numbers.h"
 #include "channel/command_table.h"
@@ -33,6 +34,8 @@ TServer::TServer(const SettingsRecord& settings, const TimingRecord& timing)
         State.Settings.BanBase, ServerName(State.Settings),
         platform::DataDirectory() + kBanJournalFile);
     State.Bans.Use(SharedBans.get());
+    // One account for every server of the community.
+    Accounts = std::make_unique<TPostgresAccounts>(State.Settings.BanBase);
   } else {
     FileBans = std::make_unique<records::TRecordedFileStore>(records::RecordBasePath());
     State.Bans.Use(FileBans.get());
@@ -95,8 +98,12 @@ TServer::TServer(const SettingsRecord& settings, const TimingRecord& timing)
       Notifier->Post(LiftNotice(ServerName(State.Settings), identifier, lift, removed, platform::UnixSeconds()));
     };
   }
+  TServerLister servers;
+  if (SharedBans) {
+    servers = [this](std::vector<TServerBeat>& list, std::string* error) { return SharedBans->Servers(list, error); };
+  }
   WebConsole = TWebConsole::Start({State.Settings, State.Tables, State.Bans, State.Supervision.Report(), State.Rcon,
-                                   State.Enforcement, Accounts.get(), onLift});
+                                   State.Enforcement, Accounts.get(), onLift, servers});
 }
 
 TServer::~TServer() { Release(); }
@@ -129,6 +136,10 @@ void TServer::Supervise() {
     LoadAllowList();
     RefreshRegistration();
   });
+  // The worker writes it; the run never waits for the base.
+  if (SharedBans) {
+    SharedBans->Beat(BeatOf(ServerName(State.Settings), State.Supervision.Report().Get(), platform::UnixSeconds()));
+  }
   if (!Notifier) return;
   if (const std::optional<THealthChange> change = healthWatch_.Note(State.Rcon.Health())) {
     Notifier->Post(HealthNotice(ServerName(State.Settings), *change, platform::UnixSeconds()));

@@ -58,7 +58,8 @@ class TServer {
   std::string RconCommand(const std::string& command);
   // The advertisement in the game chat. Main thread only.
   void Advertise();
-  // One run of the supervision cycle. Main thread only.
+  // One run of the supervision cycle; on a shared ban base, its heartbeat
+  // handed to the base's worker. Main thread only.
   void Supervise();
   // Starts the startup grace of the supervision ("startup_grace"). Main
   // thread, once, before the main loop.
@@ -86,7 +87,8 @@ class TServer {
   // at one.
   std::unique_ptr<TPostgresBanStore> SharedBans;
   std::unique_ptr<records::TRecordedFileStore> FileBans;
-  // The web console's accounts and audit trail, beside the records in use.
+  // The web console's accounts and audit trail, beside the records in use:
+  // acserver.db, or the shared base (one account for every server of it).
   std::unique_ptr<TAccountStore> Accounts;
   // The notifications to the admins' chat when "notify_url" is set: told of
   // every ban, web-console lift and settled change of the game server's

@@ -102,6 +102,9 @@ constexpr int kBanBaseConnectSeconds = 3;   // a connection attempt gives up aft
 constexpr int kBanBaseStatementMs = 5000;   // a statement is cut off after this
 constexpr int kBanBaseRefreshMs = 30000;    // the local copy is refreshed at least this often
 constexpr int kBanBaseRetryMs = 2000;       // a database that is down is tried again after this
+// A statement for a web request or a tool (the records, the accounts, the
+// list of servers) is cut off after this, so a slow base holds none long.
+constexpr int kBanBaseQueryMs = 3000;
 // A lift waits at most this for the worker's insert of a ban of the same
 // identifier to end (the statement's time-out ends it) before it deletes.
 constexpr int kBanBaseLiftWaitMs = kBanBaseStatementMs + 1000;

@@ -25,6 +25,7 @@
 #include "web/web_json.h"
 #include "web/web_metrics.h"
 #include "web/web_screens.h"
+#include "web/web_servers.h"
 #include "web/web_sessions.h"
 #include "web/web_users.h"
 
@@ -267,6 +268,8 @@ void TWebConsole::Route(const THttpRequest& request, const TWebUser& user, const
     TBanRecords* records = sources_.Bans.Records();
     if (records == nullptr || !records->CountBans(wanted, counts, nullptr)) counts.clear();
     response.Set(200, PlayersJson(report, identifiers, counts), kJson);
+  } else if (get && path == "/api/servers") {
+    ServeServers(sources_.Settings, sources_.Report, sources_.Servers, response);
   } else if (get && path == "/api/clients") {
     response.Set(200, ClientsJson(SnapshotClients(sources_.Tables)), kJson);
   } else if (get && path == "/api/bans") {

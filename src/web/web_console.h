@@ -30,6 +30,7 @@
 #include "supervision/supervision_report.h"
 #include "registry/tables.h"
 #include "web/web_bans.h"
+#include "web/web_servers.h"
 
 class TWebAccess;
 class TWebUsers;
@@ -52,6 +53,7 @@ class TWebConsole {
     TBanEnforcement& Enforcement;  // bans by hand
     TAccountStore* Accounts = nullptr;  // the accounts and the audit trail; null: web_password alone
     TLiftListener OnLift = {};          // told of each lift that ended a ban; may be empty
+    TServerLister Servers = {};         // every server of the shared base; empty: this one alone
   };
   // Checks the settings and starts listening. Null, after a console line that
   // says why, when the console stays off or cannot listen. Main thread only.

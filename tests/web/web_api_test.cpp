@@ -99,6 +99,14 @@ TEST_F(WebConsoleApi, ShowsThePlayersBansAndScreensAndLiftsABanForGood) {
   EXPECT_NE(status->body.find("\"result\":\"answering\",\"protected\":0,\"humans\":1,"), std::string::npos)
       << "Stranger unprotected, the bot not counted";
   EXPECT_NE(status->get_header_value("Content-Security-Policy").find("default-src 'none'"), std::string::npos);
+  // On the file base the community is this server alone, from its last run.
+  auto servers = browser.Get("/api/servers");
+  ASSERT_TRUE(servers);
+  EXPECT_NE(servers->body.find(":" + std::to_string(game_.Port()) + "\",\"version\":\"" + kVersionText +
+                               "\",\"health\":\"answering\",\"players\":1,\"protected\":0,"),
+            std::string::npos)
+      << servers->body;
+  EXPECT_NE(servers->body.find("\"silent\":false,\"self\":true}],\"error\":null}"), std::string::npos);
 
   auto players = browser.Get("/api/players");
   ASSERT_TRUE(players);

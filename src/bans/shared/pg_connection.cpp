@@ -79,3 +79,12 @@ std::optional<std::vector<TPgConnection::Row>> TPgConnection::Run(
   }
   return rows;
 }
+
+std::string PgContainsPattern(const std::string& text) {
+  std::string pattern = "%";
+  for (char c : text) {
+    if (c == '%' || c == '_' || c == '\\') pattern += '\\';
+    pattern += c;
+  }
+  return pattern + "%";
+}

@@ -36,3 +36,7 @@ class TPgConnection {
   std::unique_ptr<pg_conn, TCloser> connection_;
   long changed_ = 0;
 };
+
+// A pattern of LIKE or ILIKE that matches text anywhere, taking its own
+// wildcards (% and _) and the escape (a backslash) literally.
+std::string PgContainsPattern(const std::string& text);

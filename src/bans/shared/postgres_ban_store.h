@@ -24,7 +24,10 @@
 // are added to a base of schema 1 without raising its version (servers are
 // upgraded one by one, and a server refuses a base whose schema is newer than
 // its own); an older server keeps working on such a base, and what it deletes
-// still reaches the history (see the .cpp, EnsureRecords).
+// still reaches the history (see the .cpp, EnsureRecords). Tables that no
+// older server reads are added the same way: every server's heartbeat, for a
+// view of the whole community (Beat, Servers), and the web console's accounts
+// (bans/shared/postgres_accounts.h).
 #pragma once
 
 #include <condition_variable>
@@ -41,6 +44,7 @@
 #include "bans/ban_record.h"
 #include "bans/ban_store.h"
 #include "bans/shared/pg_connection.h"
+#include "supervision/server_beat.h"
 
 // The URI for the console: whatever stands before "@" (a user, a password
 // someone put there) is not shown.
@@ -93,6 +97,15 @@ class TPostgresBanStore : public TBanStore, public TBanRecords {
   // The evidence of the records this server made.
   bool EvidencePaths(std::set<std::string>& paths, std::string* error) override;
 
+  // Hands this server's heartbeat to the worker, which writes it to
+  // acserver_servers (by the beat's name, at the database's time) in its next
+  // round; a beat still waiting is replaced. Never waits for the database:
+  // while it is down or slow, beats are dropped. Thread safe.
+  void Beat(const TServerBeat& beat);
+  // Every server that wrote a heartbeat to the base, by name, SilentFor by
+  // the database's clock. On the records' connection. Thread safe.
+  bool Servers(std::vector<TServerBeat>& servers, std::string* error);
+
   // Stops the worker (a statement under way ends within its time-out). Main thread.
   void Stop();
   // Waits until the worker refreshed the local copy after this call and the
@@ -118,9 +131,13 @@ class TPostgresBanStore : public TBanStore, public TBanRecords {
  private:
   void Work();
   // One round of the worker: connect if needed, write the journal, drop run
-  // out bans when asked, refresh the copy. False when the database is not
-  // reachable (the worker then waits and tries again).
-  bool Round(uint64_t round, bool expire);
+  // out bans when asked, refresh the copy, write the heartbeat when one
+  // waits. False when the database is not reachable (the worker then waits
+  // and tries again).
+  bool Round(uint64_t round, bool expire, const std::optional<TServerBeat>& beat);
+  // Writes the heartbeat; a refusal (a role without the right) is said once
+  // and costs nothing else. False when the connection broke.
+  bool WriteBeat(const TServerBeat& beat);
   bool Connect();
   void NoteDown(const std::string& reason);
   // Rewrites the journal file from pending_. Caller holds lock_.
@@ -147,6 +164,7 @@ class TPostgresBanStore : public TBanStore, public TBanRecords {
   bool refreshWanted_ GUARDED_BY(lock_) = true;
   bool expireWanted_ GUARDED_BY(lock_) = false;
   bool stopping_ GUARDED_BY(lock_) = false;
+  std::optional<TServerBeat> beat_ GUARDED_BY(lock_);  // posted, not yet taken by the worker
   uint64_t roundsStarted_ GUARDED_BY(lock_) = 0;   // the worker's rounds, numbered from 1
   uint64_t refreshedRound_ GUARDED_BY(lock_) = 0;  // the last round that refreshed the local copy
   enum class Link { Unknown, Up, Down } link_ GUARDED_BY(lock_) = Link::Unknown;
@@ -155,6 +173,7 @@ class TPostgresBanStore : public TBanStore, public TBanRecords {
   // only the worker touches them.
   std::optional<TPgConnection> connection_;
   std::string fingerprint_;
+  bool beatRefused_ = false;  // the last heartbeat was refused (said in the log)
   std::thread worker_;
 
   // The records' connection, apart from the worker's; the lock makes the
@@ -162,6 +181,11 @@ class TPostgresBanStore : public TBanStore, public TBanRecords {
   TMutex queryLock_;
   std::optional<TPgConnection> queryConnection_ GUARDED_BY(queryLock_);
 };
+
+// A connection to the shared base with its tables in place (made, or
+// migrated, when missing); every statement cut off after statementMs.
+// nullopt with the reason.
+std::optional<TPgConnection> OpenSharedBase(const std::string& uri, int statementMs, std::string* error);
 
 // Moves the records of a ban file into the shared base: a timed ban ends its
 // remaining minutes from now, a "p" ban never. Importing again adds nothing

@@ -2,7 +2,8 @@
 // themselves: two servers on one base, a database that goes away and comes
 // back, the import of a ban file, bans that end by time, a lift that meets
 // the insert of its ban; and the records of bans: a base of the version before
-// them migrated, older servers on it, a record whole, its history, the search.
+// them migrated, older servers on it, a record whole, its history, the search;
+// and the community: every server's heartbeat, one account for all servers.
 #include "bans/shared/postgres_ban_store.h"
 
 #include <gtest/gtest.h>
@@ -14,11 +15,15 @@
 #include <thread>
 #include <tuple>
 
+#include "accounts/password_hash.h"
+#include "base/limits.h"
 #include "platform/clock_text.h"
 #include "platform/console.h"
 #include "bans/shared/pg_connection.h"
+#include "bans/shared/postgres_accounts.h"
 #include "support/pg_cluster.h"
 #include "support/test_env.h"
+#include "web/web_users.h"
 
 namespace {
 
@@ -43,7 +48,8 @@ class SharedBanBase : public ::testing::Test {
     if (!cluster_->Unavailable().empty()) GTEST_SKIP() << cluster_->Unavailable();
     testenv::ResetProcessFacilities(dir_.Path());
     ASSERT_TRUE(cluster_->Start());  // running, whatever the last test left
-    Sql("DROP TABLE IF EXISTS acserver_bans, acserver_schema, acserver_ban_history, acserver_records_schema");
+    Sql("DROP TABLE IF EXISTS acserver_bans, acserver_schema, acserver_ban_history, acserver_records_schema, "
+        "acserver_servers, acserver_accounts, acserver_audit");
   }
   std::unique_ptr<TPostgresBanStore> Store(const std::string& name) {
     return std::make_unique<TPostgresBanStore>(cluster_->Uri(), name, dir_.Path() + name + "-journal.txt");
@@ -271,11 +277,21 @@ TEST_F(SharedBanBase, ARoleThatOnlyUsesTheTablesWorksOnAMigratedBase) {
   ASSERT_TRUE(Sql("DO $$ BEGIN CREATE ROLE acserver_server LOGIN; EXCEPTION WHEN duplicate_object THEN NULL; END $$"));
   ASSERT_TRUE(Sql("GRANT SELECT ON acserver_schema, acserver_records_schema, acserver_ban_history TO acserver_server"));
   ASSERT_TRUE(Sql("GRANT SELECT, INSERT, DELETE ON acserver_bans TO acserver_server"));
+  ASSERT_TRUE(Sql("GRANT SELECT, INSERT, UPDATE ON acserver_servers, acserver_accounts TO acserver_server"));
+  ASSERT_TRUE(Sql("GRANT SELECT, INSERT ON acserver_audit TO acserver_server"));
   std::string uri = cluster_->Uri();
   uri.replace(uri.find("postgres@"), 8, "acserver_server");
   TPostgresBanStore store(uri, "limited", dir_.Path() + "limited-journal.txt");
   ASSERT_TRUE(store.Record(Ban("CHEATER", "Bob", "10.0.0.5", "aim", 30)));
+  store.Beat({"limited:27015", kVersionText, "answering", 0, 0, 0, 0});
   ASSERT_TRUE(store.WaitSynced(10000)) << "connects without creating or altering anything";
+  std::vector<TServerBeat> servers;
+  std::string failed;
+  ASSERT_TRUE(store.Servers(servers, &failed)) << failed;
+  EXPECT_EQ(servers.size(), 1u) << "its heartbeat is written";
+  TPostgresAccounts accounts(uri);
+  ASSERT_TRUE(accounts.Add({"alice", AccountRole::Owner, "hash", false, 0, 0}, &failed)) << failed;
+  ASSERT_TRUE(accounts.Audit({0, 0, "alice", "command line", "account add", "alice", "owner"}, &failed)) << failed;
   EXPECT_EQ(store.Lift("CHEATER", {"admin", "web 10.0.0.1", "checked"}).Removed, 1);
   std::vector<TBanRecord> history;
   std::string error;
@@ -378,6 +394,99 @@ TEST_F(SharedBanBase, SearchMatchesAnyFieldLiterallyFiltersByEndAndPages) {
   EXPECT_EQ(search("", TBanQuery::Which::Ended), "5: ID-12 ID-9 ID-6 ID-3 ID-1");
   EXPECT_EQ(search("", TBanQuery::Which::All, 3, 5), "12: ID-2 ID-1");
   EXPECT_EQ(search("", TBanQuery::Which::All, 4, 5), "12:") << "past the last page, the total still holds";
+}
+
+// Each server's heartbeat, written by its worker after a run, lists it at
+// every other; one whose last run is over 90 s old is silent. The tables come
+// to a base the release before left with its records made.
+TEST_F(SharedBanBase, EveryServerOfTheBaseIsListedAndOneThatMissedItsRunsIsSilent) {
+  ASSERT_TRUE(Store("older")->WaitSynced(10000));
+  ASSERT_TRUE(Sql("DROP TABLE acserver_servers, acserver_accounts, acserver_audit"));
+  ASSERT_TRUE(Sql("UPDATE acserver_records_schema SET version = 1"));
+  ASSERT_TRUE(Sql(std::string(kInsertBeforeRecords) +
+                  "VALUES ('older-1-2', 'KEPT', NULL, now(), 'older', '', '', 'aim')"));
+
+  auto one = Store("one");
+  auto two = Store("two");
+  TSupervisionReport report;
+  report.AtUnixSeconds = platform::UnixSeconds();
+  report.Health = RconHealth::Answering;
+  report.Players = {{"Alice", "10.0.0.1", 27005, 1, PlayerKind::Player, Protection::Client},
+                    {"Bob", "10.0.0.2", 27005, 2, PlayerKind::Player, Protection::None},
+                    {"Jo", "", 0, 3, PlayerKind::Bot, Protection::None}};
+  one->Beat(BeatOf("host-a:27015", report, report.AtUnixSeconds));
+  report.Health = RconHealth::RefusesPassword;
+  report.Players.clear();
+  two->Beat(BeatOf("host-b:27016", report, report.AtUnixSeconds));
+  ASSERT_TRUE(one->WaitSynced(10000));
+  ASSERT_TRUE(two->WaitSynced(10000));
+  EXPECT_EQ(Sql("SELECT max(version) FROM acserver_records_schema"), "2");
+  EXPECT_EQ(one->Lookup("KEPT", nullptr), BanLookup::Banned) << "the bans stay";
+  // A server that stopped five minutes ago.
+  ASSERT_TRUE(Sql("INSERT INTO acserver_servers VALUES ('host-c:27017', '4.0.2', 'answering', 3, 3, "
+                  "now() - interval '5 minutes')"));
+
+  const auto listed = [&] {
+    std::vector<TServerBeat> servers;
+    std::string error;
+    EXPECT_TRUE(two->Servers(servers, &error)) << error;
+    std::string text;
+    for (const TServerBeat& s : servers) {
+      text += s.Name + " " + s.Version + " " + s.Health + " " + std::to_string(s.Protected) + "/" +
+              std::to_string(s.Players) + (IsSilent(s) ? " silent" : "") + "; ";
+    }
+    return text;
+  };
+  const std::string version = kVersionText;
+  EXPECT_EQ(listed(), "host-a:27015 " + version + " answering 1/2; host-b:27016 " + version +
+                          " refuses our rcon password 0/0; host-c:27017 4.0.2 answering 3/3 silent; ");
+
+  // A later run replaces the server's row.
+  report.Health = RconHealth::Answering;
+  one->Beat(BeatOf("host-a:27015", report, report.AtUnixSeconds));
+  ASSERT_TRUE(one->WaitSynced(10000));
+  EXPECT_EQ(listed(), "host-a:27015 " + version + " answering 0/0; host-b:27016 " + version +
+                          " refuses our rcon password 0/0; host-c:27017 4.0.2 answering 3/3 silent; ");
+}
+
+// An account added at one server logs in at another, a change made at one
+// holds at the other, and both write and read one audit trail.
+TEST_F(SharedBanBase, AnAccountAddedAtOneServerLogsInAtAnother) {
+  TPostgresAccounts one(cluster_->Uri());
+  TPostgresAccounts two(cluster_->Uri());
+  const std::optional<std::string> hash = HashPassword("correct horse");
+  ASSERT_TRUE(hash);
+  TAccount alice{"alice", AccountRole::Owner, *hash, false, 0, 0};
+  std::string error;
+  ASSERT_TRUE(one.Add(alice, &error)) << error;
+  EXPECT_FALSE(two.Add(alice, &error)) << "one name, one account";
+  EXPECT_EQ(error, "an account named alice exists already");
+
+  TWebUsers users(&two, "web-password");
+  const std::optional<TWebUser> user = users.Login("alice", "correct horse");
+  ASSERT_TRUE(user);
+  EXPECT_EQ(user->Role, AccountRole::Owner);
+  EXPECT_FALSE(users.Login("alice", "wrong horse"));
+  EXPECT_FALSE(users.Login("admin", "web-password")) << "web_password stands down once an account exists";
+
+  alice.Role = AccountRole::Viewer;
+  ASSERT_TRUE(one.Update(alice, &error)) << error;
+  users.Changed();
+  const std::optional<TWebUser> demoted = users.Current(*user);
+  ASSERT_TRUE(demoted);
+  EXPECT_EQ(demoted->Role, AccountRole::Viewer);
+  EXPECT_FALSE(one.Update({"nobody", AccountRole::Viewer, *hash, false, 0, 0}, &error));
+
+  ASSERT_TRUE(one.Audit({0, 1000, "alice", "web 10.0.0.1", "ban", "CHEATER", "100% aim"}, &error)) << error;
+  ASSERT_TRUE(two.Audit({0, 2000, "bob", "web 10.0.0.2", "lift", "CHEATER", "checked"}, &error)) << error;
+  TAuditPage page;
+  ASSERT_TRUE(two.SearchAudit("0% A", 1, page, &error)) << error;
+  ASSERT_EQ(page.Total, 1);
+  EXPECT_EQ(page.Entries[0].At, 1000);
+  EXPECT_EQ(page.Entries[0].Account + " " + page.Entries[0].Action + " " + page.Entries[0].Detail, "alice ban 100% aim");
+  ASSERT_TRUE(one.SearchAudit("", 1, page, &error)) << error;
+  ASSERT_EQ(page.Entries.size(), 2u);
+  EXPECT_EQ(page.Entries[0].Account, "bob") << "newest first";
 }
 
 }  // namespace
