@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing acserver needs on a fresh Debian machine:
 # the compiler, CMake, GoogleTest, libmicrohttpd for the web console (and
-# cpp-httplib, the tests' HTTP client), SQLite for the ban records, libsodium
+# cpp-httplib, the tests' HTTP client, with the openssl tool for their
+# certificate), SQLite for the ban records, libsodium
 # for the console's password hashes, libcurl and the CA certificates for the
 # notifications, libpq and a
 # PostgreSQL server for the shared ban base and its tests, the locales that the
@@ -42,6 +43,9 @@ if [ "$mode" != "--run" ]; then
   # The tests: GoogleTest, and cpp-httplib's client for the web console.
   [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
   [ -f /usr/include/httplib.h ] || need+=(libcpp-httplib-dev)
+  # The HTTPS test of the web console makes a throw-away certificate with the
+  # openssl tool (cpp-httplib's client speaks TLS through libssl).
+  command -v openssl >/dev/null 2>&1 || need+=(openssl)
   # A PostgreSQL server for the shared base's tests (they start a throw-away
   # cluster of their own).
   ls /usr/lib/postgresql/*/bin/initdb >/dev/null 2>&1 || need+=(postgresql)

@@ -274,6 +274,16 @@ const TKeyRule kKeyRules[] = {
        l.Settings.WebTrustedProxies = l.Value;
        return true;
      }},
+    {"web_tls_cert", KeyKind::Text, 0, 0,
+     [](const TLine& l) {
+       l.Settings.WebTlsCert = l.Value;
+       return true;
+     }},
+    {"web_tls_key", KeyKind::Text, 0, 0,
+     [](const TLine& l) {
+       l.Settings.WebTlsKey = l.Value;
+       return true;
+     }},
     {"ban_base", KeyKind::Strict, 0, 0,
      [](const TLine& l) {
        if (!IsKnownBanBase(l.Value)) return l.Stop("must be \"file\" or a postgresql:// URI");

@@ -63,6 +63,10 @@ struct SettingsRecord {
   std::string WebPassword;  // needed on any address but loopback
   std::string WebHosts;     // more host names the web console answers for (behind a proxy), blank or comma separated
   std::string WebTrustedProxies;  // proxies whose X-Forwarded-For names the web client, IPv4, blank or comma separated
+  // PEM files of the web console's certificate (with its chain) and private
+  // key, read at start; both set: the console speaks HTTPS only.
+  std::string WebTlsCert;
+  std::string WebTlsKey;
   ChatCommand ChatCommandMode = ChatCommand::Auto;
   // Command connections from one address at once ("max_connections_per_address"); 0: no cap.
   int32_t MaxConnectionsPerAddress = 0;

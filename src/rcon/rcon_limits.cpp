@@ -47,6 +47,17 @@ std::string BanKickCommand(const SettingsRecord& settings, const std::string& na
   return head + CutToFit(settings, head, safeReason, "\"") + "\"";
 }
 
+std::string AdminKickCommand(const SettingsRecord& settings, const std::string& name, int32_t userId,
+                             const std::string& reason) {
+  const std::string safeReason = NeutraliseRconText(reason);
+  if (userId > 0) {
+    const std::string head = "kick #" + std::to_string(userId) + " ";
+    return head + CutToFit(settings, head, safeReason, "");
+  }
+  const std::string head = "kick \"" + NeutraliseRconText(name) + "\" \"";
+  return head + CutToFit(settings, head, safeReason, "\"") + "\"";
+}
+
 void CheckKickCommentFits(const SettingsRecord& settings) {
   const std::string longest = SupervisionKickCommand(settings, std::string(kNameChars, 'x'));
   const size_t room = RconCommandRoom(settings);

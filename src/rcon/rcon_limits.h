@@ -35,3 +35,8 @@ std::string SupervisionKickCommand(const SettingsRecord& settings, const std::st
 // name in quotes; the reason (neutralised) is cut so that the command fits.
 std::string BanKickCommand(const SettingsRecord& settings, const std::string& name, int32_t userId,
                            const std::string& duration, const std::string& reason);
+// An admin's kick from the web console: "kick #<userid> <reason>" when the
+// userid is known, else "kick \"<name>\" \"<reason>\""; the name and the
+// reason are neutralised and the reason cut so that the command fits.
+std::string AdminKickCommand(const SettingsRecord& settings, const std::string& name, int32_t userId,
+                             const std::string& reason);

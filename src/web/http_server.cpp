@@ -6,10 +6,13 @@
 #include <cctype>
 #include <chrono>
 #include <condition_variable>
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <optional>
 #include <thread>
+#include <vector>
 
 #include "platform/mutex.h"
 #include "base/numbers.h"
@@ -110,6 +113,13 @@ struct THttpServer::TState {
   THttpLimits Limits;
   THttpHandler Handler;
   MHD_Daemon* Daemon = nullptr;  // owned: stopped and freed by Stop
+  THttpTls Tls;                  // the library reads it while it starts
+
+  // Guards Starting and StartError: the library's first complaint while the
+  // daemon starts (a certificate it refuses); later ones are not wanted.
+  TMutex LogLock;
+  bool Starting GUARDED_BY(LogLock) = true;
+  std::string StartError GUARDED_BY(LogLock);
 
   // Guards Clocks and StopReaper; Changed wakes the reaper when a deadline
   // is set or the server stops.
@@ -155,6 +165,18 @@ struct THttpServer::TState {
       } else {
         Changed.wait(guard.Native());
       }
+    }
+  }
+
+  static void OnLibraryLog(void* cls, const char* format, va_list arguments) {
+    auto* state = static_cast<TState*>(cls);
+    char text[512];
+    std::vsnprintf(text, sizeof text, format, arguments);
+    TMutexLock guard(state->LogLock);
+    if (!state->Starting || !state->StartError.empty()) return;
+    state->StartError = text;
+    while (!state->StartError.empty() && std::isspace(static_cast<unsigned char>(state->StartError.back()))) {
+      state->StartError.pop_back();
     }
   }
 
@@ -220,18 +242,32 @@ struct THttpServer::TState {
   }
 };
 
+bool THttpServer::TlsSupported() { return MHD_is_feature_supported(MHD_FEATURE_TLS) == MHD_YES; }
+
 std::unique_ptr<THttpServer> THttpServer::Start(uint32_t address, uint16_t port, const THttpLimits& limits,
-                                                THttpHandler handler, std::string* error) {
+                                                THttpHandler handler, std::string* error, const THttpTls* tls) {
   auto state = std::make_unique<TState>();
   state->Limits = limits;
   state->Handler = std::move(handler);
+  // The TLS options go in an array of their own: none without tls.
+  std::vector<MHD_OptionItem> tlsOptions;
+  unsigned flags = MHD_USE_EPOLL_INTERNAL_THREAD;
+  if (tls != nullptr) {
+    state->Tls = *tls;
+    flags |= MHD_USE_TLS | MHD_USE_ERROR_LOG;
+    tlsOptions.push_back({MHD_OPTION_HTTPS_MEM_CERT, 0, state->Tls.CertificatePem.data()});
+    tlsOptions.push_back({MHD_OPTION_HTTPS_MEM_KEY, 0, state->Tls.KeyPem.data()});
+  }
+  tlsOptions.push_back({MHD_OPTION_END, 0, nullptr});
   sockaddr_in listen{};
   listen.sin_family = AF_INET;
   listen.sin_port = htons(port);
   listen.sin_addr.s_addr = htonl(address);
   TState* raw = state.get();
   state->Daemon = MHD_start_daemon(
-      MHD_USE_EPOLL_INTERNAL_THREAD, port, nullptr, nullptr, &TState::OnRequest, raw,
+      flags, port, nullptr, nullptr, &TState::OnRequest, raw,
+      MHD_OPTION_EXTERNAL_LOGGER, &TState::OnLibraryLog, raw,
+      MHD_OPTION_ARRAY, tlsOptions.data(),
       MHD_OPTION_SOCK_ADDR, reinterpret_cast<const sockaddr*>(&listen),
       MHD_OPTION_CONNECTION_MEMORY_LIMIT, limits.MaxHeadBytes,
       MHD_OPTION_CONNECTION_LIMIT, limits.MaxConnections,
@@ -241,9 +277,19 @@ std::unique_ptr<THttpServer> THttpServer::Start(uint32_t address, uint16_t port,
       MHD_OPTION_NOTIFY_CONNECTION, &TState::OnConnection, raw,
       MHD_OPTION_NOTIFY_COMPLETED, &TState::OnCompleted, raw,
       MHD_OPTION_END);
-  if (state->Daemon == nullptr) {
-    if (error) *error = "cannot listen on " + platform::DottedAddress(address) + ":" + std::to_string(port);
-    return nullptr;
+  {
+    TMutexLock guard(state->LogLock);
+    state->Starting = false;
+    if (state->Daemon == nullptr) {
+      // With TLS the library says why (a certificate or key it refuses,
+      // the address); without, only the address can be at fault.
+      if (error) {
+        *error = tls != nullptr && !state->StartError.empty()
+                     ? state->StartError
+                     : "cannot listen on " + platform::DottedAddress(address) + ":" + std::to_string(port);
+      }
+      return nullptr;
+    }
   }
   state->Reaper = std::thread([raw] { raw->Reap(); });
   return std::unique_ptr<THttpServer>(new THttpServer(std::move(state)));

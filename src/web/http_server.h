@@ -14,6 +14,10 @@
 //   - connections: at most MaxConnections in all and MaxPerAddress from one
 //     address (more are closed at once), and IdleSeconds without a byte.
 // The handler runs on the library's threads and must not block for long.
+//
+// With a certificate and its key it speaks HTTPS only (the library's TLS, on
+// GnuTLS): the head's time bound then counts from the connection's first
+// byte, so a slow handshake is cut off the same way.
 #pragma once
 
 #include <cstdint>
@@ -62,6 +66,12 @@ struct THttpLimits {
 
 using THttpHandler = std::function<void(const THttpRequest&, THttpResponse&)>;
 
+// A certificate (with its chain) and its private key, both PEM.
+struct THttpTls {
+  std::string CertificatePem;
+  std::string KeyPem;
+};
+
 // Owns the library's daemon (its listening socket, connections and threads)
 // and the thread that cuts off late heads; Stop, or the destructor, ends the
 // daemon first and then that thread.
@@ -70,8 +80,13 @@ class THttpServer {
   // Listens on address:port (IPv4, host order; port 0: the system picks) and
   // serves every request with handler. Null, with the reason in error, when
   // it cannot listen.
+  // With tls, only HTTPS; a certificate or key the library refuses gives
+  // null too, with the library's own words in error.
   static std::unique_ptr<THttpServer> Start(uint32_t address, uint16_t port, const THttpLimits& limits,
-                                            THttpHandler handler, std::string* error);
+                                            THttpHandler handler, std::string* error,
+                                            const THttpTls* tls = nullptr);
+  // Whether the library was built with TLS (it needs GnuTLS).
+  static bool TlsSupported();
   ~THttpServer();
   THttpServer(const THttpServer&) = delete;
   THttpServer& operator=(const THttpServer&) = delete;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "platform/clock_text.h"
 #include "platform/console.h"
 #include "platform/files.h"
+#include "platform/program_dir.h"
 #include "platform/random_bytes.h"
 #include "platform/socket.h"
 #include "registry/tables.h"
@@ -24,6 +26,7 @@
 #include "web/web_bans.h"
 #include "web/web_json.h"
 #include "web/web_metrics.h"
+#include "web/web_players.h"
 #include "web/web_screens.h"
 #include "web/web_servers.h"
 #include "web/web_sessions.h"
@@ -88,6 +91,45 @@ void SetPolicy(THttpResponse& response, const std::string& policy) {
   }
 }
 
+// A path of the settings: an absolute one as it is, a relative one in the
+// data directory (beside zelk_config.txt).
+std::string DataPath(const std::string& path) {
+  return !path.empty() && path[0] == '/' ? path : platform::DataDirectory() + path;
+}
+
+// The certificate and key of "web_tls_cert" and "web_tls_key", read now:
+// nullopt with no TLS wanted; a console line and false in ok when the
+// console must stay off (one of the two alone, a library without TLS, a file
+// that cannot be read).
+std::optional<THttpTls> ReadTls(const SettingsRecord& settings, bool& ok) {
+  ok = true;
+  if (settings.WebTlsCert.empty() && settings.WebTlsKey.empty()) return std::nullopt;
+  ok = false;
+  if (settings.WebTlsCert.empty() || settings.WebTlsKey.empty()) {
+    platform::ConsoleLine("Web console not started: web_tls_cert and web_tls_key go together; set both for "
+                          "HTTPS, or neither for plain HTTP");
+    return std::nullopt;
+  }
+  if (!THttpServer::TlsSupported()) {
+    platform::ConsoleLine("Web console not started: web_tls_cert is set, but this libmicrohttpd was built "
+                          "without TLS (GnuTLS); remove web_tls_cert and web_tls_key, or install a libmicrohttpd "
+                          "with TLS");
+    return std::nullopt;
+  }
+  THttpTls tls;
+  std::string error;
+  if (!platform::ReadWholeFile(DataPath(settings.WebTlsCert), tls.CertificatePem, &error)) {
+    platform::ConsoleLine("Web console not started: the certificate of web_tls_cert cannot be read (" + error + ")");
+    return std::nullopt;
+  }
+  if (!platform::ReadWholeFile(DataPath(settings.WebTlsKey), tls.KeyPem, &error)) {
+    platform::ConsoleLine("Web console not started: the key of web_tls_key cannot be read (" + error + ")");
+    return std::nullopt;
+  }
+  ok = true;
+  return tls;
+}
+
 }  // namespace
 
 std::unique_ptr<TWebConsole> TWebConsole::Start(const TSources& sources) {
@@ -114,6 +156,10 @@ std::unique_ptr<TWebConsole> TWebConsole::Start(const TSources& sources) {
                           " is not a loopback address, and web_password is empty");
     return nullptr;
   }
+  bool tlsOk = false;
+  const std::optional<THttpTls> tls = ReadTls(settings, tlsOk);
+  if (!tlsOk) return nullptr;
+  console->tls_ = tls.has_value();
   THttpLimits limits;
   limits.MaxHeadBytes = kWebMaxHeadBytes;
   limits.MaxBodyBytes = kWebMaxRequestBytes;
@@ -125,12 +171,15 @@ std::unique_ptr<TWebConsole> TWebConsole::Start(const TSources& sources) {
   std::string error;
   console->http_ = THttpServer::Start(
       *address, static_cast<uint16_t>(*port), limits,
-      [raw](const THttpRequest& request, THttpResponse& response) { raw->Serve(request, response); }, &error);
+      [raw](const THttpRequest& request, THttpResponse& response) { raw->Serve(request, response); }, &error,
+      tls ? &*tls : nullptr);
   if (!console->http_) {
-    platform::ConsoleLine("Web console not started: it could not listen on " + listen);
+    // With TLS the library's own words say whether the files or the address failed.
+    platform::ConsoleLine(tls ? "Web console not started: HTTPS on " + listen + " failed: " + error
+                              : "Web console not started: it could not listen on " + listen);
     return nullptr;
   }
-  console->address_ = "http://" + listen + "/";
+  console->address_ = (tls ? "https://" : "http://") + listen + "/";
   const size_t accounts = console->users_->Count();
   platform::ConsoleLine("Web console: " + console->address_ +
                         (accounts > 0                    ? " (" + std::to_string(accounts) + " accounts)"
@@ -207,7 +256,7 @@ void TWebConsole::Serve(const THttpRequest& request, THttpResponse& response) {
       // The password opens a session for a browser that loads the page, or
       // whose session ended while the page stayed open.
       if (request.Path == "/" || !session.empty()) {
-        response.Headers.emplace_back("Set-Cookie", TWebSessions::CookieFor(sessions_->Open(*access.User)));
+        response.Headers.emplace_back("Set-Cookie", TWebSessions::CookieFor(sessions_->Open(*access.User), tls_));
       }
       Route(request, *access.User, peer, response);
       return;
@@ -283,7 +332,8 @@ void TWebConsole::Route(const THttpRequest& request, const TWebUser& user, const
   } else if (get && path == "/api/audit") {
     ServeAudit(sources_.Accounts, request, response);
   } else if (request.Method == "POST" && (path == "/api/bans" || path == "/api/bans/lift" || path == "/api/logout" ||
-                                          path == "/api/accounts" || path.rfind("/api/accounts/", 0) == 0)) {
+                                          path == "/api/players/kick" || path == "/api/accounts" ||
+                                          path.rfind("/api/accounts/", 0) == 0)) {
     if (!ConstantTimeEquals(request.Header("X-Console-Token"), token_)) {
       return SetJsonError(response, 403, "the page's token is missing");
     }
@@ -298,10 +348,12 @@ void TWebConsole::Route(const THttpRequest& request, const TWebUser& user, const
     }
     if (path == "/api/logout") {
       sessions_->Close(CookieValue(request.Header("Cookie"), kWebSessionCookie));
-      response.Headers.emplace_back("Set-Cookie", TWebSessions::ExpiredCookie());
+      response.Headers.emplace_back("Set-Cookie", TWebSessions::ExpiredCookie(tls_));
       response.Set(200, "{\"logged_out\":true}", kJson);
     } else if (accounts) {
       ServeAccountChange(*users_, audit_.get(), path, request, user, peer, response);
+    } else if (path == "/api/players/kick") {
+      ServePlayerKick(sources_.Settings, sources_.Report, sources_.Rcon, audit_.get(), request, user, peer, response);
     } else if (path == "/api/bans") {
       ServeBanByHand(sources_.Tables, sources_.Enforcement, audit_.get(), request, user, peer, response);
     } else {

@@ -7,7 +7,9 @@
 // last supervision run's report, the ban base through its own lock. So a slow
 // or hostile browser never holds anything that supervision or a client
 // command waits for. Off unless "web_listen" is set; on any address but
-// loopback only with "web_password" or an account.
+// loopback only with "web_password" or an account. With "web_tls_cert" and
+// "web_tls_key" (read once, at start) it speaks HTTPS only, and its session
+// cookie is Secure.
 //
 // Before anything else a request must name this console in its Host header
 // (an IPv4 address, "localhost", or a name in "web_hosts"), so a web page that
@@ -70,7 +72,8 @@ class TWebConsole {
   // then the route. Thread safe; the HTTP server's threads call it.
   void Serve(const THttpRequest& request, THttpResponse& response);
 
-  // The address the console listens on, as "http://IP:port/".
+  // The address the console listens on, as "http://IP:port/" (https:// with
+  // "web_tls_cert" and "web_tls_key").
   const std::string& Address() const { return address_; }
   // Stops accepting, ends the requests under way and joins the threads.
   // Idempotent; safe at any moment after Start returned. Main thread only.
@@ -93,6 +96,7 @@ class TWebConsole {
   std::vector<std::string> proxies_;  // "web_trusted_proxies", read once
   std::unique_ptr<THttpServer> http_;
   std::string address_;
+  bool tls_ = false;  // HTTPS: the session cookie is Secure
   std::string token_;  // per process: every change must carry it; only ever in the page's body
   int64_t startedUnixSeconds_ = 0;
 };

@@ -60,12 +60,13 @@ void TWebSessions::Close(const std::string& token) {
   std::erase_if(sessions_, [&token](const TSession& session) { return ConstantTimeEquals(session.Token, token); });
 }
 
-std::string TWebSessions::CookieFor(const std::string& token) {
+std::string TWebSessions::CookieFor(const std::string& token, bool secure) {
   const auto lifetime = std::chrono::duration_cast<std::chrono::seconds>(kWebSessionLifetime).count();
   return std::string(kWebSessionCookie) + "=" + token + "; Path=/; Max-Age=" + std::to_string(lifetime) +
-         "; HttpOnly; SameSite=Strict";
+         "; HttpOnly; SameSite=Strict" + (secure ? "; Secure" : "");
 }
 
-std::string TWebSessions::ExpiredCookie() {
-  return std::string(kWebSessionCookie) + "=; Path=/; Max-Age=0; HttpOnly; SameSite=Strict";
+std::string TWebSessions::ExpiredCookie(bool secure) {
+  return std::string(kWebSessionCookie) + "=; Path=/; Max-Age=0; HttpOnly; SameSite=Strict" +
+         (secure ? "; Secure" : "");
 }

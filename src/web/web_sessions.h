@@ -1,8 +1,8 @@
 // The web console's sessions: after one login with a password, the browser
-// holds a random token in a cookie (HttpOnly, SameSite=Strict, Path=/), and a
-// request that carries a live one is let in without the password and without
-// the throttle, so that nobody's wrong passwords, even from the admin's own
-// address, keep a logged-in admin out.
+// holds a random token in a cookie (HttpOnly, SameSite=Strict, Path=/, and
+// Secure over HTTPS), and a request that carries a live one is let in without
+// the password and without the throttle, so that nobody's wrong passwords,
+// even from the admin's own address, keep a logged-in admin out.
 //
 // A session ends kWebSessionIdle after its last use, kWebSessionLifetime after
 // its login whatever its use, at a logout, or when kWebMaxSessions newer
@@ -40,9 +40,10 @@ class TWebSessions {
   // Ends the session of token, if any. Thread safe.
   void Close(const std::string& token);
   // The Set-Cookie value that gives the browser token, and the one that
-  // takes it away.
-  static std::string CookieFor(const std::string& token);
-  static std::string ExpiredCookie();
+  // takes it away; secure (a console on HTTPS) adds Secure, so that the
+  // browser never sends the token over plain HTTP.
+  static std::string CookieFor(const std::string& token, bool secure = false);
+  static std::string ExpiredCookie(bool secure = false);
 
  private:
   struct TSession {

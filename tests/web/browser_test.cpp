@@ -357,13 +357,14 @@ TEST_F(WebConsoleBrowser, PageShowsPlayersClientsBanScreenshotAndLogs) {
   // Players: protected by a client, kicked for having none, a bot not checked.
   const std::string playerBody = TableBody(dom, "playerRows");
   const auto players = TableRows(playerBody);
+  // Each has a Kick button; only a player whose client is known can be banned.
   EXPECT_EQ(RowOf(players, "Alice"),
-            (std::vector<std::string>{"Alice", "127.0.0.1:27005", "3", "player", "client", "0"}))
+            (std::vector<std::string>{"Alice", "ALICE01", "127.0.0.1:27005", "3", "player", "client", "0", "Kick Ban"}))
       << "no earlier bans of her client's identifier: " << playerBody;
   EXPECT_EQ(RowOf(players, "Lonely"),
-            (std::vector<std::string>{"Lonely", "127.0.0.9:27005", "7", "player", "nobody: kicked", "-"}))
+            (std::vector<std::string>{"Lonely", "-", "127.0.0.9:27005", "7", "player", "nobody: kicked", "-", "Kick"}))
       << playerBody;
-  EXPECT_EQ(RowOf(players, "Zed"), (std::vector<std::string>{"Zed", "-", "5", "bot", "not checked", "-"}))
+  EXPECT_EQ(RowOf(players, "Zed"), (std::vector<std::string>{"Zed", "-", "-", "5", "bot", "not checked", "-", "Kick"}))
       << playerBody;
   EXPECT_TRUE(RowOf(players, "Mallory").empty()) << "kicked with her ban, she is gone: " << playerBody;
 
