@@ -221,6 +221,17 @@ bool TCommandServer::Activate(std::string* error) {
   if (released_ || listenerThread_.joinable()) return false;
   shared_->Listener = platform::TTcpListener::Open(static_cast<uint16_t>(port_), listenQueue_, error);
   if (!shared_->Listener) return false;
+  // Every accepted connection starts with these, as Linux copies them from the
+  // listener: none costs a system call per connection. Replies are small and
+  // must leave as soon as they are sent, also when a client pipelines commands
+  // (Nagle would hold the second reply back until the client's delayed
+  // acknowledgement). Keep-alive ends a connection whose peer vanished without
+  // a word. The send bound takes the connection of a reader that stalls. A
+  // failure of any only costs that option.
+  platform::TTcpListener& listener = *shared_->Listener;
+  platform::SetNoDelay(listener, nullptr);
+  platform::SetKeepAlive(listener, kKeepAliveIdleSeconds, kKeepAliveIntervalSeconds, kKeepAliveProbes, nullptr);
+  platform::SetSendTimeout(listener, kCommandSendTimeoutMs, nullptr);
   boundPort_ = shared_->Listener->LocalPort();
   listenerThread_ = std::thread(ListenLoop, shared_);
   return true;
@@ -239,13 +250,6 @@ void TCommandServer::ListenLoop(const std::shared_ptr<Shared>& shared) {
       continue;
     }
 
-    // Replies are small and must leave as soon as they are sent, also when a
-    // client pipelines commands (Nagle would hold the second reply back until
-    // the client's delayed acknowledgement). Keep-alive ends a connection
-    // whose peer vanished without a word. A failure of either only costs that.
-    platform::SetNoDelay(*stream, nullptr);
-    platform::SetKeepAlive(*stream, kKeepAliveIdleSeconds, kKeepAliveIntervalSeconds, kKeepAliveProbes, nullptr);
-    platform::SetSendTimeout(*stream, kCommandSendTimeoutMs, nullptr);  // a reader that stalls loses its connection
     auto connection = std::make_shared<Connection>(std::move(*stream));
     std::vector<std::shared_ptr<Connection>> ended;
     bool admitted = false;
