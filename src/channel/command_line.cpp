@@ -50,7 +50,6 @@ std::string CommandCall::Reply() const { return ReplyText.empty() ? std::string(
 
 void CommandCall::Reset() {
   ArgumentText.clear();
-  Arguments.clear();
   ReplyText.clear();
   PeerAddress.clear();
   Failed = false;

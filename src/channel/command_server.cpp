@@ -1,11 +1,19 @@
 // The command channel's server: the listener thread, one thread per
 // connection, line framing and dispatch, and the release.
 //
-// Thread ownership: the listener thread starts every connection thread and
-// joins the ones that have finished (at each accept); the release joins the
-// rest after the listener has ended. A connection thread closes its own socket
-// at its end, under the connections lock, so that the release never shuts down
-// a descriptor that is being closed.
+// Threads: a connection is served from its first line to its end by one
+// thread. A thread whose connection has ended waits as the spare for the next
+// connection, unless another waits already; the server starts with one
+// waiting. So a new connection usually begins on a thread that exists, its
+// first reply not waiting for a thread to start, and the threads of a server
+// whose clients come and go are not started and ended over and over.
+//
+// Thread ownership: the listener thread starts connection threads and joins
+// the ones that have ended (at each accept); the release joins the rest after
+// the listener has ended. A thread marks its own end, under the connections
+// lock, as its last act. A connection thread closes each connection's socket
+// at that connection's end, under the connections lock, so that the release
+// never shuts down a descriptor that is being closed.
 #include "channel/command_server.h"
 
 #include <algorithm>
@@ -45,9 +53,6 @@ struct TCommandServer::Connection {
   // connection's thread, read by the listener when it must make room.
   std::atomic<int64_t> LastLineMs{AcceptedMs};
   std::atomic<int64_t> LastClientLineMs{-1};
-  // Set by the listener and the release; joined or detached by the listener
-  // thread or, once the listener has ended, by the release.
-  std::thread Thread;
 
  private:
   // Both guarded by Shared::ConnectionsLock. A connection does not name the
@@ -59,6 +64,20 @@ struct TCommandServer::Connection {
   bool madeRoom_ = false;  // shut down to make room for a new one
 };
 
+// A connection thread, over the connections it serves one after another.
+struct TCommandServer::Worker {
+  // Started by the listener thread (the first spare by Activate) and joined by
+  // it once Ended or, after the listener has ended, joined or detached by the
+  // release; never touched by the thread itself.
+  std::thread Thread;
+
+ private:
+  // Set by the thread as its last act. Guarded by Shared::ConnectionsLock,
+  // reached only through Shared::Ended, as a connection's flags are.
+  friend struct Shared;
+  bool ended_ = false;
+};
+
 struct TCommandServer::Shared {
   std::vector<CommandHandler> Handlers;  // written before Activate, then read only
   int MaxConnections = 50;
@@ -68,19 +87,35 @@ struct TCommandServer::Shared {
   // ConnectionsChanged cannot miss it; read by every thread without a lock.
   std::atomic<bool> Stopping{false};
 
-  // Guards Connections and each connection's Finished and MadeRoom flags and
-  // the closing of its socket. Held only while the list is counted, read or
-  // changed.
+  // Guards Connections, Workers, the spare's hand-over and each connection's
+  // Finished and MadeRoom flags and each worker's Ended flag, and the closing
+  // of a connection's socket. Held only while the lists are counted, read or
+  // changed, and while the spare waits.
   TMutex ConnectionsLock;
-  // Signalled when a connection finishes and when the release begins.
+  // Signalled when a connection finishes, when a thread ends and when the
+  // release begins.
   std::condition_variable ConnectionsChanged;
   std::list<std::shared_ptr<Connection>> Connections GUARDED_BY(ConnectionsLock);
+  std::list<std::shared_ptr<Worker>> Workers GUARDED_BY(ConnectionsLock);
+  // Whether a thread waits as the spare (at most one does), and the
+  // connection the listener has handed to it and it has not taken yet.
+  bool SpareWaiting GUARDED_BY(ConnectionsLock) = false;
+  std::shared_ptr<Connection> HandedToSpare GUARDED_BY(ConnectionsLock);
+  // Signalled when a connection is handed to the spare and when the release
+  // begins.
+  std::condition_variable SpareWake;
 
   // A connection's flags: its thread has ended (its socket is closed), and it
-  // was shut down to make room for a new one.
+  // was shut down to make room for a new one; a worker's: its thread ended.
   bool& Finished(Connection& c) const REQUIRES(ConnectionsLock) { return c.finished_; }
   bool& MadeRoom(Connection& c) const REQUIRES(ConnectionsLock) { return c.madeRoom_; }
+  bool& Ended(Worker& w) const REQUIRES(ConnectionsLock) { return w.ended_; }
 
+  // Caller holds ConnectionsLock.
+  bool AnyWorkerRunning() const REQUIRES(ConnectionsLock) {
+    return std::any_of(Workers.begin(), Workers.end(),
+                       [this](const std::shared_ptr<Worker>& w) REQUIRES(ConnectionsLock) { return !Ended(*w); });
+  }
   // Caller holds ConnectionsLock.
   int RunningCount() const REQUIRES(ConnectionsLock) {
     return static_cast<int>(std::count_if(Connections.begin(), Connections.end(),
@@ -121,28 +156,42 @@ struct TCommandServer::Shared {
   }
 };
 
+// What a connection thread keeps from one connection to the next, so that
+// neither a line nor a new connection costs an allocation once the thread has
+// served a first one.
+struct TCommandServer::ThreadScratch {
+  TLineFramer Framer;
+  std::string Line;
+  TLineScratch Dispatch;
+};
+
 // Serves lines until the client closes, an error ends the connection, the
 // connection stays silent past its bound, or the server stops. Lines that
 // arrive together are served without further reads. A blank line is no sign
 // of life: it neither counts as the first line nor keeps a connection open.
 void TCommandServer::ServeLines(const std::vector<CommandHandler>& handlers, const TConnectionLimits& limits,
-                                Connection& connection, const std::atomic<bool>& stopping) {
-  TLineFramer framer;
-  TLineScratch scratch;
+                                Connection& connection, const std::atomic<bool>& stopping, ThreadScratch& kept) {
+  TLineFramer& framer = kept.Framer;
+  std::string& text = kept.Line;
+  framer.Clear();
   // The line's time and whether a registered client sent it; marked before
   // the reply is written, so that no connection of a client that has just
   // registered can be chosen to make room while its reply is on the way.
-  int64_t lineMs = 0;
-  bool fromClient = false;
-  const ReplyWriterFn write = [&](const std::string& wire) {
-    if (fromClient) connection.LastClientLineMs.store(lineMs, std::memory_order_relaxed);
-    return connection.Stream.WriteAll(wire);
+  struct {
+    Connection& Served;
+    int64_t LineMs = 0;
+    bool FromClient = false;
+  } line{connection};
+  // One reference captured: the writer fits inside the std::function, which
+  // then allocates nothing.
+  const ReplyWriterFn write = [&line](const std::string& wire) {
+    if (line.FromClient) line.Served.LastClientLineMs.store(line.LineMs, std::memory_order_relaxed);
+    return line.Served.Stream.WriteAll(wire);
   };
-  std::string line;
   bool seenLine = false;
   char chunk[4096];
   while (!stopping.load()) {
-    const TLineFramer::Cut cut = framer.Next(line);
+    const TLineFramer::Cut cut = framer.Next(text);
     if (cut == TLineFramer::Cut::Overlong) return;
     if (cut == TLineFramer::Cut::NeedMore) {
       const int64_t deadline =
@@ -158,15 +207,16 @@ void TCommandServer::ServeLines(const std::vector<CommandHandler>& handlers, con
       framer.Append(chunk, static_cast<size_t>(got));
       continue;
     }
-    if (line.empty()) continue;
+    if (text.empty()) continue;
     seenLine = true;
     // Plain timestamps, read by the listener only to choose whom to close:
     // they need no ordering against anything else.
-    lineMs = NowMs();
-    connection.LastLineMs.store(lineMs, std::memory_order_relaxed);
-    fromClient = false;
-    const LineEnd end = RunCommandLine(handlers, line, connection.PeerAddress, write, &fromClient, scratch);
-    if (fromClient) connection.LastClientLineMs.store(lineMs, std::memory_order_relaxed);
+    line.LineMs = NowMs();
+    connection.LastLineMs.store(line.LineMs, std::memory_order_relaxed);
+    line.FromClient = false;
+    const LineEnd end =
+        RunCommandLine(handlers, text, connection.PeerAddress, write, &line.FromClient, kept.Dispatch);
+    if (line.FromClient) connection.LastClientLineMs.store(line.LineMs, std::memory_order_relaxed);
     if (end == LineEnd::Close) return;
   }
 }
@@ -234,12 +284,34 @@ bool TCommandServer::Activate(std::string* error) {
   if (released_ || listenerThread_.joinable()) return false;
   shared_->Listener = platform::TTcpListener::Open(static_cast<uint16_t>(port_), listenQueue_, error);
   if (!shared_->Listener) return false;
+  // Every accepted connection starts with these, as Linux copies them from the
+  // listener: none costs a system call per connection. Replies are small and
+  // must leave as soon as they are sent, also when a client pipelines commands
+  // (Nagle would hold the second reply back until the client's delayed
+  // acknowledgement). Keep-alive ends a connection whose peer vanished without
+  // a word. The send bound takes the connection of a reader that stalls. A
+  // failure of any only costs that option.
+  platform::TTcpListener& listener = *shared_->Listener;
+  platform::SetNoDelay(listener, nullptr);
+  platform::SetKeepAlive(listener, kKeepAliveIdleSeconds, kKeepAliveIntervalSeconds, kKeepAliveProbes, nullptr);
+  platform::SetSendTimeout(listener, kCommandSendTimeoutMs, nullptr);
   boundPort_ = shared_->Listener->LocalPort();
+  // The spare for the first connection.
+  auto spare = std::make_shared<Worker>();
+  {
+    TMutexLock guard(shared_->ConnectionsLock);
+    shared_->Workers.push_back(spare);
+  }
+  StartWorker(shared_, spare, nullptr);
   listenerThread_ = std::thread(ListenLoop, shared_);
   return true;
 }
 
 void TCommandServer::ListenLoop(const std::shared_ptr<Shared>& shared) {
+  // Connections and threads that have ended, taken off the lists under the
+  // lock and let go (joined, for a thread) after it.
+  std::list<std::shared_ptr<Connection>> finished;
+  std::list<std::shared_ptr<Worker>> ended;
   while (!shared->Stopping.load()) {
     std::optional<platform::TTcpStream> stream = shared->Listener->Accept();
     if (!stream) {
@@ -252,60 +324,106 @@ void TCommandServer::ListenLoop(const std::shared_ptr<Shared>& shared) {
       continue;
     }
 
-    // Replies are small and must leave as soon as they are sent, also when a
-    // client pipelines commands (Nagle would hold the second reply back until
-    // the client's delayed acknowledgement). Keep-alive ends a connection
-    // whose peer vanished without a word. A failure of either only costs that.
-    platform::SetNoDelay(*stream, nullptr);
-    platform::SetKeepAlive(*stream, kKeepAliveIdleSeconds, kKeepAliveIntervalSeconds, kKeepAliveProbes, nullptr);
-    platform::SetSendTimeout(*stream, kCommandSendTimeoutMs, nullptr);  // a reader that stalls loses its connection
     auto connection = std::make_shared<Connection>(std::move(*stream));
-    std::vector<std::shared_ptr<Connection>> ended;
+    std::shared_ptr<Worker> worker;  // the thread for it when no spare waits
     bool admitted = false;
+    bool handedToSpare = false;
     int fromAddress = 0;  // places taken from the new connection's address, when that is capped
     bool addressFull = false;
     {
       TMutexLock guard(shared->ConnectionsLock);
       for (auto it = shared->Connections.begin(); it != shared->Connections.end();) {
-        if (shared->Finished(**it)) {
-          ended.push_back(*it);
-          it = shared->Connections.erase(it);
-        } else {
-          ++it;
-        }
+        auto next = std::next(it);
+        if (shared->Finished(**it)) finished.splice(finished.end(), shared->Connections, it);
+        it = next;
       }
-      // The caps are checked before a thread exists: a connection refused is
-      // closed at once (when `connection` goes out of scope), without data.
+      for (auto it = shared->Workers.begin(); it != shared->Workers.end();) {
+        auto next = std::next(it);
+        if (shared->Ended(**it)) ended.splice(ended.end(), shared->Workers, it);
+        it = next;
+      }
+      // The caps are checked before a thread serves it: a connection refused
+      // is closed at once (when `connection` goes out of scope), without data.
       const int perAddress = shared->Limits.MaxPerAddress;
       if (perAddress > 0) fromAddress = shared->PlacesTaken(connection->PeerAddress);
       addressFull = perAddress > 0 && fromAddress >= perAddress;
       admitted = !addressFull && (shared->MaxConnections <= 0 ||
                                   shared->PlacesTaken() < shared->MaxConnections || shared->MakeRoom());
-      if (admitted) shared->Connections.push_back(connection);
+      if (admitted) {
+        shared->Connections.push_back(connection);
+        handedToSpare = shared->SpareWaiting && shared->HandedToSpare == nullptr;
+        if (handedToSpare) {
+          shared->HandedToSpare = connection;
+        } else {
+          worker = std::make_shared<Worker>();
+          shared->Workers.push_back(worker);
+        }
+      }
     }
     if (addressFull && AdmitErrorLine(connection->PeerAddress)) {
       WriteLog("Connection refused: " + connection->PeerAddress + " has " + std::to_string(fromAddress) +
                " command connections already (max_connections_per_address)");
     }
-    for (auto& done : ended) done->Thread.join();
-    if (!admitted) continue;
-    ++Metrics.CommandConnections;
-
-    try {
-      connection->Thread = std::thread([shared, connection] {
-        ServeLines(shared->Handlers, shared->Limits, *connection, shared->Stopping);
-        {
-          TMutexLock guard(shared->ConnectionsLock);
-          connection->Stream.Close();
-          shared->Finished(*connection) = true;
-        }
-        shared->ConnectionsChanged.notify_all();
-      });
-    } catch (const std::system_error&) {
-      // No thread could be made: the connection is dropped like one over the cap.
-      TMutexLock guard(shared->ConnectionsLock);
-      shared->Connections.remove(connection);
+    if (admitted) {
+      ++Metrics.CommandConnections;
+      if (handedToSpare) {
+        shared->SpareWake.notify_one();
+      } else {
+        StartWorker(shared, worker, connection);
+      }
     }
+    // After the new connection's thread has it, so that its first reply does
+    // not wait for them.
+    finished.clear();
+    for (auto& done : ended) done->Thread.join();
+    ended.clear();
+  }
+}
+
+void TCommandServer::StartWorker(const std::shared_ptr<Shared>& shared, const std::shared_ptr<Worker>& worker,
+                                 const std::shared_ptr<Connection>& connection) {
+  try {
+    worker->Thread = std::thread(RunWorker, shared, worker, connection);
+  } catch (const std::system_error&) {
+    // No thread could be made: the connection is dropped like one over the cap.
+    TMutexLock guard(shared->ConnectionsLock);
+    shared->Workers.remove(worker);
+    if (connection) shared->Connections.remove(connection);
+  }
+}
+
+void TCommandServer::RunWorker(std::shared_ptr<Shared> shared, std::shared_ptr<Worker> worker,
+                               std::shared_ptr<Connection> connection) {
+  // The thread's first allocations (which also set up its share of the
+  // allocator) are made here, before any connection waits for them.
+  ThreadScratch kept;
+  kept.Dispatch.Call.Arguments.reserve(8);
+  kept.Dispatch.Call.ReplyText.reserve(2);
+  for (;;) {
+    if (connection) ServeLines(shared->Handlers, shared->Limits, *connection, shared->Stopping, kept);
+    TMutexLock lock(shared->ConnectionsLock);
+    if (connection) {
+      connection->Stream.Close();
+      shared->Finished(*connection) = true;
+      connection.reset();  // the listener lets it go
+      shared->ConnectionsChanged.notify_all();
+    }
+    if (!shared->Stopping.load() && !shared->SpareWaiting) {
+      // The spare: waits, without a time-out, for the next connection or the
+      // release.
+      shared->SpareWaiting = true;
+      shared->SpareWake.wait(lock.Native(), [&]() REQUIRES(shared->ConnectionsLock) {
+        return shared->HandedToSpare != nullptr || shared->Stopping.load();
+      });
+      shared->SpareWaiting = false;
+      // A connection handed over is served even when the release has begun
+      // (ServeLines then returns at once), so that it is marked finished.
+      connection = std::move(shared->HandedToSpare);
+      if (connection) continue;
+    }
+    shared->Ended(*worker) = true;
+    shared->ConnectionsChanged.notify_all();
+    return;
   }
 }
 
@@ -324,12 +442,14 @@ bool TCommandServer::Release() {
   if (released_) return true;
   released_ = true;
 
-  // Stop accepting: wake the blocked accept and wait for the listener.
+  // Stop accepting: wake the blocked accept and wait for the listener. The
+  // spare wakes and ends.
   {
     TMutexLock guard(shared_->ConnectionsLock);
     shared_->Stopping.store(true);
   }
   shared_->ConnectionsChanged.notify_all();
+  shared_->SpareWake.notify_all();
   if (shared_->Listener) shared_->Listener->Shutdown();
   if (listenerThread_.joinable()) listenerThread_.join();
   shared_->Listener.reset();
@@ -342,32 +462,34 @@ bool TCommandServer::Release() {
   }
 
   // Wait for the threads, looking at least every TerminateCheckMs, at most
-  // the termination wait; each finishing thread wakes the wait early.
+  // the termination wait; each ending thread wakes the wait early.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(terminateWaitMs_);
   const auto check = std::chrono::milliseconds(std::max(1, terminateCheckMs_));
-  while (shared_->RunningCount() > 0) {
+  while (shared_->AnyWorkerRunning()) {
     auto now = std::chrono::steady_clock::now();
     if (now >= deadline) break;
     shared_->ConnectionsChanged.wait_for(lock.Native(), std::min<std::chrono::steady_clock::duration>(check, deadline - now));
   }
-  const bool allEnded = shared_->RunningCount() == 0;
+  const bool allEnded = !shared_->AnyWorkerRunning();
   std::list<std::shared_ptr<Connection>> connections;
   connections.swap(shared_->Connections);
+  std::list<std::shared_ptr<Worker>> workers;
+  workers.swap(shared_->Workers);
   lock.Unlock();
 
-  for (auto& connection : connections) {
-    // A thread that has not finished is left to end on its own; it holds its
+  for (auto& worker : workers) {
+    // A thread that has not ended is left to end on its own; it holds its
     // connection and the shared state, so nothing it uses goes away.
-    if (!connection->Thread.joinable()) continue;
-    bool finished;
+    if (!worker->Thread.joinable()) continue;
+    bool ended;
     {
       TMutexLock guard(shared_->ConnectionsLock);
-      finished = shared_->Finished(*connection);
+      ended = shared_->Ended(*worker);
     }
-    if (finished) {
-      connection->Thread.join();
+    if (ended) {
+      worker->Thread.join();
     } else {
-      connection->Thread.detach();
+      worker->Thread.detach();
     }
   }
   return allEnded;

@@ -1,8 +1,10 @@
 // The command channel: a TCP line server. One listener thread accepts; each
-// connection is served on a thread of its own. A line ends at LF (one CR before
-// it is removed); its first word is matched, case-insensitively and in
-// registration order, against the registered command words, and the handler
-// runs on the connection's thread. The server never sends anything but replies.
+// connection is served on a thread of its own (one that waited for it, left by
+// a connection that has ended, or one started for it). A line ends at LF (one
+// CR before it is removed); its first word is matched, case-insensitively and
+// in registration order, against the registered command words, and the
+// handler runs on the connection's thread. The server never sends anything but
+// replies.
 //
 // No connection can hold a place that a client needs: one that has not sent a
 // whole command line within FirstLineMs of being accepted, or none for
@@ -45,7 +47,9 @@ struct CommandCall {
   // The reply as one line ("" when none), for tests.
   std::string Reply() const;
   // Back to a fresh call's values, keeping the memory the texts had, so that
-  // a connection's next line needs no new allocations.
+  // a connection's next line needs no new allocations; all but Arguments,
+  // whose words stay for the split of the next line to overwrite (a word
+  // removed would take its memory with it).
   void Reset();
 };
 
@@ -97,6 +101,12 @@ class TLineFramer {
   // buffered; Overlong when a line, or the bytes without a line feed, pass
   // kMaxLineBytes (a removed CR counts): the connection must end.
   Cut Next(std::string& line);
+  // Empty again, for the next connection, keeping the buffer's memory.
+  void Clear() {
+    buffer_.clear();
+    consumed_ = 0;
+    scanned_ = 0;
+  }
 
  private:
   std::string buffer_;
@@ -158,19 +168,27 @@ class TCommandServer {
   // The port actually bound (differs from Port() when configured with 0); 0
   // before Activate or after a failed one.
   uint16_t BoundPort() const { return boundPort_; }
-  // Connection threads running now. Thread safe.
+  // Connections being served now (a thread waiting as the spare is not
+  // counted). Thread safe.
   int ConnectionCount() const;
-  // Waits until exactly count connection threads run, at most timeoutMs; true
-  // when reached. For tests. Thread safe.
+  // Waits until exactly count connections are being served, at most
+  // timeoutMs; true when reached. For tests. Thread safe.
   bool WaitConnectionCount(int count, int timeoutMs) const;
   const std::vector<CommandHandler>& Handlers() const;
 
  private:
   struct Connection;
+  struct Worker;
   struct Shared;
   static void ListenLoop(const std::shared_ptr<Shared>& shared);
+  // Starts the worker's thread on the connection (none: as the spare).
+  static void StartWorker(const std::shared_ptr<Shared>& shared, const std::shared_ptr<Worker>& worker,
+                          const std::shared_ptr<Connection>& connection);
+  static void RunWorker(std::shared_ptr<Shared> shared, std::shared_ptr<Worker> worker,
+                        std::shared_ptr<Connection> connection);
+  struct ThreadScratch;
   static void ServeLines(const std::vector<CommandHandler>& handlers, const TConnectionLimits& limits,
-                         Connection& connection, const std::atomic<bool>& stopping);
+                         Connection& connection, const std::atomic<bool>& stopping, ThreadScratch& kept);
 
   int port_ = 0;
   int listenQueue_ = 15;

@@ -141,6 +141,7 @@ class TTcpListener {
   // Blocks until a connection arrives; nullopt once Shutdown was called or on error.
   std::optional<TTcpStream> Accept();
   uint16_t LocalPort() const;
+  int Fd() const { return socket_.Fd(); }
   // Wakes a blocked Accept for good. Thread safe.
   void Shutdown() { socket_.Shutdown(); }
   void Close() { socket_.Close(); }

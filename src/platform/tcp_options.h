@@ -1,4 +1,5 @@
-// Options of a connected TCP stream.
+// Options of a connected TCP stream, or of a listener for every stream it
+// accepts.
 #pragma once
 
 #include <string>
@@ -22,5 +23,13 @@ bool SetKeepAlive(TTcpStream& stream, int idleSeconds, int intervalSeconds, int 
 // and a peer that never reads cannot hold the writing thread. False with the
 // failing call named in error.
 bool SetSendTimeout(TTcpStream& stream, int timeoutMs, std::string* error);
+
+// The same options set once on a listener: Linux gives every socket a listener
+// accepts the listener's options, so each connection starts with them at no
+// cost of its own (a server that sets them per connection spends a system call
+// on each before its first byte).
+bool SetNoDelay(TTcpListener& listener, std::string* error);
+bool SetKeepAlive(TTcpListener& listener, int idleSeconds, int intervalSeconds, int probes, std::string* error);
+bool SetSendTimeout(TTcpListener& listener, int timeoutMs, std::string* error);
 
 }  // namespace platform

@@ -301,6 +301,25 @@ TEST_F(Transport, ConnectionsFromOneAddressAreCappedWhenAsked) {
             1);
 }
 
+// A thread whose connection has ended serves the next one: nothing of the
+// last (a line cut short by its close) carries over, and the release ends the
+// thread left waiting.
+TEST_F(Transport, EachConnectionStartsAfreshOnTheThreadTheLastOneLeft) {
+  Start();
+  for (int round = 0; round < 3; ++round) {
+    TClientSim cut = Open();
+    ASSERT_TRUE(cut.SendRaw("<connect> cut"));  // no line feed: dropped at the close
+    cut.Close();
+    ASSERT_TRUE(server_.WaitConnectionCount(0, 2000));
+    TClientSim next = Open();
+    EXPECT_EQ(next.Command("<connect> b " + std::to_string(round)), "rpl:[b " + std::to_string(round) + "]2");
+    next.Close();
+    ASSERT_TRUE(server_.WaitConnectionCount(0, 2000));
+  }
+  EXPECT_EQ(calls_, 3);
+  EXPECT_TRUE(server_.Release());
+}
+
 TEST_F(Transport, ReleaseClosesIdleConnections) {
   Start();
   TClientSim client = Open();
