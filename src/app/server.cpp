@@ -6,6 +6,7 @@
 #include "app/allow_list.h"
 #include "app/notices.h"
 #include "bans/records/account_base.h"
+#include "bans/records/appeal_base.h"
 #include "base/limits.h"
 #include "base/numbers.h"
 #include "channel/command_table.h"
@@ -38,6 +39,7 @@ TServer::TServer(const SettingsRecord& settings, const TimingRecord& timing)
     State.Bans.Use(FileBans.get());
     Accounts = std::make_unique<records::TSqliteAccounts>(records::RecordBasePath());
   }
+  Appeals = std::make_unique<records::TSqliteAppeals>(records::RecordBasePath());
   State.Supervision.SetBanCheck([this](const std::set<std::string>& identifiers) { return FindBans(identifiers); });
   State.Supervision.SetHostnameListener([this](const std::string& hostname) { State.Chat.NoteHostname(hostname); });
   State.Enforcement.SetEvidenceFinder([root = ScreenRootDirectory(State.Settings)](
@@ -88,6 +90,7 @@ TServer::TServer(const SettingsRecord& settings, const TimingRecord& timing)
   }
 
   CheckKickCommentFits(State.Settings);
+  CheckAppealUrlFits(State.Settings);
   RegisterWithRegistry();
   TLiftListener onLift;
   if (Notifier) {
@@ -96,7 +99,7 @@ TServer::TServer(const SettingsRecord& settings, const TimingRecord& timing)
     };
   }
   WebConsole = TWebConsole::Start({State.Settings, State.Tables, State.Bans, State.Supervision.Report(), State.Rcon,
-                                   State.Enforcement, Accounts.get(), onLift});
+                                   State.Enforcement, Accounts.get(), onLift, Appeals.get()});
 }
 
 TServer::~TServer() { Release(); }
