@@ -208,7 +208,9 @@ void TWebConsole::Serve(const THttpRequest& request, THttpResponse& response) {
     return;
   }
   const std::string peer = ClientAddress(request);
-  if (IsPublicPath(request.Path)) return ServePublic({sources_.Settings, sources_.Bans, sources_.Appeals}, request, peer, response);
+  if (IsPublicPath(request.Path)) {
+    return ServePublic({sources_.Settings, sources_.Bans, sources_.Appeals}, request, peer, response);
+  }
   if (users_->Open()) return Route(request, {"admin", AccountRole::Owner}, peer, response);
   // A live session is let in as it is: no password, no throttle; with the
   // role its account has now.

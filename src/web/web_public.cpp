@@ -141,7 +141,9 @@ void ServePage(THttpResponse& response) {
   const std::string nonce = platform::RandomHex(16);
   std::string page = kPublicPage;
   const std::string mark = "{{NONCE}}";
-  for (size_t at = page.find(mark); at != std::string::npos; at = page.find(mark, at)) page.replace(at, mark.size(), nonce);
+  for (size_t at = page.find(mark); at != std::string::npos; at = page.find(mark, at)) {
+    page.replace(at, mark.size(), nonce);
+  }
   for (auto& [name, value] : response.Headers) {
     if (name != "Content-Security-Policy") continue;
     value = "default-src 'none'; script-src 'nonce-" + nonce + "'; style-src 'nonce-" + nonce +
@@ -217,8 +219,9 @@ void ServeBan(const TPublicSources& sources, const std::string& rest, THttpRespo
   }
   const std::string& path = record->Evidence[static_cast<size_t>(*number)];
   const size_t cut = path.find('/');
-  const std::string file =
-      cut == std::string::npos ? std::string() : ListedScreenPath(sources.Settings, path.substr(0, cut), path.substr(cut + 1));
+  const std::string file = cut == std::string::npos
+                               ? std::string()
+                               : ListedScreenPath(sources.Settings, path.substr(0, cut), path.substr(cut + 1));
   std::string bytes;
   if (file.empty() || !platform::ReadWholeFile(file, bytes)) return response.Set(404, "no such screenshot\n", kText);
   response.Set(200, std::move(bytes), "image/jpeg");
