@@ -20,6 +20,10 @@ constexpr const char* kJson = "application/json; charset=utf-8";
 constexpr const char* kText = "text/plain; charset=utf-8";
 constexpr const char* kApiPrefix = "/api/public/";
 constexpr const char* kBansPrefix = "/api/public/bans/";
+// What the public reads when a store fails: its reason may name the data
+// directory, which is no visitor's business.
+constexpr const char* kRecordsDown = "the bans cannot be read now: try again later";
+constexpr const char* kAppealsDown = "appeals cannot be taken now: try again later";
 
 // Characters of UTF-8 text: every byte but the continuation bytes (a cp1251
 // text counts a byte a character).
@@ -178,7 +182,7 @@ void ServeList(const TPublicSources& sources, const THttpRequest& request, THttp
   if (records == nullptr) return SetJsonError(response, 503, "ban records are off");
   TBanPage found;
   std::string error;
-  if (!records->Search(query, found, &error)) return SetJsonError(response, 503, error);
+  if (!records->Search(query, found, &error)) return SetJsonError(response, 503, kRecordsDown);
   response.Set(200,
                "{\"total\":" + std::to_string(found.Total) + ",\"page\":" + std::to_string(query.Page) +
                    ",\"per_page\":" + std::to_string(query.PerPage) +
@@ -197,7 +201,7 @@ std::optional<TBanRecord> RecordOf(const TPublicSources& sources, const std::str
   const std::optional<int64_t> number = ParseInteger64(id);
   std::string error;
   std::optional<TBanRecord> record = number && *number > 0 ? records->Get(*number, &error) : std::nullopt;
-  if (!record) SetJsonError(response, error.empty() ? 404 : 503, error.empty() ? "no such ban" : error);
+  if (!record) SetJsonError(response, error.empty() ? 404 : 503, error.empty() ? "no such ban" : kRecordsDown);
   return record;
 }
 
@@ -263,7 +267,7 @@ void ServeAppeal(const TPublicSources& sources, const THttpRequest& request, con
     case AppealFiling::TooMany:
       return SetJsonError(response, 503, "too many appeals wait for an answer: try again later");
     case AppealFiling::Failed:
-      return SetJsonError(response, 503, error);
+      return SetJsonError(response, 503, kAppealsDown);
   }
   WriteEvent("Appeal " + std::to_string(appeal.Id) + " against the ban record " + std::to_string(record->Id) +
              " (ID " + LogField(record->Identifier) + ") filed from " + peer);
