@@ -374,6 +374,12 @@ TEST_F(WebConsoleApi, PublicListAppealAnsweredByAnAdminLiftsTheBan) {
   };
   const std::string eveAppeal = appealId(filed->body);
   EXPECT_EQ(appeal(eveBan, fromForm)->status, 409) << "one open appeal per ban";
+  // A page reached by another of the host's addresses posts to that address.
+  const std::string other = "127.0.0.2:" + std::to_string(webPort_);
+  EXPECT_EQ(appeal(eveBan, {{"X-Appeal-Form", "1"}, {"Host", other}, {"Origin", "http://" + other}})->status, 409);
+  EXPECT_EQ(appeal(eveBan, {{"X-Appeal-Form", "1"}, {"Host", other}, {"Origin", "http://127.0.0.3:8080"}})->status,
+            403)
+      << "neither the Host it was sent to nor one of the console's names";
   const std::string rejectedBan = idOf("CHEATER-2");
   auto second = appeal(rejectedBan, fromForm);
   ASSERT_EQ(second->status, 200);
