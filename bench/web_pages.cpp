@@ -21,6 +21,16 @@
 // scheduler happens to place them.
 //
 //   web_pages search [searches per block, default 40] [blocks per condition, default 5] [pinned]
+//
+// With "public" first, the public ban list (web_public) instead, as a player's
+// browser asks for it without a login: 100,000 records, 10,000 of them in
+// force in zelk_bans.txt, 1,000 appeals; a page of the bans in force (the
+// default view: their enforced ends are read from zelk_bans.txt and their
+// appeals from acserver.db), a page of 100, a page deep in all records, a
+// name's part, an identifier, and the page itself. p50 and p99 of each; the
+// goal is a page under 50 ms at p99.
+//
+//   web_pages public [requests per shape, default 400]
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <httplib.h>
@@ -31,6 +41,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <atomic>
 #include <latch>
 #include <string>
@@ -40,6 +51,8 @@
 #include "channel/command_server.h"
 #include "channel/command_table.h"
 #include "clientsim/client_sim.h"
+#include "bans/appeal.h"
+#include "bans/records/appeal_base.h"
 #include "bans/records/record_base.h"
 #include "bans/records/recorded_file_store.h"
 #include "bench_support.h"
@@ -285,9 +298,104 @@ int SearchBench(TLoadDriver& driver, bool pinned, int perBlock, int blocks, FILE
   return 0;
 }
 
+// The public ban list; see the head of the file.
+int PublicBench(int requests, FILE* out) {
+  std::string error;
+  const std::string dir = (std::filesystem::temp_directory_path() / "acserver-bench-public").string() + "/";
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  platform::SetDataDirectory(dir);
+  std::string file;
+  {
+    records::TRecordBase base;
+    if (!base.Open(dir + "acserver.db", &error)) Die(error);
+    std::vector<TBanRecord> batch;
+    for (int i = 0; i < 100000; ++i) {
+      TBanRecord record;
+      record.Identifier = "STEAM_0:0:" + std::to_string(100000 + i);
+      record.Name = "Player " + std::to_string(i) + " \xD0\x98\xD0\xB3\xD1\x80\xD0\xBE\xD0\xBA";
+      record.Address = "10." + std::to_string(i / 65536) + "." + std::to_string(i / 256 % 256) + "." +
+                       std::to_string(i % 256);
+      record.Reason = i % 2 ? "wallhack" : "aimbot";
+      record.MadeAt = 1700000000 + i;
+      // Every tenth is in force: for ever, or for days, in the file too.
+      const bool inForce = i % 10 == 0;
+      record.EndsAt = inForce && i % 20 == 0 ? 0 : 1900000000 + i;
+      if (inForce) file += (record.EndsAt == 0 ? "\"p\" \"" : "\"40000\" \"") + record.Identifier + "\"\r\n";
+      batch.push_back(record);
+      if (batch.size() == 5000) {
+        if (!base.AddAll(batch, &error)) Die(error);
+        batch.clear();
+      }
+    }
+  }
+  std::ofstream(dir + "zelk_bans.txt", std::ios::binary) << file;
+  records::TRecordedFileStore store(dir + "acserver.db");
+  records::TSqliteAppeals appeals(dir + "acserver.db");
+  // The newest 1,000 bans in force have one each: every page of the default view shows appeals.
+  for (int i = 0; i < 1000; ++i) {
+    TAppeal appeal;
+    appeal.BanId = 1 + 10 * static_cast<int64_t>(9999 - i);  // record i is id i + 1; every tenth is in force
+    appeal.MadeAt = 1800000000 + i;
+    appeal.Text = "not me";
+    appeal.Address = "10.9." + std::to_string(i / 256) + "." + std::to_string(i % 256);
+    if (appeals.File(appeal, {1000, 1000000}, &error) == AppealFiling::Failed) Die(error);
+  }
+  TServerState state;
+  state.Bans.Use(&store);
+  const int port = [] {
+    std::string e;
+    auto probe = platform::TTcpListener::Open(0, 1, &e, /*loopbackOnly=*/true);
+    if (!probe) Die(e);
+    return probe->LocalPort();
+  }();
+  state.Settings.WebListen = "127.0.0.1:" + std::to_string(port);
+  state.Settings.WebPublic = true;
+  TLastSupervisionReport last;
+  std::unique_ptr<TWebConsole> console = TWebConsole::Start(
+      {state.Settings, state.Tables, state.Bans, last, state.Rcon, state.Enforcement, nullptr, {}, {}, &appeals});
+  if (!console) Die("the web console did not start");
+  httplib::Client http("127.0.0.1", port);
+  http.set_keep_alive(true);
+  http.set_read_timeout(60);
+  const std::vector<std::pair<std::string, std::string>> shapes = {
+      {"in force, page 1", "/api/public/bans"},
+      {"in force, 100", "/api/public/bans?per_page=100"},
+      {"all, page 900", "/api/public/bans?filter=all&page=900"},
+      {"name part", "/api/public/bans?filter=all&q=layer%2012"},
+      {"identifier", "/api/public/bans?filter=all&q=STEAM_0:0:150000"},
+      {"the page", "/bans"}};
+  std::vector<std::vector<double>> samples(shapes.size());
+  std::vector<size_t> bytes(shapes.size());
+  for (size_t k = 0; k < shapes.size(); ++k) Fetch(http, shapes[k].second, 5, samples[k], &bytes[k]);  // warm-up
+  for (auto& shape : samples) shape.clear();
+  // Round robin, so that a change in the machine's load meets every shape alike.
+  for (int round = 0; round < requests / 10; ++round) {
+    for (size_t k = 0; k < shapes.size(); ++k) Fetch(http, shapes[k].second, 10, samples[k], &bytes[k]);
+  }
+  console->Stop();
+  std::fprintf(out, "web_pages public: 100,000 records (10,000 in force), 1,000 appeals, %d requests per shape\n",
+               requests / 10 * 10);
+  std::fprintf(out, "%-17s %9s %9s %10s  %s\n", "shape", "p50 ms", "p99 ms", "bytes", "goal p99 < 50 ms");
+  for (size_t k = 0; k < shapes.size(); ++k) {
+    const double p99 = Quantile(samples[k], 0.99);
+    std::fprintf(out, "%-17s %9.2f %9.2f %10zu  %s\n", shapes[k].first.c_str(), Quantile(samples[k], 0.5), p99,
+                 bytes[k], p99 < 50 ? "met" : "MISSED");
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 1 && std::string(argv[1]) == "public") {
+    FILE* out = ::fdopen(::dup(STDOUT_FILENO), "w");
+    const int devNull = ::open("/dev/null", O_WRONLY);
+    if (out == nullptr || devNull < 0 || ::dup2(devNull, STDOUT_FILENO) < 0) Die("cannot redirect standard output");
+    const int result = PublicBench(argc > 2 ? std::max(10, std::atoi(argv[2])) : 400, out);
+    std::fclose(out);
+    return result;
+  }
   const bool search = argc > 1 && std::string(argv[1]) == "search";
   if (search) {
     --argc;

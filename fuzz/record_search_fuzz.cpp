@@ -1,13 +1,15 @@
 // The record search: a query of any text, filter, page and page size, and a
 // page of any identifier's history, on a small base of records whose texts
 // hold UTF-8, cp1251 and control bytes. Every answer must keep to its page
-// and its filter.
+// and its filter, and a search that may not match addresses (the public ban
+// list's) must find its text in another field of every record it answers.
 #include <cstdlib>
 #include <string>
 
 #include "fuzz_support.h"
 #include "platform/program_dir.h"
 #include "bans/records/record_base.h"
+#include "bans/records/search_index.h"
 
 namespace {
 
@@ -49,6 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   query.Page = static_cast<int8_t>(data[1]) * (data[2] | 1);
   query.PerPage = static_cast<int8_t>(data[3]) * 5;
   query.Text = fuzz::Text(data + 4, size - 4);
+  query.MatchAddress = data[0] / 3 % 2 == 0;
   std::string error;
   const std::optional<TBanPage> page = Base().Search(query, &error);
   if (!page) std::abort();
@@ -59,6 +62,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if ((query.Filter == TBanQuery::Which::InForce && !inForce) || (query.Filter == TBanQuery::Which::Ended && inForce)) {
       std::abort();
     }
+    const std::string folded = records::FoldForSearch(query.Text);
+    const auto holds = [&folded](const std::string& field) {
+      return records::FoldForSearch(field).find(folded) != std::string::npos;
+    };
+    if (!query.MatchAddress && !holds(record.Name) && !holds(record.Identifier) && !holds(record.Reason)) std::abort();
   }
   const std::optional<TBanPage> history = Base().HistoryPage(query.Text, data[4], query.Page, query.PerPage, &error);
   if (!history || history->Records.size() > most) std::abort();

@@ -2,7 +2,8 @@
 // request (method, path and query, header lines, a form body) handed to the
 // console's own entry, TWebConsole::Serve, as the HTTP layer hands it: host
 // and origin checks, the session or the password and its throttle, the router,
-// the searches and details of a small record base, bans and lifts by hand.
+// the searches and details of a small record base, bans and lifts by hand,
+// the public ban list and its appeals.
 //
 // Input: byte 0 picks the method, byte 1 the tokens the request carries that a
 // fuzzer cannot guess (bit 0: the right password, 1: a live session cookie,
@@ -15,6 +16,7 @@
 #include "fuzz_support.h"
 #include "supervision/supervision_report.h"
 #include "platform/program_dir.h"
+#include "bans/records/appeal_base.h"
 #include "bans/records/recorded_file_store.h"
 #include "web/http_server.h"
 #include "web/web_access.h"
@@ -27,6 +29,7 @@ struct TConsoles {
   SettingsRecord WithoutPassword = fuzz::PlausibleSettings();
   TLastSupervisionReport Report;
   std::unique_ptr<records::TRecordedFileStore> Records;
+  std::unique_ptr<records::TSqliteAppeals> Appeals;
   std::unique_ptr<TWebConsole> Locked, Open;
   std::string Token, Session;
 };
@@ -53,16 +56,21 @@ TConsoles& Consoles() {
     made->WithPassword.WebPassword = "pw";
     made->WithPassword.WebTrustedProxies = "127.0.0.1";
     made->WithPassword.WebHosts = "console.example.org";
+    // The public ban list and its appeals, on the console with the password.
+    made->WithPassword.WebPublic = true;
+    made->WithPassword.WebPublicEvidence = true;
     TServerState& state = fuzz::State();
     made->Records = std::make_unique<records::TRecordedFileStore>(platform::DataDirectory() + "acserver.db");
     state.Bans.Use(made->Records.get());
+    made->Appeals = std::make_unique<records::TSqliteAppeals>(platform::DataDirectory() + "acserver.db");
     TSupervisionReport report;
     report.AtUnixSeconds = 1700000000;
     report.Answered = true;
     report.Players.push_back({"Игрок", "10.0.0.1", 27005, 2, PlayerKind::Player, Protection::Client});
     made->Report.Publish(report);
     const auto sources = [&](const SettingsRecord& settings) {
-      return TWebConsole::TSources{settings, state.Tables, state.Bans, made->Report, state.Rcon, state.Enforcement};
+      return TWebConsole::TSources{settings, state.Tables, state.Bans, made->Report, state.Rcon, state.Enforcement,
+                                   nullptr, {}, {}, made->Appeals.get()};
     };
     made->Locked = TWebConsole::Offline(sources(made->WithPassword));
     made->Open = TWebConsole::Offline(sources(made->WithoutPassword));

@@ -76,6 +76,24 @@ void ApplyNotifyUrls(SettingsRecord& settings, const std::string& value, const T
   settings.NotifyUrls = std::move(urls);
 }
 
+// Applies "appeal_url": one http:// or https:// address. It goes into the
+// kick commands of bans, so a blank, a quote, a backslash or a control byte,
+// which the game server would read as the end of the text or an escape, is
+// refused.
+void ApplyAppealUrl(SettingsRecord& settings, const std::string& value, const TProblem& problem) {
+  const bool web = value.rfind("http://", 0) == 0 || value.rfind("https://", 0) == 0;
+  const bool clean = std::none_of(value.begin(), value.end(), [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte <= 0x20 || byte == 0x7F || c == '"' || c == '\\';
+  });
+  if (!web || !clean) {
+    problem("\"appeal_url\" \"" + platform::WithoutControlBytes(value) +
+            "\" must be one http:// or https:// address without blanks, quotes or backslashes; the line is ignored");
+    return;
+  }
+  settings.AppealUrl = value;
+}
+
 // The placeholders of the example configuration: a server never runs with
 // them, so that a copied example cannot leave a known password in place.
 constexpr const char* kPasswordPlaceholder = "CHANGE-ME";
@@ -303,6 +321,21 @@ const TKeyRule kKeyRules[] = {
     {"notify_format", KeyKind::Choice, 0, 0,
      [](const TLine& l) {
        ApplyChoice(l.Key, l.Value, kNotifyFormatWords, l.Settings.NotifyFormatMode, l.Problem);
+       return true;
+     }},
+    {"web_public", KeyKind::Number, 0, 1,
+     [](const TLine& l) {
+       l.Settings.WebPublic = l.Number == 1;
+       return true;
+     }},
+    {"web_public_evidence", KeyKind::Number, 0, 1,
+     [](const TLine& l) {
+       l.Settings.WebPublicEvidence = l.Number == 1;
+       return true;
+     }},
+    {"appeal_url", KeyKind::Text, 0, 0,
+     [](const TLine& l) {
+       ApplyAppealUrl(l.Settings, l.Value, l.Problem);
        return true;
      }},
     {"max_connections_per_address", KeyKind::Number, 0, kMaxConnections,

@@ -7,6 +7,7 @@
 #include "app/notices.h"
 #include "bans/records/account_base.h"
 #include "bans/shared/postgres_accounts.h"
+#include "bans/records/appeal_base.h"
 #include "base/limits.h"
 #include "base/numbers.h"
 #include "channel/command_table.h"
@@ -41,6 +42,7 @@ TServer::TServer(const SettingsRecord& settings, const TimingRecord& timing)
     State.Bans.Use(FileBans.get());
     Accounts = std::make_unique<records::TSqliteAccounts>(records::RecordBasePath());
   }
+  Appeals = std::make_unique<records::TSqliteAppeals>(records::RecordBasePath());
   State.Supervision.SetBanCheck([this](const std::set<std::string>& identifiers) { return FindBans(identifiers); });
   State.Supervision.SetHostnameListener([this](const std::string& hostname) { State.Chat.NoteHostname(hostname); });
   State.Enforcement.SetEvidenceFinder([root = ScreenRootDirectory(State.Settings)](
@@ -91,6 +93,7 @@ TServer::TServer(const SettingsRecord& settings, const TimingRecord& timing)
   }
 
   CheckKickCommentFits(State.Settings);
+  CheckAppealUrlFits(State.Settings);
   RegisterWithRegistry();
   TLiftListener onLift;
   if (Notifier) {
@@ -103,7 +106,7 @@ TServer::TServer(const SettingsRecord& settings, const TimingRecord& timing)
     servers = [this](std::vector<TServerBeat>& list, std::string* error) { return SharedBans->Servers(list, error); };
   }
   WebConsole = TWebConsole::Start({State.Settings, State.Tables, State.Bans, State.Supervision.Report(), State.Rcon,
-                                   State.Enforcement, Accounts.get(), onLift, servers});
+                                   State.Enforcement, Accounts.get(), onLift, servers, Appeals.get()});
 }
 
 TServer::~TServer() { Release(); }

@@ -30,6 +30,7 @@
 #include "platform/socket.h"
 #include "bans/records/recorded_file_store.h"
 #include "accounts/account_store.h"
+#include "bans/appeal.h"
 #include "screens/screen_server.h"
 #include "bans/shared/postgres_ban_store.h"
 #include "notify/notifier.h"
@@ -90,6 +91,9 @@ class TServer {
   // The web console's accounts and audit trail, beside the records in use:
   // acserver.db, or the shared base (one account for every server of it).
   std::unique_ptr<TAccountStore> Accounts;
+  // The appeals of the public ban list, in acserver.db (on a shared base too:
+  // each server keeps the appeals filed on its own list).
+  std::unique_ptr<TAppealStore> Appeals;
   // The notifications to the admins' chat when "notify_url" is set: told of
   // every ban, web-console lift and settled change of the game server's
   // health. Before the state, whose ban enforcement tells it of each ban.

@@ -61,6 +61,7 @@ void PrintSettings(const TServer& server) {
     Quoted("Connections per address: ", std::to_string(settings.MaxConnectionsPerAddress));
   }
   Quoted("Chat command: ", ConfigWord(kChatCommandWords, settings.ChatCommandMode));
+  if (!settings.AppealUrl.empty()) Quoted("Appeal URL: ", settings.AppealUrl);
   platform::ConsoleLine(settings.StartupGraceSeconds == 0
                             ? "Startup grace: off"
                             : "Startup grace: " + std::to_string(settings.StartupGraceSeconds) + " s");

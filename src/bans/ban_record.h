@@ -68,6 +68,9 @@ struct TBanQuery {
   enum class Which { All, InForce, Ended } Filter = Which::All;
   int Page = 1;
   int PerPage = 50;  // 1 to 500
+  // Whether Text may match the address: the public list never lets a
+  // search tell anything of a player's address.
+  bool MatchAddress = true;
 };
 
 // One page of matches, newest first, and how many match in all.

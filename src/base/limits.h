@@ -45,6 +45,10 @@ constexpr size_t kMaxDatagramBytes = 8192;
 constexpr size_t kMaxRconDatagramBytes = 515;  // the most a real game server executes
 constexpr size_t kRconFullAnswerChars = 1000;  // an answer datagram this long may have more behind it
 constexpr int kMaxRconAnswerDatagrams = 8;      // a full 32-player status fits
+// The most of a kick's text the game server shows the kicked player
+// ("Kicked :<text>"): ReHLDS keeps 255 bytes of it, stock HLDS about as many
+// in its disconnect message.
+constexpr size_t kKickTextChars = 255;
 constexpr size_t kSayTextChars = 63;  // the engine's say shows no more of a text (Host_Say)
 // Say fills a 128-byte line with "<hostname> " and the text, so it keeps
 // 122 - H bytes of the text under a hostname of H bytes on stock HLDS (124 - H
@@ -83,7 +87,7 @@ constexpr auto kWebRetryDelay = std::chrono::seconds(10);     // ...to one attem
 constexpr size_t kWebMaxFailuresKept = 4096;  // wrong passwords remembered per record at most
 constexpr size_t kWebMaxUsersKept = 1024;     // user names with wrong passwords remembered at most
 constexpr size_t kWebLogLines = 200;          // lines of each log shown
-constexpr size_t kWebMaxRequestBytes = 4096;  // a request body
+constexpr size_t kWebMaxRequestBytes = 16 * 1024;  // a request body (an appeal of 1,000 characters, encoded)
 constexpr size_t kWebMaxHeadBytes = 16 * 1024;  // a request head, with the connection's buffers
 constexpr unsigned kWebHeadSeconds = 10;        // from a connection (or its last answer) to a whole head
 constexpr unsigned kWebIdleSeconds = 15;        // a connection that sends nothing
@@ -93,6 +97,14 @@ constexpr auto kWebSessionIdle = std::chrono::hours(12);     // a console sessio
 constexpr auto kWebSessionLifetime = std::chrono::hours(24 * 7);  // ...and any session this long after its login
 constexpr size_t kWebMaxSessions = 64;  // sessions kept at once; a login past it ends the least recently used
 constexpr int kWebHistoryPerPage = 50;  // earlier records of an identifier on one page of a record's details
+
+// The public ban list and its appeals (web_public).
+constexpr int kPublicPerPageMax = 100;         // bans on one page of the public list, at most
+constexpr size_t kAppealTextChars = 1000;      // an appeal's text, in characters
+constexpr size_t kAppealContactChars = 100;    // its contact field, in characters
+constexpr int kAppealsPerAddressPerHour = 3;   // appeals filed from one address within an hour
+constexpr int kMaxOpenAppeals = 1000;          // open appeals in all; more wait until some are answered
+constexpr int kAppealsPerPage = 50;            // appeals on one page of the console's Appeals tab
 
 // The ban base file.
 constexpr int kBanBaseLockWaitMs = 2000;  // the longest wait for the base's locks

@@ -78,6 +78,14 @@ struct SettingsRecord {
   // ("notify_url", blank separated); none: no notifications, no thread.
   std::vector<std::string> NotifyUrls;
   NotifyFormat NotifyFormatMode = NotifyFormat::Discord;
+  // The public ban list at /bans of the web console, with its appeal form,
+  // open to anyone without a login ("web_public"); its bans' screenshots
+  // shown there too ("web_public_evidence").
+  bool WebPublic = false;
+  bool WebPublicEvidence = false;
+  // Where a banned player may appeal ("appeal_url"): carried by the kick of a
+  // ban when it fits; empty: the kick texts as they always were.
+  std::string AppealUrl;
   // Not settable from the file.
   std::string AdvertText = DefaultAdvertText();
 };

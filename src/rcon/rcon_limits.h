@@ -33,10 +33,23 @@ std::string SupervisionKickCommand(const SettingsRecord& settings, const std::st
 // The kick of a banned player: "ZELK anticheat: <duration>. Reason: <reason>"
 // (the reason part only when there is one), by userid when known, else by the
 // name in quotes; the reason (neutralised) is cut so that the command fits.
+// When "appeal_url" is set and fits (AppealUrlFits), the text is instead
+// "Banned: <reason> (<time left>). Appeal: <url>" ("Banned (<time left>)..."
+// without a reason), <time left> "for ever" when minutesLeft is 0, else
+// "<n> minutes left": the reason is cut so that the command fits and the game
+// server shows the whole text, URL included.
 std::string BanKickCommand(const SettingsRecord& settings, const std::string& name, int32_t userId,
-                           const std::string& duration, const std::string& reason);
+                           const std::string& duration, const std::string& reason, int32_t minutesLeft = 0);
 // An admin's kick from the web console: "kick #<userid> <reason>" when the
 // userid is known, else "kick \"<name>\" \"<reason>\""; the name and the
 // reason are neutralised and the reason cut so that the command fits.
 std::string AdminKickCommand(const SettingsRecord& settings, const std::string& name, int32_t userId,
                              const std::string& reason);
+// Whether the kicks of bans carry "appeal_url": it is set, and fits the kick
+// of a player with the longest name, by name, with the longest time left and
+// no reason, both in the command datagram and in what the game server shows.
+// Thread safe.
+bool AppealUrlFits(const SettingsRecord& settings);
+// Prints a console line when "appeal_url" is set but does not fit: the kicks
+// of bans then go without it. Main thread, at start-up.
+void CheckAppealUrlFits(const SettingsRecord& settings);

@@ -124,7 +124,7 @@ std::optional<TBanKick> TBanEnforcement::TakeBan(const TBusyGuard& busy, const s
   const int32_t userId = player != 0 ? busy.Player(player).UserId : 0;
   const std::string kickName = player != 0 ? busy.Player(player).Name : name;
   TBanKick kick{"", "", NewRecord(settings_, identifier, name, address, reason, minutes, byWhom), minutes};
-  kick.KickCommand = BanKickCommand(settings_, kickName, userId, duration, reason);
+  kick.KickCommand = BanKickCommand(settings_, kickName, userId, duration, reason, minutes);
   // A client's report names a cheat; an admin's ban says the admin's own words.
   const std::string chatText = "[ZELK]:\"" + safeName + "\" was " + duration +
                                (byWhom.Origin == BanOrigin::Report ? ".Reason: cheat \"" : ".Reason: \"");

@@ -249,7 +249,8 @@ const TBanFinding* BanOf(const TBanFindings& findings, const std::string& identi
 TKick BanKick(const SettingsRecord& settings, const PlayerSlot& player, const std::string& identifier,
               const TBanFinding& ban) {
   const std::string left = TimeLeftText(ban.MinutesLeft == 0 ? "p" : std::to_string(ban.MinutesLeft));
-  TKick kick{BanKickCommand(settings, player.Name, player.UserId, DurationText(ban.MinutesLeft), ban.Reason),
+  TKick kick{BanKickCommand(settings, player.Name, player.UserId, DurationText(ban.MinutesLeft), ban.Reason,
+                            ban.MinutesLeft),
              player.Name, player.Address,
              "ID " + identifier + " is banned (" + left + ")" + (ban.Reason.empty() ? "" : ": " + ban.Reason),
              &Metrics.KicksBanned, true};

@@ -23,10 +23,12 @@
 #include "web/web_access.h"
 #include "accounts/audit_writer.h"
 #include "web/web_accounts.h"
+#include "web/web_appeals.h"
 #include "web/web_bans.h"
 #include "web/web_json.h"
 #include "web/web_metrics.h"
 #include "web/web_players.h"
+#include "web/web_public.h"
 #include "web/web_screens.h"
 #include "web/web_servers.h"
 #include "web/web_sessions.h"
@@ -67,6 +69,14 @@ std::string OriginHost(const std::string& origin) {
   if (scheme == std::string::npos) return std::string();
   const std::string authority = origin.substr(scheme + 3, origin.find('/', scheme + 3) - (scheme + 3));
   return HostPart(authority);
+}
+
+// Whether an Origin header names the site of the Host header a request was
+// sent to ("http://10.0.0.5:8080" and "10.0.0.5:8080").
+bool SameOrigin(const std::string& origin, const std::string& host) {
+  const size_t scheme = origin.find("://");
+  if (scheme == std::string::npos || host.empty()) return false;
+  return Lower(origin.substr(scheme + 3)) == Lower(host);
 }
 
 // The names of "web_hosts": separated by blanks or commas.
@@ -186,6 +196,11 @@ std::unique_ptr<TWebConsole> TWebConsole::Start(const TSources& sources) {
                          : settings.WebPassword.empty() ? std::string(" (no password: loopback only)")
                                                         : std::string(" (user admin, the password of web_password "
                                                                       "until an account exists)")));
+  if (settings.WebPublic) {
+    platform::ConsoleLine("Web console: the public ban list and its appeal form are at " + console->address_ +
+                          "bans, open to anyone" +
+                          (settings.WebPublicEvidence ? ", with the bans' screenshots" : ""));
+  }
   return console;
 }
 
@@ -233,13 +248,19 @@ void TWebConsole::Serve(const THttpRequest& request, THttpResponse& response) {
     response.Set(421, "this console does not answer for that host name (see web_hosts)\n", kText);
     return;
   }
+  // A POST from a page of this very origin (the Host it was sent to, which
+  // passed the check above: a console reached by its address) or of one of
+  // our names; any other site's page is refused.
   const std::string origin = request.Header("Origin");
-  if (request.Method != "GET" && !origin.empty() &&
+  if (request.Method != "GET" && !origin.empty() && !SameOrigin(origin, request.Header("Host")) &&
       std::find(hosts_.begin(), hosts_.end(), OriginHost(origin)) == hosts_.end()) {
     SetJsonError(response, 403, "request from another site");
     return;
   }
   const std::string peer = ClientAddress(request);
+  if (IsPublicPath(request.Path)) {
+    return ServePublic({sources_.Settings, sources_.Bans, sources_.Appeals}, request, peer, response);
+  }
   if (users_->Open()) return Route(request, {"admin", AccountRole::Owner}, peer, response);
   // A live session is let in as it is: no password, no throttle; with the
   // role its account has now.
@@ -331,6 +352,18 @@ void TWebConsole::Route(const THttpRequest& request, const TWebUser& user, const
     ServeAccountList(*users_, response);
   } else if (get && path == "/api/audit") {
     ServeAudit(sources_.Accounts, request, response);
+  } else if (get && path == "/api/appeals") {
+    ServeAppealList(sources_.Appeals, request, response);
+  } else if (request.Method == "POST" && path == "/api/appeals/answer") {
+    if (!ConstantTimeEquals(request.Header("X-Console-Token"), token_)) {
+      return SetJsonError(response, 403, "the page's token is missing");
+    }
+    if (!RoleAllows(user.Role, AccountRole::Admin)) {
+      return SetJsonError(response, 403, std::string("the role ") + RoleName(user.Role) +
+                                             " may not do this; it needs " + RoleName(AccountRole::Admin));
+    }
+    ServeAppealAnswer(sources_.Appeals, sources_.Bans.Get(), audit_.get(), request, user, peer, response,
+                      sources_.OnLift);
   } else if (request.Method == "POST" && (path == "/api/bans" || path == "/api/bans/lift" || path == "/api/logout" ||
                                           path == "/api/players/kick" || path == "/api/accounts" ||
                                           path.rfind("/api/accounts/", 0) == 0)) {

@@ -14,7 +14,8 @@
 // Before anything else a request must name this console in its Host header
 // (an IPv4 address, "localhost", or a name in "web_hosts"), so a web page that
 // rebinds its own name to this address reads nothing; a POST whose Origin
-// names another site is refused. Behind a proxy listed in
+// names another site is refused. The public ban list ("web_public",
+// web_public.h) is answered then, without a login. Behind a proxy listed in
 // "web_trusted_proxies" the client's address is the last one the proxy added
 // to X-Forwarded-For.
 #pragma once
@@ -27,6 +28,7 @@
 #include "base/settings.h"
 #include "supervision/ban_enforcement.h"
 #include "accounts/account_store.h"
+#include "bans/appeal.h"
 #include "bans/ban_store.h"
 #include "rcon/rcon_client.h"
 #include "supervision/supervision_report.h"
@@ -56,6 +58,7 @@ class TWebConsole {
     TAccountStore* Accounts = nullptr;  // the accounts and the audit trail; null: web_password alone
     TLiftListener OnLift = {};          // told of each lift that ended a ban; may be empty
     TServerLister Servers = {};         // every server of the shared base; empty: this one alone
+    TAppealStore* Appeals = nullptr;    // the appeals of the public ban list; null: none are taken
   };
   // Checks the settings and starts listening. Null, after a console line that
   // says why, when the console stays off or cannot listen. Main thread only.

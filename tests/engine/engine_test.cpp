@@ -15,6 +15,7 @@
 #include <set>
 #include <thread>
 
+#include "base/limits.h"
 #include "base/settings.h"
 #include "clientsim/client_sim.h"
 #include "engine/engine_suite.h"
@@ -153,6 +154,31 @@ TEST_F(EngineBanChain, CheatReportKicksThePlayerAndTheChatHoldsTheWholeAnnouncem
   };
   EXPECT_EQ(withoutBlanks(ChatFromConsole(Engine().Output().substr(consoleBefore))),
             withoutBlanks("[ZELK]:\"Mallory\" was banned permamently.Reason: cheat \"" + reason + "\""))
+      << Engine().Output().substr(consoleBefore);
+}
+
+// With appeal_url the kick of a ban names it, and the engine shows the whole
+// text, URL last, though it keeps only 255 bytes of it: the reason gives way.
+TEST_F(EngineBanChain, TheKickOfABanShowsTheWholeAppealUrl) {
+  const std::string url = "https://bans.example.org/appeals/" + std::string(157, 'a');  // 190 bytes
+  const std::string reason = "wallhack-and-aimbot-seen-on-the-demo-of-round-3";
+  TAcserver server(Engine().Port(), kPassword, kPacedTickMs, "\"appeal_url\" \"" + url + "\"\n");
+  ASSERT_TRUE(server.Process().WaitForOutput("Server successfully started", kWaitMs)) << server.Process().Output();
+  TLiveClient client(server.CommandPort(), "127.0.0.23", "Oscar");
+  ASSERT_EQ(client.Accepted.rfind("rpl:accept", 0), 0u) << clientsim::PrintableReply(client.Accepted);
+  TFakePlayerLoop player(Engine().Port(), "127.0.0.23", "Oscar");
+  ASSERT_TRUE(client.KeepAliveUntil(
+      [&] { return server.Get("/api/players").find("\"name\":\"Oscar\"") != std::string::npos; }, 60000))
+      << server.Process().Output();
+  const size_t consoleBefore = Engine().Output().size();
+  ASSERT_TRUE(client.Client().SendLine(clientsim::BanLine("Oscar", reason)));
+  ASSERT_TRUE(Engine().WaitForOutput("Dropped Oscar from server\nReason:  Kicked :", kWaitMs)) << Engine().Output();
+  player.Stop();
+  // "Banned: " and " (for ever). Appeal: <url>" leave 255 - 8 - 211 = 36 bytes of the reason.
+  const std::string shown = "Banned: " + reason.substr(0, 36) + " (for ever). Appeal: " + url;
+  ASSERT_EQ(shown.size(), kKickTextChars);
+  EXPECT_NE(Engine().Output().find("Dropped Oscar from server\nReason:  Kicked :" + shown + "\n", consoleBefore),
+            std::string::npos)
       << Engine().Output().substr(consoleBefore);
 }
 

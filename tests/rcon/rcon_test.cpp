@@ -7,6 +7,7 @@
 
 #include "support/game_fixture.h"
 #include "rcon/rcon_client.h"
+#include "base/limits.h"
 #include "base/metrics.h"
 #include "rcon/rcon_limits.h"
 #include "support/scripted_game_server.h"
@@ -313,6 +314,44 @@ TEST(KickComment, TooLongCommentIsReportedAtStartUp) {
   settings.Comment = std::string(460, 'c');
   CheckKickCommentFits(settings);
   EXPECT_TRUE(console.ContainsPrefix("ATTENTION!!! : Comment is too long for a kick"));
+}
+
+// With appeal_url the kick of a ban names it: the reason is cut, never the
+// URL, so that the whole text fits what the game server executes and shows
+// (kicked by name it shows four bytes of quotes more). A URL that cannot fit
+// is left out, with the texts as they were, and said once at start.
+TEST(KickComment, BanKickCarriesTheAppealUrlWholeOrLeavesItOut) {
+  testenv::TTempDir dir;
+  testenv::ResetProcessFacilities(dir.Path());
+  SettingsRecord settings = testenv::TestSettings();
+  const std::string plain = "kick #9 ZELK anticheat: banned for 30 minutes. Reason: aim";
+  EXPECT_EQ(BanKickCommand(settings, "Bob", 9, "banned for 30 minutes", "aim", 30), plain) << "no appeal_url";
+  settings.AppealUrl = "https://bans.example.org/bans";
+  EXPECT_EQ(BanKickCommand(settings, "Bob", 9, "banned for 30 minutes", "aim\"x", 30),
+            "kick #9 Banned: aim'x (30 minutes left). Appeal: https://bans.example.org/bans");
+  EXPECT_EQ(BanKickCommand(settings, "Bob", 0, "banned permamently", "", 0),
+            "kick \"Bob\" \"Banned (for ever). Appeal: https://bans.example.org/bans\"");
+  // A reason of 300 bytes, and one of two-byte characters: the text shown
+  // is 255 bytes at most, ends with the URL, and cuts no character in two.
+  const std::string head = "kick #9 ";
+  const std::string byUserId = BanKickCommand(settings, "Bob", 9, "", std::string(300, 'r'), 30);
+  EXPECT_EQ(byUserId.size() - head.size(), kKickTextChars) << byUserId;
+  EXPECT_TRUE(byUserId.ends_with("rrr (30 minutes left). Appeal: https://bans.example.org/bans")) << byUserId;
+  std::string cyrillic;
+  for (int i = 0; i < 150; ++i) cyrillic += "\xD0\x98";
+  const std::string byName = BanKickCommand(settings, "Bob", 0, "", cyrillic, 30);
+  const size_t text = std::string("kick \"Bob\" \"").size();
+  EXPECT_LE(byName.size() - text - 1 + 4, kKickTextChars) << byName;
+  EXPECT_TRUE(byName.ends_with("\xD0\x98 (30 minutes left). Appeal: https://bans.example.org/bans\"")) << byName;
+  platform::TConsoleCapture console;
+  CheckAppealUrlFits(settings);
+  EXPECT_TRUE(console.Lines().empty());
+  settings.AppealUrl = "https://bans.example.org/" + std::string(220, 'p');
+  EXPECT_FALSE(AppealUrlFits(settings));
+  EXPECT_EQ(BanKickCommand(settings, "Bob", 9, "banned for 30 minutes", "aim", 30), plain);
+  CheckAppealUrlFits(settings);
+  EXPECT_TRUE(console.ContainsPrefix("ATTENTION!!! : appeal_url is too long for the kick of a ban (by "))
+      << ::testing::PrintToString(console.Lines());
 }
 
 }  // namespace

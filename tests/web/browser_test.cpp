@@ -176,7 +176,8 @@ class WebConsoleBrowser : public ::testing::Test {
                        "\"rconhost\" \"127.0.0.1\"\n\"rconport\" \"" + std::to_string(game_.Port()) +
                            "\"\n\"rconpass\" \"secret\"\n\"cl_id\" \"abc\"\n\"startup_grace\" \"0\"\n\"allow_screens\" \"1\"\n"
                            "\"ban_time\" \"0\"\n\"registry_host\" \"127.0.0.1:" + std::to_string(registry_.Port()) +
-                           "\"\n\"web_listen\" \"127.0.0.1:" + std::to_string(webPort_) + "\"\n");
+                           "\"\n\"web_listen\" \"127.0.0.1:" + std::to_string(webPort_) +
+                           "\"\n\"web_public\" \"1\"\n\"web_public_evidence\" \"1\"\n");
   }
 
   void TearDown() override {
@@ -426,6 +427,23 @@ TEST_F(WebConsoleBrowser, PageShowsPlayersClientsBanScreenshotAndLogs) {
   ASSERT_TRUE(evidenceImage) << httplib::to_string(evidenceImage.error());
   EXPECT_EQ(evidenceImage->status, 200);
   EXPECT_TRUE(evidenceImage->body == jpeg) << "the evidence as sent, byte for byte";
+
+  // The public ban list runs its script under its policy without an error
+  // in the browser's console, and shows the ban, its evidence by number.
+  const std::string publicDom = RunChromium({"--dump-dom", "--enable-logging=stderr", "--v=0"}, Url("/bans"));
+  const std::string publicErrors = testenv::ReadFile(dir_.Path() + "chromium.err");
+  EXPECT_EQ(publicErrors.find("CONSOLE"), std::string::npos) << publicErrors;
+  EXPECT_EQ(publicErrors.find("Content Security Policy"), std::string::npos) << publicErrors;
+  const auto publicRows = TableRows(TableBody(publicDom, "rows"));
+  ASSERT_EQ(publicRows.size(), 1u) << publicDom;
+  EXPECT_EQ(std::vector<std::string>(publicRows[0].begin(), publicRows[0].begin() + 3),
+            (std::vector<std::string>{"Mallory", "MALLORY03", "wallhack"}))
+      << publicDom;
+  EXPECT_EQ(publicRows[0].back(), "Appeal Screenshots (1)") << publicDom;
+  EXPECT_EQ(publicDom.find("127.0.0.1/"), std::string::npos) << "no path of a screenshot: " << publicDom;
+  const httplib::Result publicShot = http.Get("/api/public/bans/" + id + "/evidence/0");
+  ASSERT_TRUE(publicShot);
+  EXPECT_TRUE(publicShot->body == jpeg) << "the evidence by its number";
 
   // The screenshot: grouped under its sender, and the link the page built
   // serves the very file that was sent.

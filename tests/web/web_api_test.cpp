@@ -312,6 +312,139 @@ TEST_F(WebConsoleApi, AccountsWithRolesEachChangeRecordsItsAuthor) {
   EXPECT_NE(tool.Output().find("disabled"), std::string::npos) << tool.Output();
 }
 
+// The public ban list: a banned player finds his ban without a login (and
+// nothing of anyone's address), appeals once, within the throttle; an admin
+// lifts the ban from the answer, and the list shows the answer. The kick of
+// the ban names where to appeal.
+TEST_F(WebConsoleApi, PublicListAppealAnsweredByAnAdminLiftsTheBan) {
+  Start(Web() + "\"web_password\" \"pw\"\n\"web_public\" \"1\"\n\"appeal_url\" \"https://bans.example.org/bans\"\n");
+  ASSERT_TRUE(server_->WaitForOutput("Kicked \"Stranger\"", 20000)) << server_->Output();
+  EXPECT_NE(server_->Output().find("Web console: the public ban list and its appeal form are at http://127.0.0.1:" +
+                                   std::to_string(webPort_) + "/bans, open to anyone"),
+            std::string::npos);
+  httplib::Client admin = Browser();
+  httplib::Client player = Browser("");
+  auto page = player.Get("/bans");
+  ASSERT_TRUE(page);
+  EXPECT_EQ(page->status, 200);
+  EXPECT_NE(page->get_header_value("Content-Security-Policy").find("script-src 'nonce-"), std::string::npos);
+  EXPECT_EQ(page->body.find("console-token"), std::string::npos);
+  const std::string meta = "name=\"console-token\" content=\"";
+  const std::string consolePage = admin.Get("/")->body;
+  const httplib::Headers token{{"X-Console-Token", consolePage.substr(consolePage.find(meta) + meta.size(), 32)}};
+  const std::string form = "application/x-www-form-urlencoded";
+
+  // Eve, playing, banned by hand: the kick names where to appeal.
+  std::string error;
+  auto eve = clientsim::TClientSim::Open("127.0.0.1", game_.Port() + 1000, &error);
+  ASSERT_TRUE(eve) << error;
+  ASSERT_EQ(eve->Command(clientsim::ConnectLine("Eve", "EVE-7", "abc"), 20000).value_or("").rfind("rpl:accept", 0), 0u);
+  game_.SetPlayers({{"Eve", "127.0.0.1:27007", 9}});
+  ASSERT_TRUE(WaitForRuns(StatusRuns() + 2));
+  ASSERT_EQ(eve->Command(clientsim::UpdateLine("Eve", "1"), 20000), "rpl:strue");
+  ASSERT_EQ(admin.Post("/api/bans", token, "identifier=EVE-7&reason=aimbot", form)->status, 200);
+  ASSERT_EQ(admin.Post("/api/bans", token, "identifier=ZED-1&name=Zed&reason=wallhack", form)->status, 200);
+  const std::vector<std::string> commands = game_.Commands();
+  EXPECT_NE(std::find(commands.begin(), commands.end(),
+                      "kick #9 Banned: aimbot (for ever). Appeal: https://bans.example.org/bans"),
+            commands.end());
+
+  // Found by identifier, without an address; an address finds nothing.
+  const auto idOf = [&](const std::string& query) {
+    auto found = player.Get("/api/public/bans?filter=all&q=" + query);
+    const size_t at = found ? found->body.find("{\"id\":") : std::string::npos;
+    return at == std::string::npos ? std::string() : found->body.substr(at + 6, found->body.find(',', at) - at - 6);
+  };
+  auto found = player.Get("/api/public/bans?q=eve-7");
+  ASSERT_TRUE(found);
+  EXPECT_EQ(found->body.rfind("{\"total\":1,\"page\":1,\"per_page\":50,\"appeals\":true,\"bans\":[{\"id\":", 0), 0u)
+      << found->body;
+  EXPECT_NE(found->body.find("\"name\":\"Eve\",\"identifier\":\"EVE-7\",\"reason\":\"aimbot\""), std::string::npos);
+  EXPECT_EQ(found->body.find("127.0.0.1"), std::string::npos) << found->body;
+  EXPECT_EQ(player.Get("/api/public/bans?filter=all&q=127.0.0")->body.rfind("{\"total\":0,", 0), 0u);
+  const std::string eveBan = idOf("EVE-7");
+
+  // The appeal: only from the page's own form, once while it is open, three
+  // an hour from one address.
+  const std::string origin = "http://127.0.0.1:" + std::to_string(webPort_);
+  const auto appeal = [&](const std::string& ban, const httplib::Headers& headers) {
+    return player.Post("/api/public/appeals", headers, "ban=" + ban + "&text=I+was+not+cheating&contact=eve%40example.org",
+                       form);
+  };
+  const httplib::Headers fromForm{{"X-Appeal-Form", "1"}, {"Origin", origin}};
+  EXPECT_EQ(appeal(eveBan, {{"Origin", origin}})->status, 403) << "not sent by the form";
+  EXPECT_EQ(appeal(eveBan, {{"X-Appeal-Form", "1"}, {"Origin", "http://evil.example"}})->status, 403);
+  auto filed = appeal(eveBan, fromForm);
+  ASSERT_TRUE(filed);
+  ASSERT_EQ(filed->status, 200) << filed->body;
+  const auto appealId = [](const std::string& body) {  // {"appeal":{"id":N,...
+    const size_t at = body.find("\"id\":") + 5;
+    return body.substr(at, body.find(',', at) - at);
+  };
+  const std::string eveAppeal = appealId(filed->body);
+  EXPECT_EQ(appeal(eveBan, fromForm)->status, 409) << "one open appeal per ban";
+  // A page reached by another of the host's addresses posts to that address.
+  const std::string other = "127.0.0.2:" + std::to_string(webPort_);
+  EXPECT_EQ(appeal(eveBan, {{"X-Appeal-Form", "1"}, {"Host", other}, {"Origin", "http://" + other}})->status, 409);
+  EXPECT_EQ(appeal(eveBan, {{"X-Appeal-Form", "1"}, {"Host", other}, {"Origin", "http://127.0.0.3:8080"}})->status,
+            403)
+      << "neither the Host it was sent to nor one of the console's names";
+  const std::string rejectedBan = idOf("CHEATER-2");
+  auto second = appeal(rejectedBan, fromForm);
+  ASSERT_EQ(second->status, 200);
+  EXPECT_EQ(appeal(idOf("ZED-1"), fromForm)->status, 200);
+  EXPECT_EQ(appeal(idOf("CHEATER-1"), fromForm)->status, 429) << "the fourth within the hour";
+  auto open = admin.Get("/api/appeals");
+  ASSERT_TRUE(open);
+  EXPECT_EQ(open->body.rfind("{\"total\":3,", 0), 0u) << open->body;
+  EXPECT_NE(open->body.find("\"text\":\"I was not cheating\",\"contact\":\"eve@example.org\",\"address\":\"127.0.0.1\""),
+            std::string::npos)
+      << open->body;
+
+  // The admin lifts Eve's ban from her appeal, and rejects another.
+  EXPECT_EQ(admin.Post("/api/appeals/answer", "id=" + eveAppeal + "&decision=lift", form)->status, 403) << "no token";
+  auto lifted = admin.Post("/api/appeals/answer", token, "id=" + eveAppeal + "&decision=lift&answer=demo+reviewed", form);
+  ASSERT_TRUE(lifted);
+  EXPECT_NE(lifted->body.find("\"state\":\"lifted\""), std::string::npos) << lifted->body;
+  EXPECT_TRUE(lifted->body.ends_with(",\"removed\":1}")) << lifted->body;
+  const std::string secondAppeal = appealId(second->body);
+  EXPECT_EQ(admin.Post("/api/appeals/answer", token, "id=" + secondAppeal + "&decision=reject", form)->status, 400)
+      << "a rejection needs a reason";
+  ASSERT_EQ(admin.Post("/api/appeals/answer", token, "id=" + secondAppeal + "&decision=reject&answer=seen+on+demo", form)
+                ->status,
+            200);
+  EXPECT_EQ(admin.Post("/api/appeals/answer", token, "id=" + eveAppeal + "&decision=reject&answer=x", form)->status, 409);
+  ASSERT_TRUE(server_->WaitForOutput("Appeal " + eveAppeal + " (ID EVE-7) answered from the web console by admin "
+                                     "(127.0.0.1): ban lifted: demo reviewed",
+                                     5000))
+      << server_->Output();
+
+  // The public list shows both answers; Eve may play again.
+  auto shown = player.Get("/api/public/bans/" + eveBan);
+  ASSERT_TRUE(shown);
+  EXPECT_NE(shown->body.find("\"in_force\":false"), std::string::npos) << shown->body;
+  EXPECT_NE(shown->body.find("\"appeal\":{\"id\":" + eveAppeal + ",\"state\":\"lifted\","), std::string::npos)
+      << shown->body;
+  EXPECT_TRUE(shown->body.ends_with(",\"answer\":\"demo reviewed\"}}}")) << shown->body;
+  auto rejected = player.Get("/api/public/bans/" + rejectedBan);
+  EXPECT_NE(rejected->body.find("\"in_force\":true"), std::string::npos) << rejected->body;
+  EXPECT_NE(rejected->body.find("\"state\":\"rejected\""), std::string::npos) << rejected->body;
+  EXPECT_EQ(testenv::ReadFile(dir_.Path() + "zelk_bans.txt").find("EVE-7"), std::string::npos);
+  auto again = clientsim::TClientSim::Open("127.0.0.1", game_.Port() + 1000, &error);
+  ASSERT_TRUE(again) << error;
+  EXPECT_EQ(again->Command(clientsim::ConnectLine("Eve", "EVE-7", "abc"), 20000).value_or("").rfind("rpl:accept", 0), 0u);
+  std::string trail;
+  for (int tries = 0; tries < 100 && testenv::CountOf(trail, "\"action\":\"appeal ") < 2; ++tries) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    trail = admin.Get("/api/audit?q=appeal")->body;
+  }
+  EXPECT_NE(trail.find("\"action\":\"appeal lift\",\"target\":\"EVE-7\",\"detail\":\"appeal " + eveAppeal +
+                       ": demo reviewed\""),
+            std::string::npos)
+      << trail;
+  EXPECT_NE(trail.find("\"action\":\"appeal reject\",\"target\":\"CHEATER-2\""), std::string::npos) << trail;
+}
+
 // promtool reads /metrics as Prometheus would, and lints it.
 TEST_F(WebConsoleApi, MetricsPassPromtoolCheck) {
   if (testenv::TChildProcess("/bin/sh", {}, "/", {"-c", "command -v promtool"}).WaitForExit(5000) != 0) {
@@ -396,6 +529,8 @@ TEST_F(WebConsoleApi, PasswordIsNeededAndFiveWrongOnesThrottleTheAddress) {
     EXPECT_EQ(anonymous->status, 401) << path;
     EXPECT_FALSE(anonymous->get_header_value("WWW-Authenticate").empty());
   }
+  EXPECT_EQ(Browser("").Get("/bans")->status, 404) << "no public list without web_public";
+  EXPECT_EQ(Browser().Get("/api/public/bans")->status, 404);
   EXPECT_EQ(Browser().Get("/api/status")->status, 200);
   // The page loaded with the password opens a session; an API call does not.
   EXPECT_EQ(Browser().Get("/api/status")->get_header_value("Set-Cookie"), "");

@@ -608,7 +608,8 @@ std::optional<TBanPage> TRecordBase::Search(const TBanQuery& query, std::string*
   if (!Usable(error)) return std::nullopt;
   if (!IndexUpToDate(error)) return std::nullopt;
   TBanPage result;
-  const std::vector<int64_t> ids = index_.Find(folded, which, (page - 1) * perPage, perPage, &result.Total);
+  const std::vector<int64_t> ids =
+      index_.Find(folded, which, (page - 1) * perPage, perPage, &result.Total, query.MatchAddress);
   if (ids.empty()) return result;
   std::string placeholders;
   for (size_t i = 0; i < ids.size(); ++i) placeholders += i == 0 ? "?" : ", ?";

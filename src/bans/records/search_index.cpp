@@ -73,14 +73,32 @@ void TSearchIndex::KeepInForce(const std::unordered_set<int64_t>& inForce) {
   }
 }
 
+namespace {
+
+// Whether folded is in the record's text outside its third field, the
+// address (the fields are name, identifier, address, reason, joined by '\n').
+bool FoundBesideAddress(std::string_view record, std::string_view folded) {
+  const size_t second = record.find('\n', record.find('\n') + 1);
+  const size_t third = record.find('\n', second + 1);
+  return record.substr(0, second).find(folded) != std::string_view::npos ||
+         record.substr(third + 1).find(folded) != std::string_view::npos;
+}
+
+}  // namespace
+
 std::vector<int64_t> TSearchIndex::Find(std::string_view folded, Which which, int64_t offset, int64_t limit,
-                                        int64_t* total) const {
+                                        int64_t* total, bool matchAddress) const {
   std::vector<int64_t> ids;
   int64_t matches = 0;
   const std::string_view text(text_);
   for (auto entry = entries_.rbegin(); entry != entries_.rend(); ++entry) {
     if (which != Which::All && entry->InForce != (which == Which::InForce)) continue;
-    if (!folded.empty() && text.substr(entry->Offset, entry->Length).find(folded) == std::string_view::npos) continue;
+    if (!folded.empty()) {
+      const std::string_view record = text.substr(entry->Offset, entry->Length);
+      if (record.find(folded) == std::string_view::npos) continue;
+      // The rare match is looked at again: it may lie in the address alone.
+      if (!matchAddress && !FoundBesideAddress(record, folded)) continue;
+    }
     if (matches >= offset && matches - offset < limit) ids.push_back(entry->Id);
     ++matches;
   }

@@ -40,9 +40,10 @@ class TSearchIndex {
   enum class Which { All, InForce, Ended };
   // The ids of the matches from offset on, at most limit, newest first (by
   // MadeAt, then Id), and how many match in all. folded: a text from
-  // FoldForSearch; empty matches all.
-  std::vector<int64_t> Find(std::string_view folded, Which which, int64_t offset, int64_t limit,
-                            int64_t* total) const;
+  // FoldForSearch; empty matches all. Without matchAddress, a text found only
+  // in a record's address is no match.
+  std::vector<int64_t> Find(std::string_view folded, Which which, int64_t offset, int64_t limit, int64_t* total,
+                            bool matchAddress = true) const;
   size_t Size() const { return entries_.size(); }
   // The memory the index holds, in bytes.
   size_t Bytes() const;

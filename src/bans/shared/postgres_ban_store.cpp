@@ -325,8 +325,8 @@ bool SearchRecords(TPgConnection& db, const TBanQuery& query, TBanPage& page, st
   page = {};
   const int64_t perPage = std::clamp(query.PerPage, 1, 500);
   const int64_t offset = (std::clamp(query.Page, 1, 1000000) - 1) * perPage;
-  std::string where = "($1::text = '' OR identifier ILIKE $2 OR player_name ILIKE $2 OR player_address ILIKE $2 OR "
-                      "reason ILIKE $2)";
+  std::string where = std::string("($1::text = '' OR identifier ILIKE $2 OR player_name ILIKE $2 OR ") +
+                      (query.MatchAddress ? "player_address ILIKE $2 OR " : "") + "reason ILIKE $2)";
   if (query.Filter == TBanQuery::Which::InForce) where += " AND end_kind = 'in force'";
   if (query.Filter == TBanQuery::Which::Ended) where += " AND end_kind <> 'in force'";
   const std::vector<std::optional<std::string>> params = {query.Text, PgContainsPattern(query.Text)};
