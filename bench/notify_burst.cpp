@@ -6,7 +6,10 @@
 // load meets both alike. Prints p50, p99 and updates per second of each
 // condition and the ratios burst / quiet (goal: at most 1.05).
 //
-//   notify_burst [blocks per condition, default 5] [block length in ms, default 1000]
+// With "control" last, nothing is posted in either condition: the ratios then
+// show the bench's own noise on this machine.
+//
+//   notify_burst [blocks per condition, default 5] [block length in ms, default 1000] [control]
 #include <httplib.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -66,6 +69,7 @@ void RunBlock(std::vector<clientsim::TClientSim>& clients, std::chrono::millisec
 int main(int argc, char** argv) {
   const int blocks = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
   const std::chrono::milliseconds length(argc > 2 ? std::max(100, std::atoi(argv[2])) : 1000);
+  const bool control = argc > 3 && std::string(argv[3]) == "control";
   const std::string dir = (std::filesystem::temp_directory_path() / "acserver-bench-notify").string() + "/";
   std::filesystem::create_directories(dir);
   platform::SetDataDirectory(dir);
@@ -111,7 +115,7 @@ int main(int argc, char** argv) {
   TTally tally[2];  // 0: quiet, 1: a burst of notifications under way
   for (int block = 0; block < 2 * blocks; ++block) {
     const int burst = block % 2;
-    if (burst) {
+    if (burst && !control) {
       for (int i = 0; i < 1000; ++i) {
         TNotice notice;
         notice.Event = "ban";

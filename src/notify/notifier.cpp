@@ -1,5 +1,7 @@
 #include "notify/notifier.h"
 
+#include "platform/thread_priority.h"
+
 #include <algorithm>
 #include <limits>
 #include <utility>
@@ -88,6 +90,8 @@ bool TNotifier::Pause(Clock::time_point then) {
 }
 
 void TNotifier::Work() {
+  // Notifications can wait; the clients' replies cannot.
+  platform::LowerThisThreadPriority();
   THttpPoster poster;
   for (;;) {
     TNotice notice;
