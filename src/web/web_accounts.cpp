@@ -6,7 +6,7 @@
 #include "base/numbers.h"
 #include "log/logs.h"
 #include "web/http_server.h"
-#include "web/web_error.h"
+#include "web/web_fields.h"
 #include "web/web_json.h"
 
 namespace {
@@ -128,8 +128,8 @@ void ServeAccountChange(TWebUsers& users, TAuditWriter* audit, const std::string
 
 void ServeAudit(TAccountStore* store, const THttpRequest& request, THttpResponse& response) {
   if (store == nullptr) return SetJsonError(response, 503, "this ban base keeps no audit trail");
-  const std::optional<int64_t> page = request.Param("page").empty() ? 1 : ParseInteger64(request.Param("page"));
-  if (!page || *page < 1 || *page > 1000000) return SetJsonError(response, 400, "page must be 1 or more");
+  const std::optional<int64_t> page = IntegerField(request, "page", 1, 1000000, 1);
+  if (!page) return SetJsonError(response, 400, "page must be 1 or more");
   TAuditPage found;
   std::string error;
   if (!store->SearchAudit(request.Param("q"), static_cast<int>(*page), found, &error)) {

@@ -7,6 +7,7 @@
 #include "platform/clock_text.h"
 #include "web/http_server.h"
 #include "web/web_accounts.h"
+#include "web/web_fields.h"
 
 namespace {
 
@@ -37,8 +38,8 @@ void ServeAppealList(TAppealStore* appeals, const THttpRequest& request, THttpRe
   } else if (state != "all") {
     return SetJsonError(response, 400, "state must be open, answered or all");
   }
-  const std::optional<int64_t> page = request.Param("page").empty() ? 1 : ParseInteger64(request.Param("page"));
-  if (!page || *page < 1 || *page > 1000000) return SetJsonError(response, 400, "page must be 1 or more");
+  const std::optional<int64_t> page = IntegerField(request, "page", 1, 1000000, 1);
+  if (!page) return SetJsonError(response, 400, "page must be 1 or more");
   TAppealPage found;
   std::string error;
   if (!appeals->List(answered, static_cast<int>(*page), kAppealsPerPage, found, &error)) {

@@ -17,21 +17,9 @@ constexpr const char* kJson = "application/json; charset=utf-8";
 // What a records request answers when the ban base keeps no records.
 constexpr const char* kRecordsOff = "ban records are off";
 
-// A whole number of a query or form field within [low, high]; fallback when
-// the field is empty, nullopt when it is anything else.
-std::optional<int64_t> Field(const THttpRequest& request, const std::string& name, int64_t low, int64_t high,
-                             int64_t fallback) {
-  const std::string text = request.Param(name);
-  if (text.empty()) return fallback;
-  const std::optional<int64_t> number = ParseInteger64(text);
-  if (!number || *number < low || *number > high) return std::nullopt;
-  return number;
-}
+}  // namespace
 
-// What the ban base enforces for the records in force among records, read
-// once; nullopt when it cannot be read, and the records then show their
-// planned ends alone.
-std::optional<TEnforcedBans> Enforced(TBanStore& bans, const std::vector<const TBanRecord*>& records) {
+std::optional<TEnforcedBans> EnforcedOf(TBanStore& bans, const std::vector<const TBanRecord*>& records) {
   std::set<std::string> identifiers;
   for (const TBanRecord* record : records) {
     if (record->End == BanEnd::InForce) identifiers.insert(record->Identifier);
@@ -42,23 +30,14 @@ std::optional<TEnforcedBans> Enforced(TBanStore& bans, const std::vector<const T
   return enforced;
 }
 
-}  // namespace
-
 void ServeBanSearch(TBanStore& bans, const THttpRequest& request, THttpResponse& response) {
   TBanQuery query;
   query.Text = request.Param("q");
-  const std::string filter = request.Param("filter");
-  if (filter.empty() || filter == "in_force") {
-    query.Filter = TBanQuery::Which::InForce;
-  } else if (filter == "ended") {
-    query.Filter = TBanQuery::Which::Ended;
-  } else if (filter == "all") {
-    query.Filter = TBanQuery::Which::All;
-  } else {
-    return SetJsonError(response, 400, "filter must be in_force, ended or all");
-  }
-  const std::optional<int64_t> page = Field(request, "page", 1, 1000000, 1);
-  const std::optional<int64_t> perPage = Field(request, "per_page", 1, 500, 50);
+  const std::optional<TBanQuery::Which> filter = FilterField(request);
+  if (!filter) return SetJsonError(response, 400, "filter must be in_force, ended or all");
+  query.Filter = *filter;
+  const std::optional<int64_t> page = IntegerField(request, "page", 1, 1000000, 1);
+  const std::optional<int64_t> perPage = IntegerField(request, "per_page", 1, 500, 50);
   if (!page || !perPage) return SetJsonError(response, 400, "page must be 1 or more, per_page 1 to 500");
   query.Page = static_cast<int>(*page);
   query.PerPage = static_cast<int>(*perPage);
@@ -69,7 +48,7 @@ void ServeBanSearch(TBanStore& bans, const THttpRequest& request, THttpResponse&
   if (!records->Search(query, found, &error)) return SetJsonError(response, 503, error);
   std::vector<const TBanRecord*> shown;
   for (const TBanRecord& record : found.Records) shown.push_back(&record);
-  const std::optional<TEnforcedBans> enforced = Enforced(bans, shown);
+  const std::optional<TEnforcedBans> enforced = EnforcedOf(bans, shown);
   response.Set(200, BanPageJson(found, query, platform::UnixSeconds(), enforced ? &*enforced : nullptr), kJson);
 }
 
@@ -81,7 +60,7 @@ void ServeBanDetails(TBanStore& bans, const std::string& id, const THttpRequest&
   const std::optional<TBanRecord> record = number && *number > 0 ? records->Get(*number, &error) : std::nullopt;
   if (!record && !error.empty()) return SetJsonError(response, 503, error);
   if (!record) return SetJsonError(response, 404, "no such ban record");
-  const std::optional<int64_t> page = Field(request, "page", 1, 1000000, 1);
+  const std::optional<int64_t> page = IntegerField(request, "page", 1, 1000000, 1);
   if (!page) return SetJsonError(response, 400, "page must be 1 or more");
   TBanPage history;
   if (!records->HistoryPage(record->Identifier, record->Id, static_cast<int>(*page), kWebHistoryPerPage, history, &error)) {
@@ -89,7 +68,7 @@ void ServeBanDetails(TBanStore& bans, const std::string& id, const THttpRequest&
   }
   std::vector<const TBanRecord*> shown = {&*record};
   for (const TBanRecord& other : history.Records) shown.push_back(&other);
-  const std::optional<TEnforcedBans> enforced = Enforced(bans, shown);
+  const std::optional<TEnforcedBans> enforced = EnforcedOf(bans, shown);
   response.Set(200, BanDetailsJson(*record, history, static_cast<int>(*page), kWebHistoryPerPage,
                                    platform::UnixSeconds(), enforced ? &*enforced : nullptr),
                kJson);
@@ -100,7 +79,7 @@ void ServeBanByHand(TTables& tables, TBanEnforcement& enforcement, TAuditWriter*
   const std::string identifier = request.Param("identifier");
   const std::string name = request.Param("name");
   const std::string reason = request.Param("reason");
-  const std::optional<int64_t> minutes = Field(request, "minutes", 0, 525600000, 0);
+  const std::optional<int64_t> minutes = IntegerField(request, "minutes", 0, 525600000, 0);
   if (const std::string problem = BanIdentifierProblem(identifier); !problem.empty()) {
     return SetJsonError(response, 400, "the identifier " + problem);
   }

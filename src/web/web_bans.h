@@ -4,17 +4,26 @@
 #pragma once
 
 #include <functional>
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "accounts/audit_writer.h"
 #include "supervision/ban_enforcement.h"
 #include "bans/ban_store.h"
 #include "registry/tables.h"
-#include "web/web_error.h"
+#include "web/web_fields.h"
+#include "web/web_json.h"
 #include "web/web_users.h"
 
 struct THttpRequest;
 struct THttpResponse;
+
+// What the ban base enforces for the records in force among records, read
+// once; nullopt when it cannot be read, and the records then show their
+// planned ends alone.
+std::optional<TEnforcedBans> EnforcedOf(TBanStore& bans, const std::vector<const TBanRecord*>& records);
 
 // GET /api/bans?q=&filter=&page=&per_page=
 void ServeBanSearch(TBanStore& bans, const THttpRequest& request, THttpResponse& response);

@@ -107,22 +107,32 @@ std::string ClientsJson(const std::vector<TClientView>& clients) {
   return "{\"clients\":" + Array(items) + "}";
 }
 
+TShownEnd ShownEnd(const TBanRecord& record, int64_t nowUnixSeconds, const TEnforcedBans* enforced) {
+  const bool inForce = record.End == BanEnd::InForce;
+  TShownEnd shown;
+  shown.Forever = record.EndsAt == 0;
+  // Rounded up, as the ban base counts: a ban with 30 s left has 1 minute left.
+  shown.MinutesLeft =
+      inForce && !shown.Forever ? std::max<int64_t>(0, (record.EndsAt - nowUnixSeconds + 59) / 60) : 0;
+  shown.EndsAt = record.EndsAt;
+  if (!inForce || enforced == nullptr) return shown;
+  const auto found = enforced->find(record.Identifier);
+  shown.Held = found != enforced->end() ? "true" : "false";
+  if (found != enforced->end()) {
+    shown.Forever = found->second == "p";
+    shown.MinutesLeft = shown.Forever ? 0 : ParseInteger64(found->second).value_or(shown.MinutesLeft);
+    shown.EndsAt = shown.Forever ? 0 : nowUnixSeconds + 60 * shown.MinutesLeft;
+  }
+  return shown;
+}
+
 std::string BanRecordJson(const TBanRecord& record, int64_t nowUnixSeconds, const TEnforcedBans* enforced) {
   const bool inForce = record.End == BanEnd::InForce;
-  bool forever = record.EndsAt == 0;
-  // Rounded up, as the ban base counts: a ban with 30 s left has 1 minute left.
-  int64_t minutesLeft = inForce && !forever ? std::max<int64_t>(0, (record.EndsAt - nowUnixSeconds + 59) / 60) : 0;
-  int64_t endsAt = record.EndsAt;
-  std::string held = "null";
-  if (inForce && enforced != nullptr) {
-    const auto found = enforced->find(record.Identifier);
-    held = found != enforced->end() ? "true" : "false";
-    if (found != enforced->end()) {
-      forever = found->second == "p";
-      minutesLeft = forever ? 0 : ParseInteger64(found->second).value_or(minutesLeft);
-      endsAt = forever ? 0 : nowUnixSeconds + 60 * minutesLeft;
-    }
-  }
+  const TShownEnd shown = ShownEnd(record, nowUnixSeconds, enforced);
+  const bool forever = shown.Forever;
+  const int64_t minutesLeft = shown.MinutesLeft;
+  const int64_t endsAt = shown.EndsAt;
+  const std::string& held = shown.Held;
   std::vector<std::string> evidence;
   for (const std::string& path : record.Evidence) evidence.push_back(JsonString(path));
   const std::string end =

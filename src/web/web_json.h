@@ -38,6 +38,16 @@ std::string ClientsJson(const std::vector<TClientView>& clients);
 // left. zelk_bans.txt counts its minutes down only while the server runs, so
 // a record's planned end and the enforced one part when the server was down.
 using TEnforcedBans = std::map<std::string, std::string>;
+// The end a ban record shows: for a record in force whose identifier enforced
+// holds, the end the ban base enforces now; else the planned one. Held is
+// "true" or "false" for a record in force when enforced was read, else "null".
+struct TShownEnd {
+  bool Forever = false;
+  int64_t EndsAt = 0;
+  int64_t MinutesLeft = 0;  // rounded up, as the ban base counts; 0 for a record that ended
+  std::string Held = "null";
+};
+TShownEnd ShownEnd(const TBanRecord& record, int64_t nowUnixSeconds, const TEnforcedBans* enforced);
 // One ban record as a JSON object. It keeps the fields of the older list of
 // bans (identifier, minutes_left, forever), so that its readers still find them.
 // A record in force whose identifier enforced holds shows the enforced end

@@ -44,30 +44,6 @@ std::string Clean(const std::string& text, bool keepLines) {
   return out;
 }
 
-// A whole number of a query or form field within [low, high]; fallback when
-// the field is empty, nullopt when it is anything else.
-std::optional<int64_t> Field(const THttpRequest& request, const std::string& name, int64_t low, int64_t high,
-                             int64_t fallback) {
-  const std::string text = request.Param(name);
-  if (text.empty()) return fallback;
-  const std::optional<int64_t> number = ParseInteger64(text);
-  if (!number || *number < low || *number > high) return std::nullopt;
-  return number;
-}
-
-// What the ban base enforces for the identifiers of the records in force, read
-// once; nullopt when it cannot be read (the records then show their planned ends).
-std::optional<TEnforcedBans> Enforced(TBanStore& bans, const std::vector<TBanRecord>& records) {
-  std::set<std::string> identifiers;
-  for (const TBanRecord& record : records) {
-    if (record.End == BanEnd::InForce) identifiers.insert(record.Identifier);
-  }
-  TEnforcedBans enforced;
-  if (identifiers.empty()) return enforced;
-  if (bans.LookupAll(identifiers, enforced) == BanLookup::Failed) return std::nullopt;
-  return enforced;
-}
-
 // The answer to a ban's appeal as the public sees it: its state and the
 // admin's reason, never the player's text, contact or address.
 std::string PublicAppealJson(const TAppeal& appeal) {
@@ -83,16 +59,10 @@ std::string PublicAppealJson(const TAppeal& appeal) {
 std::string PublicBanJson(const TBanRecord& record, int64_t now, const TEnforcedBans* enforced,
                           const TAppeal* appeal, bool evidence) {
   const bool inForce = record.End == BanEnd::InForce;
-  bool forever = record.EndsAt == 0;
-  int64_t minutesLeft = inForce && !forever ? std::max<int64_t>(0, (record.EndsAt - now + 59) / 60) : 0;
-  int64_t endsAt = record.EndsAt;
-  if (inForce && enforced != nullptr) {
-    if (const auto found = enforced->find(record.Identifier); found != enforced->end()) {
-      forever = found->second == "p";
-      minutesLeft = forever ? 0 : ParseInteger64(found->second).value_or(minutesLeft);
-      endsAt = forever ? 0 : now + 60 * minutesLeft;
-    }
-  }
+  const TShownEnd shown = ShownEnd(record, now, enforced);
+  const bool forever = shown.Forever;
+  const int64_t minutesLeft = shown.MinutesLeft;
+  const int64_t endsAt = shown.EndsAt;
   const std::string end = inForce ? std::string("null")
                                   : "{\"kind\":" + JsonString(BanEndName(record.End)) +
                                         ",\"at\":" + std::to_string(record.EndedAt) + "}";
@@ -128,7 +98,9 @@ std::map<int64_t, TAppeal> NewestAppeals(TAppealStore* appeals, const std::vecto
 // The records as the public sees them, each a JSON object, in their order.
 std::vector<std::string> PublicBans(const TPublicSources& sources, const std::vector<TBanRecord>& records) {
   const int64_t now = platform::UnixSeconds();
-  const std::optional<TEnforcedBans> enforced = Enforced(sources.Bans.Get(), records);
+  std::vector<const TBanRecord*> shown;
+  for (const TBanRecord& record : records) shown.push_back(&record);
+  const std::optional<TEnforcedBans> enforced = EnforcedOf(sources.Bans.Get(), shown);
   const std::map<int64_t, TAppeal> appeals = NewestAppeals(sources.Appeals, records);
   std::vector<std::string> items;
   for (const TBanRecord& record : records) {
@@ -161,18 +133,11 @@ void ServeList(const TPublicSources& sources, const THttpRequest& request, THttp
   TBanQuery query;
   query.Text = request.Param("q");
   query.MatchAddress = false;
-  const std::string filter = request.Param("filter");
-  if (filter.empty() || filter == "in_force") {
-    query.Filter = TBanQuery::Which::InForce;
-  } else if (filter == "ended") {
-    query.Filter = TBanQuery::Which::Ended;
-  } else if (filter == "all") {
-    query.Filter = TBanQuery::Which::All;
-  } else {
-    return SetJsonError(response, 400, "filter must be in_force, ended or all");
-  }
-  const std::optional<int64_t> page = Field(request, "page", 1, 1000000, 1);
-  const std::optional<int64_t> perPage = Field(request, "per_page", 1, kPublicPerPageMax, 50);
+  const std::optional<TBanQuery::Which> filter = FilterField(request);
+  if (!filter) return SetJsonError(response, 400, "filter must be in_force, ended or all");
+  query.Filter = *filter;
+  const std::optional<int64_t> page = IntegerField(request, "page", 1, 1000000, 1);
+  const std::optional<int64_t> perPage = IntegerField(request, "per_page", 1, kPublicPerPageMax, 50);
   if (!page || !perPage) {
     return SetJsonError(response, 400, "page must be 1 or more, per_page 1 to " + std::to_string(kPublicPerPageMax));
   }

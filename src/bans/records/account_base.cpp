@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "platform/clock_text.h"
-#include "platform/files.h"
 
 namespace records {
 
@@ -59,23 +58,7 @@ std::string Pattern(const std::string& text) {
 }  // namespace
 
 std::optional<TSqliteDb> TSqliteAccounts::Connect(std::string* error) {
-  // SQLite maps the -shm file; one it cannot write would kill the process
-  // with SIGBUS at the first write.
-  if (!platform::WritableIfPresent(path_ + "-shm", error)) return std::nullopt;
-  std::optional<TSqliteDb> db = TSqliteDb::Open(path_, error);
-  if (!db) return std::nullopt;
-  if (!db->Exec("PRAGMA busy_timeout = " + std::to_string(kBusyTimeoutMs) + "; PRAGMA mmap_size = 0;", error)) {
-    return std::nullopt;
-  }
-  // The tables are made once; a base that has them is only read, so a base
-  // another process holds for writing still answers the reads.
-  TStatement exists(*db, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name IN ('accounts', 'audit')");
-  if (!exists.Ok() || exists.Next() != TStatement::Step::Row) {
-    *error = exists.Error();
-    return std::nullopt;
-  }
-  if (exists.Int(0) != 2 && !db->Exec(kTables, error)) return std::nullopt;
-  return db;
+  return OpenBesideRecords(path_, "'accounts', 'audit'", 2, kTables, kBusyTimeoutMs, error);
 }
 
 bool TSqliteAccounts::List(std::vector<TAccount>& accounts, std::string* error) {

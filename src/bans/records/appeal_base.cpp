@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "platform/files.h"
 
 namespace records {
 
@@ -90,21 +89,7 @@ class TTransaction {
 }  // namespace
 
 std::optional<TSqliteDb> TSqliteAppeals::Connect(std::string* error) {
-  // SQLite maps the -shm file; one it cannot write would kill the process
-  // with SIGBUS at the first write.
-  if (!platform::WritableIfPresent(path_ + "-shm", error)) return std::nullopt;
-  std::optional<TSqliteDb> db = TSqliteDb::Open(path_, error);
-  if (!db) return std::nullopt;
-  if (!db->Exec("PRAGMA busy_timeout = " + std::to_string(kBusyTimeoutMs) + "; PRAGMA mmap_size = 0;", error)) {
-    return std::nullopt;
-  }
-  // The table is made once; a base that has it is only read here, so a base
-  // another process holds for writing still answers the reads.
-  TStatement exists(*db, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'appeals'");
-  const std::optional<int64_t> tables = Count(exists, error);
-  if (!tables) return std::nullopt;
-  if (*tables != 1 && !db->Exec(kTables, error)) return std::nullopt;
-  return db;
+  return OpenBesideRecords(path_, "'appeals'", 1, kTables, kBusyTimeoutMs, error);
 }
 
 AppealFiling TSqliteAppeals::File(TAppeal& appeal, const TAppealBounds& bounds, std::string* error) {

@@ -2,6 +2,8 @@
 
 #include <sqlite3.h>
 
+#include "platform/files.h"
+
 namespace records {
 
 void TSqliteDb::TCloser::operator()(sqlite3* db) const { sqlite3_close_v2(db); }
@@ -82,6 +84,23 @@ std::string TStatement::Text(int column) const {
   const auto* bytes = static_cast<const char*>(sqlite3_column_blob(statement_.get(), column));
   const int size = sqlite3_column_bytes(statement_.get(), column);
   return bytes ? std::string(bytes, static_cast<size_t>(size)) : std::string();
+}
+
+std::optional<TSqliteDb> OpenBesideRecords(const std::string& path, const std::string& tableNames, int64_t tableCount,
+                                           const char* createSql, int busyTimeoutMs, std::string* error) {
+  if (!platform::WritableIfPresent(path + "-shm", error)) return std::nullopt;
+  std::optional<TSqliteDb> db = TSqliteDb::Open(path, error);
+  if (!db) return std::nullopt;
+  if (!db->Exec("PRAGMA busy_timeout = " + std::to_string(busyTimeoutMs) + "; PRAGMA mmap_size = 0;", error)) {
+    return std::nullopt;
+  }
+  TStatement exists(*db, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name IN (" + tableNames + ")");
+  if (!exists.Ok() || exists.Next() != TStatement::Step::Row) {
+    *error = exists.Error();
+    return std::nullopt;
+  }
+  if (exists.Int(0) != tableCount && !db->Exec(createSql, error)) return std::nullopt;
+  return db;
 }
 
 }  // namespace records

@@ -73,4 +73,15 @@ class TStatement {
   std::string error_;
 };
 
+// A short connection to the base at path for tables kept beside the ban
+// records (the accounts, the audit trail, the appeals), with the tables in
+// place: tableCount tables named in tableNames (an SQL list: "'a', 'b'") are
+// created by createSql when any is missing; a base that has them is only
+// read, so a base another process holds for writing still answers reads.
+// The -shm file is checked first (SQLite maps it: one it cannot write would
+// kill the process with SIGBUS), the file is never mapped, and a write waits
+// at most busyTimeoutMs for another process. nullopt with the reason.
+std::optional<TSqliteDb> OpenBesideRecords(const std::string& path, const std::string& tableNames, int64_t tableCount,
+                                           const char* createSql, int busyTimeoutMs, std::string* error);
+
 }  // namespace records

@@ -44,7 +44,7 @@
 #include "bans/ban_record.h"
 #include "bans/ban_store.h"
 #include "bans/shared/pg_connection.h"
-#include "supervision/server_beat.h"
+#include "bans/server_beat_record.h"
 
 // The URI for the console: whatever stands before "@" (a user, a password
 // someone put there) is not shown.

@@ -21,6 +21,7 @@
 #include "platform/console.h"
 #include "bans/shared/pg_connection.h"
 #include "bans/shared/postgres_accounts.h"
+#include "supervision/server_beat.h"
 #include "support/pg_cluster.h"
 #include "support/test_env.h"
 #include "web/web_users.h"
