@@ -6,7 +6,7 @@ JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
 
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps build run test deb clean
+.PHONY: all deps build run test deb windows windows-zip windows-test clean
 
 
 all: build
@@ -39,6 +39,23 @@ deb:
 	@cmake --build $(DEB_DIR) -j $(JOBS) --target acserver acserver-unban acserver-bans
 	@cd $(DEB_DIR) && cpack -G DEB
 	@ls $(DEB_DIR)/acserver_*.deb
+
+# 64-bit Windows, cross-built with mingw-w64 into $(WIN_DIR); the Windows
+# libraries are built once from Debian's source packages and cached.
+WIN_DIR ?= build-windows
+windows:
+	@bash scripts/install-deps.sh --windows
+	@bash scripts/windows-build.sh $(WIN_DIR) >/dev/null
+	@ls $(WIN_DIR)/*.exe
+
+# The programs, their DLLs and the Windows admin's README in one zip.
+windows-zip: windows
+	@bash scripts/windows-zip.sh $(WIN_DIR)
+
+# The Windows suite and the end-to-end run of acserver.exe under wine (after
+# `make build`, whose Linux test program drives it).
+windows-test: build
+	@bash scripts/windows-test.sh $(BUILD_DIR) $(WIN_DIR)
 
 clean:
 	rm -rf $(BUILD_DIR)

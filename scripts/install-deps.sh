@@ -39,7 +39,17 @@ ls /usr/include/*/curl/curl.h >/dev/null 2>&1 || need+=(libcurl4-openssl-dev)
 # make run checks with ss that the demo's ports are free before it starts.
 command -v ss >/dev/null 2>&1 || need+=(iproute2)
 
-if [ "$mode" != "--run" ]; then
+if [ "$mode" = "--windows" ]; then
+  # The Windows build (make windows, make windows-test): the mingw-w64 cross
+  # compiler with POSIX threads, wine to run the result, dpkg-source for
+  # Debian's source packages of the Windows libraries, zip for the
+  # admin's archive.
+  command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1 || need+=(g++-mingw-w64-x86-64-posix)
+  command -v wine >/dev/null 2>&1 || need+=(wine wine64)
+  command -v dpkg-source >/dev/null 2>&1 || need+=(dpkg-dev)
+  command -v zip >/dev/null 2>&1 || need+=(zip)
+fi
+if [ "$mode" != "--run" ] && [ "$mode" != "--windows" ]; then
   # The tests: GoogleTest, and cpp-httplib's client for the web console.
   [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
   [ -f /usr/include/httplib.h ] || need+=(libcpp-httplib-dev)
@@ -95,7 +105,7 @@ fi
 
 # The date and time stamps follow the locale; the tests compare three of them.
 # A locale that cannot be made here is skipped by the tests with a message.
-if [ "$mode" != "--run" ] && [ "$(id -u)" -eq 0 ]; then
+if [ "$mode" != "--run" ] && [ "$mode" != "--windows" ] && [ "$(id -u)" -eq 0 ]; then
   for loc in en_US ru_RU; do
     if ! locale -a 2>/dev/null | grep -qi "^${loc}\.utf-\?8$"; then
       localedef -i "$loc" -f UTF-8 "${loc}.UTF-8" 2>/dev/null || echo "install-deps: could not generate ${loc}.UTF-8" >&2

@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <cstdlib>
 #include <functional>
 #include <optional>
 #include <string>
@@ -43,7 +44,15 @@ const std::string kAcceptHead = "rpl:accept\xFF" "1";  // accepted, screens on
 class PlayerRoadEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
-    fs::copy_file(ACSERVER_BINARY, dir_.Path() + "acserver");
+    // ACSERVER_WINDOWS_EXE names the Windows build's acserver.exe: the same
+    // road is then run by it under wine, against the same simulators.
+    if (const char* exe = std::getenv("ACSERVER_WINDOWS_EXE"); exe && *exe) {
+      fs::copy_file(exe, dir_.Path() + "acserver.exe");
+      program_ = {"/usr/bin/wine", {dir_.Path() + "acserver.exe"}};
+    } else {
+      fs::copy_file(ACSERVER_BINARY, dir_.Path() + "acserver");
+      program_ = {dir_.Path() + "acserver", {}};
+    }
     std::string error;
     game_.SetPassword("secret");
     game_.SetStatusMark("mark-1");
@@ -106,6 +115,7 @@ class PlayerRoadEndToEnd : public ::testing::Test {
   gamesim::TGameServerSim game_;
   registrysim::TRegistrySim registry_;
   int port_ = 0;
+  std::pair<std::string, std::vector<std::string>> program_;  // what runs the program, and its arguments
   std::optional<testenv::TChildProcess> server_;  // declared last: ends before the simulators
   std::vector<std::pair<clientsim::TClientSim*, std::string>> alive_;  // clients to keep alive, by name
   std::vector<std::string> updateReplies_;
@@ -117,7 +127,7 @@ bool HasKickOf(const std::vector<gamesim::TSimKick>& kicks, const std::string& n
 }
 
 TEST_F(PlayerRoadEndToEnd, ConnectSuperviseScreenshotBanCountDownAndReturn) {
-  server_.emplace(dir_.Path() + "acserver", std::vector<std::string>{"LC_ALL=C", "ACSERVER_TICK_MS=100"}, "/");
+  server_.emplace(program_.first, std::vector<std::string>{"LC_ALL=C", "ACSERVER_TICK_MS=100"}, "/", program_.second);
   ASSERT_TRUE(server_->WaitForOutput("Server successfully started", 15000)) << server_->Output();
   // The tables are reset after that line; the first supervision run comes
   // after the reset, so clients registered from then on stay.
@@ -238,7 +248,8 @@ TEST_F(PlayerRoadEndToEnd, ConnectSuperviseScreenshotBanCountDownAndReturn) {
             std::string::npos)
       << fullLog;
 
-  server_->Signal(SIGTERM);
+  // Under wine, SIGINT reaches the Windows program as Ctrl-C.
+  server_->Signal(program_.second.empty() ? SIGTERM : SIGINT);
   EXPECT_EQ(server_->WaitForExit(15000), 0) << server_->Output();
 }
 

@@ -1,7 +1,7 @@
 #include "support/test_env.h"
 
-#include <unistd.h>
-
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -15,10 +15,25 @@
 
 namespace testenv {
 
+namespace {
+std::mt19937& Random();
+}  // namespace
+
+// Under the system's temporary directory (/tmp on Linux), with a random name
+// that no other test process takes: create_directory fails on one that exists.
 TTempDir::TTempDir() {
-  char pattern[] = "/tmp/acserver-test-XXXXXX";
-  if (::mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = std::string(pattern) + "/";
+  const std::filesystem::path base = std::filesystem::temp_directory_path();
+  std::uniform_int_distribution<unsigned> digits(0, 0xFFFFFF);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char name[32];
+    std::snprintf(name, sizeof name, "acserver-test-%06x", digits(Random()));
+    std::error_code failed;
+    if (std::filesystem::create_directory(base / name, failed)) {
+      path_ = (base / name).generic_string() + "/";
+      return;
+    }
+  }
+  throw std::runtime_error("no temporary directory could be made under " + base.string());
 }
 
 TTempDir::~TTempDir() {
@@ -56,7 +71,8 @@ bool TcpAndUdpFree(int port) {
 }
 
 std::mt19937& Random() {
-  static std::mt19937 rng(static_cast<unsigned>(::getpid()) * 7919u + static_cast<unsigned>(time(nullptr)));
+  static std::mt19937 rng(std::random_device{}() ^
+                          static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count()));
   return rng;
 }
 
