@@ -7,6 +7,7 @@
 #include "app/notices.h"
 #include "bans/records/account_base.h"
 #include "bans/shared/postgres_accounts.h"
+#include "bans/shared/postgres_appeals.h"
 #include "bans/records/appeal_base.h"
 #include "base/limits.h"
 #include "base/numbers.h"
@@ -35,14 +36,16 @@ TServer::TServer(const SettingsRecord& settings, const TimingRecord& timing)
         State.Settings.BanBase, ServerName(State.Settings),
         platform::DataDirectory() + kBanJournalFile);
     State.Bans.Use(SharedBans.get());
-    // One account for every server of the community.
+    // One account for every server of the community, and one set of
+    // appeals: a ban's appeal is seen and answered on any of them.
     Accounts = std::make_unique<TPostgresAccounts>(State.Settings.BanBase);
+    Appeals = std::make_unique<TPostgresAppeals>(State.Settings.BanBase);
   } else {
     FileBans = std::make_unique<records::TRecordedFileStore>(records::RecordBasePath());
     State.Bans.Use(FileBans.get());
     Accounts = std::make_unique<records::TSqliteAccounts>(records::RecordBasePath());
+    Appeals = std::make_unique<records::TSqliteAppeals>(records::RecordBasePath());
   }
-  Appeals = std::make_unique<records::TSqliteAppeals>(records::RecordBasePath());
   State.Supervision.SetBanCheck([this](const std::set<std::string>& identifiers) { return FindBans(identifiers); });
   State.Supervision.SetHostnameListener([this](const std::string& hostname) { State.Chat.NoteHostname(hostname); });
   State.Enforcement.SetEvidenceFinder([root = ScreenRootDirectory(State.Settings)](

@@ -91,8 +91,8 @@ class TServer {
   // The web console's accounts and audit trail, beside the records in use:
   // acserver.db, or the shared base (one account for every server of it).
   std::unique_ptr<TAccountStore> Accounts;
-  // The appeals of the public ban list, in acserver.db (on a shared base too:
-  // each server keeps the appeals filed on its own list).
+  // The appeals of the public ban list, beside the accounts: acserver.db, or
+  // the shared base (every server of it sees and answers every appeal).
   std::unique_ptr<TAppealStore> Appeals;
   // The notifications to the admins' chat when "notify_url" is set: told of
   // every ban, web-console lift and settled change of the game server's

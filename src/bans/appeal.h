@@ -2,7 +2,8 @@
 // visitor of the public ban list may file one for a ban in force; an admin
 // answers it on the web console by lifting the ban or by rejecting the
 // appeal with a reason, and the answer shows on the public list. Plain data
-// and one small interface; the local record base (acserver.db) keeps them.
+// and one small interface; the local record base (acserver.db) keeps them,
+// or the shared ban base when the server uses one.
 #pragma once
 
 #include <cstdint>

@@ -26,8 +26,9 @@
 // its own); an older server keeps working on such a base, and what it deletes
 // still reaches the history (see the .cpp, EnsureRecords). Tables that no
 // older server reads are added the same way: every server's heartbeat, for a
-// view of the whole community (Beat, Servers), and the web console's accounts
-// (bans/shared/postgres_accounts.h).
+// view of the whole community (Beat, Servers), the web console's accounts
+// (bans/shared/postgres_accounts.h) and the appeals against bans
+// (bans/shared/postgres_appeals.h).
 #pragma once
 
 #include <condition_variable>

@@ -21,6 +21,7 @@
 #include "platform/console.h"
 #include "bans/shared/pg_connection.h"
 #include "bans/shared/postgres_accounts.h"
+#include "bans/shared/postgres_appeals.h"
 #include "supervision/server_beat.h"
 #include "support/pg_cluster.h"
 #include "support/test_env.h"
@@ -50,7 +51,7 @@ class SharedBanBase : public ::testing::Test {
     testenv::ResetProcessFacilities(dir_.Path());
     ASSERT_TRUE(cluster_->Start());  // running, whatever the last test left
     Sql("DROP TABLE IF EXISTS acserver_bans, acserver_schema, acserver_ban_history, acserver_records_schema, "
-        "acserver_servers, acserver_accounts, acserver_audit");
+        "acserver_servers, acserver_accounts, acserver_audit, acserver_appeals");
   }
   std::unique_ptr<TPostgresBanStore> Store(const std::string& name) {
     return std::make_unique<TPostgresBanStore>(cluster_->Uri(), name, dir_.Path() + name + "-journal.txt");
@@ -280,6 +281,7 @@ TEST_F(SharedBanBase, ARoleThatOnlyUsesTheTablesWorksOnAMigratedBase) {
   ASSERT_TRUE(Sql("GRANT SELECT, INSERT, DELETE ON acserver_bans TO acserver_server"));
   ASSERT_TRUE(Sql("GRANT SELECT, INSERT, UPDATE ON acserver_servers, acserver_accounts TO acserver_server"));
   ASSERT_TRUE(Sql("GRANT SELECT, INSERT ON acserver_audit TO acserver_server"));
+  ASSERT_TRUE(Sql("GRANT SELECT, INSERT, UPDATE ON acserver_appeals TO acserver_server"));
   std::string uri = cluster_->Uri();
   uri.replace(uri.find("postgres@"), 8, "acserver_server");
   TPostgresBanStore store(uri, "limited", dir_.Path() + "limited-journal.txt");
@@ -293,6 +295,9 @@ TEST_F(SharedBanBase, ARoleThatOnlyUsesTheTablesWorksOnAMigratedBase) {
   TPostgresAccounts accounts(uri);
   ASSERT_TRUE(accounts.Add({"alice", AccountRole::Owner, "hash", false, 0, 0}, &failed)) << failed;
   ASSERT_TRUE(accounts.Audit({0, 0, "alice", "command line", "account add", "alice", "owner"}, &failed)) << failed;
+  TAppeal appeal;
+  appeal.BanId = 1;
+  ASSERT_EQ(TPostgresAppeals(uri).File(appeal, {}, &failed), AppealFiling::Filed) << failed;
   EXPECT_EQ(store.Lift("CHEATER", {"admin", "web 10.0.0.1", "checked"}).Removed, 1);
   std::vector<TBanRecord> history;
   std::string error;
@@ -421,7 +426,7 @@ TEST_F(SharedBanBase, EveryServerOfTheBaseIsListedAndOneThatMissedItsRunsIsSilen
   two->Beat(BeatOf("host-b:27016", report, report.AtUnixSeconds));
   ASSERT_TRUE(one->WaitSynced(10000));
   ASSERT_TRUE(two->WaitSynced(10000));
-  EXPECT_EQ(Sql("SELECT max(version) FROM acserver_records_schema"), "2");
+  EXPECT_EQ(Sql("SELECT max(version) FROM acserver_records_schema"), "3");
   EXPECT_EQ(one->Lookup("KEPT", nullptr), BanLookup::Banned) << "the bans stay";
   // A server that stopped five minutes ago.
   ASSERT_TRUE(Sql("INSERT INTO acserver_servers VALUES ('host-c:27017', '4.0.2', 'answering', 3, 3, "

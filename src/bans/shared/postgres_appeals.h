@@ -1,0 +1,51 @@
+// The appeals against bans in the shared ban base (table acserver_appeals,
+// made by the base's migration), so that an appeal filed on the public list
+// of one server of a community is listed, answered and shown on every one.
+// Each appeal names its ban by the record number the base gave it.
+//
+// The calls run on a connection of their own, apart from the ban store's
+// worker, its records' searches and the accounts, one at a time; each
+// statement is cut off after kBanBaseQueryMs and a connect gives up after
+// kBanBaseConnectSeconds, so a slow or absent base holds a web request only
+// that long. A connection that broke is opened again at the next call.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "bans/appeal.h"
+#include "bans/shared/pg_connection.h"
+#include "platform/mutex.h"
+
+class TPostgresAppeals : public TAppealStore {
+ public:
+  // Connects at the first call, not here.
+  explicit TPostgresAppeals(std::string uri) : uri_(std::move(uri)) {}
+
+  // The bounds are judged and the appeal stored in one transaction that
+  // first takes a lock every server's filing takes, so filings on different
+  // servers take turns and no two pass a bound together.
+  AppealFiling File(TAppeal& appeal, const TAppealBounds& bounds, std::string* error) override;
+  std::optional<TAppeal> Get(int64_t id, std::string* error) override;
+  bool NewestOfBans(const std::vector<int64_t>& banIds, std::map<int64_t, TAppeal>& newest,
+                    std::string* error) override;
+  bool List(std::optional<bool> answered, int page, int perPage, TAppealPage& out, std::string* error) override;
+  bool Answer(int64_t id, AppealState state, const std::string& by, const std::string& answer, int64_t at,
+              std::string* error) override;
+
+ private:
+  // Runs work on the connection, opened (again) when needed; false with the
+  // reason in error when it could not be opened or work failed.
+  bool OnConnection(const std::function<bool(TPgConnection&, std::string*)>& work, std::string* error)
+      EXCLUDES(lock_);
+  // One statement on the connection: its rows, or nullopt with the reason.
+  std::optional<std::vector<TPgConnection::Row>> Run(const std::string& sql,
+                                                     const std::vector<std::optional<std::string>>& params,
+                                                     std::string* error, long* changed = nullptr)
+      EXCLUDES(lock_);
+
+  const std::string uri_;
+  TMutex lock_;  // guards connection_: the calls take turns on it
+  std::optional<TPgConnection> connection_ GUARDED_BY(lock_);
+};
