@@ -121,9 +121,9 @@ std::optional<THttpTls> ReadTls(const SettingsRecord& settings, bool& ok) {
     return std::nullopt;
   }
   if (!THttpServer::TlsSupported()) {
-    platform::ConsoleLine("Web console not started: web_tls_cert is set, but this libmicrohttpd was built "
-                          "without TLS (GnuTLS); remove web_tls_cert and web_tls_key, or install a libmicrohttpd "
-                          "with TLS");
+    platform::ConsoleLine("Web console not started: web_tls_cert is set, but this program's libmicrohttpd has "
+                          "no TLS (the Windows build never has); remove web_tls_cert and web_tls_key and serve "
+                          "HTTPS from a reverse proxy, or use a libmicrohttpd with TLS (GnuTLS)");
     return std::nullopt;
   }
   THttpTls tls;
