@@ -1,9 +1,10 @@
-// The raw socket calls of the program, behind the types of socket.h.
+// The raw socket calls of the program on POSIX, behind the types of socket.h.
 #include "platform/socket.h"
-#include "platform/stop_signal.h"
+#include "platform/socket_system.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -13,7 +14,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <vector>
 
 namespace platform {
@@ -56,8 +56,11 @@ int WaitReadable(int fd, int timeoutMs, int wakeFd = -1) {
   }
 }
 
-std::optional<uint32_t> SystemResolve(const std::string& host, std::string* error) {
-  if (auto dotted = ParseDottedAddress(host)) return dotted;
+}  // namespace
+
+namespace socket_system {
+
+std::optional<uint32_t> Resolve(const std::string& host, std::string* error) {
   addrinfo hints{};
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_DGRAM;
@@ -72,45 +75,52 @@ std::optional<uint32_t> SystemResolve(const std::string& host, std::string* erro
   return address;
 }
 
-std::atomic<ResolverFn> resolver{nullptr};
-
-}  // namespace
-
-std::string DottedAddress(uint32_t address) {
-  return std::to_string((address >> 24) & 255) + "." + std::to_string((address >> 16) & 255) + "." +
-         std::to_string((address >> 8) & 255) + "." + std::to_string(address & 255);
+std::optional<TTcpStream> ConnectStream(const Endpoint& to, std::optional<uint32_t> localAddress,
+                                        std::string* error) {
+  TSocket socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!socket.Valid()) {
+    SetError(error, CallError("socket", errno));
+    return std::nullopt;
+  }
+  if (localAddress) {
+    sockaddr_in local = ToSockaddr(Endpoint{*localAddress, 0});
+    if (::bind(socket.Fd(), reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+      SetError(error, CallError("bind " + DottedAddress(*localAddress), errno));
+      return std::nullopt;
+    }
+  }
+  sockaddr_in addr = ToSockaddr(to);
+  int rc;
+  do {
+    rc = ::connect(socket.Fd(), reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  } while (rc != 0 && errno == EINTR);
+  if (rc != 0) {
+    SetError(error, CallError("connect " + EndpointText(to), errno));
+    return std::nullopt;
+  }
+  return TTcpStream(std::move(socket), to);
 }
 
-std::string EndpointText(const Endpoint& endpoint) {
-  return DottedAddress(endpoint.Address) + ":" + std::to_string(endpoint.Port);
-}
-
-std::optional<uint32_t> ParseDottedAddress(const std::string& text) {
-  in_addr addr{};
-  if (inet_pton(AF_INET, text.c_str(), &addr) != 1) return std::nullopt;
-  return ntohl(addr.s_addr);
-}
-
-std::optional<uint32_t> ResolveIpv4(const std::string& host, std::string* error) {
-  ResolverFn fn = resolver.load();
-  return fn ? fn(host, error) : SystemResolve(host, error);
-}
-
-void SetResolverForTesting(ResolverFn fn) { resolver.store(fn); }
+}  // namespace socket_system
 
 void ShutdownSocket(int socket) { ::shutdown(socket, SHUT_RDWR); }
 
-TSocket::~TSocket() { Close(); }
+TSystemAddress SystemAddressOf(const Endpoint& endpoint) {
+  static_assert(sizeof(sockaddr_in) == sizeof(TSystemAddress::Bytes));
+  const sockaddr_in addr = ToSockaddr(endpoint);
+  TSystemAddress system;
+  std::memcpy(system.Bytes, &addr, sizeof addr);
+  return system;
+}
 
-TSocket::TSocket(TSocket&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-
-TSocket& TSocket::operator=(TSocket&& other) noexcept {
-  if (this != &other) {
-    Close();
-    fd_ = other.fd_;
-    other.fd_ = -1;
-  }
-  return *this;
+std::optional<uint32_t> Ipv4AddressOf(const void* systemAddress) {
+  if (systemAddress == nullptr) return std::nullopt;
+  sa_family_t family = 0;
+  std::memcpy(&family, static_cast<const char*>(systemAddress) + offsetof(sockaddr, sa_family), sizeof family);
+  if (family != AF_INET) return std::nullopt;
+  sockaddr_in addr{};
+  std::memcpy(&addr, systemAddress, sizeof addr);
+  return FromSockaddr(addr).Address;
 }
 
 void TSocket::Close() {
@@ -131,16 +141,6 @@ std::optional<TUdpSocket> TUdpSocket::Open(std::string* error) {
     return std::nullopt;
   }
   return TUdpSocket(TSocket(fd));
-}
-
-bool TUdpSocket::Bind(uint16_t port, std::string* error, bool loopbackOnly) {
-  Endpoint local{loopbackOnly ? INADDR_LOOPBACK : INADDR_ANY, port};
-  sockaddr_in addr = ToSockaddr(local);
-  if (::bind(socket_.Fd(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    SetError(error, CallError("bind " + EndpointText(local), errno));
-    return false;
-  }
-  return true;
 }
 
 bool TUdpSocket::BindTo(const Endpoint& local, std::string* error) {
@@ -166,20 +166,6 @@ bool TUdpSocket::SendTo(const std::string& data, const Endpoint& to, std::string
     return false;
   }
   return true;
-}
-
-ReceiveStatus TUdpSocket::ReceiveFrom(std::string& data, Endpoint& from, int timeoutMs, size_t maxBytes,
-                                      std::string* error) {
-  return Receive(data, from, timeoutMs, maxBytes, error, -1);
-}
-
-ReceiveStatus TUdpSocket::ReceiveFromUnlessStopped(std::string& data, Endpoint& from, int timeoutMs,
-                                                   size_t maxBytes, std::string* error) {
-  if (StopRequested()) {
-    data.clear();
-    return ReceiveStatus::Timeout;
-  }
-  return Receive(data, from, timeoutMs, maxBytes, error, StopWakeFd());
 }
 
 ReceiveStatus TUdpSocket::Receive(std::string& data, Endpoint& from, int timeoutMs, size_t maxBytes,
@@ -213,25 +199,6 @@ ReceiveStatus TUdpSocket::Receive(std::string& data, Endpoint& from, int timeout
   if (static_cast<size_t>(got) > maxBytes) return ReceiveStatus::TooLong;
   data.assign(buffer.data(), static_cast<size_t>(got));
   return ReceiveStatus::Datagram;
-}
-
-std::optional<TTcpStream> TTcpStream::Connect(const Endpoint& to, std::string* error) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) {
-    SetError(error, CallError("socket", errno));
-    return std::nullopt;
-  }
-  TSocket socket(fd);
-  sockaddr_in addr = ToSockaddr(to);
-  int rc;
-  do {
-    rc = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  } while (rc != 0 && errno == EINTR);
-  if (rc != 0) {
-    SetError(error, CallError("connect " + EndpointText(to), errno));
-    return std::nullopt;
-  }
-  return TTcpStream(std::move(socket), to);
 }
 
 long TTcpStream::Read(char* buffer, size_t size) {
