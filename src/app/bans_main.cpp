@@ -31,6 +31,7 @@
 #include "base/limits.h"
 #include "base/numbers.h"
 #include "platform/clock_text.h"
+#include "platform/console.h"
 
 namespace {
 
@@ -190,6 +191,7 @@ std::optional<TBanToolRequest> ParseArguments(const std::vector<std::string>& ar
 }  // namespace
 
 int main(int argc, char** argv) {
+  platform::InitConsole();
   std::string error;
   if (argc > 1 && std::string(argv[1]) == "account") {
     std::vector<std::string> words;

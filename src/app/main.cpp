@@ -10,6 +10,7 @@
 #include "base/limits.h"
 #include "base/timing.h"
 #include "platform/clock_text.h"
+#include "platform/console.h"
 #include "platform/stop_signal.h"
 
 namespace {
@@ -60,6 +61,7 @@ std::string KeysText() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  platform::InitConsole();
   if (argc > 1) {
     if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
       std::fputs(kUsage, stdout);

@@ -247,6 +247,7 @@ int Lift(const std::string& uri, const TRequest& request) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  platform::InitConsole();
   std::string error;
   const std::optional<TRequest> request = ParseArguments(std::vector<std::string>(argv + 1, argv + argc), &error);
   if (!request) return UsageError(error);

@@ -1,7 +1,12 @@
 #include "platform/console.h"
 
-#include <termios.h>
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#undef SetConsoleTitle  // <windows.h> names SetConsoleTitleA so
+#else
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cstdio>
@@ -53,12 +58,29 @@ void ErrorLine(const std::string& rawText) {
   std::fflush(stderr);
 }
 
+void InitConsole() {
+#ifdef _WIN32
+  ::SetConsoleOutputCP(CP_UTF8);
+  ::SetConsoleCP(CP_UTF8);
+#endif
+}
+
 void SetConsoleTitle(const std::string& title) {
+#ifdef _WIN32
+  // The window's title, whether or not standard output goes to it.
+  const std::string printable = WithoutControlBytes(title);
+  std::wstring wide(printable.size() + 1, L'\0');
+  const int length = ::MultiByteToWideChar(CP_UTF8, 0, printable.data(), static_cast<int>(printable.size()),
+                                           wide.data(), static_cast<int>(wide.size()));
+  wide.resize(length > 0 ? static_cast<size_t>(length) : 0);
+  ::SetConsoleTitleW(wide.c_str());
+#else
   if (!::isatty(STDOUT_FILENO)) return;
   const std::string printable = WithoutControlBytes(title);
   TMutexLock guard(consoleLock);
   std::fprintf(stdout, "\033]0;%s\007", printable.c_str());
   std::fflush(stdout);
+#endif
 }
 
 TConsoleCapture::TConsoleCapture() {
@@ -85,36 +107,6 @@ bool TConsoleCapture::ContainsPrefix(const std::string& prefix) const {
   TMutexLock guard(consoleLock);
   return std::any_of(captured.begin(), captured.end(),
                      [&](const std::string& l) { return l.compare(0, prefix.size(), prefix) == 0; });
-}
-
-}  // namespace platform
-
-namespace platform {
-
-std::optional<std::string> ReadSecretLine(const std::string& prompt) {
-  const bool terminal = ::isatty(STDIN_FILENO) == 1;
-  termios saved{};
-  if (terminal && ::tcgetattr(STDIN_FILENO, &saved) == 0) {
-    std::fputs(prompt.c_str(), stderr);
-    std::fflush(stderr);
-    termios quiet = saved;
-    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-  }
-  std::string line;
-  bool any = false;
-  for (int c; (c = std::fgetc(stdin)) != EOF;) {
-    any = true;
-    if (c == '\n') break;
-    line += static_cast<char>(c);
-  }
-  if (terminal) {
-    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
-    std::fputs("\n", stderr);
-  }
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-  if (!any) return std::nullopt;
-  return line;
 }
 
 }  // namespace platform

@@ -20,8 +20,13 @@ void ConsoleLine(const std::string& text);
 void ConsoleLines(const std::vector<std::string>& lines);
 // Writes one line to standard error, for faults that have nowhere else to go.
 void ErrorLine(const std::string& text);
-// Sets the terminal's title with an OSC sequence, only when standard output is a terminal.
+// Sets the terminal's title with an OSC sequence, only when standard output is
+// a terminal; on Windows the console window's title.
 void SetConsoleTitle(const std::string& title);
+// Prepares the console for the program's UTF-8 text, first thing in main: on
+// Windows the console's input and output code pages become UTF-8; nothing
+// elsewhere.
+void InitConsole();
 
 // While one exists, console lines are also recorded here (tests). Thread safe.
 class TConsoleCapture {
@@ -40,8 +45,8 @@ class TConsoleCapture {
 namespace platform {
 
 // One line from standard input (without its line end), for a password: when
-// standard input is a terminal, prompt goes to standard error and the typing
-// is not shown. nullopt at the end of the input.
+// standard input is a terminal (a console on Windows), prompt goes to standard
+// error and the typing is not shown. nullopt at the end of the input.
 std::optional<std::string> ReadSecretLine(const std::string& prompt);
 
 }  // namespace platform

@@ -13,7 +13,7 @@ std::string HostName();
 // The name of the process's real user (who ran it, even through a set-user-ID
 // program), from the user database; "uid N" when it has no entry. When the
 // login user differs (runuser or sudo from an admin's session), it follows:
-// "acserver (login alice)".
+// "acserver (login alice)". On Windows the account the program runs as.
 std::string RealUserName();
 
 }  // namespace platform

@@ -1,14 +1,24 @@
 // Move-only socket types: the only owners of socket descriptors in the program.
-// Every raw socket call lives in socket.cpp; the rest of the program sees
-// endpoints as dotted IPv4 text and port numbers, and failures as error texts
-// that name the failing call ("bind 0.0.0.0:28015: Address already in use").
+// Every raw socket call lives in platform/ (socket.cpp beside posix/socket.cpp
+// or windows/socket.cpp); the rest of the program sees endpoints as dotted
+// IPv4 text and port numbers, and failures as error texts that name the
+// failing call ("bind 0.0.0.0:28015: Address already in use").
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 
 namespace platform {
+
+// The system's handle of a socket: a descriptor on POSIX, a SOCKET on Windows,
+// held signed there so that no socket is -1 on both.
+#ifdef _WIN32
+using SocketHandle = std::intptr_t;
+#else
+using SocketHandle = int;
+#endif
 
 // An IPv4 address and port. Address is in host byte order.
 struct Endpoint {
@@ -22,8 +32,22 @@ std::string EndpointText(const Endpoint& endpoint);
 std::optional<uint32_t> ParseDottedAddress(const std::string& text);
 // Ends both directions of a connected socket that another part owns, without
 // closing it: its owner sees the end and closes it. Harmless on a socket that
-// is already shut down.
-void ShutdownSocket(int socket);
+// is already shut down. (Windows only sends the end to the peer: a wait of the
+// owner in select or poll ends when the peer closes, or at the owner's own
+// time-out.)
+void ShutdownSocket(SocketHandle socket);
+
+// An IPv4 endpoint in the system's own socket address form (a sockaddr_in),
+// for a library that takes one (the web console's listening address).
+struct TSystemAddress {
+  alignas(8) unsigned char Bytes[16] = {};
+  const void* Data() const { return Bytes; }
+  std::size_t Size() const { return sizeof Bytes; }
+};
+TSystemAddress SystemAddressOf(const Endpoint& endpoint);
+// The IPv4 address (host byte order) of a socket address a library reports
+// (a struct sockaddr); nullopt when it is not IPv4.
+std::optional<uint32_t> Ipv4AddressOf(const void* systemAddress);
 
 // Name lookup of an IPv4 host (name or dotted address). Tests replace it with
 // SetResolverForTesting so that no DNS query leaves the host; nullptr restores it.
@@ -35,7 +59,7 @@ void SetResolverForTesting(ResolverFn resolver);
 class TSocket {
  public:
   TSocket() = default;
-  explicit TSocket(int fd) : fd_(fd) {}
+  explicit TSocket(SocketHandle fd) : fd_(fd) {}
   ~TSocket();
   TSocket(TSocket&& other) noexcept;
   TSocket& operator=(TSocket&& other) noexcept;
@@ -43,14 +67,17 @@ class TSocket {
   TSocket& operator=(const TSocket&) = delete;
 
   bool Valid() const { return fd_ >= 0; }
-  int Fd() const { return fd_; }
+  SocketHandle Fd() const { return fd_; }
   void Close();
   // Shuts both directions down without closing: wakes a thread blocked in
-  // accept or recv on this descriptor. Thread safe.
+  // accept or recv on this descriptor, and every later one returns at once
+  // (as at the end of the input). Thread safe. (Windows wakes no blocked call
+  // that way: there every wait of these types is a WSAPoll beside a wake of
+  // the waiting thread, which Shutdown signals.)
   void Shutdown();
 
  private:
-  int fd_ = -1;
+  SocketHandle fd_ = -1;
 };
 
 enum class ReceiveStatus { Datagram, Timeout, TooLong, Error };
@@ -85,7 +112,7 @@ class TUdpSocket {
  private:
   explicit TUdpSocket(TSocket socket) : socket_(std::move(socket)) {}
   ReceiveStatus Receive(std::string& data, Endpoint& from, int timeoutMs, size_t maxBytes, std::string* error,
-                        int wakeFd);
+                        SocketHandle wakeFd);
   TSocket socket_;
 };
 
@@ -116,7 +143,9 @@ class TTcpStream {
   // the slack plus one kernel tick after timeoutMs), or earlier when the one
   // in force was shorter or a signal interrupted it; the caller then looks at
   // its deadline again. Use it instead of Read on the stream, not beside it:
-  // a Read would end at the time-out left in force.
+  // a Read would end at the time-out left in force. (Windows waits in a
+  // WSAPoll, as ReadWithin does, so that Shutdown can wake the wait; the
+  // socket's receive time-out is left alone there.)
   long ReadTimed(char* buffer, size_t size, int timeoutMs);
   static constexpr int kReceiveTimeoutSlackMs = 1;
   // Writes all bytes; false on an error (the peer went away), or when a send
@@ -124,7 +153,7 @@ class TTcpStream {
   bool WriteAll(const std::string& data);
   void Shutdown() { socket_.Shutdown(); }
   void Close() { socket_.Close(); }
-  int Fd() const { return socket_.Fd(); }
+  SocketHandle Fd() const { return socket_.Fd(); }
 
  private:
   TSocket socket_;
@@ -141,7 +170,7 @@ class TTcpListener {
   // Blocks until a connection arrives; nullopt once Shutdown was called or on error.
   std::optional<TTcpStream> Accept();
   uint16_t LocalPort() const;
-  int Fd() const { return socket_.Fd(); }
+  SocketHandle Fd() const { return socket_.Fd(); }
   // Wakes a blocked Accept for good. Thread safe.
   void Shutdown() { socket_.Shutdown(); }
   void Close() { socket_.Close(); }

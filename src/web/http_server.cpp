@@ -1,14 +1,12 @@
 #include "web/http_server.h"
 
 #include <microhttpd.h>
-#include <netinet/in.h>
 
 #include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
-#include <cstring>
 #include <map>
 #include <optional>
 #include <thread>
@@ -35,7 +33,7 @@ bool SameText(const std::string& a, const std::string& b) {
 // A connection's socket and, while a request head is awaited on it, the time
 // by which the head must be whole.
 struct TConnectionClock {
-  int Socket = -1;
+  platform::SocketHandle Socket = -1;
   std::optional<Clock::time_point> HeadDeadline;
 };
 
@@ -87,10 +85,8 @@ MHD_Result QueueTooLarge(MHD_Connection* connection) {
 
 std::string PeerOf(MHD_Connection* connection) {
   const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
-  if (info == nullptr || info->client_addr == nullptr || info->client_addr->sa_family != AF_INET) return "";
-  sockaddr_in address;
-  std::memcpy(&address, info->client_addr, sizeof address);
-  return platform::DottedAddress(ntohl(address.sin_addr.s_addr));
+  const std::optional<uint32_t> address = info == nullptr ? std::nullopt : platform::Ipv4AddressOf(info->client_addr);
+  return address ? platform::DottedAddress(*address) : "";
 }
 
 }  // namespace
@@ -251,7 +247,10 @@ std::unique_ptr<THttpServer> THttpServer::Start(uint32_t address, uint16_t port,
   state->Handler = std::move(handler);
   // The TLS options go in an array of their own: none without tls.
   std::vector<MHD_OptionItem> tlsOptions;
-  unsigned flags = MHD_USE_EPOLL_INTERNAL_THREAD;
+  // epoll where the library has it (Linux); elsewhere (Windows) the best
+  // wait the library has there.
+  unsigned flags = MHD_is_feature_supported(MHD_FEATURE_EPOLL) == MHD_YES ? MHD_USE_EPOLL_INTERNAL_THREAD
+                                                                           : MHD_USE_AUTO_INTERNAL_THREAD;
   if (tls != nullptr) {
     state->Tls = *tls;
     flags |= MHD_USE_TLS | MHD_USE_ERROR_LOG;
@@ -259,16 +258,13 @@ std::unique_ptr<THttpServer> THttpServer::Start(uint32_t address, uint16_t port,
     tlsOptions.push_back({MHD_OPTION_HTTPS_MEM_KEY, 0, state->Tls.KeyPem.data()});
   }
   tlsOptions.push_back({MHD_OPTION_END, 0, nullptr});
-  sockaddr_in listen{};
-  listen.sin_family = AF_INET;
-  listen.sin_port = htons(port);
-  listen.sin_addr.s_addr = htonl(address);
+  const platform::TSystemAddress listen = platform::SystemAddressOf({address, port});
   TState* raw = state.get();
   state->Daemon = MHD_start_daemon(
       flags, port, nullptr, nullptr, &TState::OnRequest, raw,
       MHD_OPTION_EXTERNAL_LOGGER, &TState::OnLibraryLog, raw,
       MHD_OPTION_ARRAY, tlsOptions.data(),
-      MHD_OPTION_SOCK_ADDR, reinterpret_cast<const sockaddr*>(&listen),
+      MHD_OPTION_SOCK_ADDR, static_cast<const sockaddr*>(listen.Data()),
       MHD_OPTION_CONNECTION_MEMORY_LIMIT, limits.MaxHeadBytes,
       MHD_OPTION_CONNECTION_LIMIT, limits.MaxConnections,
       MHD_OPTION_PER_IP_CONNECTION_LIMIT, limits.MaxPerAddress,
