@@ -1,7 +1,8 @@
-// Date and time texts in the shape of the locale (LC_TIME), read once at start:
-// the short date as the locale's D_FMT writes it, and the time as hour, minutes
-// and seconds with the locale's separator, leading-zero rule and 12- or 24-hour
-// clock. With LC_ALL=C: "12/07/26" and "15:59:56".
+// Date and time texts in the shape of the locale (LC_TIME; on Windows the
+// user's locale), read once at start: the short date as the locale's D_FMT
+// (short date format) writes it, and the time as hour, minutes and seconds
+// with the locale's separator, leading-zero rule and 12- or 24-hour clock.
+// With LC_ALL=C: "12/07/26" and "15:59:56".
 #pragma once
 
 #include <cstdint>
@@ -25,11 +26,13 @@ struct TimeShape {
   std::string Pm = "pm";
 };
 
-// Reads the shape from the environment's LC_TIME (setlocale(LC_TIME, "")). Main
-// thread, once, before other threads start.
+// Reads the shape from the environment's LC_TIME (setlocale(LC_TIME, "")), on
+// Windows from the user's locale. Main thread, once, before other threads
+// start.
 void InitClockTexts();
 // Reads the shape of a named locale without changing the process locale; false
-// when the locale cannot be had. For tests.
+// when the locale cannot be had. Windows takes its own names ("en-US") and
+// POSIX ones ("en_US.UTF-8", "C"). For tests.
 bool ShapeOfLocale(const std::string& locale, TimeShape& shape);
 TimeShape CurrentShape();
 void SetShapeForTesting(const TimeShape& shape);

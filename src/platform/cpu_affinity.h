@@ -7,8 +7,9 @@
 
 namespace platform {
 
-// Pins the calling thread to the given CPU; threads it starts afterwards
-// inherit the pin. False with the failing call named in error.
+// Pins the calling thread to the given CPU; on Linux the threads it starts
+// afterwards inherit the pin (on Windows they start with the process's CPUs).
+// False with the failing call named in error.
 bool PinThreadToCpu(int cpu, std::string* error);
 
 }  // namespace platform

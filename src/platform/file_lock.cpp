@@ -1,13 +1,10 @@
+// The three ways of taking a file lock, on the system's calls of
+// file_lock_calls.h.
 #include "platform/file_lock.h"
-
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
 
 #include <chrono>
 
+#include "platform/file_lock_calls.h"
 #include "platform/stop_signal.h"
 
 namespace platform {
@@ -16,54 +13,43 @@ namespace {
 
 constexpr int kLockRetryMs = 20;  // between two tries of a lock held elsewhere
 
-// Opens the lock file, creating it when missing; nullopt with the reason.
-std::optional<TSocket> OpenLockFile(const std::string& path, std::string* error) {
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd >= 0) return TSocket(fd);
-  if (error) *error = "open " + path + ": " + std::strerror(errno);
-  return std::nullopt;
-}
-
 }  // namespace
 
+TFileLock::~TFileLock() {
+  if (file_.Valid()) ReleaseLock(file_);
+}
+
 std::optional<TFileLock> TFileLock::Acquire(const std::string& path, std::string* error) {
-  std::optional<TSocket> owner = OpenLockFile(path, error);
-  if (!owner) return std::nullopt;
-  const int fd = owner->Fd();
-  int rc;
-  do {
-    rc = ::flock(fd, LOCK_EX);
-  } while (rc != 0 && errno == EINTR);
-  if (rc != 0) {
-    if (error) *error = "flock " + path + ": " + std::strerror(errno);
-    return std::nullopt;
-  }
-  return TFileLock(std::move(*owner));
+  std::optional<TLockFileOwner> file = OpenLockFile(path, error);
+  if (!file) return std::nullopt;
+  if (LockExclusive(*file, true, path, error) != TLockTry::Taken) return std::nullopt;
+  return TFileLock(std::move(*file));
 }
 
 std::optional<TFileLock> TFileLock::AcquireWithin(const std::string& path, int waitMs, bool* busy,
                                                  std::string* error) {
   *busy = false;
-  std::optional<TSocket> owner = OpenLockFile(path, error);
-  if (!owner) return std::nullopt;
-  const int fd = owner->Fd();
-  // flock has no time-out: try without blocking, and between tries sleep on
-  // the stop pipe, so the wait costs no CPU and ends at once at a stop.
+  std::optional<TLockFileOwner> file = OpenLockFile(path, error);
+  if (!file) return std::nullopt;
+  // Neither system's lock call has a time-out: try without blocking, and
+  // between tries sleep on the stop's wake, so the wait costs no CPU and ends
+  // at once at a stop.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
   for (;;) {
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return TFileLock(std::move(*owner));
-    if (errno != EWOULDBLOCK && errno != EINTR) {
-      if (error) *error = "flock " + path + ": " + std::strerror(errno);
-      return std::nullopt;
-    }
+    const TLockTry tried = LockExclusive(*file, false, path, error);
+    if (tried == TLockTry::Taken) return TFileLock(std::move(*file));
+    if (tried == TLockTry::Failed) return std::nullopt;
     if (std::chrono::steady_clock::now() >= deadline) {
       *busy = true;
-      if (error) *error = "flock " + path + ": held by another process for " + std::to_string(waitMs) + " ms";
+      if (error) {
+        *error = std::string(kLockCallName) + " " + path + ": held by another process for " + std::to_string(waitMs) +
+                 " ms";
+      }
       return std::nullopt;
     }
     if (WaitForStop(kLockRetryMs)) {
       *busy = true;
-      if (error) *error = "flock " + path + ": the server is stopping";
+      if (error) *error = std::string(kLockCallName) + " " + path + ": the server is stopping";
       return std::nullopt;
     }
   }
@@ -71,30 +57,20 @@ std::optional<TFileLock> TFileLock::AcquireWithin(const std::string& path, int w
 
 std::optional<TFileLock> TFileLock::TryAcquireAndMark(const std::string& path, std::string* holder,
                                                      std::string* error) {
-  std::optional<TSocket> owner = OpenLockFile(path, error);
-  if (!owner) return std::nullopt;
-  const int fd = owner->Fd();
-  int rc;
-  do {
-    rc = ::flock(fd, LOCK_EX | LOCK_NB);
-  } while (rc != 0 && errno == EINTR);
-  if (rc != 0 && errno == EWOULDBLOCK) {
-    char text[32] = {};
-    const ssize_t got = ::pread(fd, text, sizeof text - 1, 0);
-    if (holder) *holder = got > 0 ? std::string(text, static_cast<size_t>(got)) : std::string("?");
-    while (holder && !holder->empty() && (holder->back() == '\n' || holder->back() == '\r')) holder->pop_back();
+  std::optional<TLockFileOwner> file = OpenLockFile(path, error);
+  if (!file) return std::nullopt;
+  const TLockTry tried = LockExclusive(*file, false, path, error);
+  if (tried == TLockTry::Busy) {
+    if (holder) {
+      *holder = ReadLockMark(*file);
+      while (!holder->empty() && (holder->back() == '\n' || holder->back() == '\r')) holder->pop_back();
+    }
     return std::nullopt;
   }
-  if (rc != 0) {
-    if (error) *error = "flock " + path + ": " + std::strerror(errno);
-    return std::nullopt;
-  }
-  const std::string pid = std::to_string(::getpid()) + "\n";
-  if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, pid.data(), pid.size(), 0) != static_cast<ssize_t>(pid.size())) {
-    if (error) *error = "write " + path + ": " + std::strerror(errno);
-    return std::nullopt;
-  }
-  return TFileLock(std::move(*owner));
+  if (tried == TLockTry::Failed) return std::nullopt;
+  TFileLock lock(std::move(*file));
+  if (!WriteLockMark(lock.file_, ProcessIdText() + "\n", path, error)) return std::nullopt;
+  return lock;
 }
 
 }  // namespace platform

@@ -1,15 +1,27 @@
-// An advisory lock on a lock file (flock), shared with other processes: the
-// server and the admin's ban tool take it around every read-modify-write of the
-// ban base, so neither overwrites the other's change; and one server holds one
-// for its whole life in its data directory, so no second one starts there.
+// An advisory lock on a lock file (flock; LockFileEx on Windows), shared with
+// other processes: the server and the admin's ban tool take it around every
+// read-modify-write of the ban base, so neither overwrites the other's change;
+// and one server holds one for its whole life in its data directory, so no
+// second one starts there.
 #pragma once
 
 #include <optional>
 #include <string>
 
+#ifdef _WIN32
+#include "platform/windows/handle.h"
+#else
 #include "platform/socket.h"
+#endif
 
 namespace platform {
+
+// What holds the lock file open: closing it releases the lock.
+#ifdef _WIN32
+using TLockFileOwner = THandle;  // the file's HANDLE
+#else
+using TLockFileOwner = TSocket;  // a plain descriptor owner
+#endif
 
 class TFileLock {
  public:
@@ -29,12 +41,12 @@ class TFileLock {
   static std::optional<TFileLock> TryAcquireAndMark(const std::string& path, std::string* holder, std::string* error);
   TFileLock(TFileLock&&) = default;
   TFileLock& operator=(TFileLock&&) = default;
-  // Closing the descriptor releases the lock.
-  ~TFileLock() = default;
+  // Releases the lock and closes the file.
+  ~TFileLock();
 
  private:
-  explicit TFileLock(TSocket fd) : fd_(std::move(fd)) {}
-  TSocket fd_;  // a plain descriptor owner: closes the file, which releases the lock
+  explicit TFileLock(TLockFileOwner file) : file_(std::move(file)) {}
+  TLockFileOwner file_;
 };
 
 }  // namespace platform

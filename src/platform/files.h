@@ -1,5 +1,8 @@
-// File-system operations of the program. Paths use "/"; every function reports
-// a failure as false plus an error text naming the call and the path.
+// File-system operations of the program. Paths use "/" (Windows takes the
+// backslash too); every function reports a failure as false plus an error
+// text naming the call and the path. On Windows every file is opened shared
+// for reading, writing and deleting: the ban tool, the admin's editor and the
+// server may each hold a file the other reads, writes or renames over.
 #pragma once
 
 #include <cstddef>
@@ -21,8 +24,8 @@ bool CreateEmptyFile(const std::string& path, std::string* error = nullptr);
 // Appends the bytes at the end of the file, creating it when missing.
 bool AppendToFile(const std::string& path, const std::string& bytes, std::string* error = nullptr);
 // Appends the bytes at the end of a file that exists (fails on a missing one,
-// creating nothing), with O_APPEND: one short write lands whole after every
-// other process's writes, never inside one.
+// creating nothing), with O_APPEND (FILE_APPEND_DATA on Windows): one short
+// write lands whole after every other process's writes, never inside one.
 bool AppendToExistingFile(const std::string& path, const std::string& bytes, std::string* error = nullptr);
 // Appends one line (which ends in its own line end) whole or not at all: a
 // write that fails is cut back to the file's previous end, and the bytes are
@@ -35,10 +38,10 @@ bool AppendLineWhole(const std::string& path, const std::string& line, const std
 bool WriteWholeFile(const std::string& path, const std::string& bytes, std::string* error = nullptr);
 // Replaces the file's content as one step: writes a temporary file in the same
 // directory, flushes it to disk, renames it over the file and flushes the
-// directory. A crash at any moment leaves the old or the new content whole.
-// On failure the temporary file is removed and the old file is untouched.
-// A file that did not exist is created the same way, so a failed write never
-// leaves a short file behind.
+// directory (on Windows the rename is written through). A crash at any moment
+// leaves the old or the new content whole. On failure the temporary file is
+// removed and the old file is untouched. A file that did not exist is created
+// the same way, so a failed write never leaves a short file behind.
 bool ReplaceFileAtomically(const std::string& path, std::string_view bytes, std::string* error = nullptr);
 // Sets the file's time of last write (and of last access) to the given moment.
 bool SetModifiedTime(const std::string& path, int64_t unixSeconds, int64_t nanoseconds, std::string* error = nullptr);
@@ -46,8 +49,9 @@ bool SetModifiedTime(const std::string& path, int64_t unixSeconds, int64_t nanos
 bool RemoveFile(const std::string& path, std::string* error = nullptr);
 // The size of a regular file in bytes; nullopt when there is none at path.
 std::optional<long long> FileSize(const std::string& path);
-// Which file a path names now (device and inode): a file deleted, or replaced
-// by a rename, has another identity (or none) than the one opened earlier.
+// Which file a path names now (device and inode; on Windows volume serial
+// number and file index): a file deleted, or replaced by a rename, has another
+// identity (or none) than the one opened earlier.
 struct TFileIdentity {
   uint64_t Device = 0;
   uint64_t Inode = 0;
@@ -55,10 +59,12 @@ struct TFileIdentity {
 };
 std::optional<TFileIdentity> FileIdentity(const std::string& path);
 // Whether this process may write the file: true when it is missing; false
-// with the reason for a file that is read-only to us or immutable (chattr +i).
+// with the reason for a file that is read-only to us or immutable (chattr +i;
+// on Windows also the read-only attribute).
 bool WritableIfPresent(const std::string& path, std::string* error = nullptr);
-// The absolute path with every link, "." and ".." resolved; nullopt when the
-// path does not exist or cannot be resolved.
+// The absolute path with every link, "." and ".." resolved ("/" between the
+// names on Windows too: "C:/acserver/zelk_screens"); nullopt when the path
+// does not exist or cannot be resolved.
 std::optional<std::string> RealPath(const std::string& path);
 bool ReadWholeFile(const std::string& path, std::string& bytes, std::string* error = nullptr);
 // Reads a text file as lines: a line ends at LF; a CR before the LF is removed,

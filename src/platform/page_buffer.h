@@ -1,8 +1,8 @@
 // Memory taken straight from the kernel for large buffers whose memory must go
 // back to the system the moment they are freed (a screenshot under transfer):
-// an anonymous private mapping, unmapped when the buffer is destroyed or
-// released. The C++ heap would keep a freed block for later use, so the
-// process would stay at its peak size after a transfer ends.
+// an anonymous private mapping (VirtualAlloc on Windows), unmapped when the
+// buffer is destroyed or released. The C++ heap would keep a freed block for
+// later use, so the process would stay at its peak size after a transfer ends.
 #pragma once
 
 #include <cstddef>

@@ -1,16 +1,26 @@
+// The data directory, the same on every system but for the separator it ends in.
 #include "platform/program_dir.h"
 
-#include <unistd.h>
-
-#include "platform/mutex.h"
+#include <string_view>
 
 #include "platform/environment.h"
+#include "platform/mutex.h"
 
 namespace platform {
 namespace {
 
+// What may end the directory's name, and what is added when nothing does:
+// Windows takes both separators, and the texts the admin reads show its own.
+#ifdef _WIN32
+constexpr std::string_view kSeparators = "/\\";
+constexpr char kSeparator = '\\';
+#else
+constexpr std::string_view kSeparators = "/";
+constexpr char kSeparator = '/';
+#endif
+
 std::string WithSlash(std::string dir) {
-  if (dir.empty() || dir.back() != '/') dir += '/';
+  if (dir.empty() || kSeparators.find(dir.back()) == std::string_view::npos) dir += kSeparator;
   return dir;
 }
 
@@ -19,15 +29,6 @@ TMutex dataDirLock;
 std::string dataDir GUARDED_BY(dataDirLock);
 
 }  // namespace
-
-std::string ProgramFileDirectory() {
-  char buffer[4096];
-  ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  if (n <= 0) return "./";
-  std::string path(buffer, static_cast<size_t>(n));
-  size_t slash = path.rfind('/');
-  return slash == std::string::npos ? "./" : path.substr(0, slash + 1);
-}
 
 std::string DataDirectory() {
   TMutexLock guard(dataDirLock);

@@ -1,26 +1,10 @@
+// Random bytes as hex text, from the system's source (posix/ and windows/).
 #include "platform/random_bytes.h"
 
-#include <sys/random.h>
-
-#include <cerrno>
 #include <cstdlib>
 #include <vector>
 
 namespace platform {
-
-bool RandomBytes(void* out, size_t size) {
-  auto* at = static_cast<unsigned char*>(out);
-  while (size > 0) {
-    const ssize_t got = ::getrandom(at, size, 0);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    at += got;
-    size -= static_cast<size_t>(got);
-  }
-  return true;
-}
 
 std::string RandomHex(size_t bytes) {
   std::vector<unsigned char> raw(bytes);

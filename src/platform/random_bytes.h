@@ -1,5 +1,6 @@
-// Random bytes from the system's source (getrandom), for secrets: the web
-// console's session tokens, its page token and nonces.
+// Random bytes from the system's source (getrandom; BCryptGenRandom on
+// Windows), for secrets: the web console's session tokens, its page token and
+// nonces.
 #pragma once
 
 #include <cstddef>

@@ -5,9 +5,9 @@
 
 namespace platform {
 
-// Lowers the calling thread's scheduling priority (nice 10 on Linux; no
-// privilege is needed to lower it). False when the system refused; the thread
-// then runs as before.
+// Lowers the calling thread's scheduling priority (nice 10 on Linux, below
+// normal on Windows; no privilege is needed to lower it). False when the
+// system refused; the thread then runs as before.
 bool LowerThisThreadPriority();
 
 }  // namespace platform

@@ -1,0 +1,24 @@
+// The system's random source: getrandom.
+#include "platform/random_bytes.h"
+
+#include <sys/random.h>
+
+#include <cerrno>
+
+namespace platform {
+
+bool RandomBytes(void* out, size_t size) {
+  auto* at = static_cast<unsigned char*>(out);
+  while (size > 0) {
+    const ssize_t got = ::getrandom(at, size, 0);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    at += got;
+    size -= static_cast<size_t>(got);
+  }
+  return true;
+}
+
+}  // namespace platform
