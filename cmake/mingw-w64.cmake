@@ -15,6 +15,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
+# CMake reads this file again for its compiler checks (try_compile): they get
+# the prefix too, or they would point pkg-config (one environment for the
+# whole run) away from it.
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES ACSERVER_WINDOWS_DEPS)
+
 # pkg-config reads only the prefix's .pc files, never the Linux ones.
 set(ENV{PKG_CONFIG_LIBDIR} "${ACSERVER_WINDOWS_DEPS}/lib/pkgconfig")
 set(ENV{PKG_CONFIG_SYSROOT_DIR} "")
