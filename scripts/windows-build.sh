@@ -15,7 +15,7 @@ deps=$(bash scripts/windows-deps.sh | tail -n 1)
 [ -d "$deps/lib" ] || { echo "windows-build: no Windows libraries at '$deps'" >&2; exit 1; }
 
 cmake -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DACSERVER_WINDOWS_DEPS="$deps" \
-  -DCMAKE_BUILD_TYPE=Release -DACSERVER_TESTS=$tests -DACSERVER_BENCH=OFF >/dev/null
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DACSERVER_TESTS=$tests -DACSERVER_BENCH=OFF >/dev/null
 targets=(acserver acserver-unban acserver-bans)
 [ "$tests" = ON ] && targets+=(acserver_tests)
 cmake --build "$dir" -j "$(nproc)" --target "${targets[@]}"

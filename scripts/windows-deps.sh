@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the Windows (x86_64, mingw-w64) libraries that acserver links against
-# -- SQLite, libmicrohttpd, libsodium, libcurl and GoogleTest/GoogleMock --
+# -- SQLite, libmicrohttpd, libsodium, libcurl, GoogleTest/GoogleMock and libpq --
 # from Debian's bookworm source packages, with Debian's patches applied, into
 # one prefix for cmake/mingw-w64.cmake (ACSERVER_WINDOWS_DEPS). Nothing is
 # downloaded from anywhere but the Debian archive, through apt: every version
@@ -8,10 +8,11 @@
 # checks the tarballs against the .dsc), so a build cannot silently pick up
 # other code.
 #
-# Everything is built as static libraries only: the Windows programs are
-# linked with -static, so each .exe carries its libraries and needs no DLL
-# beside it (no DLL search-path surprises on the admin's server, nothing to
-# keep in step when copying a program over).
+# Everything but libpq is built as static libraries only: the Windows
+# programs are linked with -static, so each .exe carries its libraries (no DLL
+# search-path surprises on the admin's server, nothing to keep in step when
+# copying a program over). libpq is a DLL, the only way PostgreSQL's build
+# makes it for Windows; it ships beside the programs.
 #
 # The prefix is ${ACSERVER_WINDOWS_DEPS:-$XDG_CACHE_HOME/acserver/windows-deps/<key>},
 # <key> being a hash of this script: an unchanged script reuses its finished
@@ -42,6 +43,7 @@ sources=(
   "libsodium     1.0.18-1+deb12u1   2c23c57b5a9385dab5a1916014c9b5f2cdd7dadeb8a35b28c1bfb603ce7095c4"
   "curl          7.88.1-10+deb12u15 2744f12e3aef161c0361743fa1b318296b122e566e47f381e4a63320fbcc23f4"
   "googletest    1.12.1-0.2         cc90251040c145be18d5090787d9ec79e48217c6cef3ae78eb20f0e31551404c"
+  "postgresql-15 15.18-0+deb12u1    d940b57dd029ef0712212164410fcb51854c883f3fc0c3a11486acdfd2ca5947"
 )
 # What building needs on the Linux side: dpkg-source, the cross compilers,
 # the build tools, autoreconf for libsodium (its Debian source has no
@@ -250,6 +252,24 @@ build_curl() {
   make install-pkgconfigDATA DESTDIR="$stage"
 }
 
+# The PostgreSQL client library alone, for the shared ban base, from the
+# server's source: PostgreSQL's build makes libpq for Windows only as a DLL
+# (libpq.dll, with its import library), which ships beside the programs.
+# Without TLS (no OpenSSL for Windows here) and without the optional
+# libraries the client does not need.
+build_libpq() {
+  mkdir "$work/pg" && cd "$work/pg"
+  "$work/src/postgresql-15/configure" --host=$host --build="$(gcc -dumpmachine)" CC=$cc CFLAGS=-O2 \
+    --prefix="$prefix" --without-readline --without-zlib --without-icu --without-openssl \
+    --without-ldap --without-gssapi --without-perl --without-python --without-tcl --without-llvm
+  make -j"$jobs" -C src/include
+  make -j"$jobs" -C src/common
+  make -j"$jobs" -C src/port
+  make -j"$jobs" -C src/interfaces/libpq
+  make -C src/include install DESTDIR="$stage"
+  make -C src/interfaces/libpq install DESTDIR="$stage"
+}
+
 build_googletest() {
   cmake -S "$work/src/googletest" -B "$work/gtest" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
     -DACSERVER_WINDOWS_DEPS="$dest" -DCMAKE_INSTALL_PREFIX="$prefix" -DCMAKE_INSTALL_LIBDIR=lib \
@@ -373,6 +393,7 @@ step libmicrohttpd build_libmicrohttpd
 step libsodium build_libsodium
 step curl build_curl
 step googletest build_googletest
+step libpq build_libpq
 
 # libtool archives only name paths of this build; nothing here reads them.
 rm -f "$dest"/lib/*.la

@@ -45,6 +45,9 @@ bool WriteWholeFile(const std::string& path, const std::string& bytes, std::stri
 bool ReplaceFileAtomically(const std::string& path, std::string_view bytes, std::string* error = nullptr);
 // Sets the file's time of last write (and of last access) to the given moment.
 bool SetModifiedTime(const std::string& path, int64_t unixSeconds, int64_t nanoseconds, std::string* error = nullptr);
+// The smallest step of a file time that the system keeps: 1 ns on Linux, 100
+// ns on Windows (a time set finer is cut down to it).
+int64_t FileTimeStepNanoseconds();
 // Removes a file (not a directory).
 bool RemoveFile(const std::string& path, std::string* error = nullptr);
 // The size of a regular file in bytes; nullopt when there is none at path.

@@ -3,9 +3,6 @@
 // saved file with its name and directory, and what a failure leaves behind.
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <sys/resource.h>
-
 #include <filesystem>
 #include <regex>
 
@@ -21,71 +18,11 @@
 #include "screens/screen_receiver.h"
 #include "support/tables_peek.h"
 #include "support/test_env.h"
+#include "screens/screen_exchange_fixture.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-
-const std::string kBob = "127.0.0.1";
-
-class ScreenExchange : public ::testing::Test {
- protected:
-  void SetUp() override {
-    testenv::ResetProcessFacilities(dir_.Path());
-    savedShape_ = platform::CurrentShape();
-  }
-  void TearDown() override {
-    platform::SetShapeForTesting(savedShape_);
-  }
-
-  // Runs a handler on the parameters, as sent from peer; the call afterwards.
-  CommandCall Run(void (*handler)(const TCommandContext&, CommandCall&), std::vector<std::string> arguments,
-                  const std::string& peer = kBob) {
-    CommandCall call;
-    call.Arguments = std::move(arguments);
-    call.PeerAddress = peer;
-    handler(CommandContextOf(state_), call);
-    EXPECT_FALSE(tables_.IsBusy()) << "BusyFlag is released on every path";
-    return call;
-  }
-  std::string Piece(const std::string& bytes, const std::string& from = kBob) {
-    return HandleScreenDatagram(tables_, settings_, bytes, from);
-  }
-  // The slot's transfer state as one line, read under its Guard.
-  std::string State(int slot) {
-    TClientSlotLock lock(tables_, slot);
-    return StateOf(lock.Slot());
-  }
-  static std::string StateOf(const ClientSlot& client) REQUIRES(client.Guard) {
-    return std::string(client.ScreenPending ? "pending" : "idle") + " size=" + std::to_string(client.ScreenSize) +
-           " held=" + std::to_string(client.ScreenData.Bytes().size()) +
-           " at=" + std::to_string(client.ScreenData.Position);
-  }
-  // The entries of a directory, by name.
-  std::vector<std::string> Saved(const std::string& dir) const {
-    std::vector<std::string> names;
-    if (fs::exists(dir)) {
-      for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
-    }
-    return names;
-  }
-  std::string Screens() const { return dir_.Path() + "zelk_screens/" + kBob + "/"; }
-  std::string OnlyFile(const std::string& dir) const {
-    auto names = Saved(dir);
-    return names.size() == 1 ? testenv::ReadFile(dir + names[0]) : std::to_string(names.size()) + " files";
-  }
-  std::string FullLog() const { return testenv::ReadFile(dir_.Path() + "logs/zelk_logs.txt"); }
-
-  int AddClient(const std::string& name, const std::string& identifier, const std::string& address) {
-    return testenv::AddClientTo(tables_, name, identifier, address);
-  }
-
-  testenv::TTempDir dir_;
-  platform::TimeShape savedShape_;
-  TServerState state_{testenv::TestSettings(), testenv::TestTiming()};
-  SettingsRecord& settings_ = state_.Settings;
-  TTables& tables_ = state_.Tables;
-};
+using namespace screentest;
 
 TEST_F(ScreenExchange, StartOpensOneTransferPerSlotAndPerAddress) {
   int bob = AddClient("Bob", "1", kBob);
@@ -278,24 +215,6 @@ TEST_F(ScreenExchange, TransfersHoldAtMost64MiBAndGiveTheirMemoryBackHoweverThey
   EXPECT_EQ(Piece(std::string(10, 'c'), "127.0.0.4"), "ok") << "complete and saved";
   for (int slot = 1; slot <= 4; ++slot) EXPECT_EQ(capacity(slot), 0u) << slot;
   EXPECT_EQ(Run(ScreenCmd, {"p5", size}, "127.0.0.5").Reply(), "rpl:true") << "room again";
-}
-
-TEST_F(ScreenExchange, AFailedWriteLeavesNoFileBehind) {
-  // Files of this process may not pass 100 bytes: the write of a 200-byte
-  // screenshot fails half-way, as on a full disk.
-  rlimit saved{};
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-  rlimit small = saved;
-  small.rlim_cur = 100;
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  auto* previous = signal(SIGXFSZ, SIG_IGN);
-  AddClient("Bob", "id", kBob);
-  Run(ScreenCmd, {"Bob", "210"});
-  for (int i = 0; i < 7; ++i) Piece(std::string(30, 'x'));
-  setrlimit(RLIMIT_FSIZE, &saved);
-  signal(SIGXFSZ, previous);
-  EXPECT_TRUE(Saved(Screens()).empty()) << testing::PrintToString(Saved(Screens()));
-  EXPECT_EQ(State(1), "pending size=210 held=210 at=210") << "kept for another attempt";
 }
 
 }  // namespace

@@ -242,6 +242,8 @@ bool AppendLineWhole(const std::string& path, const std::string& line, const std
   return true;
 }
 
+int64_t FileTimeStepNanoseconds() { return 1; }
+
 bool SetModifiedTime(const std::string& path, int64_t unixSeconds, int64_t nanoseconds, std::string* error) {
   timespec times[2]{};
   times[0].tv_sec = static_cast<time_t>(unixSeconds);

@@ -328,6 +328,8 @@ bool AppendLineWhole(const std::string& path, const std::string& line, const std
   return true;
 }
 
+int64_t FileTimeStepNanoseconds() { return 100; }
+
 bool SetModifiedTime(const std::string& path, int64_t unixSeconds, int64_t nanoseconds, std::string* error) {
   THandle file = Open(path, FILE_WRITE_ATTRIBUTES, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
   if (!file.Valid()) return FailLast(error, "CreateFileW", path);
