@@ -4,7 +4,10 @@
 #include "platform/socket.h"
 
 #include <atomic>
+#include <cstddef>
+#include <cstring>
 
+#include "platform/sockaddr_ipv4.h"
 #include "platform/socket_system.h"
 #include "platform/stop_signal.h"
 
@@ -95,6 +98,24 @@ ReceiveStatus TUdpSocket::ReceiveFromUnlessStopped(std::string& data, Endpoint& 
 
 std::optional<TTcpStream> TTcpStream::Connect(const Endpoint& to, std::string* error) {
   return socket_system::ConnectStream(to, std::nullopt, error);
+}
+
+TSystemAddress SystemAddressOf(const Endpoint& endpoint) {
+  static_assert(sizeof(sockaddr_in) == sizeof(TSystemAddress::Bytes));
+  const sockaddr_in addr = ToSockaddr(endpoint);
+  TSystemAddress system;
+  std::memcpy(system.Bytes, &addr, sizeof addr);
+  return system;
+}
+
+std::optional<uint32_t> Ipv4AddressOf(const void* systemAddress) {
+  if (systemAddress == nullptr) return std::nullopt;
+  decltype(sockaddr::sa_family) family = 0;
+  std::memcpy(&family, static_cast<const char*>(systemAddress) + offsetof(sockaddr, sa_family), sizeof family);
+  if (family != AF_INET) return std::nullopt;
+  sockaddr_in addr{};
+  std::memcpy(&addr, systemAddress, sizeof addr);
+  return FromSockaddr(addr).Address;
 }
 
 }  // namespace platform

@@ -26,22 +26,8 @@ TAccount AccountOfRow(const TPgConnection::Row& row) {
 
 }  // namespace
 
-std::optional<std::vector<TPgConnection::Row>> TPostgresAccounts::Run(
-    const std::string& sql, const std::vector<std::optional<std::string>>& params, std::string* error,
-    long* changed) {
-  TMutexLock guard(lock_);
-  if (!connection_ || !connection_->Healthy()) {
-    connection_ = OpenSharedBase(uri_, kBanBaseQueryMs, error);
-    if (!connection_) return std::nullopt;
-  }
-  auto rows = connection_->Run(sql, params, error);
-  if (!rows && !connection_->Healthy()) connection_.reset();
-  if (rows && changed) *changed = connection_->Changed();
-  return rows;
-}
-
 bool TPostgresAccounts::List(std::vector<TAccount>& accounts, std::string* error) {
-  const auto rows = Run("SELECT " + kAccountColumns + " FROM acserver_accounts ORDER BY name", {}, error);
+  const auto rows = base_.Run("SELECT " + kAccountColumns + " FROM acserver_accounts ORDER BY name", {}, error);
   if (!rows) return false;
   accounts.clear();
   for (const auto& row : *rows) accounts.push_back(AccountOfRow(row));
@@ -50,14 +36,14 @@ bool TPostgresAccounts::List(std::vector<TAccount>& accounts, std::string* error
 
 std::optional<TAccount> TPostgresAccounts::Find(const std::string& name, std::string* error) {
   error->clear();
-  const auto rows = Run("SELECT " + kAccountColumns + " FROM acserver_accounts WHERE name = $1", {name}, error);
+  const auto rows = base_.Run("SELECT " + kAccountColumns + " FROM acserver_accounts WHERE name = $1", {name}, error);
   if (!rows || rows->empty()) return std::nullopt;
   return AccountOfRow(rows->front());
 }
 
 bool TPostgresAccounts::Add(const TAccount& account, std::string* error) {
   long added = 0;
-  if (!Run("INSERT INTO acserver_accounts (name, role, hash, disabled, created_at, changed_at) "
+  if (!base_.Run("INSERT INTO acserver_accounts (name, role, hash, disabled, created_at, changed_at) "
            "VALUES ($1, $2, $3, $4::boolean, now(), now()) ON CONFLICT (name) DO NOTHING",
            {account.Name, std::string(RoleName(account.Role)), account.PasswordHash,
             std::string(account.Disabled ? "true" : "false")},
@@ -73,7 +59,7 @@ bool TPostgresAccounts::Add(const TAccount& account, std::string* error) {
 
 bool TPostgresAccounts::Update(const TAccount& account, std::string* error) {
   long updated = 0;
-  if (!Run("UPDATE acserver_accounts SET role = $1, hash = $2, disabled = $3::boolean, changed_at = now() "
+  if (!base_.Run("UPDATE acserver_accounts SET role = $1, hash = $2, disabled = $3::boolean, changed_at = now() "
            "WHERE name = $4",
            {std::string(RoleName(account.Role)), account.PasswordHash,
             std::string(account.Disabled ? "true" : "false"), account.Name},
@@ -91,7 +77,7 @@ bool TPostgresAccounts::Audit(const TAuditEntry& entry, std::string* error) {
   // At 0 is the database's now, so that every server's lines order alike.
   const std::optional<std::string> at =
       entry.At != 0 ? std::optional<std::string>(std::to_string(entry.At)) : std::nullopt;
-  return Run("INSERT INTO acserver_audit (at, account, address, action, target, detail) "
+  return base_.Run("INSERT INTO acserver_audit (at, account, address, action, target, detail) "
              "VALUES (coalesce(to_timestamp($1::bigint), now()), $2, $3, $4, $5, $6)",
              {at, entry.Account, entry.Address, entry.Action, entry.Target, entry.Detail}, error)
       .has_value();
@@ -102,7 +88,7 @@ bool TPostgresAccounts::SearchAudit(const std::string& text, int page, TAuditPag
       "($1::text = '' OR account ILIKE $2 OR address ILIKE $2 OR action ILIKE $2 OR target ILIKE $2 OR "
       "detail ILIKE $2)";
   const int64_t offset = int64_t{kAuditPerPage} * (std::clamp(page, 1, 1000000) - 1);
-  const auto rows = Run(
+  const auto rows = base_.Run(
       "SELECT id, floor(extract(epoch FROM at))::bigint, account, address, action, target, detail, count(*) OVER () "
       "FROM acserver_audit WHERE " + where + " ORDER BY at DESC, id DESC LIMIT $3::bigint OFFSET $4::bigint",
       {text, PgContainsPattern(text), std::to_string(kAuditPerPage), std::to_string(offset)}, error);
@@ -116,7 +102,7 @@ bool TPostgresAccounts::SearchAudit(const std::string& text, int page, TAuditPag
   }
   if (!rows->empty() || offset == 0) return true;
   // A page past the last: the total still says how many there are.
-  const auto total = Run("SELECT count(*) FROM acserver_audit WHERE " + where, {text, PgContainsPattern(text)}, error);
+  const auto total = base_.Run("SELECT count(*) FROM acserver_audit WHERE " + where, {text, PgContainsPattern(text)}, error);
   if (!total) return false;
   out.Total = ParseInteger64((*total)[0][0].value_or("")).value_or(0);
   return true;

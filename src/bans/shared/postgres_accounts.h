@@ -16,13 +16,12 @@
 #include <vector>
 
 #include "accounts/account_store.h"
-#include "bans/shared/pg_connection.h"
-#include "platform/mutex.h"
+#include "bans/shared/pg_kept_connection.h"
 
 class TPostgresAccounts : public TAccountStore {
  public:
   // Connects at the first call, not here.
-  explicit TPostgresAccounts(std::string uri) : uri_(std::move(uri)) {}
+  explicit TPostgresAccounts(std::string uri) : base_(std::move(uri)) {}
 
   bool List(std::vector<TAccount>& accounts, std::string* error) override;
   std::optional<TAccount> Find(const std::string& name, std::string* error) override;
@@ -32,14 +31,5 @@ class TPostgresAccounts : public TAccountStore {
   bool SearchAudit(const std::string& text, int page, TAuditPage& out, std::string* error) override;
 
  private:
-  // Runs the statement on the connection, opened (again) when needed; its
-  // rows, or nullopt with the reason in error.
-  std::optional<std::vector<TPgConnection::Row>> Run(const std::string& sql,
-                                                     const std::vector<std::optional<std::string>>& params,
-                                                     std::string* error, long* changed = nullptr)
-      EXCLUDES(lock_);
-
-  const std::string uri_;
-  TMutex lock_;  // guards connection_: the calls take turns on it
-  std::optional<TPgConnection> connection_ GUARDED_BY(lock_);
+  TPgKeptConnection base_;
 };

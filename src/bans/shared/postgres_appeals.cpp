@@ -66,36 +66,10 @@ AppealFiling FileInTransaction(TPgConnection& db, const TAppeal& appeal, const T
 
 }  // namespace
 
-bool TPostgresAppeals::OnConnection(const std::function<bool(TPgConnection&, std::string*)>& work,
-                                    std::string* error) {
-  TMutexLock guard(lock_);
-  if (!connection_ || !connection_->Healthy()) {
-    connection_ = OpenSharedBase(uri_, kBanBaseQueryMs, error);
-    if (!connection_) return false;
-  }
-  if (work(*connection_, error)) return true;
-  if (!connection_->Healthy()) connection_.reset();
-  return false;
-}
-
-std::optional<std::vector<TPgConnection::Row>> TPostgresAppeals::Run(
-    const std::string& sql, const std::vector<std::optional<std::string>>& params, std::string* error,
-    long* changed) {
-  std::optional<std::vector<TPgConnection::Row>> rows;
-  OnConnection(
-      [&](TPgConnection& db, std::string* e) {
-        rows = db.Run(sql, params, e);
-        if (rows && changed) *changed = db.Changed();
-        return rows.has_value();
-      },
-      error);
-  return rows;
-}
-
 AppealFiling TPostgresAppeals::File(TAppeal& appeal, const TAppealBounds& bounds, std::string* error) {
   AppealFiling filing = AppealFiling::Failed;
   int64_t id = 0;
-  OnConnection(
+  base_.With(
       [&](TPgConnection& db, std::string* e) {
         if (!db.Run("BEGIN", {}, e)) return false;
         filing = FileInTransaction(db, appeal, bounds, &id, e);
@@ -119,7 +93,7 @@ AppealFiling TPostgresAppeals::File(TAppeal& appeal, const TAppealBounds& bounds
 
 std::optional<TAppeal> TPostgresAppeals::Get(int64_t id, std::string* error) {
   error->clear();
-  const auto rows = Run("SELECT " + kColumns + " FROM acserver_appeals WHERE id = $1::bigint", {std::to_string(id)},
+  const auto rows = base_.Run("SELECT " + kColumns + " FROM acserver_appeals WHERE id = $1::bigint", {std::to_string(id)},
                         error);
   if (!rows || rows->empty()) return std::nullopt;
   return AppealOfRow(rows->front());
@@ -131,7 +105,7 @@ bool TPostgresAppeals::NewestOfBans(const std::vector<int64_t>& banIds, std::map
   if (banIds.empty()) return true;
   std::string ids = "{";
   for (int64_t banId : banIds) ids += (ids.size() > 1 ? "," : "") + std::to_string(banId);
-  const auto rows = Run("SELECT DISTINCT ON (ban_id) " + kColumns +
+  const auto rows = base_.Run("SELECT DISTINCT ON (ban_id) " + kColumns +
                             " FROM acserver_appeals WHERE ban_id = ANY($1::bigint[]) ORDER BY ban_id, id DESC",
                         {ids + "}"}, error);
   if (!rows) return false;
@@ -145,9 +119,9 @@ bool TPostgresAppeals::NewestOfBans(const std::vector<int64_t>& banIds, std::map
 bool TPostgresAppeals::List(std::optional<bool> answered, int page, int perPage, TAppealPage& out,
                             std::string* error) {
   const std::string where = !answered ? "" : *answered ? " WHERE state != 'open'" : " WHERE state = 'open'";
-  const auto total = Run("SELECT count(*) FROM acserver_appeals" + where, {}, error);
+  const auto total = base_.Run("SELECT count(*) FROM acserver_appeals" + where, {}, error);
   if (!total) return false;
-  const auto rows = Run("SELECT " + kColumns + " FROM acserver_appeals" + where +
+  const auto rows = base_.Run("SELECT " + kColumns + " FROM acserver_appeals" + where +
                             " ORDER BY id DESC LIMIT $1::bigint OFFSET $2::bigint",
                         {std::to_string(perPage), std::to_string(int64_t{perPage} * (std::max(page, 1) - 1))}, error);
   if (!rows) return false;
@@ -163,7 +137,7 @@ bool TPostgresAppeals::Answer(int64_t id, AppealState state, const std::string& 
   // Two answers at once: the second waits for the first's row, then finds it
   // no longer open and changes nothing.
   long changed = 0;
-  if (!Run("UPDATE acserver_appeals SET state = $1, answered_at = to_timestamp($2::bigint), answered_by = $3, "
+  if (!base_.Run("UPDATE acserver_appeals SET state = $1, answered_at = to_timestamp($2::bigint), answered_by = $3, "
            "answer = $4 WHERE id = $5::bigint AND state = 'open'",
            {std::string(AppealStateName(state)), std::to_string(at), by, answer, std::to_string(id)}, error,
            &changed)) {

@@ -10,18 +10,16 @@
 // that long. A connection that broke is opened again at the next call.
 #pragma once
 
-#include <functional>
 #include <optional>
 #include <string>
 
 #include "bans/appeal.h"
-#include "bans/shared/pg_connection.h"
-#include "platform/mutex.h"
+#include "bans/shared/pg_kept_connection.h"
 
 class TPostgresAppeals : public TAppealStore {
  public:
   // Connects at the first call, not here.
-  explicit TPostgresAppeals(std::string uri) : uri_(std::move(uri)) {}
+  explicit TPostgresAppeals(std::string uri) : base_(std::move(uri)) {}
 
   // The bounds are judged and the appeal stored in one transaction that
   // first takes a lock every server's filing takes, so filings on different
@@ -35,17 +33,5 @@ class TPostgresAppeals : public TAppealStore {
               std::string* error) override;
 
  private:
-  // Runs work on the connection, opened (again) when needed; false with the
-  // reason in error when it could not be opened or work failed.
-  bool OnConnection(const std::function<bool(TPgConnection&, std::string*)>& work, std::string* error)
-      EXCLUDES(lock_);
-  // One statement on the connection: its rows, or nullopt with the reason.
-  std::optional<std::vector<TPgConnection::Row>> Run(const std::string& sql,
-                                                     const std::vector<std::optional<std::string>>& params,
-                                                     std::string* error, long* changed = nullptr)
-      EXCLUDES(lock_);
-
-  const std::string uri_;
-  TMutex lock_;  // guards connection_: the calls take turns on it
-  std::optional<TPgConnection> connection_ GUARDED_BY(lock_);
+  TPgKeptConnection base_;
 };

@@ -1,5 +1,6 @@
 // The raw socket calls of the program on POSIX, behind the types of socket.h.
 #include "platform/socket.h"
+#include "platform/sockaddr_ipv4.h"
 #include "platform/socket_system.h"
 
 #include <arpa/inet.h>
@@ -23,18 +24,6 @@ std::string CallError(const std::string& what, int err) { return what + ": " + s
 
 void SetError(std::string* error, const std::string& text) {
   if (error) *error = text;
-}
-
-sockaddr_in ToSockaddr(const Endpoint& endpoint) {
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(endpoint.Address);
-  addr.sin_port = htons(endpoint.Port);
-  return addr;
-}
-
-Endpoint FromSockaddr(const sockaddr_in& addr) {
-  return Endpoint{ntohl(addr.sin_addr.s_addr), ntohs(addr.sin_port)};
 }
 
 uint16_t LocalPortOf(int fd) {
@@ -104,24 +93,6 @@ std::optional<TTcpStream> ConnectStream(const Endpoint& to, std::optional<uint32
 }  // namespace socket_system
 
 void ShutdownSocket(int socket) { ::shutdown(socket, SHUT_RDWR); }
-
-TSystemAddress SystemAddressOf(const Endpoint& endpoint) {
-  static_assert(sizeof(sockaddr_in) == sizeof(TSystemAddress::Bytes));
-  const sockaddr_in addr = ToSockaddr(endpoint);
-  TSystemAddress system;
-  std::memcpy(system.Bytes, &addr, sizeof addr);
-  return system;
-}
-
-std::optional<uint32_t> Ipv4AddressOf(const void* systemAddress) {
-  if (systemAddress == nullptr) return std::nullopt;
-  sa_family_t family = 0;
-  std::memcpy(&family, static_cast<const char*>(systemAddress) + offsetof(sockaddr, sa_family), sizeof family);
-  if (family != AF_INET) return std::nullopt;
-  sockaddr_in addr{};
-  std::memcpy(&addr, systemAddress, sizeof addr);
-  return FromSockaddr(addr).Address;
-}
 
 void TSocket::Close() {
   if (fd_ >= 0) {

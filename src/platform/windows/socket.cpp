@@ -10,6 +10,7 @@
 #include "platform/socket.h"
 
 #include "platform/mutex.h"
+#include "platform/sockaddr_ipv4.h"
 #include "platform/socket_system.h"
 #include "platform/windows/winsock.h"
 
@@ -37,18 +38,6 @@ void SetError(std::string* error, const std::string& text) {
 }
 
 int Clamped(size_t size) { return static_cast<int>(std::min<size_t>(size, INT_MAX)); }
-
-sockaddr_in ToSockaddr(const Endpoint& endpoint) {
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(endpoint.Address);
-  addr.sin_port = htons(endpoint.Port);
-  return addr;
-}
-
-Endpoint FromSockaddr(const sockaddr_in& addr) {
-  return Endpoint{ntohl(addr.sin_addr.s_addr), ntohs(addr.sin_port)};
-}
 
 uint16_t LocalPortOf(SocketHandle fd) {
   sockaddr_in addr{};
@@ -277,24 +266,6 @@ std::optional<TTcpStream> ConnectStream(const Endpoint& to, std::optional<uint32
 }  // namespace socket_system
 
 void ShutdownSocket(SocketHandle socket) { ::shutdown(Native(socket), SD_BOTH); }
-
-TSystemAddress SystemAddressOf(const Endpoint& endpoint) {
-  static_assert(sizeof(sockaddr_in) == sizeof(TSystemAddress::Bytes));
-  const sockaddr_in addr = ToSockaddr(endpoint);
-  TSystemAddress system;
-  std::memcpy(system.Bytes, &addr, sizeof addr);
-  return system;
-}
-
-std::optional<uint32_t> Ipv4AddressOf(const void* systemAddress) {
-  if (systemAddress == nullptr) return std::nullopt;
-  ADDRESS_FAMILY family = 0;
-  std::memcpy(&family, static_cast<const char*>(systemAddress) + offsetof(sockaddr, sa_family), sizeof family);
-  if (family != AF_INET) return std::nullopt;
-  sockaddr_in addr{};
-  std::memcpy(&addr, systemAddress, sizeof addr);
-  return FromSockaddr(addr).Address;
-}
 
 void TSocket::Close() {
   if (fd_ < 0) return;
