@@ -171,21 +171,27 @@ TEST_F(EngineBanChain, TheKickOfABanShowsTheWholeAppealUrl) {
   const std::string reason = "wallhack-and-aimbot-seen-on-the-demo-of-round-3";
   TAcserver server(Engine().Port(), kPassword, kPacedTickMs, "\"appeal_url\" \"" + url + "\"\n");
   ASSERT_TRUE(server.Process().WaitForOutput("Server successfully started", kWaitMs)) << server.Process().Output();
-  TLiveClient client(server.CommandPort(), "127.0.0.23", "Oscar");
-  ASSERT_EQ(client.Accepted.rfind("rpl:accept", 0), 0u) << clientsim::PrintableReply(client.Accepted);
   TFakePlayerLoop player(Engine().Port(), "127.0.0.23", "Oscar");
-  ASSERT_TRUE(client.KeepAliveUntil(
-      [&] { return server.Get("/api/players").find("\"name\":\"Oscar\"") != std::string::npos; }, 60000))
-      << server.Process().Output();
-  const size_t consoleBefore = Engine().Output().size();
-  ASSERT_TRUE(client.Client().SendLine(clientsim::BanLine("Oscar", reason)));
-  ASSERT_TRUE(Engine().WaitForOutput("Dropped Oscar from server\nReason:  Kicked :", kWaitMs)) << Engine().Output();
-  player.Stop();
   // "Banned: " and " (for ever). Appeal: <url>" leave 255 - 8 - 211 = 36 bytes of the reason.
   const std::string shown = "Banned: " + reason.substr(0, 36) + " (for ever). Appeal: " + url;
   ASSERT_EQ(shown.size(), kKickTextChars);
-  EXPECT_NE(Engine().Output().find("Dropped Oscar from server\nReason:  Kicked :" + shown + "\n", consoleBefore),
-            std::string::npos)
+  const std::string dropped = "Dropped Oscar from server\nReason:  Kicked :";
+  // As above: a kick that found the fake player gone is made again.
+  size_t consoleBefore = 0;
+  for (int attempt = 1; attempt <= 3; ++attempt) {
+    TLiveClient client(server.CommandPort(), "127.0.0.23", "Oscar", "ID-Oscar-" + std::to_string(attempt));
+    ASSERT_EQ(client.Accepted.rfind("rpl:accept", 0), 0u) << clientsim::PrintableReply(client.Accepted);
+    ASSERT_TRUE(client.KeepAliveUntil(
+        [&] { return server.Get("/api/players").find("\"name\":\"Oscar\"") != std::string::npos; }, 60000))
+        << server.Process().Output();
+    const std::string before = Engine().Output();
+    consoleBefore = before.size();
+    ASSERT_TRUE(client.Client().SendLine(clientsim::BanLine("Oscar", reason)));
+    ASSERT_TRUE(Engine().WaitForOutput(dropped, kWaitMs, testenv::CountOf(before, dropped) + 1)) << Engine().Output();
+    if (Engine().Output().find(dropped + shown + "\n", consoleBefore) != std::string::npos) break;
+  }
+  player.Stop();
+  EXPECT_NE(Engine().Output().find(dropped + shown + "\n", consoleBefore), std::string::npos)
       << Engine().Output().substr(consoleBefore);
 }
 
