@@ -35,11 +35,6 @@ constexpr const char* kColumns =
 constexpr int kBusyTimeoutMs = 1000;
 constexpr int64_t kThrottleSeconds = 3600;
 
-bool Failed(const TStatement& statement, std::string* error) {
-  *error = statement.Error();
-  return false;
-}
-
 TAppeal AppealOf(const TStatement& row) {
   TAppeal appeal;
   appeal.Id = row.Int(0);
@@ -60,7 +55,7 @@ TAppeal AppealOf(const TStatement& row) {
 // The count the statement answers; nullopt (with the reason) when it fails.
 std::optional<int64_t> Count(TStatement& statement, std::string* error) {
   if (!statement.Ok() || statement.Next() != TStatement::Step::Row) {
-    Failed(statement, error);
+    StatementFailed(statement, error);
     return std::nullopt;
   }
   return statement.Int(0);
@@ -117,13 +112,13 @@ AppealFiling TSqliteAppeals::File(TAppeal& appeal, const TAppealBounds& bounds, 
                     "INSERT INTO appeals(ban_id, identifier, name, made_at, text, contact, address, state) "
                     "VALUES(?, ?, ?, ?, ?, ?, ?, 'open')");
   if (!insert.Ok()) {
-    Failed(insert, error);
+    StatementFailed(insert, error);
     return AppealFiling::Failed;
   }
   insert.Bind(1, appeal.BanId).Bind(2, appeal.Identifier).Bind(3, appeal.Name).Bind(4, appeal.MadeAt);
   insert.Bind(5, appeal.Text).Bind(6, appeal.Contact).Bind(7, appeal.Address);
   if (!insert.Run()) {
-    Failed(insert, error);
+    StatementFailed(insert, error);
     return AppealFiling::Failed;
   }
   appeal.Id = db->LastInsertId();
@@ -137,20 +132,11 @@ std::optional<TAppeal> TSqliteAppeals::Get(int64_t id, std::string* error) {
   if (!db) return std::nullopt;
   TStatement select(*db, std::string("SELECT ") + kColumns + " FROM appeals WHERE id = ?");
   if (!select.Ok()) {
-    Failed(select, error);
+    StatementFailed(select, error);
     return std::nullopt;
   }
   select.Bind(1, id);
-  switch (select.Next()) {
-    case TStatement::Step::Row:
-      return AppealOf(select);
-    case TStatement::Step::Done:
-      return std::nullopt;
-    case TStatement::Step::Failed:
-      break;
-  }
-  Failed(select, error);
-  return std::nullopt;
+  return OneRow(select, AppealOf, error);
 }
 
 bool TSqliteAppeals::NewestOfBans(const std::vector<int64_t>& banIds, std::map<int64_t, TAppeal>& newest,
@@ -163,10 +149,10 @@ bool TSqliteAppeals::NewestOfBans(const std::vector<int64_t>& banIds, std::map<i
   for (size_t i = 0; i < banIds.size(); ++i) marks += i == 0 ? "?" : ", ?";
   TStatement select(*db, std::string("SELECT ") + kColumns + " FROM appeals WHERE ban_id IN (" + marks +
                              ") ORDER BY id");
-  if (!select.Ok()) return Failed(select, error);
+  if (!select.Ok()) return StatementFailed(select, error);
   for (size_t i = 0; i < banIds.size(); ++i) select.Bind(static_cast<int>(i + 1), banIds[i]);
   for (TStatement::Step step; (step = select.Next()) != TStatement::Step::Done;) {
-    if (step == TStatement::Step::Failed) return Failed(select, error);
+    if (step == TStatement::Step::Failed) return StatementFailed(select, error);
     TAppeal appeal = AppealOf(select);
     newest[appeal.BanId] = std::move(appeal);  // by id, oldest first: the newest stays
   }
@@ -184,11 +170,11 @@ bool TSqliteAppeals::List(std::optional<bool> answered, int page, int perPage, T
   out.Total = *total;
   TStatement select(*db, std::string("SELECT ") + kColumns + " FROM appeals" + where +
                              " ORDER BY id DESC LIMIT ? OFFSET ?");
-  if (!select.Ok()) return Failed(select, error);
+  if (!select.Ok()) return StatementFailed(select, error);
   select.Bind(1, int64_t{perPage}).Bind(2, int64_t{perPage} * (std::max(page, 1) - 1));
   out.Appeals.clear();
   for (TStatement::Step step; (step = select.Next()) != TStatement::Step::Done;) {
-    if (step == TStatement::Step::Failed) return Failed(select, error);
+    if (step == TStatement::Step::Failed) return StatementFailed(select, error);
     out.Appeals.push_back(AppealOf(select));
   }
   return true;
@@ -202,9 +188,9 @@ bool TSqliteAppeals::Answer(int64_t id, AppealState state, const std::string& by
   TStatement update(*db,
                     "UPDATE appeals SET state = ?, answered_at = ?, answered_by = ?, answer = ? "
                     "WHERE id = ? AND state = 'open'");
-  if (!update.Ok()) return Failed(update, error);
+  if (!update.Ok()) return StatementFailed(update, error);
   update.Bind(1, std::string(AppealStateName(state))).Bind(2, at).Bind(3, by).Bind(4, answer).Bind(5, id);
-  if (!update.Run()) return Failed(update, error);
+  if (!update.Run()) return StatementFailed(update, error);
   return db->Changes() == 1;
 }
 

@@ -73,6 +73,29 @@ class TStatement {
   std::string error_;
 };
 
+// SQLite's message of a statement that failed, in *error; false.
+inline bool StatementFailed(const TStatement& statement, std::string* error) {
+  *error = statement.Error();
+  return false;
+}
+
+// The one row a prepared select (its parameters bound) answers, read by
+// rowOf: nullopt with *error left as it is when it answers none, nullopt
+// with SQLite's message in *error when the step failed.
+template <typename RowOf>
+auto OneRow(TStatement& select, const RowOf& rowOf, std::string* error) -> std::optional<decltype(rowOf(select))> {
+  switch (select.Next()) {
+    case TStatement::Step::Row:
+      return rowOf(select);
+    case TStatement::Step::Done:
+      return std::nullopt;
+    case TStatement::Step::Failed:
+      break;
+  }
+  StatementFailed(select, error);
+  return std::nullopt;
+}
+
 // A short connection to the base at path for tables kept beside the ban
 // records (the accounts, the audit trail, the appeals), with the tables in
 // place: tableCount tables named in tableNames (an SQL list: "'a', 'b'") are

@@ -44,10 +44,10 @@ std::optional<TAccount> TPostgresAccounts::Find(const std::string& name, std::st
 bool TPostgresAccounts::Add(const TAccount& account, std::string* error) {
   long added = 0;
   if (!base_.Run("INSERT INTO acserver_accounts (name, role, hash, disabled, created_at, changed_at) "
-           "VALUES ($1, $2, $3, $4::boolean, now(), now()) ON CONFLICT (name) DO NOTHING",
-           {account.Name, std::string(RoleName(account.Role)), account.PasswordHash,
-            std::string(account.Disabled ? "true" : "false")},
-           error, &added)) {
+                 "VALUES ($1, $2, $3, $4::boolean, now(), now()) ON CONFLICT (name) DO NOTHING",
+                 {account.Name, std::string(RoleName(account.Role)), account.PasswordHash,
+                  std::string(account.Disabled ? "true" : "false")},
+                 error, &added)) {
     return false;
   }
   if (added == 0) {
@@ -60,10 +60,10 @@ bool TPostgresAccounts::Add(const TAccount& account, std::string* error) {
 bool TPostgresAccounts::Update(const TAccount& account, std::string* error) {
   long updated = 0;
   if (!base_.Run("UPDATE acserver_accounts SET role = $1, hash = $2, disabled = $3::boolean, changed_at = now() "
-           "WHERE name = $4",
-           {std::string(RoleName(account.Role)), account.PasswordHash,
-            std::string(account.Disabled ? "true" : "false"), account.Name},
-           error, &updated)) {
+                 "WHERE name = $4",
+                 {std::string(RoleName(account.Role)), account.PasswordHash,
+                  std::string(account.Disabled ? "true" : "false"), account.Name},
+                 error, &updated)) {
     return false;
   }
   if (updated == 0) {
@@ -78,8 +78,8 @@ bool TPostgresAccounts::Audit(const TAuditEntry& entry, std::string* error) {
   const std::optional<std::string> at =
       entry.At != 0 ? std::optional<std::string>(std::to_string(entry.At)) : std::nullopt;
   return base_.Run("INSERT INTO acserver_audit (at, account, address, action, target, detail) "
-             "VALUES (coalesce(to_timestamp($1::bigint), now()), $2, $3, $4, $5, $6)",
-             {at, entry.Account, entry.Address, entry.Action, entry.Target, entry.Detail}, error)
+                   "VALUES (coalesce(to_timestamp($1::bigint), now()), $2, $3, $4, $5, $6)",
+                   {at, entry.Account, entry.Address, entry.Action, entry.Target, entry.Detail}, error)
       .has_value();
 }
 
@@ -102,7 +102,8 @@ bool TPostgresAccounts::SearchAudit(const std::string& text, int page, TAuditPag
   }
   if (!rows->empty() || offset == 0) return true;
   // A page past the last: the total still says how many there are.
-  const auto total = base_.Run("SELECT count(*) FROM acserver_audit WHERE " + where, {text, PgContainsPattern(text)}, error);
+  const auto total =
+      base_.Run("SELECT count(*) FROM acserver_audit WHERE " + where, {text, PgContainsPattern(text)}, error);
   if (!total) return false;
   out.Total = ParseInteger64((*total)[0][0].value_or("")).value_or(0);
   return true;

@@ -93,8 +93,8 @@ AppealFiling TPostgresAppeals::File(TAppeal& appeal, const TAppealBounds& bounds
 
 std::optional<TAppeal> TPostgresAppeals::Get(int64_t id, std::string* error) {
   error->clear();
-  const auto rows = base_.Run("SELECT " + kColumns + " FROM acserver_appeals WHERE id = $1::bigint", {std::to_string(id)},
-                        error);
+  const auto rows =
+      base_.Run("SELECT " + kColumns + " FROM acserver_appeals WHERE id = $1::bigint", {std::to_string(id)}, error);
   if (!rows || rows->empty()) return std::nullopt;
   return AppealOfRow(rows->front());
 }
@@ -106,8 +106,8 @@ bool TPostgresAppeals::NewestOfBans(const std::vector<int64_t>& banIds, std::map
   std::string ids = "{";
   for (int64_t banId : banIds) ids += (ids.size() > 1 ? "," : "") + std::to_string(banId);
   const auto rows = base_.Run("SELECT DISTINCT ON (ban_id) " + kColumns +
-                            " FROM acserver_appeals WHERE ban_id = ANY($1::bigint[]) ORDER BY ban_id, id DESC",
-                        {ids + "}"}, error);
+                                  " FROM acserver_appeals WHERE ban_id = ANY($1::bigint[]) ORDER BY ban_id, id DESC",
+                              {ids + "}"}, error);
   if (!rows) return false;
   for (const auto& row : *rows) {
     TAppeal appeal = AppealOfRow(row);
@@ -122,8 +122,9 @@ bool TPostgresAppeals::List(std::optional<bool> answered, int page, int perPage,
   const auto total = base_.Run("SELECT count(*) FROM acserver_appeals" + where, {}, error);
   if (!total) return false;
   const auto rows = base_.Run("SELECT " + kColumns + " FROM acserver_appeals" + where +
-                            " ORDER BY id DESC LIMIT $1::bigint OFFSET $2::bigint",
-                        {std::to_string(perPage), std::to_string(int64_t{perPage} * (std::max(page, 1) - 1))}, error);
+                                  " ORDER BY id DESC LIMIT $1::bigint OFFSET $2::bigint",
+                              {std::to_string(perPage), std::to_string(int64_t{perPage} * (std::max(page, 1) - 1))},
+                              error);
   if (!rows) return false;
   out.Total = ParseInteger64((*total)[0][0].value_or("")).value_or(0);
   out.Appeals.clear();
@@ -138,9 +139,9 @@ bool TPostgresAppeals::Answer(int64_t id, AppealState state, const std::string& 
   // no longer open and changes nothing.
   long changed = 0;
   if (!base_.Run("UPDATE acserver_appeals SET state = $1, answered_at = to_timestamp($2::bigint), answered_by = $3, "
-           "answer = $4 WHERE id = $5::bigint AND state = 'open'",
-           {std::string(AppealStateName(state)), std::to_string(at), by, answer, std::to_string(id)}, error,
-           &changed)) {
+                 "answer = $4 WHERE id = $5::bigint AND state = 'open'",
+                 {std::string(AppealStateName(state)), std::to_string(at), by, answer, std::to_string(id)}, error,
+                 &changed)) {
     return false;
   }
   return changed == 1;

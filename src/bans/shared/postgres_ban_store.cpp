@@ -641,26 +641,15 @@ void TPostgresBanStore::WriteJournal() {
   }
 }
 
-bool TPostgresBanStore::OnQueryConnection(const std::function<bool(TPgConnection&, std::string*)>& query,
-                                          std::string* error) {
-  TMutexLock guard(queryLock_);
-  if (!queryConnection_ || !queryConnection_->Healthy()) {
-    queryConnection_ = OpenDatabase(uri_, error, kRecordQueryMs);
-    if (!queryConnection_) return false;
-  }
-  if (query(*queryConnection_, error)) return true;
-  if (!queryConnection_->Healthy()) queryConnection_.reset();
-  return false;
-}
-
 bool TPostgresBanStore::Search(const TBanQuery& query, TBanPage& page, std::string* error) {
-  return OnQueryConnection([&](TPgConnection& db, std::string* e) { return SearchRecords(db, query, page, e); }, error);
+  return queryConnection_.With([&](TPgConnection& db, std::string* e) { return SearchRecords(db, query, page, e); },
+                               error);
 }
 
 std::optional<TBanRecord> TPostgresBanStore::Get(int64_t id, std::string* error) {
   std::string reason;  // tells a record that is not there from a failed query
   std::optional<TBanRecord> record;
-  OnQueryConnection(
+  queryConnection_.With(
       [&](TPgConnection& db, std::string*) {
         record = GetRecord(db, id, &reason);
         return record || reason.empty();
@@ -672,15 +661,15 @@ std::optional<TBanRecord> TPostgresBanStore::Get(int64_t id, std::string* error)
 
 bool TPostgresBanStore::History(const std::string& identifier, std::vector<TBanRecord>& records,
                                 std::string* error) {
-  return OnQueryConnection([&](TPgConnection& db, std::string* e) { return HistoryOf(db, identifier, records, e); },
-                           error);
+  return queryConnection_.With(
+      [&](TPgConnection& db, std::string* e) { return HistoryOf(db, identifier, records, e); }, error);
 }
 
 bool TPostgresBanStore::CountBans(const std::vector<std::string>& identifiers, std::map<std::string, int64_t>& counts,
                                   std::string* error) {
   counts.clear();
   for (const std::string& identifier : identifiers) counts[identifier] = 0;
-  return OnQueryConnection(
+  return queryConnection_.With(
       [&](TPgConnection& db, std::string* e) {
         const auto rows = db.Run("SELECT identifier, count(*) FROM " + kRecords +
                                      " WHERE identifier = ANY($1::text[]) GROUP BY identifier",
@@ -694,7 +683,7 @@ bool TPostgresBanStore::CountBans(const std::vector<std::string>& identifiers, s
 
 bool TPostgresBanStore::EvidencePaths(std::set<std::string>& paths, std::string* error) {
   paths.clear();
-  return OnQueryConnection(
+  return queryConnection_.With(
       [&](TPgConnection& db, std::string* e) {
         // Only this server's own: the paths are under its screenshot directory.
         const auto rows =
@@ -716,7 +705,7 @@ void TPostgresBanStore::Beat(const TServerBeat& beat) {
 
 bool TPostgresBanStore::Servers(std::vector<TServerBeat>& servers, std::string* error) {
   servers.clear();
-  return OnQueryConnection(
+  return queryConnection_.With(
       [&](TPgConnection& db, std::string* e) {
         const auto rows = db.Run(
             "SELECT name, version, health, players, protected, floor(extract(epoch FROM last_run))::bigint, "

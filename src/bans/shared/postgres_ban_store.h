@@ -45,6 +45,7 @@
 #include "bans/ban_record.h"
 #include "bans/ban_store.h"
 #include "bans/shared/pg_connection.h"
+#include "bans/shared/pg_kept_connection.h"
 #include "bans/server_beat_record.h"
 
 // The URI for the console: whatever stands before "@" (a user, a password
@@ -143,9 +144,6 @@ class TPostgresBanStore : public TBanStore, public TBanRecords {
   void NoteDown(const std::string& reason);
   // Rewrites the journal file from pending_. Caller holds lock_.
   void WriteJournal() REQUIRES(lock_);
-  // Runs query on the records' connection, opened (again) when needed.
-  bool OnQueryConnection(const std::function<bool(TPgConnection&, std::string*)>& query, std::string* error)
-      EXCLUDES(queryLock_);
 
   const std::string uri_;
   const std::string server_;
@@ -177,10 +175,9 @@ class TPostgresBanStore : public TBanStore, public TBanRecords {
   bool beatRefused_ = false;  // the last heartbeat was refused (said in the log)
   std::thread worker_;
 
-  // The records' connection, apart from the worker's; the lock makes the
-  // queries take turns on it.
-  TMutex queryLock_;
-  std::optional<TPgConnection> queryConnection_ GUARDED_BY(queryLock_);
+  // The records' connection, apart from the worker's; the queries take
+  // turns on it.
+  TPgKeptConnection queryConnection_{uri_};
 };
 
 // A connection to the shared base with its tables in place (made, or
